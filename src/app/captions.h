@@ -1,0 +1,40 @@
+#pragma once
+
+// The main window's own texts, byte for byte as the user sees them.
+
+namespace voxtrel {
+
+inline constexpr const char* kDesignTitle = "Voxtrel";
+inline constexpr const char* kTitlePrefix = "Voxtrel    Ver";
+/// Seventeen blanks stand between the version and this notice in the title.
+inline constexpr const char* kTitleNotice = "(C) 2026 Voxtrel";
+
+inline constexpr const char* kCommand1Caption = "ﾁｪｯｸ開始";
+inline constexpr const char* kCommand2Caption = "検索中止";
+inline constexpr const char* kCommand3Caption = "結果保存";
+inline constexpr const char* kCheck1Caption = "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む";
+inline constexpr const char* kCheck2Caption = "ﾘﾝｸ結果すべて表示";
+inline constexpr const char* kLabel4Caption = "検索中";
+inline constexpr const char* kLabel5Caption = "検索中止";
+inline constexpr const char* kLabel6_0Caption = "ﾌｫﾙﾀﾞ名：";
+inline constexpr const char* kLabel6_1Caption = "検索名 ：";
+inline constexpr const char* kLabel6_2Caption = "ﾌｫﾙﾀﾞ名：";
+inline constexpr const char* kLabel6_3Caption = "ﾄﾞﾗｲﾌﾞ名：";
+inline constexpr const char* kText1Text = "Text1";
+
+inline constexpr const char* kMenuF000Caption = "ﾌｧｲﾙ(&F)";
+inline constexpr const char* kMenuKkkSearchCaption = "個別ﾌｧｲﾙ検索(&K)";
+inline constexpr const char* kMenuProExitCaption = "ﾌﾟﾛｸﾞﾗﾑを終了(&C)";
+
+/// ListView1's columns: caption, width in twips, centred.
+struct ColumnDesign {
+  const char* caption;
+  int width_twips;
+  bool centred;
+};
+inline constexpr ColumnDesign kResultColumns[6] = {
+    {"No", 800, false},         {"結果", 600, true},         {"リンク先 URL", 5500, false},
+    {"リンク名", 3000, false}, {"ファイル名", 7000, false}, {"No2", 5, false},
+};
+
+}  // namespace voxtrel

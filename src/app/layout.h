@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QRect>
+#include <QWidget>
+
+namespace voxtrel {
+
+/// Twips per pixel: the form designer's 1/1440 inch at 96 dots per inch.
+inline constexpr int kTwipsPerPixel = 15;
+
+inline int Twips(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+
+inline QRect TwipsRect(int left, int top, int width, int height) {
+  return QRect(Twips(left), Twips(top), Twips(width), Twips(height));
+}
+
+/// `rect` grown to the widget's size hint where the designed size is smaller, the height about
+/// the same middle line, so the font's full height shows; the left edge stays.
+inline QRect Fitted(const QWidget* widget, QRect rect) {
+  const QSize hint = widget->sizeHint();
+  if (hint.height() > rect.height()) {
+    const int extra = hint.height() - rect.height();
+    rect.setTop(rect.top() - extra / 2);
+    rect.setHeight(hint.height());
+  }
+  if (hint.width() > rect.width()) rect.setWidth(hint.width());
+  return rect;
+}
+
+inline void Place(QWidget* widget, int left, int top, int width, int height) {
+  widget->setGeometry(TwipsRect(left, top, width, height));
+}
+
+inline void PlaceFitted(QWidget* widget, int left, int top, int width, int height) {
+  widget->setGeometry(Fitted(widget, TwipsRect(left, top, width, height)));
+}
+
+/// Buttons keep their designed rectangle (two of them share one); only the width may grow.
+inline void PlaceButton(QWidget* widget, int left, int top, int width, int height) {
+  QRect rect = TwipsRect(left, top, width, height);
+  if (widget->sizeHint().width() > rect.width()) rect.setWidth(widget->sizeHint().width());
+  widget->setGeometry(rect);
+}
+
+}  // namespace voxtrel

@@ -1,0 +1,749 @@
+#include "app/link_main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QSortFilterProxyModel>
+#include <QStyle>
+#include <QTreeView>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/captions.h"
+#include "app/instance_lock.h"
+#include "app/layout.h"
+#include "app/link_kobetu.h"
+#include "app/result_model.h"
+#include "engine/text_utils.h"
+#include "version.h"
+
+namespace voxtrel {
+namespace {
+
+// The designed client area, in twips.
+constexpr int kClientWidth = 12630;
+constexpr int kClientHeight = 6630;
+// Command1's top, where start-up moves Command2.
+constexpr int kCommand1Top = 4800;
+
+/// A label for paths and addresses: when the text is wider than the label, the middle gives
+/// way to an ellipsis and the whole text shows as a tool tip; text() always holds all of it.
+class ElidingLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    const QString shown = fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
+    setToolTip(shown == text() ? QString() : text());
+    style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(),
+                          shown, foregroundRole());
+  }
+};
+
+/// Dir1 shows one drive: its root folder as the only top item, with everything below it.
+class DriveTreeFilter : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+  void SetRoot(const QString& root) {
+    root_ = root;
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    auto* model = static_cast<QFileSystemModel*>(sourceModel());
+    const QString path = model->filePath(model->index(row, 0, parent));
+    if (root_ == QLatin1String("/") || path == root_) return true;
+    const QString root_slash = root_ + QLatin1Char('/');
+    // Above the root only the root's own ancestors; below it everything.
+    return path.startsWith(root_slash) || path == QLatin1String("/") ||
+           root_.startsWith(path + QLatin1Char('/'));
+  }
+
+ private:
+  QString root_ = QStringLiteral("/");
+};
+
+// A check box's value as the system counts it: 0 cleared, 1 set, 2 greyed.
+int CheckValue(const QCheckBox* box) {
+  switch (box->checkState()) {
+    case Qt::Checked: return 1;
+    case Qt::PartiallyChecked: return 2;
+    default: return 0;
+  }
+}
+
+QMessageBox::Icon ToQtIcon(MessageIcon icon) {
+  return icon == MessageIcon::kQuestion ? QMessageBox::Question : QMessageBox::Warning;
+}
+
+}  // namespace
+
+QString QtFileFilter(const std::string& filter) {
+  const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
+  QStringList entries;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    const QString& description = parts[i];
+    QString patterns = parts[i + 1];
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    // QFileDialog takes the patterns from the last parentheses of an entry.
+    if (description.endsWith(QLatin1Char('(') + parts[i + 1] + QLatin1Char(')')))
+      entries.append(description);
+    else
+      entries.append(description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+  }
+  return entries.join(QStringLiteral(";;"));
+}
+
+QString VersionTitle(int major, int minor, int patch) {
+  return QString::fromUtf8(kTitlePrefix) + QString::number(major) + QLatin1Char('.') +
+         QString::number(minor) + QString::number(patch) + QString(17, QLatin1Char(' ')) +
+         QString::fromUtf8(kTitleNotice);
+}
+
+std::optional<std::string> QtSaveDialog::ShowSave(const std::string& proposed_name,
+                                                   const std::string& filter) {
+  // The overwrite question belongs to the save command, so the dialog must not ask it too.
+  const QString chosen = QFileDialog::getSaveFileName(
+      parent_, QString(), QString::fromStdString(proposed_name), QtFileFilter(filter), nullptr,
+      QFileDialog::DontConfirmOverwrite);
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.toStdString();
+}
+
+Link_Main::Link_Main(std::string program_folder, DiskInterface& disk, HttpRequestFactory& http,
+                     QWidget* parent)
+    : QMainWindow(parent),
+      program_folder_(std::move(program_folder)),
+      disk_(disk),
+      ctx_(*this, disk, http, program_folder_),
+      qt_save_dialog_(this),
+      save_dialog_(&qt_save_dialog_) {
+  setObjectName(QStringLiteral("Link_Main"));
+  setWindowTitle(QString::fromUtf8(kDesignTitle));
+  BuildControls();
+  BuildMenu();
+  Form_Load();
+}
+
+Link_Main::~Link_Main() {
+  if (busy_) QGuiApplication::restoreOverrideCursor();
+  // The widgets outlive this class's members by a little; none may read the rows meanwhile.
+  hide();
+  list_view1_->setModel(nullptr);
+  delete result_model_;
+  result_model_ = nullptr;
+}
+
+void Link_Main::BuildControls() {
+  client_ = new QWidget(this);
+  client_->setObjectName(QStringLiteral("client"));
+  setCentralWidget(client_);
+
+  frame2_ = new QFrame(client_);
+  frame2_->setObjectName(QStringLiteral("Frame2"));
+  frame2_->setFrameShape(QFrame::HLine);
+  frame2_->setFrameShadow(QFrame::Sunken);
+
+  auto make_label = [](const char* name, const char* caption, QWidget* parent) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+  };
+  auto make_eliding = [](const char* name, QWidget* parent) {
+    QLabel* label = new ElidingLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+  };
+
+  command3_ = new QPushButton(QString::fromUtf8(kCommand3Caption), client_);
+  command3_->setObjectName(QStringLiteral("Command3"));
+
+  text1_ = new QLineEdit(QString::fromUtf8(kText1Text), client_);
+  text1_->setObjectName(QStringLiteral("Text1"));
+  // It takes no part in the window; the save command only moves the focus to it.
+  text1_->setVisible(false);
+
+  list1_ = new QListWidget(client_);
+  list1_->setObjectName(QStringLiteral("List1"));
+  list1_->setVisible(false);
+
+  frame1_ = new QGroupBox(client_);
+  frame1_->setObjectName(QStringLiteral("Frame1"));
+  label6_[3] = make_label("Label6_3", kLabel6_3Caption, frame1_);
+  drive1_ = new QComboBox(frame1_);
+  drive1_->setObjectName(QStringLiteral("Drive1"));
+  drive1_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  drive1_->setMinimumContentsLength(8);
+  label6_[2] = make_label("Label6_2", kLabel6_2Caption, frame1_);
+  label2_ = make_label("Label2", "", frame1_);
+  label2_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  dir1_ = new QTreeView(frame1_);
+  dir1_->setObjectName(QStringLiteral("Dir1"));
+  check1_ = new QCheckBox(QString::fromUtf8(kCheck1Caption), frame1_);
+  check1_->setObjectName(QStringLiteral("Check1"));
+  check2_ = new QCheckBox(QString::fromUtf8(kCheck2Caption), frame1_);
+  check2_->setObjectName(QStringLiteral("Check2"));
+  command1_ = new QPushButton(QString::fromUtf8(kCommand1Caption), frame1_);
+  command1_->setObjectName(QStringLiteral("Command1"));
+  command2_ = new QPushButton(QString::fromUtf8(kCommand2Caption), frame1_);
+  command2_->setObjectName(QStringLiteral("Command2"));
+
+  list_view1_ = new QTreeView(client_);
+  list_view1_->setObjectName(QStringLiteral("ListView1"));
+  label6_[0] = make_label("Label6_0", kLabel6_0Caption, client_);
+  label1_ = make_eliding("Label1", client_);
+  label6_[1] = make_label("Label6_1", kLabel6_1Caption, client_);
+  label3_ = make_eliding("Label3", client_);
+  label4_ = make_label("Label4", kLabel4Caption, client_);
+  label5_ = make_label("Label5", kLabel5Caption, client_);
+  label7_ = make_label("Label7", "", client_);
+  label7_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  label8_ = make_eliding("Label8", client_);
+
+  // Dir1: folders only, hidden ones left out, like the listing the check itself uses.
+  dir1_model_ = new QFileSystemModel(this);
+  dir1_model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+  dir1_model_->setRootPath(QStringLiteral("/"));
+  dir1_filter_ = new DriveTreeFilter(this);
+  dir1_filter_->setSourceModel(dir1_model_);
+  dir1_->setModel(dir1_filter_);
+  dir1_->setHeaderHidden(true);
+  // Long folder names scroll sideways rather than being cut.
+  dir1_->header()->setStretchLastSection(false);
+  dir1_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  for (int column = 1; column < dir1_model_->columnCount(); ++column) dir1_->hideColumn(column);
+  // The model reads folders in the background and sorts them late, which moves the rows under
+  // the current folder; it is kept in view until the user takes the tree in hand.
+  dir1_scroll_ = new QTimer(this);
+  dir1_scroll_->setSingleShot(true);
+  dir1_scroll_->setInterval(0);
+  connect(dir1_scroll_, &QTimer::timeout, this, [this] {
+    const QModelIndex current = dir1_->currentIndex();
+    if (dir1_follow_ && current.isValid()) dir1_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+  });
+  auto follow = [this] {
+    if (dir1_follow_) dir1_scroll_->start();
+  };
+  connect(dir1_filter_, &QAbstractItemModel::layoutChanged, this, follow);
+  connect(dir1_filter_, &QAbstractItemModel::rowsInserted, this, follow);
+  dir1_->viewport()->installEventFilter(this);
+  dir1_->verticalScrollBar()->installEventFilter(this);
+  connect(dir1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (dir1_updating_ || !current.isValid()) return;
+            dir1_path_ = dir1_model_->filePath(dir1_filter_->mapToSource(current));
+            if (drive_index_ >= 0) drive_folders_[drives_[drive_index_].root] = dir1_path_;
+            Dir1_Change();
+          });
+
+  // ListView1: report view over the engine's rows; the header sorts through the core only.
+  result_model_ = new ResultModel(ctx_.results, this);
+  list_view1_->setModel(result_model_);
+  list_view1_->setRootIsDecorated(false);
+  list_view1_->setItemsExpandable(false);
+  list_view1_->setUniformRowHeights(true);
+  list_view1_->setSortingEnabled(false);
+  list_view1_->setAllColumnsShowFocus(true);
+  list_view1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  QHeaderView* header = list_view1_->header();
+  header->setSectionsClickable(true);
+  header->setSectionsMovable(false);
+  header->setStretchLastSection(false);
+  header->setMinimumSectionSize(0);
+  header->setSortIndicatorShown(false);
+  connect(header, &QHeaderView::sectionClicked, this, &Link_Main::ListView1_ColumnClick);
+
+  connect(command1_, &QPushButton::clicked, this, &Link_Main::Command1_Click);
+  connect(command2_, &QPushButton::clicked, this, &Link_Main::Command2_Click);
+  connect(command3_, &QPushButton::clicked, this, &Link_Main::Command3_Click);
+  connect(drive1_, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
+  auto sync_check = [](QCheckBox* box) {
+    // The greyed state comes only from the settings file; a click never leads back into it.
+    if (box->checkState() != Qt::PartiallyChecked) box->setTristate(false);
+  };
+  connect(check1_, &QCheckBox::stateChanged, this, [this, sync_check] { sync_check(check1_); });
+  connect(check2_, &QCheckBox::stateChanged, this, [this, sync_check] {
+    sync_check(check2_);
+    ctx_.Check2 = CheckValue(check2_);
+  });
+}
+
+void Link_Main::BuildMenu() {
+  f000_ = menuBar()->addMenu(QString::fromUtf8(kMenuF000Caption));
+  f000_->setObjectName(QStringLiteral("f000"));
+  f000_->menuAction()->setObjectName(QStringLiteral("f000_action"));
+  QAction* search = f000_->addAction(QString::fromUtf8(kMenuKkkSearchCaption));
+  search->setObjectName(QStringLiteral("KKK_Search"));
+  QAction* separator = f000_->addSeparator();
+  separator->setObjectName(QStringLiteral("f001"));
+  QAction* exit = f000_->addAction(QString::fromUtf8(kMenuProExitCaption));
+  exit->setObjectName(QStringLiteral("Pro_Exit"));
+  connect(search, &QAction::triggered, this, &Link_Main::KKK_Search_Click);
+  connect(exit, &QAction::triggered, this, &Link_Main::Pro_Exit_Click);
+}
+
+void Link_Main::PlaceControls() {
+  const QSize base(Twips(kClientWidth), Twips(kClientHeight));
+  const int dx = std::max(0, client_->width() - base.width());
+  const int dy = std::max(0, client_->height() - base.height());
+
+  frame2_->setGeometry(QRect(Twips(-120), 0, Twips(22950) + dx, 2));
+  command3_->setGeometry(TwipsRect(11040, 120, 1335, 255).translated(dx, 0));
+  label4_->setGeometry(Fitted(label4_, TwipsRect(9840, 120, 1335, 225)).translated(dx, 0));
+  label5_->setGeometry(Fitted(label5_, TwipsRect(11160, 120, 1215, 225)).translated(dx, 0));
+  // The panel follows the right edge and takes the extra height into the folder tree.
+  frame1_->setGeometry(TwipsRect(9840, 360, 2655, 6015).adjusted(dx, 0, dx, dy));
+  label6_[3]->setGeometry(Fitted(label6_[3], TwipsRect(240, 120, 900, 180)));
+  QRect drive1 = Fitted(drive1_, TwipsRect(240, 360, 2175, 300));
+  drive1.setWidth(Twips(2175));  // long volume names are cut in the closed box, not the panel
+  drive1_->setGeometry(drive1);
+  label6_[2]->setGeometry(Fitted(label6_[2], TwipsRect(240, 720, 810, 180)));
+  dir1_->setGeometry(TwipsRect(240, 960, 2175, 2820).adjusted(0, 0, 0, dy));
+  check1_->setGeometry(Fitted(check1_, TwipsRect(360, 4080, 1815, 200)).translated(0, dy));
+  check2_->setGeometry(Fitted(check2_, TwipsRect(360, 4440, 2055, 180)).translated(0, dy));
+  command1_->setGeometry(TwipsRect(480, kCommand1Top, 1695, 975).translated(0, dy));
+  command2_->setGeometry(command1_->geometry());
+  FitLabel(label2_);
+
+  list_view1_->setGeometry(TwipsRect(240, 600, 9495, 5775).adjusted(0, 0, dx, dy));
+  const int list_right = list_view1_->geometry().right();
+  label6_[0]->setGeometry(Fitted(label6_[0], TwipsRect(360, 120, 810, 180)));
+  label6_[1]->setGeometry(Fitted(label6_[1], TwipsRect(360, 360, 810, 180)));
+  FitLabel(label7_);
+  QRect label1 = Fitted(label1_, TwipsRect(1200, 120, 495, 180));
+  label1.setRight(list_right);
+  label1_->setGeometry(label1);
+  QRect label3 = Fitted(label3_, TwipsRect(1200, 360, 495, 180));
+  label3.setRight(std::max(label3.left() + Twips(495), label7_->geometry().left() - 8));
+  label3_->setGeometry(label3);
+  QRect label8 = Fitted(label8_, TwipsRect(360, 6405, 540, 165)).translated(0, dy);
+  label8.setRight(list_right);
+  label8_->setGeometry(label8);
+}
+
+void Link_Main::FitLabel(QLabel* label) {
+  // Counts keep their designed right edge and grow to the left as their text grows.
+  QRect design;
+  int dx = 0;
+  if (label == label2_) {
+    design = TwipsRect(1800, 720, 630, 195);
+  } else {
+    design = TwipsRect(8985, 360, 630, 195);
+    dx = std::max(0, client_->width() - Twips(kClientWidth));
+  }
+  QRect rect = Fitted(label, design);
+  rect.moveRight(design.right());
+  label->setGeometry(rect.translated(dx, 0));
+}
+
+bool Link_Main::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if ((watched == dir1_->viewport() || watched == dir1_->verticalScrollBar()) &&
+      (type == QEvent::MouseButtonPress || type == QEvent::Wheel || type == QEvent::KeyPress))
+    dir1_follow_ = false;
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void Link_Main::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  PlaceControls();
+}
+
+void Link_Main::Form_Load() {
+  // Step 1, the single-instance check, has been made by the caller before the window exists.
+  setWindowTitle(VersionTitle(kVersionMajor, kVersionMinor, kVersionPatch));
+  label4_->setVisible(false);
+  label5_->setVisible(false);
+  ctx_.AbortFlag = 0;
+  for (QLabel* label : {label1_, label2_, label3_, label7_, label8_}) label->setText(QString());
+  command2_->setVisible(false);
+  command3_->setVisible(false);
+  check1_->setCheckState(Qt::Checked);
+  check2_->setCheckState(Qt::Checked);
+  ctx_.Check2 = 1;
+  report_.ReportFileName.clear();
+  ctx_.SinglePageTarget = "http://";
+  ctx_.SinglePageMode = kModeNone;
+
+  ctx_.results.Clear();
+  QHeaderView* header = list_view1_->header();
+  for (int column = 0; column < 6; ++column)
+    header->resizeSection(column, Twips(kResultColumns[column].width_twips));
+
+  // The start folder is the process's current folder, on its drive.
+  drives_ = MountedDrives();
+  {
+    const QSignalBlocker block(drive1_);
+    drive1_->clear();
+    for (const Drive& drive : drives_) drive1_->addItem(drive.text);
+  }
+  const QString start = QDir::currentPath();
+  const int start_drive = std::max(0, DriveIndexOfPath(drives_, start));
+  drive_folders_[drives_[start_drive].root] = start;
+  ShowDrive(start_drive);
+
+  client_->setMinimumSize(Twips(kClientWidth), Twips(kClientHeight));
+  resize(Twips(kClientWidth), Twips(kClientHeight) + menuBar()->sizeHint().height());
+  PlaceControls();
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+
+  ReadSettings();
+  label1_->setText(QString::fromStdString(Dir1Path()));
+}
+
+void Link_Main::ShowDrive(int index) {
+  // Selects the drive without a change event, then moves Dir1 as Drive1_Change would.
+  {
+    const QSignalBlocker block(drive1_);
+    drive1_->setCurrentIndex(index);
+  }
+  Drive1_Change();
+}
+
+void Link_Main::Drive1_Change() {
+  const int index = drive1_->currentIndex();
+  if (index < 0 || index >= drives_.size()) return;
+  drive_index_ = index;
+  const QString root = drives_[index].root;
+  const QString folder = drive_folders_.value(root, root);
+  if (SetDir1Path(folder)) return;
+  // A remembered folder that has gone: the drive's root, as the system falls back there.
+  if (folder != root && SetDir1Path(root)) return;
+  if (index == 0 || drive1_falling_back_) return;  // "/" itself failed: nothing left to try
+  drive1_falling_back_ = true;
+  drive1_->setCurrentIndex(0);
+  drive1_falling_back_ = false;
+}
+
+bool Link_Main::SetDir1Path(const QString& path) {
+  if (path.isEmpty() || !QDir::isAbsolutePath(path)) return false;
+  const QString clean = QDir::cleanPath(path);
+  const QFileInfo info(clean);
+  if (!info.isDir() || !info.isExecutable()) return false;
+
+  int drive = drive_index_ >= 0 ? drive_index_ : 0;
+  if (DriveIndexOfPath(drives_, clean) != drive &&
+      !(clean == drives_[drive].root || clean.startsWith(drives_[drive].root + QLatin1Char('/'))))
+    drive = std::max(0, DriveIndexOfPath(drives_, clean));
+  const QString root = drives_.isEmpty() ? QStringLiteral("/") : drives_[drive].root;
+
+  dir1_updating_ = true;
+  static_cast<DriveTreeFilter*>(dir1_filter_)->SetRoot(root);
+  const QModelIndex root_index = dir1_filter_->mapFromSource(dir1_model_->index(root));
+  dir1_->setRootIndex(root_index.parent());
+  const QModelIndex current = dir1_filter_->mapFromSource(dir1_model_->index(clean));
+  if (current.isValid()) {
+    dir1_->setCurrentIndex(current);
+    dir1_->expand(current);
+    dir1_->scrollTo(current);
+  }
+  dir1_updating_ = false;
+  dir1_follow_ = true;
+  dir1_scroll_->start();
+
+  dir1_path_ = clean;
+  if (drive_index_ >= 0 && drive_index_ < drives_.size())
+    drive_folders_[drives_[drive_index_].root] = clean;
+  Dir1_Change();
+  return true;
+}
+
+void Link_Main::Dir1_Change() { label1_->setText(dir1_path_); }
+
+// ----- settings -----
+
+bool Link_Main::SelectDrive(const std::string& text) {
+  const QString root = DriveRootOfText(QString::fromStdString(text));
+  for (int i = 0; i < drives_.size(); ++i) {
+    if (drives_[i].root != root) continue;
+    drive1_->setCurrentIndex(i);  // runs Drive1_Change when the drive changes
+    return true;
+  }
+  return false;
+}
+
+bool Link_Main::SetFolder(const std::string& path) {
+  return SetDir1Path(QString::fromStdString(path));
+}
+
+bool Link_Main::SetCheckState(int which, int state) {
+  QCheckBox* box = which == 1 ? check1_ : check2_;
+  switch (state) {
+    case 0: box->setCheckState(Qt::Unchecked); return true;
+    case 1: box->setCheckState(Qt::Checked); return true;
+    case 2: box->setCheckState(Qt::PartiallyChecked); return true;
+    default: return false;
+  }
+}
+
+void Link_Main::SetSinglePageTarget(const std::string& text) { ctx_.SinglePageTarget = text; }
+
+void Link_Main::ReadSettings() {
+  ReadSettingsFile(JoinPath(program_folder_, kSettingsFileName), *this);
+  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = "http://";
+}
+
+bool Link_Main::WriteSettings() {
+  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = "http://";
+  SettingsValues values;
+  values.drive = drive1_->currentText().toStdString();
+  values.folder = dir1_path_.toStdString();
+  values.check1 = CheckValue(check1_);
+  values.check2 = CheckValue(check2_);
+  values.single_page_target = ctx_.SinglePageTarget;
+  std::string err;
+  return WriteSettingsFile(JoinPath(program_folder_, kSettingsFileName), values, &err);
+}
+
+// ----- the run view -----
+
+QWidget* Link_Main::ControlWidget(Control control) const {
+  switch (control) {
+    case Control::kLabel1: return label1_;
+    case Control::kLabel2: return label2_;
+    case Control::kLabel3: return label3_;
+    case Control::kLabel4: return label4_;
+    case Control::kLabel5: return label5_;
+    case Control::kLabel7: return label7_;
+    case Control::kLabel8: return label8_;
+    case Control::kCommand1: return command1_;
+    case Control::kCommand2: return command2_;
+    case Control::kCommand3: return command3_;
+    case Control::kDir1: return dir1_;
+    case Control::kText1: return text1_;
+    case Control::kMenuF000: return f000_;
+  }
+  return nullptr;
+}
+
+void Link_Main::SetCaption(Control control, const std::string& text) {
+  if (shutting_down_) return;
+  const QString caption = QString::fromStdString(text);
+  QWidget* widget = ControlWidget(control);
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    label->setText(caption);
+    if (label == label2_ || label == label7_) PlaceControls();
+  } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    button->setText(caption);
+  } else if (control == Control::kText1) {
+    text1_->setText(caption);
+  } else if (control == Control::kMenuF000) {
+    f000_->setTitle(caption);
+  }
+}
+
+void Link_Main::SetVisible(Control control, bool visible) {
+  if (shutting_down_) return;
+  if (control == Control::kMenuF000) {
+    f000_->menuAction()->setVisible(visible);
+    return;
+  }
+  if (control == Control::kText1 || control == Control::kDir1) return;  // always as designed
+  if (QWidget* widget = ControlWidget(control)) widget->setVisible(visible);
+}
+
+void Link_Main::Repaint(Control control) {
+  if (shutting_down_) return;
+  if (QWidget* widget = ControlWidget(control)) {
+    if (widget->isVisible()) widget->repaint();
+  }
+}
+
+void Link_Main::SetTextColor(Control control, LabelColor color) {
+  if (shutting_down_) return;
+  QWidget* widget = ControlWidget(control);
+  if (!widget) return;
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, color == LabelColor::kPureBlue
+                                             ? QColor(0, 0, 255)
+                                             : QApplication::palette().color(QPalette::ButtonText));
+  widget->setPalette(palette);
+}
+
+void Link_Main::SetMenuEnabled(bool enabled) {
+  if (shutting_down_) return;
+  f000_->menuAction()->setEnabled(enabled);
+  f000_->setEnabled(enabled);
+}
+
+void Link_Main::SetBusyCursor(bool busy) {
+  if (shutting_down_ || busy == busy_) return;
+  busy_ = busy;
+  if (busy)
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void Link_Main::SetFocus(Control control) {
+  if (shutting_down_) return;
+  if (QWidget* widget = ControlWidget(control)) {
+    if (widget->isVisible()) widget->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void Link_Main::RefreshResults() {
+  if (shutting_down_) return;
+  list_view1_->viewport()->repaint();
+}
+
+void Link_Main::Yield() {
+  // Once the shutdown has begun no handler of the window may run again.
+  if (shutting_down_) return;
+  SyncList1();
+  QCoreApplication::processEvents();
+}
+
+bool Link_Main::KeepAlive() {
+  if (shutting_down_) return false;
+  QCoreApplication::processEvents();
+  return !shutting_down_;
+}
+
+MessageAnswer Link_Main::ShowMessage(const std::string& title, const std::string& text,
+                                     MessageIcon icon, MessageButtons buttons) {
+  if (shutting_down_) return MessageAnswer::kCancel;
+  return ShowMessageBox(title, text, icon, buttons);
+}
+
+MessageAnswer Link_Main::ShowMessageBox(const std::string& title, const std::string& text,
+                                        MessageIcon icon, MessageButtons buttons) {
+  QMessageBox box(ToQtIcon(icon), QString::fromStdString(title), QString::fromStdString(text),
+                  buttons == MessageButtons::kOkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                       : QMessageBox::Ok,
+                  QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this);
+  box.setDefaultButton(QMessageBox::Ok);
+  // The busy cursor must not hide that the box is waiting for the user.
+  const bool was_busy = busy_;
+  if (was_busy) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int answer = box.exec();
+  if (was_busy) QGuiApplication::restoreOverrideCursor();
+  return answer == QMessageBox::Ok ? MessageAnswer::kOk : MessageAnswer::kCancel;
+}
+
+std::string Link_Main::Dir1Path() { return dir1_path_.toStdString(); }
+
+int16_t Link_Main::Check1Value() { return static_cast<int16_t>(CheckValue(check1_)); }
+
+void Link_Main::ShowSinglePageDialog(KobetuLogic& dialog) {
+  Link_Kobetu window(dialog, *this);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    window.move(screen->availableGeometry().center() - window.rect().center());
+  window.exec();
+}
+
+std::optional<std::string> Link_Main::ShowOpenDialog(const std::string& filter) {
+  const QString chosen = QFileDialog::getOpenFileName(QApplication::activeModalWidget(), QString(),
+                                                      QString(), QtFileFilter(filter));
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.toStdString();
+}
+
+void Link_Main::SyncList1() {
+  if (static_cast<size_t>(list1_->count()) == ctx_.List1.size()) return;
+  list1_->clear();
+  for (const std::string& path : ctx_.List1) list1_->addItem(QString::fromStdString(path));
+}
+
+// ----- commands -----
+
+void Link_Main::Command1_Click() {
+  if (shutting_down_) return;
+  voxtrel::Command1_Click(ctx_, *this);
+  if (!shutting_down_) SyncList1();
+}
+
+void Link_Main::Command2_Click() {
+  if (shutting_down_) return;
+  voxtrel::Command2_Click(ctx_);
+}
+
+void Link_Main::Command3_Click() {
+  if (shutting_down_) return;
+  report_.Command3_Click(ctx_.results, disk_, *this, *save_dialog_);
+}
+
+void Link_Main::KKK_Search_Click() {
+  if (shutting_down_ || !f000_->menuAction()->isEnabled()) return;
+  voxtrel::KKK_Search_Click(ctx_, *this);
+  if (!shutting_down_) SyncList1();
+}
+
+void Link_Main::ListView1_ColumnClick(int section) {
+  if (shutting_down_) return;
+  QHeaderView* header = list_view1_->header();
+  const QString caption = result_model_->headerData(section, Qt::Horizontal).toString();
+  const bool sorted = sorter_.ListView1_ColumnClick(ctx_.results, caption.toStdString());
+  // The header flips its own arrow on a click; the core's sort state is what it must show.
+  if (sorted) header->setSortIndicatorShown(true);
+  if (header->isSortIndicatorShown())
+    header->setSortIndicator(sorter_.sort_column, sorter_.sort_direction ==
+                                                          SortDirection::kDescending
+                                                      ? Qt::DescendingOrder
+                                                      : Qt::AscendingOrder);
+}
+
+void Link_Main::Pro_Exit_Click() {
+  if (shutting_down_) return;
+  // From here on the run's loop finds every request abandoned and every yield empty, and no
+  // handler of this window acts again.
+  shutting_down_ = true;
+  ctx_.AbortFlag = kAbortRequested;
+  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = "http://";
+  // The run's page file is closed by the ending process; our own files are closed already.
+  for (const std::string& path : {ctx_.WebWorkFilePath(), ctx_.ScanWorkFilePath()}) {
+    std::string err;
+    if (FileExists(disk_, path) && !disk_.DeleteFile(path, &err)) {
+      // A work file that stays: the rest of the sequence is skipped and the settings not saved.
+      EndProgram();
+      return;
+    }
+  }
+  WriteSettings();  // a failure is silent; the program ends either way
+  EndProgram();
+}
+
+void Link_Main::closeEvent(QCloseEvent* event) {
+  Pro_Exit_Click();
+  event->accept();
+}
+
+void Link_Main::EndProgram() {
+  if (busy_) {
+    busy_ = false;
+    QGuiApplication::restoreOverrideCursor();
+  }
+  if (instance_lock_) instance_lock_->ReleaseAndRemove();
+  std::fflush(nullptr);
+  // Ending here, possibly deep inside a run's yield, is what keeps the run from resuming.
+  std::_Exit(0);
+}
+
+}  // namespace voxtrel

@@ -1,0 +1,186 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QMap>
+#include <QString>
+
+#include <optional>
+#include <string>
+
+#include "app/drive_list.h"
+#include "app/settings_file.h"
+#include "engine/run_context.h"
+#include "output/report_writer.h"
+#include "output/result_sort.h"
+#include "run/run_control.h"
+
+class QCheckBox;
+class QComboBox;
+class QFileSystemModel;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTimer;
+class QTreeView;
+
+namespace voxtrel {
+
+class InstanceLock;
+class ResultModel;
+
+/// The save dialog on QFileDialog.
+class QtSaveDialog : public SaveDialog {
+ public:
+  explicit QtSaveDialog(QWidget* parent) : parent_(parent) {}
+  std::optional<std::string> ShowSave(const std::string& proposed_name,
+                                      const std::string& filter) override;
+
+ private:
+  QWidget* parent_;
+};
+
+/// A filter of "description|pattern|..." pairs as QFileDialog takes it.
+QString QtFileFilter(const std::string& filter);
+
+/// The window title for a version: "Voxtrel    Ver" 1.08, seventeen blanks and the notice.
+QString VersionTitle(int major, int minor, int patch);
+
+/// The main window. The constructor runs the start-up sequence after the single-instance check,
+/// which the caller makes first (see main.cpp).
+class Link_Main : public QMainWindow, public MainView, public SettingsTarget {
+  Q_OBJECT
+
+ public:
+  /// `program_folder` holds Voxtrel.DEF and the work files, without a trailing separator.
+  Link_Main(std::string program_folder, DiskInterface& disk, HttpRequestFactory& http,
+            QWidget* parent = nullptr);
+  ~Link_Main() override;
+
+  // RunView / MainView.
+  void SetCaption(Control control, const std::string& text) override;
+  void SetVisible(Control control, bool visible) override;
+  void Repaint(Control control) override;
+  void SetTextColor(Control control, LabelColor color) override;
+  void SetMenuEnabled(bool enabled) override;
+  void SetBusyCursor(bool busy) override;
+  void SetFocus(Control control) override;
+  void RefreshResults() override;
+  void Yield() override;
+  bool KeepAlive() override;
+  /// Every message box of the window and its dialog passes here; none once the shutdown began.
+  MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
+                            MessageButtons buttons) final;
+  std::string Dir1Path() override;
+  int16_t Check1Value() override;
+  void ShowSinglePageDialog(KobetuLogic& dialog) override;
+
+  /// Link_Kobetu's browse dialog; tests replace it.
+  virtual std::optional<std::string> ShowOpenDialog(const std::string& filter);
+
+  // SettingsTarget: what the settings reader applies, each failing like the original controls.
+  bool SelectDrive(const std::string& text) override;
+  bool SetFolder(const std::string& path) override;
+  bool SetCheckState(int which, int state) override;
+  void SetSinglePageTarget(const std::string& text) override;
+
+  void ReadSettings();
+  /// False when the file could not be written; the caller ends the program anyway.
+  bool WriteSettings();
+
+  /// The save button's dialog; the window's own QFileDialog one unless replaced.
+  void SetSaveDialog(SaveDialog* dialog) { save_dialog_ = dialog; }
+  /// The lock the window lets go of as the very last step of the shutdown.
+  void SetInstanceLock(InstanceLock* lock) { instance_lock_ = lock; }
+
+  RunContext& context() { return ctx_; }
+  ResultSorter& sorter() { return sorter_; }
+  ReportCommand& report_command() { return report_; }
+  const std::string& program_folder() const { return program_folder_; }
+  bool shutting_down() const { return shutting_down_; }
+
+  // Handlers under their given names.
+  void Form_Load();
+  void Drive1_Change();
+  void Dir1_Change();
+  void Command1_Click();
+  void Command2_Click();
+  void Command3_Click();
+  void KKK_Search_Click();
+  void Pro_Exit_Click();
+  void ListView1_ColumnClick(int section);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  /// Shows one QMessageBox and returns the button that closed it; tests replace it.
+  virtual MessageAnswer ShowMessageBox(const std::string& title, const std::string& text,
+                                       MessageIcon icon, MessageButtons buttons);
+  /// Ends the process at once; tests replace it to stay alive.
+  virtual void EndProgram();
+
+ private:
+  void BuildControls();
+  void BuildMenu();
+  void PlaceControls();
+  void FitLabel(QLabel* label);
+  QWidget* ControlWidget(Control control) const;
+  bool SetDir1Path(const QString& path);
+  void ShowDrive(int index);
+  void SyncList1();
+
+  std::string program_folder_;
+  DiskInterface& disk_;
+  RunContext ctx_;
+  ResultSorter sorter_;
+  ReportCommand report_;
+  QtSaveDialog qt_save_dialog_;
+  SaveDialog* save_dialog_;
+  InstanceLock* instance_lock_ = nullptr;
+
+  bool shutting_down_ = false;
+  bool busy_ = false;
+  bool dir1_updating_ = false;
+  bool drive1_falling_back_ = false;
+  QList<Drive> drives_;
+  int drive_index_ = -1;
+  /// Each drive's current folder, as a drive letter has one on the original platform.
+  QMap<QString, QString> drive_folders_;
+  QString dir1_path_;
+  /// Whether Dir1 keeps scrolling its current folder into view as folders load.
+  bool dir1_follow_ = true;
+  QTimer* dir1_scroll_ = nullptr;
+
+  QWidget* client_ = nullptr;
+  QGroupBox* frame1_ = nullptr;
+  QFrame* frame2_ = nullptr;
+  QLabel* label1_ = nullptr;
+  QLabel* label2_ = nullptr;
+  QLabel* label3_ = nullptr;
+  QLabel* label4_ = nullptr;
+  QLabel* label5_ = nullptr;
+  QLabel* label6_[4] = {};
+  QLabel* label7_ = nullptr;
+  QLabel* label8_ = nullptr;
+  QPushButton* command1_ = nullptr;
+  QPushButton* command2_ = nullptr;
+  QPushButton* command3_ = nullptr;
+  QCheckBox* check1_ = nullptr;
+  QCheckBox* check2_ = nullptr;
+  QComboBox* drive1_ = nullptr;
+  QTreeView* dir1_ = nullptr;
+  QFileSystemModel* dir1_model_ = nullptr;
+  QSortFilterProxyModel* dir1_filter_ = nullptr;
+  QTreeView* list_view1_ = nullptr;
+  ResultModel* result_model_ = nullptr;
+  QLineEdit* text1_ = nullptr;
+  QListWidget* list1_ = nullptr;
+  QMenu* f000_ = nullptr;
+};
+
+}  // namespace voxtrel

@@ -1,0 +1,47 @@
+#include <QApplication>
+#include <QFont>
+#include <QTimer>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/instance_lock.h"
+#include "app/link_main.h"
+#include "platform/disk.h"
+#include "platform/http.h"
+
+namespace {
+
+// For the screenshot script only: grab the shown window into this PNG and end.
+constexpr const char* kGrabVariable = "VOXTREL_GRAB_PNG";
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const std::string program_folder = voxtrel::ProgramFolder();
+  // A second instance ends here: nothing shown, nothing read or written.
+  voxtrel::InstanceLock lock;
+  if (!lock.Acquire(program_folder)) return 0;
+
+  QApplication app(argc, argv);
+  // The window is laid out in twips for a 9-point face at 96 dots per inch.
+  QFont font(QStringLiteral("Noto Sans CJK JP"));
+  font.setPixelSize(12);
+  QApplication::setFont(font);
+
+  voxtrel::PosixDisk disk;
+  voxtrel::CurlRequestFactory http;
+  voxtrel::Link_Main window(program_folder, disk, http);
+  window.SetInstanceLock(&lock);
+  window.show();
+
+  if (const char* grab = std::getenv(kGrabVariable); grab && *grab) {
+    const QString path = QString::fromLocal8Bit(grab);
+    QTimer::singleShot(1500, &window, [&window, path] {
+      const bool saved = window.grab().save(path, "PNG");
+      // Leaves without the shutdown: a picture must not change the program folder.
+      std::_Exit(saved ? 0 : 1);
+    });
+  }
+  return app.exec();
+}

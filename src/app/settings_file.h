@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace voxtrel {
+
+inline constexpr const char* kSettingsFileName = "Voxtrel.DEF";
+/// Lines the settings file holds; later lines are never looked at.
+inline constexpr size_t kSettingsLineCount = 8;
+
+/// What the settings reader hands its values to, one at a time in file order. Each operation
+/// that can fail returns false, which stops the reading.
+class SettingsTarget {
+ public:
+  virtual ~SettingsTarget() = default;
+  /// Line 1: the drive as the drive picker names it.
+  virtual bool SelectDrive(const std::string& text) = 0;
+  /// Line 2: the folder picker's path.
+  virtual bool SetFolder(const std::string& path) = 0;
+  /// Lines 3 and 4: `which` is 1 for Check1, 2 for Check2; `state` is the rounded number.
+  virtual bool SetCheckState(int which, int state) = 0;
+  /// Line 8, also when empty.
+  virtual void SetSinglePageTarget(const std::string& text) = 0;
+};
+
+/// The values written at the end of a run.
+struct SettingsValues {
+  std::string drive;
+  std::string folder;
+  int check1 = 1;
+  int check2 = 1;
+  std::string single_page_target = "http://";
+};
+
+/// Splits code page 932 bytes into at most `max_lines` lines decoded to UTF-8. CR LF or CR ends
+/// a line; a bare LF stays in the line. Bytes after the last wanted line are never examined.
+std::vector<std::string> SplitSettingsLines(std::string_view bytes, size_t max_lines);
+
+/// Reads a trimmed line as a decimal number rounded half to even; false when it is no number.
+bool ParseSettingsNumber(const std::string& text, int* value);
+
+/// Applies the lines to `target` in order, each trimmed of blanks, stopping at the first failure.
+/// Returns how many lines were applied (read) before the stop; 8 or fewer lines in all.
+size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget& target);
+
+/// The eight lines of the file as code page 932 bytes, each ended by CR LF.
+std::string FormatSettings(const SettingsValues& values);
+
+/// Reads `path` and applies it to `target`; a missing or unreadable file applies nothing.
+/// Reads no more of the file than the eight lines need.
+void ReadSettingsFile(const std::string& path, SettingsTarget& target);
+
+/// Writes the file through a temporary file in the same folder renamed over `path`, so a
+/// failure never leaves a half-written file in its place. False (and *err) on failure.
+bool WriteSettingsFile(const std::string& path, const SettingsValues& values, std::string* err);
+
+}  // namespace voxtrel

@@ -1,0 +1,376 @@
+#include "cli/checker.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "engine/check_loop.h"
+#include "engine/run_context.h"
+#include "engine/text_utils.h"
+#include "output/report_writer.h"
+#include "platform/cp932.h"
+#include "platform/disk.h"
+#include "run/run_control.h"
+#include "version.h"
+#include "web/web_check.h"
+
+namespace voxtrel {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: voxtrel-check [options] TARGET\n"
+    "\n"
+    "Checks every absolute http:// link of HTML pages and lists the dead ones.\n"
+    "TARGET is a folder (its .htm/.html/.shtm/.shtml pages), one local page file,\n"
+    "or the address of a web page (http:// or https://), which is fetched first.\n"
+    "\n"
+    "options:\n"
+    "  -r         include subfolders of a folder TARGET\n"
+    "  -a         also list links that answered (marked \xE2\x97\x8E or \xE2\x96\xB3)\n"
+    "  -o FILE    save the result list as a report: HTML when FILE ends in .htm,\n"
+    "             comma-separated text otherwise (Shift_JIS, CR LF)\n"
+    "  -q         no progress display\n"
+    "  -h, --help show this help\n"
+    "  --version  show the version\n"
+    "\n"
+    "Rows are printed as they are found: No,mark,target,link text,page.\n"
+    "Exit status: 0 no dead link, 1 dead links found, 2 usage error or unreadable\n"
+    "target, 130 interrupted (the report of what was found is still written).\n";
+
+struct CheckerOptions {
+  bool recursive = false;
+  bool all_results = false;
+  bool quiet = false;
+  std::optional<std::string> report_path;
+  std::string target;
+};
+
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
+
+ParseOutcome ParseArgs(const std::vector<std::string>& args, CheckerOptions* options,
+                       std::string* err) {
+  bool targets_only = false;
+  bool have_target = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!targets_only && arg.size() > 1 && arg[0] == '-') {
+      if (arg == "--") {
+        targets_only = true;
+      } else if (arg == "-h" || arg == "--help") {
+        return ParseOutcome::kHelp;
+      } else if (arg == "--version") {
+        return ParseOutcome::kVersion;
+      } else if (arg == "-o") {
+        if (i + 1 >= args.size()) {
+          *err = "option -o needs a file name";
+          return ParseOutcome::kError;
+        }
+        options->report_path = args[++i];
+      } else if (arg.size() > 1 && arg[1] != '-') {
+        // Short options may be bundled: -ra, -rqa.
+        for (size_t k = 1; k < arg.size(); ++k) {
+          switch (arg[k]) {
+            case 'r': options->recursive = true; break;
+            case 'a': options->all_results = true; break;
+            case 'q': options->quiet = true; break;
+            default:
+              *err = std::string("unknown option -") + arg[k];
+              return ParseOutcome::kError;
+          }
+        }
+      } else {
+        *err = "unknown option " + arg;
+        return ParseOutcome::kError;
+      }
+      continue;
+    }
+    if (have_target) {
+      *err = "only one TARGET may be given";
+      return ParseOutcome::kError;
+    }
+    options->target = arg;
+    have_target = true;
+  }
+  if (!have_target || options->target.empty()) {
+    *err = "no TARGET given";
+    return ParseOutcome::kError;
+  }
+  return ParseOutcome::kRun;
+}
+
+bool IsWebAddress(const std::string& target) {
+  std::string upper = AsciiUpper(target);
+  return upper.rfind("HTTP://", 0) == 0 || upper.rfind("HTTPS://", 0) == 0;
+}
+
+// A message box's text as one terminal line: carriage returns become a break, trailing blanks go.
+std::string MessageLine(const std::string& text) {
+  std::string line;
+  for (char c : text) line += c == '\r' ? '\n' : c;
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\n')) line.pop_back();
+  size_t pos;
+  while ((pos = line.find("\n\n")) != std::string::npos) line.replace(pos, 2, "\n");
+  return line;
+}
+
+std::string RowLine(const ResultRow& row) {
+  return CsvField(row[kColNo2]) + "," + CsvField(row[kColMark]) + "," + CsvField(row[kColTarget]) +
+         "," + CsvField(row[kColName]) + "," + CsvField(row[kColFile]);
+}
+
+/// The run view on a terminal: rows and messages as lines, progress on one redrawn line, Ctrl-C
+/// turned into the abort button.
+class TerminalView : public MainView, public ResultListObserver {
+ public:
+  TerminalView(std::ostream& out, std::ostream& err, bool show_progress,
+               const volatile std::sig_atomic_t* interrupts)
+      : out_(out), err_(err), show_progress_(show_progress), interrupts_(interrupts) {}
+
+  void Attach(RunContext* ctx, std::string folder, int16_t check1) {
+    ctx_ = ctx;
+    folder_ = std::move(folder);
+    check1_ = check1;
+  }
+
+  bool interrupted() const { return interrupted_; }
+  bool saw_failure() const { return saw_failure_; }
+  bool folder_refused() const { return folder_refused_; }
+
+  // MainView
+  std::string Dir1Path() override { return folder_; }
+  int16_t Check1Value() override { return check1_; }
+  void ShowSinglePageDialog(KobetuLogic&) override {}
+
+  // RunView
+  void SetCaption(Control control, const std::string& text) override {
+    if (control == Control::kLabel3) {
+      page_ = text;
+      AdvancePageCursor();
+    } else if (control == Control::kLabel8) {
+      link_ = text;
+    }
+    if (control == Control::kLabel3 || control == Control::kLabel8) DrawProgress();
+  }
+  void SetVisible(Control, bool) override {}
+  void Repaint(Control) override {}
+  void SetTextColor(Control, LabelColor) override {}
+  void SetMenuEnabled(bool) override {}
+  void SetBusyCursor(bool) override {}
+  void SetFocus(Control) override {}
+  void RefreshResults() override {}
+  void Yield() override { PollInterrupts(); }
+  bool KeepAlive() override {
+    PollInterrupts();
+    return !(interrupts_ && *interrupts_ >= 2);
+  }
+  MessageAnswer ShowMessage(const std::string&, const std::string& text, MessageIcon icon,
+                            MessageButtons) override {
+    if (text == kSelectFolderMessage) folder_refused_ = true;
+    // Questions are the confirmations before a run: the command line already said yes.
+    if (icon == MessageIcon::kQuestion) return MessageAnswer::kOk;
+    ClearProgress();
+    err_ << MessageLine(text) << "\n";
+    err_.flush();
+    return MessageAnswer::kOk;
+  }
+
+  // ResultListObserver
+  void RowsCleared() override {}
+  void RowsReordered() override {}
+  void RowAdded(size_t index) override {
+    if (!ctx_) return;
+    const ResultRow& row = ctx_->results.Row(index);
+    if (row[kColMark] == kMarkFailed) saw_failure_ = true;
+    ClearProgress();
+    out_ << RowLine(row) << "\n";
+    out_.flush();
+    DrawProgress();
+  }
+
+  void ClearProgress() {
+    if (drawn_) {
+      err_ << "\r\x1b[K";
+      err_.flush();
+      drawn_ = false;
+    }
+  }
+
+ private:
+  void PollInterrupts() {
+    if (interrupts_ && *interrupts_ > 0 && ctx_) {
+      interrupted_ = true;
+      ctx_->AbortFlag = kAbortRequested;
+    }
+  }
+
+  void AdvancePageCursor() {
+    if (!ctx_) return;
+    for (size_t i = page_cursor_; i < ctx_->List1.size(); ++i) {
+      if (ctx_->List1[i] == page_) {
+        page_cursor_ = i;
+        return;
+      }
+    }
+  }
+
+  void DrawProgress() {
+    if (!show_progress_ || !ctx_ || ctx_->List1.empty()) return;
+    std::string line = "[" + std::to_string(page_cursor_ + 1) + "/" +
+                       std::to_string(ctx_->List1.size()) + "] " + link_;
+    // Keep the line short enough not to wrap on a narrow terminal, so \r can redraw it.
+    if (Utf8Length(line) > 100) {
+      size_t chars = 0;
+      size_t cut = 0;
+      while (cut < line.size() && chars < 99) {
+        ++cut;
+        while (cut < line.size() && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) ++cut;
+        ++chars;
+      }
+      line = line.substr(0, cut) + "…";
+    }
+    err_ << "\r\x1b[K" << line;
+    err_.flush();
+    drawn_ = true;
+  }
+
+  std::ostream& out_;
+  std::ostream& err_;
+  bool show_progress_;
+  const volatile std::sig_atomic_t* interrupts_;
+  RunContext* ctx_ = nullptr;
+  std::string folder_;
+  int16_t check1_ = 0;
+  std::string page_;
+  std::string link_;
+  size_t page_cursor_ = 0;
+  bool drawn_ = false;
+  bool interrupted_ = false;
+  bool saw_failure_ = false;
+  bool folder_refused_ = false;
+};
+
+/// A private folder for the work files, removed with its content when the run ends.
+class WorkFolder {
+ public:
+  WorkFolder() {
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / "voxtrel-check-XXXXXX").string();
+    if (ec) pattern = "/tmp/voxtrel-check-XXXXXX";
+    if (char* made = mkdtemp(pattern.data())) path_ = made;
+  }
+  ~WorkFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The folder as an absolute path without resolving symlinks, so the page column names the pages
+// the way the user reached them.
+std::string AbsoluteFolder(const std::string& target) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(target, ec);
+  std::string folder = ec ? target : absolute.lexically_normal().string();
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               const CheckerEnvironment& env) {
+  CheckerOptions options;
+  std::string parse_error;
+  switch (ParseArgs(args, &options, &parse_error)) {
+    case ParseOutcome::kHelp:
+      out << kUsage;
+      return kExitClean;
+    case ParseOutcome::kVersion:
+      out << "voxtrel-check " << kVersionString << "\n";
+      return kExitClean;
+    case ParseOutcome::kError:
+      err << "voxtrel-check: " << parse_error << "\n" << "Try 'voxtrel-check --help'.\n";
+      return kExitUsage;
+    case ParseOutcome::kRun:
+      break;
+  }
+
+  WorkFolder work;
+  if (work.path().empty()) {
+    err << "voxtrel-check: cannot create a temporary folder for work files\n";
+    return kExitUsage;
+  }
+
+  PosixDisk disk;
+  CurlRequestFactory http(env.http);
+  TerminalView view(out, err, env.err_is_terminal && !options.quiet, env.interrupts);
+  RunContext ctx(view, disk, http, work.path());
+  ctx.Check2 = options.all_results ? 1 : 0;
+  ctx.results.SetObserver(&view);
+
+  const std::string& target = options.target;
+  struct stat st {};
+  if (IsWebAddress(target)) {
+    view.Attach(&ctx, "", 0);
+    ctx.SinglePageTarget = target;
+    ctx.SinglePageMode = kModeWebPage;
+    ctx.List1 = {ctx.WebWorkFilePath()};
+    ctx.LinkUrl = target;
+    int16_t result = kFetchOk;
+    FetchWebPage(ctx, result);
+    if (result > 10) {
+      view.ClearProgress();
+      err << "voxtrel-check: cannot fetch " << target << " (" << result << ")\n";
+      return kExitUsage;
+    }
+    CheckLinks(ctx);
+  } else if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::string folder = AbsoluteFolder(target);
+    std::vector<DirEntry> entries;
+    std::string list_error;
+    if (!disk.ListFolder(folder, &entries, &list_error)) {
+      err << "voxtrel-check: cannot read folder " << target << ": " << list_error << "\n";
+      return kExitUsage;
+    }
+    view.Attach(&ctx, folder, options.recursive ? 1 : 0);
+    Command1_Click(ctx, view);
+    if (view.folder_refused()) {
+      err << "voxtrel-check: " << target << " cannot be checked as a folder\n";
+      return kExitUsage;
+    }
+  } else {
+    if (!FileExists(disk, target)) {
+      err << "voxtrel-check: cannot read " << target << "\n";
+      return kExitUsage;
+    }
+    view.Attach(&ctx, "", 0);
+    ctx.SinglePageTarget = target;
+    ctx.SinglePageMode = kModeLocalFile;
+    ctx.List1 = {target};
+    CheckLinks(ctx);
+  }
+  view.ClearProgress();
+
+  int status = view.interrupted()   ? kExitInterrupted
+               : view.saw_failure() ? kExitDeadLinks
+                                    : kExitClean;
+  if (options.report_path) {
+    std::string write_error;
+    if (!WriteReport(disk, ctx.results.Rows(), *options.report_path, &write_error)) {
+      err << "voxtrel-check: cannot write report " << *options.report_path << ": " << write_error
+          << "\n";
+      if (status != kExitInterrupted) status = kExitUsage;
+    }
+  }
+  return status;
+}
+
+}  // namespace voxtrel

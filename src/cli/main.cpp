@@ -1,0 +1,46 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/checker.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupts = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupts = g_interrupts + 1; }
+
+// VOXTREL_CHECK_TIMEOUT_MS shortens the request time-outs, so tests and CI jobs that point the
+// checker at slow servers end in seconds. Only this front end reads it; anything that is not a
+// positive number leaves the defaults.
+void ApplyTimeoutOverride(voxtrel::HttpOptions* http) {
+  const char* text = std::getenv("VOXTREL_CHECK_TIMEOUT_MS");
+  if (!text || !*text) return;
+  char* end = nullptr;
+  long ms = std::strtol(text, &end, 10);
+  if (*end != '\0' || ms <= 0) return;
+  http->total_timeout_ms = ms;
+  http->connect_timeout_ms = std::min(http->connect_timeout_ms, ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  voxtrel::CheckerEnvironment env;
+  env.err_is_terminal = isatty(STDERR_FILENO) == 1;
+  env.interrupts = &g_interrupts;
+  ApplyTimeoutOverride(&env.http);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return voxtrel::RunChecker(args, std::cout, std::cerr, env);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+// The engine's and web layer's own texts, byte for byte as the user sees them; the trailing
+// blanks belong to the texts.
+
+namespace voxtrel {
+
+inline constexpr const char* kMsgNoRequestObject = "XMLHTTPｵﾌﾞｼﾞｪｸﾄを作成できませんでした。     ";
+inline constexpr const char* kMsgRunAborted = "Voxtrelを中止しました。    ";
+inline constexpr const char* kMsgRunComplete = "Voxtrelが完了しました。    ";
+
+inline constexpr const char* kCaptionConnecting = "接続中 ： ";
+inline constexpr const char* kCaptionSearchAborted = "検索中止";
+/// Follows the row count in Label7.
+inline constexpr const char* kItemsSuffix = " 件";
+/// Link name of a link whose text names a .gif or .jpg file.
+inline constexpr const char* kImageLinkName = "画像";
+
+}  // namespace voxtrel

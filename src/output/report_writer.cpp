@@ -1,0 +1,165 @@
+#include "output/report_writer.h"
+
+#include "engine/text_utils.h"
+#include "platform/cp932.h"
+
+namespace voxtrel {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr const char* kCellOpen = "<TD><FONT size=\"-1\">";
+constexpr const char* kCellClose = "</FONT></TD>";
+// Beside the report, so that putting it in place is a rename within one file system.
+constexpr const char* kTempSuffix = ".voxtrel-tmp";
+
+std::string PlainCell(const std::string& value) {
+  return kCellOpen + EscapeHtml(value) + kCellClose;
+}
+
+std::string RowLine(const ResultRow& row) {
+  const std::string& target = row[kColTarget];
+  std::string line = "<FONT size=\"-1\"> ";
+  line += PlainCell(row[kColNo2]);
+  line += PlainCell(row[kColMark]);
+  line += kCellOpen;
+  line += "<A href=\"" + EscapeHtml(TrimBlanks(target)) + "\">" + EscapeHtml(target) + "</A>";
+  line += kCellClose;
+  if (TrimBlanks(row[kColName]).empty())
+    line += std::string(kCellOpen) + "&nbsp;" + kCellClose;
+  else
+    line += PlainCell(row[kColName]);
+  line += PlainCell(row[kColFile]);
+  line += "</FONT>";
+  return line;
+}
+
+}  // namespace
+
+ReportForm ReportFormFor(const std::string& path) {
+  const std::string upper = AsciiUpper(path);
+  if (upper.size() >= 4 && upper.compare(upper.size() - 4, 4, ".HTM") == 0)
+    return ReportForm::kHtml;
+  return ReportForm::kCsv;
+}
+
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string CsvField(std::string_view value) {
+  if (value.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(value);
+  std::string out = "\"";
+  for (char c : value) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+std::string FormatHtmlReport(const std::vector<ResultRow>& rows) {
+  static constexpr const char* kHead[] = {
+      "<HTML>",
+      "<HEAD>",
+      "<META http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
+      "<META http-equiv=\"Content-Style-Type\" content=\"Text/css\" > ",
+      "<TITLE>Voxtrel</TITLE>",
+      "</HEAD>",
+      "<BODY>",
+      "<P>Voxtrel<BR>",
+      "<TABLE border=\"1\" cellpadding=\"4\" cellspacing=\"0\">",
+      "<TBODY>",
+  };
+  static constexpr const char* kTail[] = {"</TBODY>", "</TABLE>", "</P>", "</BODY>", "</HTML>"};
+  std::string out;
+  for (const char* line : kHead) out += std::string(line) + kCrLf;
+  for (const ResultRow& row : rows) {
+    out += std::string("<TR>") + kCrLf;
+    out += RowLine(row) + kCrLf;
+    out += std::string("</TR>") + kCrLf;
+  }
+  for (const char* line : kTail) out += std::string(line) + kCrLf;
+  return out;
+}
+
+std::string FormatCsvReport(const std::vector<ResultRow>& rows) {
+  std::string out;
+  for (const ResultRow& row : rows) {
+    out += CsvField(row[kColNo2]) + "," + CsvField(row[kColMark]) + "," +
+           CsvField(row[kColTarget]) + "," + CsvField(row[kColName]) + "," +
+           CsvField(row[kColFile]) + kCrLf;
+  }
+  return out;
+}
+
+std::string FormatReport(const std::vector<ResultRow>& rows, ReportForm form) {
+  return form == ReportForm::kHtml ? FormatHtmlReport(rows) : FormatCsvReport(rows);
+}
+
+bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
+                 std::string* err) {
+  const std::string bytes = Utf8ToCp932(FormatReport(rows, ReportFormFor(path)));
+  const std::string temp = path + kTempSuffix;
+  std::string ignored;
+  // A report is either complete under its name or not there at all: a write that fails half
+  // way leaves the old file as it was.
+  if (!disk.WriteWholeFile(temp, bytes, err) || !disk.ReplaceFile(temp, path, err)) {
+    disk.DeleteFile(temp, &ignored);  // the write's own failure is the one worth reporting
+    return false;
+  }
+  return true;
+}
+
+std::string OverwriteQuestionText(const std::string& path) {
+  return "ﾌｧｲﾙ名： " + path + "     \r\rすでに同名ﾌｧｲﾙが存在します、上書きしますか？     ";
+}
+
+std::string SaveErrorText(const std::string& description) {
+  return "ｴﾗｰ： " + description + "     ";
+}
+
+void ReportCommand::Command3_Click(const ResultList& results, DiskInterface& disk, RunView& view,
+                                   SaveDialog& dialog) {
+  if (results.Count() == 0) {
+    view.SetFocus(Control::kText1);
+    return;
+  }
+  const std::string remembered = TrimBlanks(ReportFileName);
+  const std::string proposed = remembered.empty() ? kDefaultReportName : remembered;
+  const std::optional<std::string> chosen = dialog.ShowSave(proposed, kReportFilter);
+  if (!chosen) return;
+
+  const std::string& path = *chosen;
+  ReportFileName = TrimBlanks(path);
+  if (FileExists(disk, path) &&
+      view.ShowMessage(kSaveReportTitle, OverwriteQuestionText(path), MessageIcon::kQuestion,
+                       MessageButtons::kOkCancel) == MessageAnswer::kCancel)
+    return;
+
+  std::string err;
+  if (!WriteReport(disk, results.Rows(), path, &err))
+    view.ShowMessage(kMessageTitle, SaveErrorText(err), MessageIcon::kWarning, MessageButtons::kOk);
+}
+
+}  // namespace voxtrel

@@ -1,0 +1,64 @@
+#include "output/result_sort.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace voxtrel {
+
+namespace {
+
+unsigned char FoldAscii(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
+}  // namespace
+
+int SortColumnForCaption(std::string_view caption) {
+  static constexpr std::string_view kCaptions[] = {"No", "結果", "リンク先 URL", "リンク名",
+                                                   "ファイル名"};
+  for (int i = 0; i < 5; ++i)
+    if (caption == kCaptions[i]) return i;
+  return -1;
+}
+
+int CompareSortText(std::string_view a, std::string_view b) {
+  // UTF-8 byte order is code point order, so bytes compare as characters would.
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    const unsigned char x = FoldAscii(a[i]);
+    const unsigned char y = FoldAscii(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+void SortResults(ResultList& results, int column, SortDirection direction) {
+  if (column < 0 || column > kColNo2) return;
+  std::vector<ResultRow> rows = results.Rows();
+  const size_t index = static_cast<size_t>(column);
+  // Stable both ways: rows that compare equal keep the order in which they stand.
+  if (direction == SortDirection::kAscending) {
+    std::stable_sort(rows.begin(), rows.end(), [index](const ResultRow& a, const ResultRow& b) {
+      return CompareSortText(a[index], b[index]) < 0;
+    });
+  } else {
+    std::stable_sort(rows.begin(), rows.end(), [index](const ResultRow& a, const ResultRow& b) {
+      return CompareSortText(a[index], b[index]) > 0;
+    });
+  }
+  results.Reorder(std::move(rows));
+}
+
+bool ResultSorter::ListView1_ColumnClick(ResultList& results, const std::string& caption) {
+  const int index = SortColumnForCaption(caption);
+  if (index < 0) return false;
+  const int32_t count = ++SortClickCount[static_cast<size_t>(index)];
+  sort_column = index;
+  sort_direction = (count % 2 != 0) ? SortDirection::kDescending : SortDirection::kAscending;
+  SortResults(results, sort_column, sort_direction);
+  return true;
+}
+
+}  // namespace voxtrel

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace voxtrel {
+
+/// Decodes code page 932 bytes to UTF-8. Invalid or unmapped bytes become U+FFFD and decoding goes on.
+std::string Cp932ToUtf8(std::string_view bytes);
+
+/// Encodes UTF-8 text as code page 932. Characters the code page lacks (and invalid UTF-8) become "?".
+std::string Utf8ToCp932(std::string_view utf8);
+
+/// The single-byte code page 932 character of `byte` as UTF-8: ASCII below 0x80, half-width
+/// katakana for 0xA1-0xDF, U+FFFD for bytes that do not stand alone.
+std::string Cp932SingleByteToUtf8(unsigned char byte);
+
+/// The full-width form of half-width katakana / punctuation 0xA1-0xDF as UTF-8 (ﾞ -> ゛, ﾟ -> ゜).
+/// Other bytes give the same as Cp932SingleByteToUtf8.
+std::string WidenHalfwidthKatakana(unsigned char byte);
+
+/// Upper-cases ASCII letters only, so byte lengths and positions never move.
+std::string AsciiUpper(std::string_view text);
+
+/// Removes leading and trailing U+0020 blanks (tabs stay).
+std::string TrimBlanks(std::string_view text);
+
+/// Number of characters (code points) in UTF-8 text.
+size_t Utf8Length(std::string_view text);
+
+}  // namespace voxtrel

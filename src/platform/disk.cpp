@@ -1,0 +1,310 @@
+#include "platform/disk.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace voxtrel {
+
+namespace {
+
+constexpr size_t kChunkSize = 64 * 1024;
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+void SetErr(std::string* err, const std::string& text) {
+  if (err) *err = text;
+}
+
+/// Closes the descriptor when it goes out of scope.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool NoWriteBit(mode_t mode) { return (mode & 0222) == 0; }
+
+/// Attribute value of a folder entry, or 0 when the entry is left out of the listing.
+int AttributesOf(int dir_fd, const char* name) {
+  struct stat st;
+  // An entry may vanish between readdir and here; it is then simply not listed.
+  if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  int extra = 0;
+  if (S_ISLNK(st.st_mode)) {
+    if (fstatat(dir_fd, name, &st, 0) != 0) return 0;  // dangling
+    // A followed folder link could lead back up the tree; marking it keeps the walk finite.
+    if (S_ISDIR(st.st_mode)) extra = kAttrSymlinkedFolder;
+  }
+  int readonly = NoWriteBit(st.st_mode) ? kAttrReadOnly : 0;
+  if (S_ISDIR(st.st_mode)) return kAttrDirectory + readonly + extra;
+  if (S_ISREG(st.st_mode)) return kAttrArchive + readonly;
+  return 0;  // fifo, socket, device: nothing a page could be read from
+}
+
+/// Opens a regular file for reading. Fifos are opened without blocking and then refused, so a
+/// path naming one never hangs the caller waiting for a writer.
+bool OpenRegularForReading(const std::string& path, Fd* fd, std::string* err) {
+  Fd opened(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (opened.get() < 0) {
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  struct stat st;
+  if (fstat(opened.get(), &st) != 0) {
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    SetErr(err, ErrnoText(EISDIR));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    SetErr(err, "not a regular file");
+    return false;
+  }
+  int flags = fcntl(opened.get(), F_GETFL);
+  if (flags >= 0) fcntl(opened.get(), F_SETFL, flags & ~O_NONBLOCK);
+  fd->Reset(opened.Release());
+  return true;
+}
+
+bool OpenForWriting(const std::string& path, Fd* fd, std::string* err) {
+  // O_NONBLOCK: opening a fifo without a reader fails at once instead of waiting.
+  int raw = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (raw < 0) {
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  Fd opened(raw);
+  struct stat st;
+  if (fstat(raw, &st) != 0 || !S_ISREG(st.st_mode)) {
+    SetErr(err, "not a regular file");
+    return false;
+  }
+  int flags = fcntl(raw, F_GETFL);
+  if (flags >= 0) fcntl(raw, F_SETFL, flags & ~O_NONBLOCK);
+  fd->Reset(opened.Release());
+  return true;
+}
+
+bool WriteAll(int fd, const char* data, size_t size, std::string* err) {
+  while (size > 0) {
+    ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      SetErr(err, ErrnoText(errno));
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+/// Reads up to `size` bytes, retrying interrupted reads; -1 on error.
+ssize_t ReadSome(int fd, char* buffer, size_t size) {
+  for (;;) {
+    ssize_t got = read(fd, buffer, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+bool CloseChecked(Fd* fd, std::string* err) {
+  int raw = fd->Release();
+  if (close(raw) != 0) {
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  return true;
+}
+
+class PosixInputFile : public InputFile {
+ public:
+  explicit PosixInputFile(Fd* fd) : fd_(fd->Release()) {}
+
+  size_t Read(char* buffer, size_t size, bool* failed) override {
+    ssize_t got = ReadSome(fd_.get(), buffer, size);
+    if (got < 0) {
+      if (failed) *failed = true;
+      return 0;
+    }
+    return static_cast<size_t>(got);
+  }
+
+ private:
+  Fd fd_;
+};
+
+std::string HomeFolder() {
+  if (const char* home = getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/tmp";
+}
+
+}  // namespace
+
+bool PosixDisk::ListFolder(const std::string& folder, std::vector<DirEntry>* entries,
+                           std::string* err) {
+  entries->clear();
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  int dir_fd = dirfd(dir);
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (!entry) break;
+    // Covers "." and ".." as well as the names the system treats as hidden.
+    if (entry->d_name[0] == '.') continue;
+    int attributes = AttributesOf(dir_fd, entry->d_name);
+    if (attributes != 0) entries->push_back(DirEntry{entry->d_name, attributes});
+  }
+  int read_error = errno;
+  closedir(dir);
+  if (read_error != 0) {
+    entries->clear();
+    SetErr(err, ErrnoText(read_error));
+    return false;
+  }
+  // std::string compares as unsigned bytes, which is the order callers rely on.
+  std::sort(entries->begin(), entries->end(),
+            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+std::unique_ptr<InputFile> PosixDisk::OpenForReading(const std::string& path, std::string* err) {
+  Fd fd;
+  if (!OpenRegularForReading(path, &fd, err)) return nullptr;
+  return std::make_unique<PosixInputFile>(&fd);
+}
+
+bool PosixDisk::ReadWholeFile(const std::string& path, std::string* bytes, std::string* err) {
+  bytes->clear();
+  Fd fd;
+  if (!OpenRegularForReading(path, &fd, err)) return false;
+  char buffer[kChunkSize];
+  for (;;) {
+    ssize_t got = ReadSome(fd.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      SetErr(err, ErrnoText(errno));
+      bytes->clear();
+      return false;
+    }
+    if (got == 0) return true;
+    bytes->append(buffer, static_cast<size_t>(got));
+  }
+}
+
+bool PosixDisk::WriteWholeFile(const std::string& path, const std::string& bytes,
+                               std::string* err) {
+  Fd fd;
+  if (!OpenForWriting(path, &fd, err)) return false;
+  if (!WriteAll(fd.get(), bytes.data(), bytes.size(), err)) return false;
+  return CloseChecked(&fd, err);
+}
+
+bool PosixDisk::CopyFile(const std::string& from, const std::string& to, std::string* err) {
+  Fd source;
+  if (!OpenRegularForReading(from, &source, err)) return false;
+  // Truncating the target would wipe the source when both name the same file.
+  struct stat from_st, to_st;
+  if (fstat(source.get(), &from_st) == 0 && stat(to.c_str(), &to_st) == 0 &&
+      from_st.st_dev == to_st.st_dev && from_st.st_ino == to_st.st_ino)
+    return true;
+  Fd target;
+  if (!OpenForWriting(to, &target, err)) return false;
+  char buffer[kChunkSize];
+  for (;;) {
+    ssize_t got = ReadSome(source.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      SetErr(err, ErrnoText(errno));
+      return false;
+    }
+    if (got == 0) break;
+    if (!WriteAll(target.get(), buffer, static_cast<size_t>(got), err)) return false;
+  }
+  return CloseChecked(&target, err);
+}
+
+bool PosixDisk::DeleteFile(const std::string& path, std::string* err) {
+  if (unlink(path.c_str()) != 0) {
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  return true;
+}
+
+bool PosixDisk::FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  std::string target = path;
+  if (target.back() == '/') target.pop_back();
+  if (target.empty()) return false;
+  Fd fd;
+  return OpenRegularForReading(target, &fd, nullptr);
+}
+
+std::string ProgramFolder() {
+  char exe[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (length > 0) {
+    std::string folder(exe, static_cast<size_t>(length));
+    size_t slash = folder.rfind('/');
+    if (slash != std::string::npos) {
+      folder.resize(slash == 0 ? 1 : slash);
+      if (access(folder.c_str(), W_OK) == 0) return folder;
+    }
+  }
+  std::string data = HomeFolder() + "/.local/share/voxtrel";
+  std::error_code ec;
+  // A folder that cannot be made shows up later, when the first file in it cannot be written.
+  std::filesystem::create_directories(data, ec);
+  return data;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  bool folder_slash = folder.back() == '/';
+  bool name_slash = !name.empty() && name.front() == '/';
+  if (folder_slash && name_slash) return folder + name.substr(1);
+  if (folder_slash || name_slash) return folder + name;
+  return folder + "/" + name;
+}
+
+bool PosixDisk::ReplaceFile(const std::string& from, const std::string& to, std::string* err) {
+  // rename() would happily replace a read-only file; the user marked it so for a reason.
+  if (access(to.c_str(), F_OK) == 0 && access(to.c_str(), W_OK) != 0) {
+    if (err) *err = std::strerror(errno);
+    return false;
+  }
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (err) *err = std::strerror(errno);
+  return false;
+}
+
+}  // namespace voxtrel

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace voxtrel {
+
+/// Attribute values of a listing entry; compared as whole values, not as bits.
+inline constexpr int kAttrReadOnly = 1;
+inline constexpr int kAttrHidden = 2;
+inline constexpr int kAttrSystem = 4;
+inline constexpr int kAttrDirectory = 16;
+inline constexpr int kAttrArchive = 32;
+inline constexpr int kAttrSymlinkedFolder = 1024;
+
+struct DirEntry {
+  std::string name;
+  int attributes = 0;
+};
+
+/// A file opened for sequential reading.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  /// Reads up to `size` bytes; returns the count, 0 at the end. Sets *failed on a read error.
+  virtual size_t Read(char* buffer, size_t size, bool* failed) = 0;
+};
+
+/// The file system operations the engine uses.
+class DiskInterface {
+ public:
+  virtual ~DiskInterface() = default;
+  /// Entries of `folder` in byte order of name, hidden names and unusable entries left out.
+  virtual bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries,
+                          std::string* err) = 0;
+  /// nullptr (and *err) when the file cannot be opened for reading.
+  virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* err) = 0;
+  virtual bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err) = 0;
+  /// Creates or truncates `path` and writes `bytes`.
+  virtual bool WriteWholeFile(const std::string& path, const std::string& bytes,
+                              std::string* err) = 0;
+  /// Copies `from` over `to`, replacing it.
+  virtual bool CopyFile(const std::string& from, const std::string& to, std::string* err) = 0;
+  virtual bool DeleteFile(const std::string& path, std::string* err) = 0;
+  /// True when `path` names a file this process can open for reading now (not a folder).
+  virtual bool FileExists(const std::string& path) = 0;
+  /// Moves `from` over `to` in one step (both in one folder). Fails, leaving both as they are,
+  /// when `to` exists but may not be written, so a read-only file is never replaced.
+  virtual bool ReplaceFile(const std::string& from, const std::string& to, std::string* err) = 0;
+};
+
+class PosixDisk : public DiskInterface {
+ public:
+  bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries,
+                  std::string* err) override;
+  std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* err) override;
+  bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err) override;
+  bool WriteWholeFile(const std::string& path, const std::string& bytes,
+                      std::string* err) override;
+  bool CopyFile(const std::string& from, const std::string& to, std::string* err) override;
+  bool DeleteFile(const std::string& path, std::string* err) override;
+  bool FileExists(const std::string& path) override;
+  bool ReplaceFile(const std::string& from, const std::string& to, std::string* err) override;
+};
+
+/// The running executable's folder when writable, else ~/.local/share/voxtrel (created);
+/// no trailing separator.
+std::string ProgramFolder();
+
+/// Joins a folder and a name with "/", without doubling the separator.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace voxtrel
