@@ -42,7 +42,6 @@ void CheckWebLink(RunContext& ctx, const std::string& page) {
     sent = request->Send([&ctx] { return ctx.view.KeepAlive(); });
   }
   ctx.view.Yield();
-  std::string page_text = Cp932ToUtf8(request->ResponseBody());
   std::optional<int> status = sent ? request->Status() : std::nullopt;
   bool answered = status && *status >= 200 && *status < 300;
 
@@ -50,6 +49,8 @@ void CheckWebLink(RunContext& ctx, const std::string& page) {
   const std::string& file = ctx.SinglePageMode == kModeWebPage ? ctx.SinglePageTarget : page;
   if (answered) {
     if (ctx.Check2 == 1) {
+      // Only a listed answer needs its text, for the refresh test; a body can be megabytes.
+      std::string page_text = Cp932ToUtf8(request->ResponseBody());
       ++ctx.RowNo;
       ctx.results.AddRow(RowNumberText(ctx.RowNo),
                          IsRefreshPage(page_text) ? kMarkRefresh : kMarkOk, url, ctx.LinkName,
