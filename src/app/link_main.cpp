@@ -18,13 +18,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
-#include <QSortFilterProxyModel>
-#include <QStyle>
 #include <QTreeView>
 
 #include <cstdio>
@@ -33,6 +30,7 @@
 #include "app/captions.h"
 #include "app/instance_lock.h"
 #include "app/layout.h"
+#include "app/link_main_parts.h"
 #include "app/link_kobetu.h"
 #include "app/result_model.h"
 #include "engine/text_utils.h"
@@ -40,63 +38,6 @@
 
 namespace voxtrel {
 namespace {
-
-// The designed client area, in twips.
-constexpr int kClientWidth = 12630;
-constexpr int kClientHeight = 6630;
-// Command1's top, where start-up moves Command2.
-constexpr int kCommand1Top = 4800;
-
-/// A label for paths and addresses: when the text is wider than the label, the middle gives
-/// way to an ellipsis and the whole text shows as a tool tip; text() always holds all of it.
-class ElidingLabel : public QLabel {
- public:
-  using QLabel::QLabel;
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    const QRect area = contentsRect();
-    const QString shown = fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
-    setToolTip(shown == text() ? QString() : text());
-    style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(),
-                          shown, foregroundRole());
-  }
-};
-
-/// Dir1 shows one drive: its root folder as the only top item, with everything below it.
-class DriveTreeFilter : public QSortFilterProxyModel {
- public:
-  using QSortFilterProxyModel::QSortFilterProxyModel;
-
-  void SetRoot(const QString& root) {
-    root_ = root;
-    invalidateFilter();
-  }
-
- protected:
-  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
-    auto* model = static_cast<QFileSystemModel*>(sourceModel());
-    const QString path = model->filePath(model->index(row, 0, parent));
-    if (root_ == QLatin1String("/") || path == root_) return true;
-    const QString root_slash = root_ + QLatin1Char('/');
-    // Above the root only the root's own ancestors; below it everything.
-    return path.startsWith(root_slash) || path == QLatin1String("/") ||
-           root_.startsWith(path + QLatin1Char('/'));
-  }
-
- private:
-  QString root_ = QStringLiteral("/");
-};
-
-// A check box's value as the system counts it: 0 cleared, 1 set, 2 greyed.
-int CheckValue(const QCheckBox* box) {
-  switch (box->checkState()) {
-    case Qt::Checked: return 1;
-    case Qt::PartiallyChecked: return 2;
-    default: return 0;
-  }
-}
 
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
   return icon == MessageIcon::kQuestion ? QMessageBox::Question : QMessageBox::Warning;
@@ -158,221 +99,6 @@ Link_Main::~Link_Main() {
   list_view1_->setModel(nullptr);
   delete result_model_;
   result_model_ = nullptr;
-}
-
-void Link_Main::BuildControls() {
-  client_ = new QWidget(this);
-  client_->setObjectName(QStringLiteral("client"));
-  setCentralWidget(client_);
-
-  frame2_ = new QFrame(client_);
-  frame2_->setObjectName(QStringLiteral("Frame2"));
-  frame2_->setFrameShape(QFrame::HLine);
-  frame2_->setFrameShadow(QFrame::Sunken);
-
-  auto make_label = [](const char* name, const char* caption, QWidget* parent) {
-    auto* label = new QLabel(QString::fromUtf8(caption), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-  };
-  auto make_eliding = [](const char* name, QWidget* parent) {
-    QLabel* label = new ElidingLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-  };
-
-  command3_ = new QPushButton(QString::fromUtf8(kCommand3Caption), client_);
-  command3_->setObjectName(QStringLiteral("Command3"));
-
-  text1_ = new QLineEdit(QString::fromUtf8(kText1Text), client_);
-  text1_->setObjectName(QStringLiteral("Text1"));
-  // It takes no part in the window; the save command only moves the focus to it.
-  text1_->setVisible(false);
-
-  list1_ = new QListWidget(client_);
-  list1_->setObjectName(QStringLiteral("List1"));
-  list1_->setVisible(false);
-
-  frame1_ = new QGroupBox(client_);
-  frame1_->setObjectName(QStringLiteral("Frame1"));
-  label6_[3] = make_label("Label6_3", kLabel6_3Caption, frame1_);
-  drive1_ = new QComboBox(frame1_);
-  drive1_->setObjectName(QStringLiteral("Drive1"));
-  drive1_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  drive1_->setMinimumContentsLength(8);
-  label6_[2] = make_label("Label6_2", kLabel6_2Caption, frame1_);
-  label2_ = make_label("Label2", "", frame1_);
-  label2_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  dir1_ = new QTreeView(frame1_);
-  dir1_->setObjectName(QStringLiteral("Dir1"));
-  check1_ = new QCheckBox(QString::fromUtf8(kCheck1Caption), frame1_);
-  check1_->setObjectName(QStringLiteral("Check1"));
-  check2_ = new QCheckBox(QString::fromUtf8(kCheck2Caption), frame1_);
-  check2_->setObjectName(QStringLiteral("Check2"));
-  command1_ = new QPushButton(QString::fromUtf8(kCommand1Caption), frame1_);
-  command1_->setObjectName(QStringLiteral("Command1"));
-  command2_ = new QPushButton(QString::fromUtf8(kCommand2Caption), frame1_);
-  command2_->setObjectName(QStringLiteral("Command2"));
-
-  list_view1_ = new QTreeView(client_);
-  list_view1_->setObjectName(QStringLiteral("ListView1"));
-  label6_[0] = make_label("Label6_0", kLabel6_0Caption, client_);
-  label1_ = make_eliding("Label1", client_);
-  label6_[1] = make_label("Label6_1", kLabel6_1Caption, client_);
-  label3_ = make_eliding("Label3", client_);
-  label4_ = make_label("Label4", kLabel4Caption, client_);
-  label5_ = make_label("Label5", kLabel5Caption, client_);
-  label7_ = make_label("Label7", "", client_);
-  label7_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  label8_ = make_eliding("Label8", client_);
-
-  // Dir1: folders only, hidden ones left out, like the listing the check itself uses.
-  dir1_model_ = new QFileSystemModel(this);
-  dir1_model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-  dir1_model_->setRootPath(QStringLiteral("/"));
-  dir1_filter_ = new DriveTreeFilter(this);
-  dir1_filter_->setSourceModel(dir1_model_);
-  dir1_->setModel(dir1_filter_);
-  dir1_->setHeaderHidden(true);
-  // Long folder names scroll sideways rather than being cut.
-  dir1_->header()->setStretchLastSection(false);
-  dir1_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  for (int column = 1; column < dir1_model_->columnCount(); ++column) dir1_->hideColumn(column);
-  // The model reads folders in the background and sorts them late, which moves the rows under
-  // the current folder; it is kept in view until the user takes the tree in hand.
-  dir1_scroll_ = new QTimer(this);
-  dir1_scroll_->setSingleShot(true);
-  dir1_scroll_->setInterval(0);
-  connect(dir1_scroll_, &QTimer::timeout, this, [this] {
-    const QModelIndex current = dir1_->currentIndex();
-    if (dir1_follow_ && current.isValid()) dir1_->scrollTo(current, QAbstractItemView::PositionAtCenter);
-  });
-  auto follow = [this] {
-    if (dir1_follow_) dir1_scroll_->start();
-  };
-  connect(dir1_filter_, &QAbstractItemModel::layoutChanged, this, follow);
-  connect(dir1_filter_, &QAbstractItemModel::rowsInserted, this, follow);
-  dir1_->viewport()->installEventFilter(this);
-  dir1_->verticalScrollBar()->installEventFilter(this);
-  connect(dir1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this](const QModelIndex& current) {
-            if (dir1_updating_ || !current.isValid()) return;
-            dir1_path_ = dir1_model_->filePath(dir1_filter_->mapToSource(current));
-            if (drive_index_ >= 0) drive_folders_[drives_[drive_index_].root] = dir1_path_;
-            Dir1_Change();
-          });
-
-  // ListView1: report view over the engine's rows; the header sorts through the core only.
-  result_model_ = new ResultModel(ctx_.results, this);
-  list_view1_->setModel(result_model_);
-  list_view1_->setRootIsDecorated(false);
-  list_view1_->setItemsExpandable(false);
-  list_view1_->setUniformRowHeights(true);
-  list_view1_->setSortingEnabled(false);
-  list_view1_->setAllColumnsShowFocus(true);
-  list_view1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  QHeaderView* header = list_view1_->header();
-  header->setSectionsClickable(true);
-  header->setSectionsMovable(false);
-  header->setStretchLastSection(false);
-  header->setMinimumSectionSize(0);
-  header->setSortIndicatorShown(false);
-  connect(header, &QHeaderView::sectionClicked, this, &Link_Main::ListView1_ColumnClick);
-
-  connect(command1_, &QPushButton::clicked, this, &Link_Main::Command1_Click);
-  connect(command2_, &QPushButton::clicked, this, &Link_Main::Command2_Click);
-  connect(command3_, &QPushButton::clicked, this, &Link_Main::Command3_Click);
-  connect(drive1_, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
-  auto sync_check = [](QCheckBox* box) {
-    // The greyed state comes only from the settings file; a click never leads back into it.
-    if (box->checkState() != Qt::PartiallyChecked) box->setTristate(false);
-  };
-  connect(check1_, &QCheckBox::stateChanged, this, [this, sync_check] { sync_check(check1_); });
-  connect(check2_, &QCheckBox::stateChanged, this, [this, sync_check] {
-    sync_check(check2_);
-    ctx_.Check2 = CheckValue(check2_);
-  });
-}
-
-void Link_Main::BuildMenu() {
-  f000_ = menuBar()->addMenu(QString::fromUtf8(kMenuF000Caption));
-  f000_->setObjectName(QStringLiteral("f000"));
-  f000_->menuAction()->setObjectName(QStringLiteral("f000_action"));
-  QAction* search = f000_->addAction(QString::fromUtf8(kMenuKkkSearchCaption));
-  search->setObjectName(QStringLiteral("KKK_Search"));
-  QAction* separator = f000_->addSeparator();
-  separator->setObjectName(QStringLiteral("f001"));
-  QAction* exit = f000_->addAction(QString::fromUtf8(kMenuProExitCaption));
-  exit->setObjectName(QStringLiteral("Pro_Exit"));
-  connect(search, &QAction::triggered, this, &Link_Main::KKK_Search_Click);
-  connect(exit, &QAction::triggered, this, &Link_Main::Pro_Exit_Click);
-}
-
-void Link_Main::PlaceControls() {
-  const QSize base(Twips(kClientWidth), Twips(kClientHeight));
-  const int dx = std::max(0, client_->width() - base.width());
-  const int dy = std::max(0, client_->height() - base.height());
-
-  frame2_->setGeometry(QRect(Twips(-120), 0, Twips(22950) + dx, 2));
-  command3_->setGeometry(TwipsRect(11040, 120, 1335, 255).translated(dx, 0));
-  label4_->setGeometry(Fitted(label4_, TwipsRect(9840, 120, 1335, 225)).translated(dx, 0));
-  label5_->setGeometry(Fitted(label5_, TwipsRect(11160, 120, 1215, 225)).translated(dx, 0));
-  // The panel follows the right edge and takes the extra height into the folder tree.
-  frame1_->setGeometry(TwipsRect(9840, 360, 2655, 6015).adjusted(dx, 0, dx, dy));
-  label6_[3]->setGeometry(Fitted(label6_[3], TwipsRect(240, 120, 900, 180)));
-  QRect drive1 = Fitted(drive1_, TwipsRect(240, 360, 2175, 300));
-  drive1.setWidth(Twips(2175));  // long volume names are cut in the closed box, not the panel
-  drive1_->setGeometry(drive1);
-  label6_[2]->setGeometry(Fitted(label6_[2], TwipsRect(240, 720, 810, 180)));
-  dir1_->setGeometry(TwipsRect(240, 960, 2175, 2820).adjusted(0, 0, 0, dy));
-  check1_->setGeometry(Fitted(check1_, TwipsRect(360, 4080, 1815, 200)).translated(0, dy));
-  check2_->setGeometry(Fitted(check2_, TwipsRect(360, 4440, 2055, 180)).translated(0, dy));
-  command1_->setGeometry(TwipsRect(480, kCommand1Top, 1695, 975).translated(0, dy));
-  command2_->setGeometry(command1_->geometry());
-  FitLabel(label2_);
-
-  list_view1_->setGeometry(TwipsRect(240, 600, 9495, 5775).adjusted(0, 0, dx, dy));
-  const int list_right = list_view1_->geometry().right();
-  label6_[0]->setGeometry(Fitted(label6_[0], TwipsRect(360, 120, 810, 180)));
-  label6_[1]->setGeometry(Fitted(label6_[1], TwipsRect(360, 360, 810, 180)));
-  FitLabel(label7_);
-  QRect label1 = Fitted(label1_, TwipsRect(1200, 120, 495, 180));
-  label1.setRight(list_right);
-  label1_->setGeometry(label1);
-  QRect label3 = Fitted(label3_, TwipsRect(1200, 360, 495, 180));
-  label3.setRight(std::max(label3.left() + Twips(495), label7_->geometry().left() - 8));
-  label3_->setGeometry(label3);
-  QRect label8 = Fitted(label8_, TwipsRect(360, 6405, 540, 165)).translated(0, dy);
-  label8.setRight(list_right);
-  label8_->setGeometry(label8);
-}
-
-void Link_Main::FitLabel(QLabel* label) {
-  // Counts keep their designed right edge and grow to the left as their text grows.
-  QRect design;
-  int dx = 0;
-  if (label == label2_) {
-    design = TwipsRect(1800, 720, 630, 195);
-  } else {
-    design = TwipsRect(8985, 360, 630, 195);
-    dx = std::max(0, client_->width() - Twips(kClientWidth));
-  }
-  QRect rect = Fitted(label, design);
-  rect.moveRight(design.right());
-  label->setGeometry(rect.translated(dx, 0));
-}
-
-bool Link_Main::eventFilter(QObject* watched, QEvent* event) {
-  const QEvent::Type type = event->type();
-  if ((watched == dir1_->viewport() || watched == dir1_->verticalScrollBar()) &&
-      (type == QEvent::MouseButtonPress || type == QEvent::Wheel || type == QEvent::KeyPress))
-    dir1_follow_ = false;
-  return QMainWindow::eventFilter(watched, event);
-}
-
-void Link_Main::resizeEvent(QResizeEvent* event) {
-  QMainWindow::resizeEvent(event);
-  PlaceControls();
 }
 
 void Link_Main::Form_Load() {
