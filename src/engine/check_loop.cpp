@@ -49,48 +49,133 @@ std::string_view TrimView(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-bool ContainsIgnoringAsciiCase(std::string_view text, std::string_view upper_needle) {
-  if (text.size() < upper_needle.size()) return false;
-  for (size_t at = 0; at + upper_needle.size() <= text.size(); ++at) {
-    size_t k = 0;
-    while (k < upper_needle.size() && UpperAscii(text[at + k]) == upper_needle[k]) ++k;
-    if (k == upper_needle.size()) return true;
+// A link name is cut from the text after its link. Where anchors stay open to the end of a long
+// line (a page saved as one line, say), each name would be the rest of that line, and a line of
+// many such links would need memory growing with the square of its length; so a name keeps at
+// most this many bytes.
+constexpr size_t kMaxLinkNameBytes = 1024;
+
+// `text` without leading and trailing blanks, cut to kMaxLinkNameBytes at a character boundary.
+std::string_view TrimmedName(std::string_view text) {
+  text = TrimView(text);
+  if (text.size() > kMaxLinkNameBytes) {
+    size_t cut = kMaxLinkNameBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text = TrimView(text.substr(0, cut));
   }
-  return false;
+  return text;
 }
 
-// Link text steps: `rest` runs from the target to the end of the line, `upper_rest` is the same
-// text upper-cased.
-std::string CutLinkName(std::string_view rest, std::string_view upper_rest) {
-  if (upper_rest.find('>') == std::string_view::npos) return "";
-  size_t close = upper_rest.find("</A");
+// The first occurrence of a pattern at or after a position. The links of a line are cut left to
+// right, so a search is reused while its result still lies ahead: each stretch of the line is
+// searched once for all its links, not once per link.
+class ForwardFinder {
+ public:
+  ForwardFinder(std::string_view text, std::string_view pattern) : text_(text), pattern_(pattern) {}
+
+  size_t From(size_t from) {
+    if (!searched_ || from < from_ || (found_ != std::string_view::npos && found_ < from)) {
+      from_ = from;
+      found_ = text_.find(pattern_, from);
+      searched_ = true;
+    }
+    return found_;
+  }
+
+ private:
+  std::string_view text_;
+  std::string_view pattern_;
+  bool searched_ = false;
+  size_t from_ = 0;
+  size_t found_ = std::string_view::npos;
+};
+
+// The last occurrence of a pattern lying wholly before a position, scanning each stretch of the
+// line once while the positions asked for grow.
+class LastFinder {
+ public:
+  LastFinder(std::string_view text, std::string_view pattern) : text_(text), pattern_(pattern) {}
+
+  size_t Before(size_t end) {
+    if (end < scanned_) {
+      scanned_ = 0;
+      last_ = std::string_view::npos;
+    }
+    if (end > scanned_) {
+      // An occurrence may straddle the end of the stretch scanned before.
+      size_t from = scanned_ >= pattern_.size() ? scanned_ - pattern_.size() + 1 : 0;
+      size_t found = text_.substr(from, end - from).rfind(pattern_);
+      if (found != std::string_view::npos) last_ = from + found;
+      scanned_ = end;
+    }
+    return last_;
+  }
+
+ private:
+  std::string_view text_;
+  std::string_view pattern_;
+  size_t scanned_ = 0;
+  size_t last_ = std::string_view::npos;
+};
+
+// The searches the link text steps make, shared by all links of one upper-cased line.
+struct LineFinders {
+  explicit LineFinders(std::string_view upper)
+      : gt(upper, ">"),
+        close_tag(upper, "</A"),
+        tag_pair(upper, "><"),
+        last_gt(upper, ">"),
+        last_gif(upper, ".GIF"),
+        last_jpg(upper, ".JPG") {}
+
+  ForwardFinder gt;
+  ForwardFinder close_tag;
+  ForwardFinder tag_pair;
+  LastFinder last_gt;
+  LastFinder last_gif;
+  LastFinder last_jpg;
+};
+
+// Link text steps for the link whose target starts at `start` (0-based): the rest of the line
+// from there is R; its positions are searched in the upper-cased line through `find`.
+std::string CutLinkName(std::string_view line, size_t start, LineFinders& find) {
+  const size_t first_gt = find.gt.From(start);
+  if (first_gt == std::string_view::npos) return "";
+  const size_t close = find.close_tag.From(start);
   if (close != std::string_view::npos) {
-    std::string_view t = TrimView(rest.substr(0, close));
-    size_t q = t.rfind('>');
-    std::string_view name = TrimView(q == std::string_view::npos ? t : t.substr(q + 1));
-    if (ContainsIgnoringAsciiCase(name, ".GIF") || ContainsIgnoringAsciiCase(name, ".JPG")) {
+    // The text between the last ">" before the closing tag and the tag; all of it when the
+    // link's own rest holds no ">" there.
+    size_t q = find.last_gt.Before(close);
+    size_t from = (q == std::string_view::npos || q < start) ? start : q + 1;
+    // The image test looks at the whole text, also past the part of a long name that is kept;
+    // blanks trimmed off cannot be part of ".GIF" or ".JPG".
+    size_t gif = find.last_gif.Before(close);
+    size_t jpg = find.last_jpg.Before(close);
+    if ((gif != std::string_view::npos && gif >= from) ||
+        (jpg != std::string_view::npos && jpg >= from)) {
       return kImageLinkName;
     }
-    return std::string(name);
+    return std::string(TrimmedName(line.substr(from, close - from)));
   }
   // The closing tag is not on this line: take the text after the first ">" unless the tag is
   // directly followed by another one.
-  if (upper_rest.find("><") != std::string_view::npos) return "";
-  size_t gt = upper_rest.find('>') + 1;  // 1-based
-  size_t quote = upper_rest.find('"');
-  size_t qt = quote == std::string_view::npos ? 0 : quote + 1;
-  size_t length = rest.size();
-  if (gt + 1 < length && qt < gt) return std::string(TrimView(rest.substr(gt)));
+  if (find.tag_pair.From(start) != std::string_view::npos) return "";
+  size_t gt = first_gt - start + 1;  // 1-based in the rest
+  // Every later link's attribute holds a double quote, so this search stops at the next link.
+  size_t quote = line.find('"', start);
+  size_t qt = quote == std::string_view::npos ? 0 : quote - start + 1;
+  size_t length = line.size() - start;
+  if (gt + 1 < length && qt < gt) return std::string(TrimmedName(line.substr(first_gt + 1)));
   return "";
 }
 
-FoundLink CutLinkFrom(std::string_view line, std::string_view upper_line, int32_t hit) {
+FoundLink CutLinkFrom(std::string_view line, int32_t hit, LineFinders& find) {
   FoundLink link;
   size_t start = static_cast<size_t>(hit) - 1 + kTargetOffset;  // 0-based
   if (hit < 1 || start > line.size()) return link;
-  size_t end = start;
-  while (end < line.size() && line[end] != '"' && line[end] != '#' && line[end] != '?') ++end;
-  if (end == line.size()) {
+  // Every later hit holds a double quote, so this search stops at the next link at the latest.
+  size_t end = line.find_first_of("\"#?", start);
+  if (end == std::string_view::npos) {
     // No closing quote, "#" or "?" on the line (an address broken over two lines, say): the
     // target is the rest of the page's line, without the two blanks the scanner appended.
     size_t stop = line.size() >= 2 ? line.size() - 2 : line.size();
@@ -98,7 +183,7 @@ FoundLink CutLinkFrom(std::string_view line, std::string_view upper_line, int32_
     return link;
   }
   link.target = std::string(line.substr(start, end - start));
-  link.name = CutLinkName(line.substr(start), upper_line.substr(start));
+  link.name = CutLinkName(line, start, find);
   return link;
 }
 
@@ -173,8 +258,9 @@ LineOutcome ScanLine(RunContext& ctx, const std::string& page, std::string_view 
   ctx.HrefCount = CntStr(upper, std::string(kHrefPattern), ctx.CntPos);
   scan.cnt_pos_used = std::min(scan.hits.size(), ctx.CntPos.size());
   // Every hit is handled, also past the table's 5001 entries where CntStr gives up.
+  LineFinders finders(upper);
   for (size_t j = 0; j < scan.hits.size(); ++j) {
-    FoundLink link = CutLinkFrom(line, upper, scan.hits[j]);
+    FoundLink link = CutLinkFrom(line, scan.hits[j], finders);
     if (HandleLink(ctx, page, std::move(link)) == LinkOutcome::kLeavePage) {
       return LineOutcome::kLeavePage;
     }
@@ -233,7 +319,9 @@ void EndRun(RunContext& ctx) {
 }  // namespace
 
 FoundLink CutLink(const std::string& line, int32_t hit) {
-  return CutLinkFrom(line, AsciiUpper(line), hit);
+  const std::string upper = AsciiUpper(line);
+  LineFinders finders(upper);
+  return CutLinkFrom(line, hit, finders);
 }
 
 void CheckLinks(RunContext& ctx) {

@@ -132,7 +132,9 @@ bool CurlRequest::Open(const std::string& method, const std::string& url) {
   opened_ = false;
   status_.reset();
   body_.clear();
-  if (!IsGet(method) || !IsHttpUrl(url)) return false;
+  // libcurl takes the address as a C string: one holding a NUL would be cut there and another
+  // address asked for in its place.
+  if (!IsGet(method) || url.find('\0') != std::string::npos || !IsHttpUrl(url)) return false;
   opened_ = Configure(url);
   return opened_;
 }
