@@ -60,6 +60,14 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// A carriage return inside a value (a folder name may hold one) would end its line early and
+// shift every later line; it is written as "?", as a character the code page lacks is.
+std::string OneLine(std::string value) {
+  for (char& c : value)
+    if (c == '\r') c = '?';
+  return value;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitSettingsLines(std::string_view bytes, size_t max_lines) {
@@ -124,9 +132,9 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
 }
 
 std::string FormatSettings(const SettingsValues& values) {
-  const std::string target =
-      values.single_page_target.empty() ? std::string("http://") : values.single_page_target;
-  const std::string utf8 = values.drive + "\r\n" + values.folder + "\r\n" + " " +
+  const std::string target = OneLine(values.single_page_target.empty() ? std::string("http://")
+                                                                       : values.single_page_target);
+  const std::string utf8 = OneLine(values.drive) + "\r\n" + OneLine(values.folder) + "\r\n" + " " +
                            std::to_string(values.check1) + " \r\n" + " " +
                            std::to_string(values.check2) + " \r\n" + "\r\n\r\n\r\n" + target +
                            "\r\n";
@@ -134,7 +142,9 @@ std::string FormatSettings(const SettingsValues& values) {
 }
 
 void ReadSettingsFile(const std::string& path, SettingsTarget& target) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a fifo in the file's place would otherwise keep start-up waiting for a writer
+  // for ever; it is refused below like anything that is not a regular file.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
