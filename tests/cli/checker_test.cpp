@@ -13,26 +13,18 @@
 #include <vector>
 
 #include "platform/cp932.h"
+#include "support/files.h"
 #include "support/local_server.h"
 #include "support/temp_dir.h"
 
 namespace voxtrel {
 namespace {
 
+using test::WriteFile;
+using test::ReadFile;
+
 using test::LocalServer;
 using test::TempDir;
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

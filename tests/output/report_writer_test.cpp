@@ -15,12 +15,17 @@
 
 #include "output/result_sort.h"
 #include "platform/cp932.h"
+#include "support/files.h"
 #include "support/fake_disk.h"
 #include "support/recording_view.h"
 #include "support/temp_dir.h"
 
 namespace voxtrel {
 namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+using test::FolderNames;
 
 using test::FakeDisk;
 using test::RecordingView;
@@ -78,23 +83,6 @@ const std::string kSampleCsv =
     "000001,×,http://a.example/x.htm,Top,/site/index.htm\r\n"
     "000002,◎, http://b.example/ ,  ,/site/b.htm\r\n"
     "000003,Ｐ,http://c.example/f.pl, 検索 ,/site/c.htm\r\n";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 /// A save dialog answering from a script and remembering what it was offered.
 class ScriptedSaveDialog : public SaveDialog {

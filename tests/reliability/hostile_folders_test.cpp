@@ -21,6 +21,7 @@
 #include "reliability/figures.h"
 #include "reliability/light_seams.h"
 #include "run/find_html_files.h"
+#include "support/files.h"
 #include "support/recording_view.h"
 #include "support/scripted_http.h"
 #include "support/temp_dir.h"
@@ -28,19 +29,11 @@
 namespace voxtrel {
 namespace {
 
+using test::WriteFile;
+using test::ReadFile;
+
 namespace fs = std::filesystem;
 using test::TempDir;
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -21,6 +21,7 @@
 #include "reliability/fault_server.h"
 #include "reliability/figures.h"
 #include "reliability/light_seams.h"
+#include "support/files.h"
 #include "support/recording_view.h"
 #include "support/scripted_http.h"
 #include "support/temp_dir.h"
@@ -28,13 +29,11 @@
 namespace voxtrel {
 namespace {
 
+using test::WriteFile;
+
 using test::CountingView;
 using test::InstantHttpFactory;
 using test::TempDir;
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -19,31 +19,18 @@
 #include "app/settings_file.h"
 #include "reliability/child_process.h"
 #include "reliability/figures.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 
 namespace voxtrel {
 namespace {
 
+using test::WriteFile;
+using test::ReadFile;
+using test::FolderNames;
+
 namespace fs = std::filesystem;
 using test::TempDir;
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/cp932.h"
+#include "support/files.h"
 #include "support/fake_disk.h"
 #include "support/local_server.h"
 #include "support/recording_view.h"
@@ -16,12 +17,7 @@
 namespace voxtrel {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using test::ReadFile;
 
 class FetchWebPageTest : public ::testing::Test {
  protected:
