@@ -24,13 +24,6 @@ namespace {
 class SilentView : public RunView {
  public:
   void SetCaption(Control, const std::string&) override {}
-  void SetVisible(Control, bool) override {}
-  void Repaint(Control) override {}
-  void SetTextColor(Control, LabelColor) override {}
-  void SetMenuEnabled(bool) override {}
-  void SetBusyCursor(bool) override {}
-  void SetFocus(Control) override {}
-  void RefreshResults() override {}
   void Yield() override {}
   MessageAnswer ShowMessage(const std::string&, const std::string&, MessageIcon,
                             MessageButtons) override {

@@ -154,13 +154,6 @@ class TerminalView : public MainView, public ResultListObserver {
     }
     if (control == Control::kLabel3 || control == Control::kLabel8) DrawProgress();
   }
-  void SetVisible(Control, bool) override {}
-  void Repaint(Control) override {}
-  void SetTextColor(Control, LabelColor) override {}
-  void SetMenuEnabled(bool) override {}
-  void SetBusyCursor(bool) override {}
-  void SetFocus(Control) override {}
-  void RefreshResults() override {}
   void Yield() override { PollInterrupts(); }
   bool KeepAlive() override {
     PollInterrupts();

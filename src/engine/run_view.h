@@ -22,20 +22,22 @@ enum class LabelColor { kButtonText, kPureBlue };
 
 inline constexpr const char* kMessageTitle = "Voxtrel";
 
-/// Everything the run does to the window goes through here.
+/// Everything the run does to the window goes through here. The purely visual operations do
+/// nothing unless a view has a screen to show them on; captions, yields and messages every view
+/// must answer.
 class RunView {
  public:
   virtual ~RunView() = default;
   virtual void SetCaption(Control control, const std::string& text) = 0;
-  virtual void SetVisible(Control control, bool visible) = 0;
+  virtual void SetVisible(Control /*control*/, bool /*visible*/) {}
   /// Redraws one control at once.
-  virtual void Repaint(Control control) = 0;
-  virtual void SetTextColor(Control control, LabelColor color) = 0;
-  virtual void SetMenuEnabled(bool enabled) = 0;
-  virtual void SetBusyCursor(bool busy) = 0;
-  virtual void SetFocus(Control control) = 0;
+  virtual void Repaint(Control /*control*/) {}
+  virtual void SetTextColor(Control /*control*/, LabelColor /*color*/) {}
+  virtual void SetMenuEnabled(bool /*enabled*/) {}
+  virtual void SetBusyCursor(bool /*busy*/) {}
+  virtual void SetFocus(Control /*control*/) {}
   /// Redraws the result list at once so a new row shows during the run.
-  virtual void RefreshResults() = 0;
+  virtual void RefreshResults() {}
   /// Lets the user interface handle pending input and painting (abort clicks arrive here).
   virtual void Yield() = 0;
   /// Runs repeatedly while a request waits; false abandons the request (window closing).

@@ -18,13 +18,6 @@ class CountingView : public RunView {
   void SetCaption(Control control, const std::string& text) override {
     if (control == Control::kLabel7) label7 = text;
   }
-  void SetVisible(Control, bool) override {}
-  void Repaint(Control) override {}
-  void SetTextColor(Control, LabelColor) override {}
-  void SetMenuEnabled(bool) override {}
-  void SetBusyCursor(bool) override {}
-  void SetFocus(Control) override {}
-  void RefreshResults() override {}
   void Yield() override { ++yields; }
   MessageAnswer ShowMessage(const std::string&, const std::string& text, MessageIcon,
                             MessageButtons) override {
