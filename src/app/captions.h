@@ -25,6 +25,17 @@ inline constexpr const char* kText1Text = "Text1";
 inline constexpr const char* kMenuF000Caption = "ﾌｧｲﾙ(&F)";
 inline constexpr const char* kMenuKkkSearchCaption = "個別ﾌｧｲﾙ検索(&K)";
 inline constexpr const char* kMenuProExitCaption = "ﾌﾟﾛｸﾞﾗﾑを終了(&C)";
+inline constexpr const char* kMenuOptionsCaption = "ｵﾌﾟｼｮﾝ(&O)";
+inline constexpr const char* kMenuOnceCaption = "同じURLは1度だけ検査する";
+inline constexpr const char* kMenuHttpsCaption = "https:// のﾘﾝｸも検査する";
+
+inline constexpr const char* kSearchingHtmlCaption = "HTML検索中";
+inline constexpr const char* kAbortingCaption = "中止処理中";
+inline constexpr const char* kFileCountPrefix = "ﾌｧｲﾙ数：";
+/// Label8 while a link is checked: this, then the address.
+inline constexpr const char* kConnectingPrefix = "接続中 ： ";
+/// Follows the row count in Label7.
+inline constexpr const char* kItemsSuffix = " 件";
 
 /// ListView1's columns: caption, width in twips, centred.
 struct ColumnDesign {

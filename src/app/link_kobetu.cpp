@@ -9,6 +9,9 @@
 
 #include "app/layout.h"
 #include "app/link_main.h"
+#include "platform/text.h"
+#include "run/find_html_files.h"
+#include "run/run.h"
 
 namespace voxtrel {
 
@@ -104,6 +107,64 @@ void Link_Kobetu::reject() {
   // The close box and Escape: no button ran, which the caller takes as cancel.
   if (!logic_.closed()) logic_.Form_CloseBox();
   QDialog::reject();
+}
+
+void KobetuLogic::Form_Load(KobetuView& view) {
+  closed_ = false;
+  view.SetText1(kNoTarget);
+  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = kNoTarget;
+  view.SetText1(ctx_.SinglePageTarget);
+}
+
+void KobetuLogic::Text1_GotFocus(KobetuView& view) { view.SelectAllText1(); }
+
+void KobetuLogic::Text1_KeyDown(KobetuView& view, int key_code, int /*shift*/) {
+  if (key_code == kKeyEnter) Command1_Click(view, 0);
+}
+
+void KobetuLogic::Command2_Click(KobetuView& view) {
+  std::optional<std::string> chosen = view.ShowOpenDialog(kKobetuOpenFilter);
+  if (chosen) view.SetText1(*chosen);
+}
+
+void KobetuLogic::Command1_Click(KobetuView& view, int index) {
+  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = kNoTarget;
+  if (index == 1) {
+    ctx_.SinglePageMode = kModeNone;
+    Close(view);
+    return;
+  }
+  if (index != 0) return;
+
+  const std::string text(TrimBlanks(view.Text1()));
+  view.SetText1(text);
+  const std::optional<int16_t> mode = SinglePageModeFor(text);
+  // A text that names an HTML file but is neither an address nor an absolute path stays the
+  // target, so the dialog offers it again next time.
+  if (!text.empty() && text != kNoTarget && IsHtmlFileName(text)) ctx_.SinglePageTarget = text;
+  if (!mode) {
+    RejectInput(view);
+    if (!text.empty() && text != kNoTarget && IsHtmlFileName(text)) ctx_.SinglePageMode = kModeNone;
+    return;
+  }
+  ctx_.SinglePageMode = *mode;
+  Close(view);
+}
+
+void KobetuLogic::Form_CloseBox() {
+  // Leaving by the close box is a cancel; otherwise an earlier target would be checked again.
+  if (!closed_) ctx_.SinglePageMode = kModeNone;
+  closed_ = true;
+}
+
+void KobetuLogic::Close(KobetuView& view) {
+  closed_ = true;
+  view.CloseDialog();
+}
+
+void KobetuLogic::RejectInput(KobetuView& view) {
+  view.ShowMessage(kMessageTitle, kSpecifyHtmlMessage, MessageIcon::kWarning, MessageButtons::kOk);
+  view.FocusText1();
 }
 
 }  // namespace voxtrel

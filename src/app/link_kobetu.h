@@ -2,7 +2,10 @@
 
 #include <QDialog>
 
-#include "run/single_page.h"
+#include <optional>
+#include <string>
+
+#include "engine/run_context.h"
 
 class QFrame;
 class QLabel;
@@ -12,6 +15,61 @@ class QPushButton;
 namespace voxtrel {
 
 class Link_Main;
+
+inline constexpr const char* kKobetuTitle = " Voxtrel (個別ﾌｧｲﾙ)";
+inline constexpr const char* kKobetuLabel1Caption = "HTMLﾌｧｲﾙ名";
+inline constexpr const char* kKobetuLabel3Caption =
+    "WEBｻｰﾊﾞまたはﾊﾟｿｺﾝのHTMLﾌｧｲﾙ名を入力してください";
+inline constexpr const char* kKobetuBrowseCaption = "参照";
+inline constexpr const char* kKobetuOkCaption = "OK";
+inline constexpr const char* kKobetuCancelCaption = "ｷｬﾝｾﾙ";
+inline constexpr const char* kKobetuOpenFilter = "HTMLﾌｧｲﾙ|*.htm;*.html;*.shtm;*.shtml";
+inline constexpr int kKeyEnter = 13;
+
+/// Link_Kobetu's controls as its logic needs them; the window or a test implements it.
+class KobetuView {
+ public:
+  virtual ~KobetuView() = default;
+  virtual std::string Text1() = 0;
+  virtual void SetText1(const std::string& text) = 0;
+  /// Selects the whole text of Text1.
+  virtual void SelectAllText1() = 0;
+  /// Moves the focus into Text1; the window then runs Text1_GotFocus.
+  virtual void FocusText1() = 0;
+  /// Closes (unloads) the dialog; the window must not report this as a close-box close.
+  virtual void CloseDialog() = 0;
+  virtual MessageAnswer ShowMessage(const std::string& title, const std::string& text,
+                                    MessageIcon icon, MessageButtons buttons) = 0;
+  /// The file open dialog with `filter`; the chosen full path, nothing when cancelled.
+  virtual std::optional<std::string> ShowOpenDialog(const std::string& filter) = 0;
+};
+
+/// The handlers of Link_Kobetu. They read and set ctx.SinglePageTarget and ctx.SinglePageMode.
+class KobetuLogic {
+ public:
+  explicit KobetuLogic(RunContext& ctx) : ctx_(ctx) {}
+
+  void Form_Load(KobetuView& view);
+  void Text1_GotFocus(KobetuView& view);
+  /// Enter (13) acts as OK; the shift state is not looked at.
+  void Text1_KeyDown(KobetuView& view, int key_code, int shift);
+  /// Browse: puts the chosen file into Text1; a cancelled dialog leaves Text1 as it was.
+  void Command2_Click(KobetuView& view);
+  /// 0 OK (validate and accept), 1 cancel.
+  void Command1_Click(KobetuView& view, int index);
+  /// The window's close box: counts as cancel (SinglePageMode = 0) unless a button closed it.
+  void Form_CloseBox();
+
+  /// Whether a button has closed the dialog.
+  bool closed() const { return closed_; }
+
+ private:
+  void Close(KobetuView& view);
+  void RejectInput(KobetuView& view);
+
+  RunContext& ctx_;
+  bool closed_ = false;
+};
 
 /// The single page dialog: widgets only; KobetuLogic decides.
 class Link_Kobetu : public QDialog, public KobetuView {

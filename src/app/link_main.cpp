@@ -112,8 +112,8 @@ void Link_Main::Form_Load() {
   command3_->setVisible(false);
   check1_->setCheckState(Qt::Checked);
   check2_->setCheckState(Qt::Checked);
-  ctx_.Check2 = 1;
-  report_.ReportFileName.clear();
+  ctx_.settings.show_all = true;
+  report_file_name_.clear();
   ctx_.SinglePageTarget = "http://";
   ctx_.SinglePageMode = kModeNone;
 
@@ -231,8 +231,12 @@ bool Link_Main::SetCheckState(int which, int state) {
 
 void Link_Main::SetSinglePageTarget(const std::string& text) { ctx_.SinglePageTarget = text; }
 
+void Link_Main::SetOption(SettingsOption option, bool on) {
+  (option == SettingsOption::kHttps ? https_action_ : once_action_)->setChecked(on);
+}
+
 void Link_Main::ReadSettings() {
-  ReadSettingsFile(JoinPath(program_folder_, kSettingsFileName), *this);
+  ReadSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), *this);
   if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = "http://";
 }
 
@@ -243,80 +247,44 @@ bool Link_Main::WriteSettings() {
   values.folder = dir1_path_.toStdString();
   values.check1 = CheckValue(check1_);
   values.check2 = CheckValue(check2_);
+  values.https = https_action_->isChecked();
+  values.once = once_action_->isChecked();
   values.single_page_target = ctx_.SinglePageTarget;
   std::string err;
-  return WriteSettingsFile(JoinPath(program_folder_, kSettingsFileName), values, &err);
+  return WriteSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), values, &err);
 }
 
-// ----- the run view -----
+// ----- the run, shown on the controls -----
 
-QWidget* Link_Main::ControlWidget(Control control) const {
-  switch (control) {
-    case Control::kLabel1: return label1_;
-    case Control::kLabel2: return label2_;
-    case Control::kLabel3: return label3_;
-    case Control::kLabel4: return label4_;
-    case Control::kLabel5: return label5_;
-    case Control::kLabel7: return label7_;
-    case Control::kLabel8: return label8_;
-    case Control::kCommand1: return command1_;
-    case Control::kCommand2: return command2_;
-    case Control::kCommand3: return command3_;
-    case Control::kDir1: return dir1_;
-    case Control::kText1: return text1_;
-    case Control::kMenuF000: return f000_;
-  }
-  return nullptr;
-}
-
-void Link_Main::SetCaption(Control control, const std::string& text) {
+void Link_Main::SetLabel(QLabel* label, const std::string& text) {
   if (shutting_down_) return;
-  const QString caption = QString::fromStdString(text);
-  QWidget* widget = ControlWidget(control);
-  if (auto* label = qobject_cast<QLabel*>(widget)) {
-    label->setText(caption);
-    if (label == label2_ || label == label7_) PlaceControls();
-  } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
-    button->setText(caption);
-  } else if (control == Control::kText1) {
-    text1_->setText(caption);
-  } else if (control == Control::kMenuF000) {
-    f000_->setTitle(caption);
-  }
+  label->setText(QString::fromStdString(text));
+  if (label == label2_ || label == label7_) PlaceControls();
 }
 
-void Link_Main::SetVisible(Control control, bool visible) {
-  if (shutting_down_) return;
-  if (control == Control::kMenuF000) {
-    f000_->menuAction()->setVisible(visible);
-    return;
-  }
-  if (control == Control::kText1 || control == Control::kDir1) return;  // always as designed
-  if (QWidget* widget = ControlWidget(control)) widget->setVisible(visible);
+void Link_Main::SetShown(QWidget* widget, bool visible) {
+  if (!shutting_down_) widget->setVisible(visible);
 }
 
-void Link_Main::Repaint(Control control) {
-  if (shutting_down_) return;
-  if (QWidget* widget = ControlWidget(control)) {
-    if (widget->isVisible()) widget->repaint();
-  }
+void Link_Main::RepaintNow(QWidget* widget) {
+  if (!shutting_down_ && widget->isVisible()) widget->repaint();
 }
 
-void Link_Main::SetTextColor(Control control, LabelColor color) {
+void Link_Main::SetLabelColor(QLabel* label, bool pure_blue) {
   if (shutting_down_) return;
-  QWidget* widget = ControlWidget(control);
-  if (!widget) return;
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::WindowText, color == LabelColor::kPureBlue
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, pure_blue
                                              ? QColor(0, 0, 255)
                                              : QApplication::palette().color(QPalette::ButtonText));
-  widget->setPalette(palette);
+  label->setPalette(palette);
 }
 
 void Link_Main::SetMenuEnabled(bool enabled) {
   if (shutting_down_) return;
-  f000_->menuAction()->setEnabled(enabled);
-  f000_->setEnabled(enabled);
+  for (QMenu* menu : {f000_, options_menu_}) {
+    menu->menuAction()->setEnabled(enabled);
+    menu->setEnabled(enabled);
+  }
 }
 
 void Link_Main::SetBusyCursor(bool busy) {
@@ -328,16 +296,98 @@ void Link_Main::SetBusyCursor(bool busy) {
     QGuiApplication::restoreOverrideCursor();
 }
 
-void Link_Main::SetFocus(Control control) {
-  if (shutting_down_) return;
-  if (QWidget* widget = ControlWidget(control)) {
-    if (widget->isVisible()) widget->setFocus(Qt::OtherFocusReason);
-  }
+void Link_Main::FocusOn(QWidget* widget) {
+  if (!shutting_down_ && widget->isVisible()) widget->setFocus(Qt::OtherFocusReason);
 }
 
-void Link_Main::RefreshResults() {
-  if (shutting_down_) return;
-  list_view1_->viewport()->repaint();
+void Link_Main::FolderRunRequested() {
+  SetLabel(label2_, "");
+  SetLabel(label3_, "");
+  SetShown(label4_, false);
+  SetShown(label5_, false);
+}
+
+void Link_Main::SearchStarted() {
+  SetLabel(label4_, kSearchingHtmlCaption);
+  SetShown(label4_, true);
+  RepaintNow(label4_);
+  SetLabel(label8_, "");
+  SetLabelColor(label8_, false);
+  SetBusyCursor(true);
+}
+
+void Link_Main::SearchProgress(const std::string& text) { SetLabel(label8_, text); }
+
+void Link_Main::SearchFinished(size_t pages) {
+  SetBusyCursor(false);
+  SetLabel(label8_, "");
+  SetLabelColor(label8_, true);
+  SetLabel(label2_, kFileCountPrefix + std::to_string(pages));
+}
+
+void Link_Main::SearchClosed() { SetShown(label4_, false); }
+
+void Link_Main::RunPreparing(bool folder_run) {
+  SetShown(command3_, false);
+  if (folder_run) {
+    SetLabel(label4_, kLabel4Caption);
+    SetShown(label4_, true);
+    RepaintNow(label4_);
+  }
+  SetMenuEnabled(false);
+}
+
+void Link_Main::RunStarted() {
+  SetShown(label4_, true);
+  RepaintNow(label4_);
+  SetShown(label5_, false);
+  SetShown(command2_, true);
+  SetShown(command1_, false);
+  SetShown(command3_, false);
+  SetBusyCursor(true);
+}
+
+void Link_Main::PageStarted(const std::string& file_column) {
+  SetLabel(label3_, file_column);
+  RepaintNow(label3_);
+}
+
+void Link_Main::LinkStarted(const std::string& target) {
+  SetLabel(label8_, kConnectingPrefix + target);
+  RepaintNow(label8_);
+}
+
+void Link_Main::RowAdded(const ResultRow& /*row*/) {
+  if (!shutting_down_) list_view1_->viewport()->repaint();
+}
+
+void Link_Main::CountChanged(size_t rows) {
+  SetLabel(label7_, std::to_string(rows) + kItemsSuffix);
+  RepaintNow(label7_);
+}
+
+void Link_Main::AbortRequested() {
+  SetLabel(label5_, kAbortingCaption);
+  SetShown(label5_, true);
+}
+
+void Link_Main::RunFinished(RunOutcome /*outcome*/, size_t rows) {
+  SetLabel(label7_, std::to_string(rows) + kItemsSuffix);
+  SetBusyCursor(false);
+  SetShown(label4_, false);
+  SetLabel(label5_, kLabel5Caption);
+  SetLabel(label8_, "");
+  SetShown(command2_, false);
+  SetShown(command1_, true);
+}
+
+void Link_Main::RunClosed(RunOutcome outcome, size_t rows) {
+  if (outcome == RunOutcome::kDone || outcome == RunOutcome::kAborted) {
+    SetShown(command3_, rows > 0);
+    SetShown(label5_, false);
+  }
+  SetBusyCursor(false);
+  SetMenuEnabled(true);
 }
 
 void Link_Main::Yield() {
@@ -374,9 +424,7 @@ MessageAnswer Link_Main::ShowMessageBox(const std::string& title, const std::str
   return answer == QMessageBox::Ok ? MessageAnswer::kOk : MessageAnswer::kCancel;
 }
 
-std::string Link_Main::Dir1Path() { return dir1_path_.toStdString(); }
-
-int16_t Link_Main::Check1Value() { return static_cast<int16_t>(CheckValue(check1_)); }
+std::string Link_Main::Dir1Path() const { return dir1_path_.toStdString(); }
 
 void Link_Main::ShowSinglePageDialog(KobetuLogic& dialog) {
   Link_Kobetu window(dialog, *this);
@@ -393,32 +441,40 @@ std::optional<std::string> Link_Main::ShowOpenDialog(const std::string& filter) 
 }
 
 void Link_Main::SyncList1() {
-  if (static_cast<size_t>(list1_->count()) == ctx_.List1.size()) return;
+  if (static_cast<size_t>(list1_->count()) == ctx_.pages.size()) return;
   list1_->clear();
-  for (const std::string& path : ctx_.List1) list1_->addItem(QString::fromStdString(path));
+  for (const std::string& path : ctx_.pages) list1_->addItem(QString::fromStdString(path));
 }
 
 // ----- commands -----
 
 void Link_Main::Command1_Click() {
   if (shutting_down_) return;
-  voxtrel::Command1_Click(ctx_, *this);
-  if (!shutting_down_) SyncList1();
+  const RunOutcome outcome = RunFolder(ctx_, Dir1Path(), CheckValue(check1_) == 1);
+  if (shutting_down_) return;
+  if (outcome == RunOutcome::kFolderRefused || outcome == RunOutcome::kNoPages) FocusOn(dir1_);
+  SyncList1();
 }
 
 void Link_Main::Command2_Click() {
   if (shutting_down_) return;
-  voxtrel::Command2_Click(ctx_);
+  RequestAbort(ctx_);
 }
 
 void Link_Main::Command3_Click() {
   if (shutting_down_) return;
-  report_.Command3_Click(ctx_.results, disk_, *this, *save_dialog_);
+  if (SaveReport(ctx_, *save_dialog_, &report_file_name_) == SaveOutcome::kNothingToSave)
+    FocusOn(text1_);
 }
 
 void Link_Main::KKK_Search_Click() {
   if (shutting_down_ || !f000_->menuAction()->isEnabled()) return;
-  voxtrel::KKK_Search_Click(ctx_, *this);
+  KobetuLogic dialog(ctx_);
+  ShowSinglePageDialog(dialog);
+  // However the dialog went away, only its buttons may choose a page.
+  if (!dialog.closed()) dialog.Form_CloseBox();
+  if (shutting_down_ || ctx_.SinglePageMode == kModeNone) return;
+  RunSinglePage(ctx_, ctx_.SinglePageTarget);
   if (!shutting_down_) SyncList1();
 }
 
@@ -426,7 +482,7 @@ void Link_Main::ListView1_ColumnClick(int section) {
   if (shutting_down_) return;
   QHeaderView* header = list_view1_->header();
   const QString caption = result_model_->headerData(section, Qt::Horizontal).toString();
-  const bool sorted = sorter_.ListView1_ColumnClick(ctx_.results, caption.toStdString());
+  const bool sorted = sorter_.SortByHeader(ctx_.results, caption.toStdString());
   // The header flips its own arrow on a click; the core's sort state is what it must show.
   if (sorted) header->setSortIndicatorShown(true);
   if (header->isSortIndicatorShown())

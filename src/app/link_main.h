@@ -12,7 +12,7 @@
 #include "engine/run_context.h"
 #include "output/report_writer.h"
 #include "output/result_sort.h"
-#include "run/run_control.h"
+#include "run/run.h"
 
 class QCheckBox;
 class QComboBox;
@@ -31,6 +31,7 @@ class QTreeView;
 namespace voxtrel {
 
 class InstanceLock;
+class KobetuLogic;
 class ResultModel;
 
 /// The save dialog on QFileDialog.
@@ -52,7 +53,7 @@ QString VersionTitle(int major, int minor, int patch);
 
 /// The main window. The constructor runs the start-up sequence after the single-instance check,
 /// which the caller makes first (see main.cpp).
-class Link_Main : public QMainWindow, public MainView, public SettingsTarget {
+class Link_Main : public QMainWindow, public RunView, public SettingsTarget {
   Q_OBJECT
 
  public:
@@ -61,23 +62,31 @@ class Link_Main : public QMainWindow, public MainView, public SettingsTarget {
             QWidget* parent = nullptr);
   ~Link_Main() override;
 
-  // RunView / MainView.
-  void SetCaption(Control control, const std::string& text) override;
-  void SetVisible(Control control, bool visible) override;
-  void Repaint(Control control) override;
-  void SetTextColor(Control control, LabelColor color) override;
-  void SetMenuEnabled(bool enabled) override;
-  void SetBusyCursor(bool busy) override;
-  void SetFocus(Control control) override;
-  void RefreshResults() override;
+  // RunView: what the run tells the window, shown on its controls.
+  void FolderRunRequested() override;
+  void SearchStarted() override;
+  void SearchProgress(const std::string& text) override;
+  void SearchFinished(size_t pages) override;
+  void SearchClosed() override;
+  void RunPreparing(bool folder_run) override;
+  void RunStarted() override;
+  void PageStarted(const std::string& file_column) override;
+  void LinkStarted(const std::string& target) override;
+  void RowAdded(const ResultRow& row) override;
+  void CountChanged(size_t rows) override;
+  void AbortRequested() override;
+  void RunFinished(RunOutcome outcome, size_t rows) override;
+  void RunClosed(RunOutcome outcome, size_t rows) override;
   void Yield() override;
   bool KeepAlive() override;
   /// Every message box of the window and its dialog passes here; none once the shutdown began.
   MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
                             MessageButtons buttons) final;
-  std::string Dir1Path() override;
-  int16_t Check1Value() override;
-  void ShowSinglePageDialog(KobetuLogic& dialog) override;
+
+  /// Shows Link_Kobetu modally, driving `dialog`'s handlers, and returns once it has closed.
+  void ShowSinglePageDialog(KobetuLogic& dialog);
+  /// Dir1's current path, exactly as the picker reports it.
+  std::string Dir1Path() const;
 
   /// Link_Kobetu's browse dialog; tests replace it.
   virtual std::optional<std::string> ShowOpenDialog(const std::string& filter);
@@ -87,6 +96,7 @@ class Link_Main : public QMainWindow, public MainView, public SettingsTarget {
   bool SetFolder(const std::string& path) override;
   bool SetCheckState(int which, int state) override;
   void SetSinglePageTarget(const std::string& text) override;
+  void SetOption(SettingsOption option, bool on) override;
 
   void ReadSettings();
   /// False when the file could not be written; the caller ends the program anyway.
@@ -99,7 +109,8 @@ class Link_Main : public QMainWindow, public MainView, public SettingsTarget {
 
   RunContext& context() { return ctx_; }
   ResultSorter& sorter() { return sorter_; }
-  ReportCommand& report_command() { return report_; }
+  /// The last report name chosen, proposed by the next save. Empty at start-up.
+  std::string& report_file_name() { return report_file_name_; }
   const std::string& program_folder() const { return program_folder_; }
   bool shutting_down() const { return shutting_down_; }
 
@@ -126,10 +137,20 @@ class Link_Main : public QMainWindow, public MainView, public SettingsTarget {
 
  private:
   void BuildControls();
+  void BuildFolderPanel();
+  void BuildRunPanel();
+  void BuildResultList();
   void BuildMenu();
+  void Connect();
+  void SetLabel(QLabel* label, const std::string& text);
+  void SetShown(QWidget* widget, bool visible);
+  void RepaintNow(QWidget* widget);
+  void SetLabelColor(QLabel* label, bool pure_blue);
+  void SetMenuEnabled(bool enabled);
+  void SetBusyCursor(bool busy);
+  void FocusOn(QWidget* widget);
   void PlaceControls();
   void FitLabel(QLabel* label);
-  QWidget* ControlWidget(Control control) const;
   bool SetDir1Path(const QString& path);
   void ShowDrive(int index);
   void SyncList1();
@@ -138,7 +159,7 @@ class Link_Main : public QMainWindow, public MainView, public SettingsTarget {
   DiskInterface& disk_;
   RunContext ctx_;
   ResultSorter sorter_;
-  ReportCommand report_;
+  std::string report_file_name_;
   QtSaveDialog qt_save_dialog_;
   SaveDialog* save_dialog_;
   InstanceLock* instance_lock_ = nullptr;
@@ -181,6 +202,9 @@ class Link_Main : public QMainWindow, public MainView, public SettingsTarget {
   QLineEdit* text1_ = nullptr;
   QListWidget* list1_ = nullptr;
   QMenu* f000_ = nullptr;
+  QMenu* options_menu_ = nullptr;
+  QAction* once_action_ = nullptr;
+  QAction* https_action_ = nullptr;
 };
 
 }  // namespace voxtrel

@@ -24,6 +24,22 @@
 
 namespace voxtrel {
 
+namespace {
+
+QLabel* MakeLabel(const char* name, const char* caption, QWidget* parent) {
+  auto* label = new QLabel(QString::fromUtf8(caption), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  return label;
+}
+
+QLabel* MakeElidingLabel(const char* name, QWidget* parent) {
+  QLabel* label = new ElidingLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  return label;
+}
+
+}  // namespace
+
 void Link_Main::BuildControls() {
   client_ = new QWidget(this);
   client_->setObjectName(QStringLiteral("client"));
@@ -33,17 +49,6 @@ void Link_Main::BuildControls() {
   frame2_->setObjectName(QStringLiteral("Frame2"));
   frame2_->setFrameShape(QFrame::HLine);
   frame2_->setFrameShadow(QFrame::Sunken);
-
-  auto make_label = [](const char* name, const char* caption, QWidget* parent) {
-    auto* label = new QLabel(QString::fromUtf8(caption), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-  };
-  auto make_eliding = [](const char* name, QWidget* parent) {
-    QLabel* label = new ElidingLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-  };
 
   command3_ = new QPushButton(QString::fromUtf8(kCommand3Caption), client_);
   command3_->setObjectName(QStringLiteral("Command3"));
@@ -57,15 +62,23 @@ void Link_Main::BuildControls() {
   list1_->setObjectName(QStringLiteral("List1"));
   list1_->setVisible(false);
 
+  BuildFolderPanel();
+  BuildRunPanel();
+  BuildResultList();
+  Connect();
+}
+
+// Frame1: the drive and folder pickers, the options and the start and abort buttons.
+void Link_Main::BuildFolderPanel() {
   frame1_ = new QGroupBox(client_);
   frame1_->setObjectName(QStringLiteral("Frame1"));
-  label6_[3] = make_label("Label6_3", kLabel6_3Caption, frame1_);
+  label6_[3] = MakeLabel("Label6_3", kLabel6_3Caption, frame1_);
   drive1_ = new QComboBox(frame1_);
   drive1_->setObjectName(QStringLiteral("Drive1"));
   drive1_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   drive1_->setMinimumContentsLength(8);
-  label6_[2] = make_label("Label6_2", kLabel6_2Caption, frame1_);
-  label2_ = make_label("Label2", "", frame1_);
+  label6_[2] = MakeLabel("Label6_2", kLabel6_2Caption, frame1_);
+  label2_ = MakeLabel("Label2", "", frame1_);
   label2_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   dir1_ = new QTreeView(frame1_);
   dir1_->setObjectName(QStringLiteral("Dir1"));
@@ -78,17 +91,6 @@ void Link_Main::BuildControls() {
   command2_ = new QPushButton(QString::fromUtf8(kCommand2Caption), frame1_);
   command2_->setObjectName(QStringLiteral("Command2"));
 
-  list_view1_ = new QTreeView(client_);
-  list_view1_->setObjectName(QStringLiteral("ListView1"));
-  label6_[0] = make_label("Label6_0", kLabel6_0Caption, client_);
-  label1_ = make_eliding("Label1", client_);
-  label6_[1] = make_label("Label6_1", kLabel6_1Caption, client_);
-  label3_ = make_eliding("Label3", client_);
-  label4_ = make_label("Label4", kLabel4Caption, client_);
-  label5_ = make_label("Label5", kLabel5Caption, client_);
-  label7_ = make_label("Label7", "", client_);
-  label7_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  label8_ = make_eliding("Label8", client_);
 
   // Dir1: folders only, hidden ones left out, like the listing the check itself uses.
   dir1_model_ = new QFileSystemModel(this);
@@ -126,6 +128,25 @@ void Link_Main::BuildControls() {
             Dir1_Change();
           });
 
+}
+
+// The labels that show what the run is doing.
+void Link_Main::BuildRunPanel() {
+  list_view1_ = new QTreeView(client_);
+  list_view1_->setObjectName(QStringLiteral("ListView1"));
+  label6_[0] = MakeLabel("Label6_0", kLabel6_0Caption, client_);
+  label1_ = MakeElidingLabel("Label1", client_);
+  label6_[1] = MakeLabel("Label6_1", kLabel6_1Caption, client_);
+  label3_ = MakeElidingLabel("Label3", client_);
+  label4_ = MakeLabel("Label4", kLabel4Caption, client_);
+  label5_ = MakeLabel("Label5", kLabel5Caption, client_);
+  label7_ = MakeLabel("Label7", "", client_);
+  label7_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  label8_ = MakeElidingLabel("Label8", client_);
+
+}
+
+void Link_Main::BuildResultList() {
   // ListView1: report view over the engine's rows; the header sorts through the core only.
   result_model_ = new ResultModel(ctx_.results, this);
   list_view1_->setModel(result_model_);
@@ -143,6 +164,9 @@ void Link_Main::BuildControls() {
   header->setSortIndicatorShown(false);
   connect(header, &QHeaderView::sectionClicked, this, &Link_Main::ListView1_ColumnClick);
 
+}
+
+void Link_Main::Connect() {
   connect(command1_, &QPushButton::clicked, this, &Link_Main::Command1_Click);
   connect(command2_, &QPushButton::clicked, this, &Link_Main::Command2_Click);
   connect(command3_, &QPushButton::clicked, this, &Link_Main::Command3_Click);
@@ -154,7 +178,7 @@ void Link_Main::BuildControls() {
   connect(check1_, &QCheckBox::stateChanged, this, [this, sync_check] { sync_check(check1_); });
   connect(check2_, &QCheckBox::stateChanged, this, [this, sync_check] {
     sync_check(check2_);
-    ctx_.Check2 = CheckValue(check2_);
+    ctx_.settings.show_all = CheckValue(check2_) == 1;
   });
 }
 
@@ -170,6 +194,15 @@ void Link_Main::BuildMenu() {
   exit->setObjectName(QStringLiteral("Pro_Exit"));
   connect(search, &QAction::triggered, this, &Link_Main::KKK_Search_Click);
   connect(exit, &QAction::triggered, this, &Link_Main::Pro_Exit_Click);
+
+  options_menu_ = menuBar()->addMenu(QString::fromUtf8(kMenuOptionsCaption));
+  options_menu_->setObjectName(QStringLiteral("OptionsMenu"));
+  once_action_ = options_menu_->addAction(QString::fromUtf8(kMenuOnceCaption));
+  once_action_->setObjectName(QStringLiteral("OnceOption"));
+  once_action_->setCheckable(true);
+  https_action_ = options_menu_->addAction(QString::fromUtf8(kMenuHttpsCaption));
+  https_action_->setObjectName(QStringLiteral("HttpsOption"));
+  https_action_->setCheckable(true);
 }
 
 void Link_Main::PlaceControls() {

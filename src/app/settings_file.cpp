@@ -3,15 +3,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <string>
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "platform/cp932.h"
+#include "platform/text.h"
 
 namespace voxtrel {
 namespace {
@@ -41,23 +37,6 @@ bool LooksLikeDecimal(const std::string& text) {
     if (exp_digits == 0) return false;
   }
   return i == text.size();
-}
-
-std::string ErrnoText(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // A carriage return inside a value (a folder name may hold one) would end its line early and
@@ -103,7 +82,7 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
   size_t counter = 0;
   for (const std::string& raw : lines) {
     if (counter >= kSettingsLineCount) break;
-    const std::string text = TrimBlanks(raw);
+    const std::string text(TrimBlanks(raw));
     bool ok = true;
     switch (counter) {
       case 0:
@@ -119,6 +98,13 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
              target.SetCheckState(counter == 2 ? 1 : 2, state);
         break;
       }
+      case 4:
+      case 5:
+        // Only the very text the window writes turns an option on, so every file written
+        // before these lines were used reads as "off" and is written back the same.
+        target.SetOption(counter == 4 ? SettingsOption::kHttps : SettingsOption::kOnce,
+                         raw == kOptionOn);
+        break;
       case 7:
         target.SetSinglePageTarget(text);
         break;
@@ -136,40 +122,34 @@ std::string FormatSettings(const SettingsValues& values) {
                                                                        : values.single_page_target);
   const std::string utf8 = OneLine(values.drive) + "\r\n" + OneLine(values.folder) + "\r\n" + " " +
                            std::to_string(values.check1) + " \r\n" + " " +
-                           std::to_string(values.check2) + " \r\n" + "\r\n\r\n\r\n" + target +
+                           std::to_string(values.check2) + " \r\n" + (values.https ? kOptionOn : "") +
+                           "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" + target +
                            "\r\n";
   return Utf8ToCp932(utf8);
 }
 
-void ReadSettingsFile(const std::string& path, SettingsTarget& target) {
-  // O_NONBLOCK: a fifo in the file's place would otherwise keep start-up waiting for a writer
-  // for ever; it is refused below like anything that is not a regular file.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return;
-  }
+void ReadSettingsFile(DiskInterface& disk, const std::string& path, SettingsTarget& target) {
+  // The disk opens only regular files and never waits on a fifo in the file's place.
+  std::string err;
+  std::unique_ptr<InputFile> in = disk.OpenForReading(path, &err);
+  if (!in) return;
   std::string bytes;
   bool whole_file = false;
   char buffer[8192];
+  size_t ends = 0;
   while (bytes.size() < kMaxSettingsBytes) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;  // a read error: apply what was read completely, as for a short file
+    bool failed = false;
+    const size_t n = in->Read(buffer, sizeof buffer, &failed);
+    if (failed) break;  // apply what was read completely, as for a short file
     if (n == 0) {
       whole_file = true;
       break;
     }
-    bytes.append(buffer, static_cast<size_t>(n));
+    for (size_t k = 0; k < n; ++k) ends += buffer[k] == '\r';
+    bytes.append(buffer, n);
     // Eight line ends are all the reader needs; the rest of a long file stays unread.
-    size_t ends = 0;
-    for (char c : bytes)
-      if (c == '\r') ++ends;
     if (ends >= kSettingsLineCount) break;
   }
-  ::close(fd);
   if (!whole_file) {
     // Keep only lines whose end was seen: a line cut by the size cap or a read error is not
     // a line the file holds, and applying its beginning would apply a wrong value.
@@ -179,28 +159,17 @@ void ReadSettingsFile(const std::string& path, SettingsTarget& target) {
   ApplySettingsLines(SplitSettingsLines(bytes, kSettingsLineCount), target);
 }
 
-bool WriteSettingsFile(const std::string& path, const SettingsValues& values, std::string* err) {
-  std::string temp = path + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    *err = ErrnoText("cannot create", temp);
+bool WriteSettingsFile(DiskInterface& disk, const std::string& path, const SettingsValues& values,
+                       std::string* err) {
+  // Written beside the file and moved over it, so a failure never leaves a half-written file.
+  const std::string temp = path + ".voxtrel-tmp";
+  std::string ignored;
+  if (!disk.WriteWholeFile(temp, FormatSettings(values), err) ||
+      !disk.ReplaceFile(temp, path, err)) {
+    disk.DeleteFile(temp, &ignored);  // the write's own failure is the one worth reporting
     return false;
   }
-  // mkstemp makes the file 0600; a settings file is an ordinary file of the user.
-  ::fchmod(fd, 0644);
-  const std::string bytes = FormatSettings(values);
-  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  if (!ok) *err = ErrnoText("cannot write", temp);
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    *err = ErrnoText("cannot close", temp);
-  }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    *err = ErrnoText("cannot replace", path);
-  }
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return true;
 }
 
 }  // namespace voxtrel

@@ -4,9 +4,17 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/disk.h"
+
 namespace voxtrel {
 
 inline constexpr const char* kSettingsFileName = "Voxtrel.DEF";
+/// What lines 5 and 6 hold when their option is on; an empty line is off.
+inline constexpr const char* kOptionOn = " 1 ";
+
+/// The options lines 5 and 6 keep.
+enum class SettingsOption { kHttps, kOnce };
+
 /// Lines the settings file holds; later lines are never looked at.
 inline constexpr size_t kSettingsLineCount = 8;
 
@@ -21,6 +29,8 @@ class SettingsTarget {
   virtual bool SetFolder(const std::string& path) = 0;
   /// Lines 3 and 4: `which` is 1 for Check1, 2 for Check2; `state` is the rounded number.
   virtual bool SetCheckState(int which, int state) = 0;
+  /// Lines 5 and 6: on only when the line is exactly " 1 ".
+  virtual void SetOption(SettingsOption /*option*/, bool /*on*/) {}
   /// Line 8, also when empty.
   virtual void SetSinglePageTarget(const std::string& text) = 0;
 };
@@ -31,6 +41,8 @@ struct SettingsValues {
   std::string folder;
   int check1 = 1;
   int check2 = 1;
+  bool https = false;
+  bool once = false;
   std::string single_page_target = "http://";
 };
 
@@ -50,10 +62,11 @@ std::string FormatSettings(const SettingsValues& values);
 
 /// Reads `path` and applies it to `target`; a missing or unreadable file applies nothing.
 /// Reads no more of the file than the eight lines need.
-void ReadSettingsFile(const std::string& path, SettingsTarget& target);
+void ReadSettingsFile(DiskInterface& disk, const std::string& path, SettingsTarget& target);
 
-/// Writes the file through a temporary file in the same folder renamed over `path`, so a
-/// failure never leaves a half-written file in its place. False (and *err) on failure.
-bool WriteSettingsFile(const std::string& path, const SettingsValues& values, std::string* err);
+/// Writes the file through a temporary file in the same folder moved over `path`, so a failure
+/// never leaves a half-written file in its place. False (and *err) on failure.
+bool WriteSettingsFile(DiskInterface& disk, const std::string& path, const SettingsValues& values,
+                       std::string* err);
 
 }  // namespace voxtrel

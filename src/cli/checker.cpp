@@ -7,15 +7,11 @@
 #include <memory>
 #include <optional>
 
-#include "engine/check_loop.h"
-#include "engine/run_context.h"
-#include "engine/text_utils.h"
 #include "output/report_writer.h"
-#include "platform/cp932.h"
 #include "platform/disk.h"
-#include "run/run_control.h"
+#include "platform/text.h"
+#include "run/run.h"
 #include "version.h"
-#include "web/web_check.h"
 
 namespace voxtrel {
 namespace {
@@ -39,6 +35,9 @@ constexpr const char* kUsage =
     "Rows are printed as they are found: No,mark,target,link text,page.\n"
     "Exit status: 0 no dead link, 1 dead links found, 2 usage error or unreadable\n"
     "target, 130 interrupted (the report of what was found is still written).\n";
+
+// The progress line's text before the address being checked.
+constexpr const char* kConnecting = "接続中 ： ";
 
 struct CheckerOptions {
   bool recursive = false;
@@ -102,8 +101,7 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args, CheckerOptions* opt
 }
 
 bool IsWebAddress(const std::string& target) {
-  std::string upper = AsciiUpper(target);
-  return upper.rfind("HTTP://", 0) == 0 || upper.rfind("HTTPS://", 0) == 0;
+  return StartsWithNoCase(target, "HTTP://") || StartsWithNoCase(target, "HTTPS://");
 }
 
 // A message box's text as one terminal line: carriage returns become a break, trailing blanks go.
@@ -116,43 +114,35 @@ std::string MessageLine(const std::string& text) {
   return line;
 }
 
-std::string RowLine(const ResultRow& row) {
-  return CsvField(row[kColNo2]) + "," + CsvField(row[kColMark]) + "," + CsvField(row[kColTarget]) +
-         "," + CsvField(row[kColName]) + "," + CsvField(row[kColFile]);
-}
-
-/// The run view on a terminal: rows and messages as lines, progress on one redrawn line, Ctrl-C
+/// The run on a terminal: rows and messages as lines, progress on one redrawn line, Ctrl-C
 /// turned into the abort button.
-class TerminalView : public MainView, public ResultListObserver {
+class TerminalView : public RunView {
  public:
   TerminalView(std::ostream& out, std::ostream& err, bool show_progress,
                const volatile std::sig_atomic_t* interrupts)
       : out_(out), err_(err), show_progress_(show_progress), interrupts_(interrupts) {}
 
-  void Attach(RunContext* ctx, std::string folder, int16_t check1) {
-    ctx_ = ctx;
-    folder_ = std::move(folder);
-    check1_ = check1;
-  }
-
+  void Attach(RunContext* ctx) { ctx_ = ctx; }
   bool interrupted() const { return interrupted_; }
   bool saw_failure() const { return saw_failure_; }
-  bool folder_refused() const { return folder_refused_; }
 
-  // MainView
-  std::string Dir1Path() override { return folder_; }
-  int16_t Check1Value() override { return check1_; }
-  void ShowSinglePageDialog(KobetuLogic&) override {}
-
-  // RunView
-  void SetCaption(Control control, const std::string& text) override {
-    if (control == Control::kLabel3) {
-      page_ = text;
-      AdvancePageCursor();
-    } else if (control == Control::kLabel8) {
-      link_ = text;
+  void PageStarted(const std::string& page) override {
+    if (page != page_) {
+      page_ = page;
+      ++page_number_;
     }
-    if (control == Control::kLabel3 || control == Control::kLabel8) DrawProgress();
+    DrawProgress();
+  }
+  void LinkStarted(const std::string& target) override {
+    link_ = target;
+    DrawProgress();
+  }
+  void RowAdded(const ResultRow& row) override {
+    if (row[kColMark] == kMarkFailed) saw_failure_ = true;
+    ClearProgress();
+    out_ << CsvRowLine(row) << "\n";
+    out_.flush();
+    DrawProgress();
   }
   void Yield() override { PollInterrupts(); }
   bool KeepAlive() override {
@@ -161,26 +151,12 @@ class TerminalView : public MainView, public ResultListObserver {
   }
   MessageAnswer ShowMessage(const std::string&, const std::string& text, MessageIcon icon,
                             MessageButtons) override {
-    if (text == kSelectFolderMessage) folder_refused_ = true;
     // Questions are the confirmations before a run: the command line already said yes.
     if (icon == MessageIcon::kQuestion) return MessageAnswer::kOk;
     ClearProgress();
     err_ << MessageLine(text) << "\n";
     err_.flush();
     return MessageAnswer::kOk;
-  }
-
-  // ResultListObserver
-  void RowsCleared() override {}
-  void RowsReordered() override {}
-  void RowAdded(size_t index) override {
-    if (!ctx_) return;
-    const ResultRow& row = ctx_->results.Row(index);
-    if (row[kColMark] == kMarkFailed) saw_failure_ = true;
-    ClearProgress();
-    out_ << RowLine(row) << "\n";
-    out_.flush();
-    DrawProgress();
   }
 
   void ClearProgress() {
@@ -193,26 +169,16 @@ class TerminalView : public MainView, public ResultListObserver {
 
  private:
   void PollInterrupts() {
-    if (interrupts_ && *interrupts_ > 0 && ctx_) {
+    if (interrupts_ && *interrupts_ > 0 && ctx_ && !interrupted_) {
       interrupted_ = true;
-      ctx_->AbortFlag = kAbortRequested;
-    }
-  }
-
-  void AdvancePageCursor() {
-    if (!ctx_) return;
-    for (size_t i = page_cursor_; i < ctx_->List1.size(); ++i) {
-      if (ctx_->List1[i] == page_) {
-        page_cursor_ = i;
-        return;
-      }
+      RequestAbort(*ctx_);
     }
   }
 
   void DrawProgress() {
-    if (!show_progress_ || !ctx_ || ctx_->List1.empty()) return;
-    std::string line = "[" + std::to_string(page_cursor_ + 1) + "/" +
-                       std::to_string(ctx_->List1.size()) + "] " + link_;
+    if (!show_progress_ || !ctx_ || ctx_->pages.empty()) return;
+    std::string line = "[" + std::to_string(std::max<size_t>(page_number_, 1)) + "/" +
+                       std::to_string(ctx_->pages.size()) + "] " + kConnecting + link_;
     // Keep the line short enough not to wrap on a narrow terminal, so \r can redraw it.
     if (Utf8Length(line) > 100) {
       size_t chars = 0;
@@ -234,15 +200,12 @@ class TerminalView : public MainView, public ResultListObserver {
   bool show_progress_;
   const volatile std::sig_atomic_t* interrupts_;
   RunContext* ctx_ = nullptr;
-  std::string folder_;
-  int16_t check1_ = 0;
   std::string page_;
   std::string link_;
-  size_t page_cursor_ = 0;
+  size_t page_number_ = 0;
   bool drawn_ = false;
   bool interrupted_ = false;
   bool saw_failure_ = false;
-  bool folder_refused_ = false;
 };
 
 /// A private folder for the work files, removed with its content when the run ends.
@@ -306,25 +269,18 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   CurlRequestFactory http(env.http);
   TerminalView view(out, err, env.err_is_terminal && !options.quiet, env.interrupts);
   RunContext ctx(view, disk, http, work.path());
-  ctx.Check2 = options.all_results ? 1 : 0;
-  ctx.results.SetObserver(&view);
+  ctx.settings.show_all = options.all_results;
+  view.Attach(&ctx);
 
   const std::string& target = options.target;
   struct stat st {};
   if (IsWebAddress(target)) {
-    view.Attach(&ctx, "", 0);
-    ctx.SinglePageTarget = target;
-    ctx.SinglePageMode = kModeWebPage;
-    ctx.List1 = {ctx.WebWorkFilePath()};
-    ctx.LinkUrl = target;
-    int16_t result = kFetchOk;
-    FetchWebPage(ctx, result);
-    if (result > 10) {
+    CheckOutcome fetch_answer;
+    if (RunSinglePage(ctx, target, &fetch_answer) == RunOutcome::kTargetUnreadable) {
       view.ClearProgress();
-      err << "voxtrel-check: cannot fetch " << target << " (" << result << ")\n";
+      err << "voxtrel-check: cannot fetch " << target << " (" << ReasonText(fetch_answer) << ")\n";
       return kExitUsage;
     }
-    CheckLinks(ctx);
   } else if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::string folder = AbsoluteFolder(target);
     std::vector<DirEntry> entries;
@@ -333,22 +289,16 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
       err << "voxtrel-check: cannot read folder " << target << ": " << list_error << "\n";
       return kExitUsage;
     }
-    view.Attach(&ctx, folder, options.recursive ? 1 : 0);
-    Command1_Click(ctx, view);
-    if (view.folder_refused()) {
+    if (RunFolder(ctx, folder, options.recursive) == RunOutcome::kFolderRefused) {
       err << "voxtrel-check: " << target << " cannot be checked as a folder\n";
       return kExitUsage;
     }
   } else {
-    if (!FileExists(disk, target)) {
+    if (!disk.FileExists(target)) {
       err << "voxtrel-check: cannot read " << target << "\n";
       return kExitUsage;
     }
-    view.Attach(&ctx, "", 0);
-    ctx.SinglePageTarget = target;
-    ctx.SinglePageMode = kModeLocalFile;
-    ctx.List1 = {target};
-    CheckLinks(ctx);
+    RunSinglePage(ctx, target);
   }
   view.ClearProgress();
 
@@ -357,7 +307,8 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
                                     : kExitClean;
   if (options.report_path) {
     std::string write_error;
-    if (!WriteReport(disk, ctx.results.Rows(), *options.report_path, &write_error)) {
+    if (!SaveReport(ctx, *options.report_path, ReportFormatForName(*options.report_path),
+                    &write_error)) {
       err << "voxtrel-check: cannot write report " << *options.report_path << ": " << write_error
           << "\n";
       if (status != kExitInterrupted) status = kExitUsage;

@@ -9,10 +9,6 @@ inline constexpr const char* kMsgNoRequestObject = "XMLHTTPｵﾌﾞｼﾞｪｸ
 inline constexpr const char* kMsgRunAborted = "Voxtrelを中止しました。    ";
 inline constexpr const char* kMsgRunComplete = "Voxtrelが完了しました。    ";
 
-inline constexpr const char* kCaptionConnecting = "接続中 ： ";
-inline constexpr const char* kCaptionSearchAborted = "検索中止";
-/// Follows the row count in Label7.
-inline constexpr const char* kItemsSuffix = " 件";
 /// Link name of a link whose text names a .gif or .jpg file.
 inline constexpr const char* kImageLinkName = "画像";
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/link.h"
+
 namespace voxtrel {
 
 /// Column indexes of a result row.
@@ -23,8 +25,14 @@ inline constexpr const char* kMarkRefresh = "△";
 inline constexpr const char* kMarkFailed = "×";
 inline constexpr const char* kMarkScript = "Ｐ";
 
-/// One row: the six column strings, column 0 the row's own text.
-using ResultRow = std::array<std::string, 6>;
+/// One row: the six column strings as listed, and what the check came to (kept in memory only;
+/// the reports show the columns).
+struct ResultRow {
+  std::array<std::string, 6> cells;
+  CheckOutcome outcome;
+
+  const std::string& operator[](size_t column) const { return cells[column]; }
+};
 
 /// Told about every change so a window can mirror the list.
 class ResultListObserver {
@@ -35,13 +43,13 @@ class ResultListObserver {
   virtual void RowsReordered() = 0;
 };
 
-/// The result list: rows in their current order.
+/// The result list: rows in their current order, numbered as they are added.
 class ResultList {
  public:
   void Clear();
-  /// Appends mark/target/name/file under the number text (columns 0 and 5).
-  void AddRow(const std::string& number, const std::string& mark, const std::string& target,
-              const std::string& name, const std::string& file);
+  /// Appends the row of a checked link under the next running number; returns it.
+  const ResultRow& Add(const FoundLink& link, const std::string& file_column,
+                       const CheckOutcome& outcome);
   size_t Count() const { return rows_.size(); }
   /// Row by index 0..Count()-1 in the current order.
   const ResultRow& Row(size_t index) const { return rows_[index]; }
@@ -56,6 +64,6 @@ class ResultList {
 };
 
 /// The last six characters of "000000" followed by the decimal digits of `row_no`.
-std::string RowNumberText(int32_t row_no);
+std::string RowNumberText(int64_t row_no);
 
 }  // namespace voxtrel

@@ -1,46 +1,62 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
+#include "engine/result_list.h"
+
 namespace voxtrel {
-
-/// Controls of the main window the logic talks to, by their given names.
-enum class Control {
-  kLabel1, kLabel2, kLabel3, kLabel4, kLabel5, kLabel7, kLabel8,
-  kCommand1, kCommand2, kCommand3, kDir1, kText1, kMenuF000,
-};
-
-/// The given name of a control ("Label3", "Command1", "f000", ...).
-const char* ControlName(Control control);
 
 enum class MessageIcon { kWarning, kQuestion };
 enum class MessageButtons { kOk, kOkCancel };
 enum class MessageAnswer { kOk, kCancel };
 
-/// Colours the logic sets on a label.
-enum class LabelColor { kButtonText, kPureBlue };
-
 inline constexpr const char* kMessageTitle = "Voxtrel";
 
-/// Everything the run does to the window goes through here. The purely visual operations do
-/// nothing unless a view has a screen to show them on; captions, yields and messages every view
-/// must answer.
+/// How a run, or the attempt to start one, ended.
+enum class RunOutcome {
+  kDone,               // every page was checked
+  kAborted,            // the user stopped it
+  kFolderRefused,      // the folder may not be checked ("ﾌｫﾙﾀﾞを選択してください。")
+  kNoPages,            // the folder holds no pages
+  kCancelled,          // the user said no to the confirmation or closed the dialog
+  kTargetUnreadable,   // the single page could not be read or fetched
+};
+
+/// What a run tells its front end, by meaning; each front end shows it its own way. Every event
+/// has a default that ignores it; yields and messages every view must answer.
 class RunView {
  public:
   virtual ~RunView() = default;
-  virtual void SetCaption(Control control, const std::string& text) = 0;
-  virtual void SetVisible(Control /*control*/, bool /*visible*/) {}
-  /// Redraws one control at once.
-  virtual void Repaint(Control /*control*/) {}
-  virtual void SetTextColor(Control /*control*/, LabelColor /*color*/) {}
-  virtual void SetMenuEnabled(bool /*enabled*/) {}
-  virtual void SetBusyCursor(bool /*busy*/) {}
-  virtual void SetFocus(Control /*control*/) {}
-  /// Redraws the result list at once so a new row shows during the run.
-  virtual void RefreshResults() {}
+
+  /// A folder run was asked for: the page count and current page shown before are stale.
+  virtual void FolderRunRequested() {}
+  /// The search for pages begins; `text` progress follows (a folder or a page found).
+  virtual void SearchStarted() {}
+  virtual void SearchProgress(const std::string& /*text*/) {}
+  virtual void SearchFinished(size_t /*pages*/) {}
+  /// The start question has been answered (or, without pages, was never asked).
+  virtual void SearchClosed() {}
+
+  /// The result list was cleared for a new run; `folder_run` tells which kind.
+  virtual void RunPreparing(bool /*folder_run*/) {}
+  virtual void RunStarted() {}
+  /// The next row to come belongs to this page (its file column text).
+  virtual void PageStarted(const std::string& /*file_column*/) {}
+  /// The next row to come is this link's.
+  virtual void LinkStarted(const std::string& /*target*/) {}
+  virtual void RowAdded(const ResultRow& /*row*/) {}
+  virtual void CountChanged(size_t /*rows*/) {}
+  /// The user asked to stop; the run stops at the next row.
+  virtual void AbortRequested() {}
+  /// The run has ended; the end message follows.
+  virtual void RunFinished(RunOutcome /*outcome*/, size_t /*rows*/) {}
+  /// Everything about the run is over (after its end message, or after a refusal).
+  virtual void RunClosed(RunOutcome /*outcome*/, size_t /*rows*/) {}
+
   /// Lets the user interface handle pending input and painting (abort clicks arrive here).
   virtual void Yield() = 0;
-  /// Runs repeatedly while a request waits; false abandons the request (window closing).
+  /// Runs repeatedly while requests wait; false abandons them (the window is closing).
   virtual bool KeepAlive() { return true; }
   virtual MessageAnswer ShowMessage(const std::string& title, const std::string& text,
                                     MessageIcon icon, MessageButtons buttons) = 0;

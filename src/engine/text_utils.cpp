@@ -5,33 +5,6 @@
 
 namespace voxtrel {
 
-int32_t CntStr(const std::string& text, const std::string& search, std::vector<int32_t>& cnt_pos) {
-  if (search.empty()) return 0;
-  int32_t count = 0;
-  size_t from = 0;
-  for (;;) {
-    size_t found = text.find(search, from);
-    if (found == std::string::npos) break;
-    // A hit that does not fit the table ends the search with nothing counted, as callers that
-    // sized the table expect; what was written stays.
-    if (static_cast<size_t>(count) >= cnt_pos.size()) return 0;
-    cnt_pos[static_cast<size_t>(count)] = static_cast<int32_t>(found + 1);
-    ++count;
-    from = found + search.size();
-  }
-  return count;
-}
-
-std::vector<int32_t> FindAllHits(const std::string& text, const std::string& search) {
-  std::vector<int32_t> hits;
-  if (search.empty()) return hits;
-  for (size_t found = text.find(search); found != std::string::npos;
-       found = text.find(search, found + search.size())) {
-    hits.push_back(static_cast<int32_t>(found + 1));
-  }
-  return hits;
-}
-
 bool FileExists(DiskInterface& disk, const std::string& path) {
   if (path.empty()) return false;
   std::string file = path;

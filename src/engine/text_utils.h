@@ -10,14 +10,6 @@
 
 namespace voxtrel {
 
-/// Finds the non-overlapping hits of `search` in `text` (1-based positions) and writes them into
-/// `cnt_pos` from index 0. Returns the hit count, or 0 when a hit does not fit into the table
-/// (positions already written stay).
-int32_t CntStr(const std::string& text, const std::string& search, std::vector<int32_t>& cnt_pos);
-
-/// Collects every hit position, however many; what the check loop uses so no link is dropped.
-std::vector<int32_t> FindAllHits(const std::string& text, const std::string& search);
-
 /// Whether `path` (a trailing "/" dropped) names a file this process can open for reading now.
 bool FileExists(DiskInterface& disk, const std::string& path);
 

@@ -1,6 +1,6 @@
 #include "output/report_writer.h"
 
-#include "engine/text_utils.h"
+#include "platform/text.h"
 #include "platform/cp932.h"
 
 namespace voxtrel {
@@ -36,11 +36,12 @@ std::string RowLine(const ResultRow& row) {
 
 }  // namespace
 
-ReportForm ReportFormFor(const std::string& path) {
+ReportFormat ReportFormatForName(const std::string& path) {
   const std::string upper = AsciiUpper(path);
+  ReportFormat format;
   if (upper.size() >= 4 && upper.compare(upper.size() - 4, 4, ".HTM") == 0)
-    return ReportForm::kHtml;
-  return ReportForm::kCsv;
+    format.form = ReportForm::kHtml;
+  return format;
 }
 
 std::string EscapeHtml(std::string_view text) {
@@ -103,13 +104,14 @@ std::string FormatHtmlReport(const std::vector<ResultRow>& rows) {
   return out;
 }
 
+std::string CsvRowLine(const ResultRow& row) {
+  return CsvField(row[kColNo2]) + "," + CsvField(row[kColMark]) + "," + CsvField(row[kColTarget]) +
+         "," + CsvField(row[kColName]) + "," + CsvField(row[kColFile]);
+}
+
 std::string FormatCsvReport(const std::vector<ResultRow>& rows) {
   std::string out;
-  for (const ResultRow& row : rows) {
-    out += CsvField(row[kColNo2]) + "," + CsvField(row[kColMark]) + "," +
-           CsvField(row[kColTarget]) + "," + CsvField(row[kColName]) + "," +
-           CsvField(row[kColFile]) + kCrLf;
-  }
+  for (const ResultRow& row : rows) out += CsvRowLine(row) + kCrLf;
   return out;
 }
 
@@ -118,8 +120,8 @@ std::string FormatReport(const std::vector<ResultRow>& rows, ReportForm form) {
 }
 
 bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
-                 std::string* err) {
-  const std::string bytes = Utf8ToCp932(FormatReport(rows, ReportFormFor(path)));
+                 const ReportFormat& format, std::string* err) {
+  const std::string bytes = Utf8ToCp932(FormatReport(rows, format.form));
   const std::string temp = path + kTempSuffix;
   std::string ignored;
   // A report is either complete under its name or not there at all: a write that fails half
@@ -137,29 +139,6 @@ std::string OverwriteQuestionText(const std::string& path) {
 
 std::string SaveErrorText(const std::string& description) {
   return "ｴﾗｰ： " + description + "     ";
-}
-
-void ReportCommand::Command3_Click(const ResultList& results, DiskInterface& disk, RunView& view,
-                                   SaveDialog& dialog) {
-  if (results.Count() == 0) {
-    view.SetFocus(Control::kText1);
-    return;
-  }
-  const std::string remembered = TrimBlanks(ReportFileName);
-  const std::string proposed = remembered.empty() ? kDefaultReportName : remembered;
-  const std::optional<std::string> chosen = dialog.ShowSave(proposed, kReportFilter);
-  if (!chosen) return;
-
-  const std::string& path = *chosen;
-  ReportFileName = TrimBlanks(path);
-  if (FileExists(disk, path) &&
-      view.ShowMessage(kSaveReportTitle, OverwriteQuestionText(path), MessageIcon::kQuestion,
-                       MessageButtons::kOkCancel) == MessageAnswer::kCancel)
-    return;
-
-  std::string err;
-  if (!WriteReport(disk, results.Rows(), path, &err))
-    view.ShowMessage(kMessageTitle, SaveErrorText(err), MessageIcon::kWarning, MessageButtons::kOk);
 }
 
 }  // namespace voxtrel

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "engine/result_list.h"
-#include "engine/run_view.h"
 #include "platform/disk.h"
 
 namespace voxtrel {
@@ -17,9 +16,16 @@ inline constexpr const char* kReportFilter =
 inline constexpr const char* kSaveReportTitle = "ﾘﾝｸ結果の保存";
 
 enum class ReportForm { kHtml, kCsv };
+enum class ReportEncoding { kShiftJis, kUtf8 };
 
-/// HTML when the upper-cased path's last four characters are ".HTM", otherwise comma-separated.
-ReportForm ReportFormFor(const std::string& path);
+struct ReportFormat {
+  ReportForm form = ReportForm::kCsv;
+  ReportEncoding encoding = ReportEncoding::kShiftJis;
+};
+
+/// HTML when the upper-cased path's last four characters are ".HTM", otherwise comma-separated;
+/// Shift_JIS.
+ReportFormat ReportFormatForName(const std::string& path);
 
 /// `text` with & < > " written as &amp; &lt; &gt; &quot;.
 std::string EscapeHtml(std::string_view text);
@@ -28,18 +34,21 @@ std::string EscapeHtml(std::string_view text);
 /// double quote, CR or LF.
 std::string CsvField(std::string_view value);
 
+/// One row as a comma-separated line without its line end: No,mark,target,name,page.
+std::string CsvRowLine(const ResultRow& row);
+
 /// The whole report as UTF-8 text, every line ending in CR LF, rows in the given order.
 std::string FormatHtmlReport(const std::vector<ResultRow>& rows);
 std::string FormatCsvReport(const std::vector<ResultRow>& rows);
 std::string FormatReport(const std::vector<ResultRow>& rows, ReportForm form);
 
-/// Writes the report of `rows` in the form `path` chooses, as Shift_JIS, to `path`. The text goes
+/// Writes the report of `rows` in `format` to `path`. The text goes
 /// to a temporary file beside it first and replaces `path` only once complete; on failure *err
 /// gets the system's description, the temporary file is removed and `path` is unchanged.
 bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
-                 std::string* err);
+                 const ReportFormat& format, std::string* err);
 
-/// The save dialog behind Command3.
+/// The dialog that asks where to save a report.
 class SaveDialog {
  public:
   virtual ~SaveDialog() = default;
@@ -52,16 +61,5 @@ class SaveDialog {
 std::string OverwriteQuestionText(const std::string& path);
 /// "ｴﾗｰ： " + description + five blanks.
 std::string SaveErrorText(const std::string& description);
-
-/// The save button with the one value it keeps between clicks.
-class ReportCommand {
- public:
-  /// Asks for a file, confirms an overwrite and writes the report; a message on failure.
-  void Command3_Click(const ResultList& results, DiskInterface& disk, RunView& view,
-                      SaveDialog& dialog);
-
-  /// The last chosen name, trimmed; proposed next time. Empty at start-up.
-  std::string ReportFileName;
-};
 
 }  // namespace voxtrel

@@ -7,6 +7,7 @@ namespace voxtrel {
 
 namespace {
 
+// The sort's own collation: letters fold to lower case, so "_" sorts before them.
 unsigned char FoldAscii(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
@@ -51,7 +52,7 @@ void SortResults(ResultList& results, int column, SortDirection direction) {
   results.Reorder(std::move(rows));
 }
 
-bool ResultSorter::ListView1_ColumnClick(ResultList& results, const std::string& caption) {
+bool ResultSorter::SortByHeader(ResultList& results, const std::string& caption) {
   const int index = SortColumnForCaption(caption);
   if (index < 0) return false;
   const int32_t count = ++SortClickCount[static_cast<size_t>(index)];

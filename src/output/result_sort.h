@@ -25,7 +25,7 @@ void SortResults(ResultList& results, int column, SortDirection direction);
 class ResultSorter {
  public:
   /// Looks the caption up exactly; an unknown caption ("No2") changes nothing and returns false.
-  bool ListView1_ColumnClick(ResultList& results, const std::string& caption);
+  bool SortByHeader(ResultList& results, const std::string& caption);
 
   std::array<int32_t, 8> SortClickCount{};
   /// The list's sort column and direction after the last click.

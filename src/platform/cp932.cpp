@@ -238,28 +238,4 @@ std::string WidenHalfwidthKatakana(unsigned char byte) {
   return Cp932SingleByteToUtf8(byte);
 }
 
-std::string AsciiUpper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-std::string TrimBlanks(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && text[begin] == ' ') ++begin;
-  while (end > begin && text[end - 1] == ' ') --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
-size_t Utf8Length(std::string_view text) {
-  size_t count = 0;
-  for (char c : text) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-  }
-  return count;
-}
-
 }  // namespace voxtrel

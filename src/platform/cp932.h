@@ -19,13 +19,4 @@ std::string Cp932SingleByteToUtf8(unsigned char byte);
 /// Other bytes give the same as Cp932SingleByteToUtf8.
 std::string WidenHalfwidthKatakana(unsigned char byte);
 
-/// Upper-cases ASCII letters only, so byte lengths and positions never move.
-std::string AsciiUpper(std::string_view text);
-
-/// Removes leading and trailing U+0020 blanks (tabs stay).
-std::string TrimBlanks(std::string_view text);
-
-/// Number of characters (code points) in UTF-8 text.
-size_t Utf8Length(std::string_view text);
-
 }  // namespace voxtrel

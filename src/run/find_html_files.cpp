@@ -2,8 +2,7 @@
 
 #include <vector>
 
-#include "engine/run_context.h"
-#include "platform/cp932.h"
+#include "platform/text.h"
 
 namespace voxtrel {
 
@@ -39,7 +38,7 @@ bool IsHtmlFileName(std::string_view name) {
          EndsWith(upper, ".HTM");
 }
 
-void FindHtmlFiles(DiskInterface& disk, const std::string& folder, int16_t include_subfolders,
+void FindHtmlFiles(DiskInterface& disk, const std::string& folder, bool include_subfolders,
                    const PathSink& append_path, const PathSink& set_progress) {
   Emit(set_progress, folder);
   std::vector<DirEntry> entries;
@@ -61,18 +60,11 @@ void FindHtmlFiles(DiskInterface& disk, const std::string& folder, int16_t inclu
     }
   }
 
-  if (include_subfolders != 1) return;
+  if (!include_subfolders) return;
   // The listing is complete before any subfolder is entered; every subfolder is descended,
   // however many there are.
   for (const std::string& name : subfolders)
     FindHtmlFiles(disk, JoinPath(folder, name), include_subfolders, append_path, set_progress);
-}
-
-void FindHtmlFiles(RunContext& ctx, const std::string& folder, int16_t include_subfolders) {
-  FindHtmlFiles(
-      ctx.disk, folder, include_subfolders,
-      [&ctx](const std::string& path) { ctx.List1.push_back(path); },
-      [&ctx](const std::string& text) { ctx.view.SetCaption(Control::kLabel8, text); });
 }
 
 }  // namespace voxtrel

@@ -9,8 +9,6 @@
 
 namespace voxtrel {
 
-struct RunContext;
-
 /// Receives one string: a found page's full path, or the progress text.
 using PathSink = std::function<void(const std::string&)>;
 
@@ -18,13 +16,10 @@ using PathSink = std::function<void(const std::string&)>;
 bool IsHtmlFileName(std::string_view name);
 
 /// Appends the full path of every page in `folder` to `append_path`, in listing order, then, when
-/// `include_subfolders` is exactly 1, does the same for each subfolder (depth first, pre-order).
+/// `include_subfolders`, does the same for each subfolder (depth first, pre-order).
 /// `set_progress` gets the folder when a folder begins and each page's path as it is appended.
 /// A folder that cannot be listed contributes nothing; the walk goes on with its siblings.
-void FindHtmlFiles(DiskInterface& disk, const std::string& folder, int16_t include_subfolders,
+void FindHtmlFiles(DiskInterface& disk, const std::string& folder, bool include_subfolders,
                    const PathSink& append_path, const PathSink& set_progress);
-
-/// The walk above onto ctx.List1 (appended) with the progress text in Label8 of ctx.view.
-void FindHtmlFiles(RunContext& ctx, const std::string& folder, int16_t include_subfolders);
 
 }  // namespace voxtrel

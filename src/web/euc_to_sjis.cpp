@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "platform/cp932.h"
+#include "platform/text.h"
 #include "web/web_check.h"
 
 namespace voxtrel {
 namespace {
 
-// One output character as UTF-8, at most four bytes.
+// One output character as Shift_JIS bytes (a character the code page lacks is "?").
 struct Utf8Char {
   uint8_t size = 0;
   char bytes[4] = {};
@@ -32,7 +33,7 @@ std::string DecodePair(unsigned char lead, unsigned char trail) {
   return utf8;
 }
 
-// Output of every pair, indexed by its JIS row and cell bytes (the lead and trail byte without
+// The Shift_JIS bytes of every pair, indexed by its JIS row and cell bytes (the lead and trail byte without
 // their high bit): the arithmetic only looks at those, so 128 x 128 entries cover every input.
 // Built once; a code-page lookup per pair would cost far more than the conversion itself.
 struct Tables {
@@ -47,15 +48,15 @@ struct Tables {
         if (t >= 0x7F) ++t;
         int l = (j1 - 0x21) / 2 + 0x81;  // truncates toward zero, as the arithmetic demands
         if (l > 0x9F) l += 0x40;
-        pairs[static_cast<size_t>(j1 * 128 + j2)] =
-            MakeChar(DecodePair(static_cast<unsigned char>(l), static_cast<unsigned char>(t)));
+        pairs[static_cast<size_t>(j1 * 128 + j2)] = MakeChar(
+            Utf8ToCp932(DecodePair(static_cast<unsigned char>(l), static_cast<unsigned char>(t))));
       }
     }
     for (int b = 0; b < 256; ++b) {
       widened[static_cast<size_t>(b)] =
-          MakeChar(WidenHalfwidthKatakana(static_cast<unsigned char>(b)));
+          MakeChar(Utf8ToCp932(WidenHalfwidthKatakana(static_cast<unsigned char>(b))));
       single[static_cast<size_t>(b)] =
-          MakeChar(Cp932SingleByteToUtf8(static_cast<unsigned char>(b)));
+          MakeChar(Utf8ToCp932(Cp932SingleByteToUtf8(static_cast<unsigned char>(b))));
     }
   }
 };

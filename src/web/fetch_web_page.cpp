@@ -1,7 +1,6 @@
 #include <memory>
 #include <optional>
 
-#include "engine/messages.h"
 #include "web/web_check.h"
 
 namespace voxtrel {
@@ -24,17 +23,13 @@ std::string ExpandLineFeeds(const std::string& text) {
 
 }  // namespace
 
-void FetchWebPage(RunContext& ctx, int16_t& result) {
-  const std::string url = ctx.LinkUrl;
-  ctx.WebErrorFlag = 0;
-  result = kFetchOk;
+FetchResult FetchWebPage(RunContext& ctx, const std::string& url) {
+  FetchResult result;
   std::unique_ptr<HttpRequest> request = ctx.http.Create(kPrimaryProgId);
   if (!request) request = ctx.http.Create(kFallbackProgId);
   if (!request) {
-    ctx.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
-                         MessageButtons::kOk);
-    result = kFetchNoRequestObject;
-    return;
+    result.kind = FetchResult::Kind::kNoRequestObject;
+    return result;
   }
 
   bool sent = false;
@@ -43,18 +38,18 @@ void FetchWebPage(RunContext& ctx, int16_t& result) {
   }
   ctx.view.Yield();
   const std::string& body = request->ResponseBody();
-  std::optional<int> status = sent ? request->Status() : std::nullopt;
-  if (!status) {
-    result = kFetchEmptyOrFailed;
-    return;
+  result.answer.status = sent ? request->Status() : std::nullopt;
+  if (!result.answer.status) {
+    result.answer.reason = FailureReason::kOther;
+    return result;
   }
-  if (*status < 200 || *status >= 300) {
-    result = kFetchBadStatus;
-    return;
+  if (*result.answer.status < 200 || *result.answer.status >= 300) {
+    result.answer.reason = FailureReason::kHttpStatus;
+    return result;
   }
   if (body.empty()) {
-    result = kFetchEmptyOrFailed;
-    return;
+    result.answer.reason = FailureReason::kCutOff;
+    return result;
   }
   // The received bytes are stored as they came, line feeds expanded: a line feed is never part
   // of a double-byte character, and a decode/encode round trip would turn bytes the code page
@@ -62,8 +57,12 @@ void FetchWebPage(RunContext& ctx, int16_t& result) {
   std::string err;
   if (!ctx.disk.WriteWholeFile(ctx.WebWorkFilePath(), ExpandLineFeeds(body), &err)) {
     // Scanning whatever an earlier fetch left there would report another page's links.
-    result = kFetchWriteFailed;
+    result.kind = FetchResult::Kind::kWriteFailed;
+    return result;
   }
+  result.kind = FetchResult::Kind::kOk;
+  result.answer.kind = CheckOutcome::Kind::kAnswered;
+  return result;
 }
 
 }  // namespace voxtrel

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "engine/text_utils.h"
+#include "platform/text.h"
 #include "platform/cp932.h"
 #include "web/web_check.h"
 
@@ -10,15 +11,6 @@ namespace voxtrel {
 namespace {
 
 constexpr std::string_view kEucDeclaration = "CHARSET=EUC-JP";
-
-bool EqualsIgnoringAsciiCase(const char* data, std::string_view upper) {
-  for (size_t k = 0; k < upper.size(); ++k) {
-    char c = data[k];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (c != upper[k]) return false;
-  }
-  return true;
-}
 
 // Whether a line of the page, read as code page 932 text and upper-cased, holds the EUC-JP
 // declaration. The raw bytes are searched first: decoded ASCII comes only from ASCII bytes, so a
@@ -32,7 +24,7 @@ bool LineDeclaresEucJp(std::string_view line) {
     if (!eq) return false;
     size_t at = static_cast<size_t>(static_cast<const char*>(eq) - line.data());
     if (at - 7 + need <= line.size() &&
-        EqualsIgnoringAsciiCase(line.data() + at - 7, kEucDeclaration)) {
+        StartsWithNoCase(line.substr(at - 7), kEucDeclaration)) {
       return AsciiUpper(Cp932ToUtf8(line)).find(kEucDeclaration) != std::string::npos;
     }
     from = at + 1;
@@ -62,7 +54,7 @@ bool PrepareLocalPage(RunContext& ctx, const std::string& page) {
   if (euc) {
     std::string bytes;
     if (!ctx.disk.ReadWholeFile(page, &bytes, &err)) return fail();
-    if (!ctx.disk.WriteWholeFile(work, Utf8ToCp932(EucToSjis(bytes)), &err)) return fail();
+    if (!ctx.disk.WriteWholeFile(work, EucToSjis(bytes), &err)) return fail();
     return true;
   }
   if (!ctx.disk.CopyFile(page, work, &err)) return fail();

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "engine/link.h"
 #include "engine/run_context.h"
 
 namespace voxtrel {
@@ -11,23 +12,25 @@ namespace voxtrel {
 inline constexpr const char* kPrimaryProgId = "MSXML2.XMLHTTP";
 inline constexpr const char* kFallbackProgId = "MSXML.XMLHTTPRequest";
 
-/// FetchWebPage result codes; every code above 10 is a failure to get the page.
-inline constexpr int16_t kFetchOk = 0;
-inline constexpr int16_t kFetchNoRequestObject = 100;
-inline constexpr int16_t kFetchEmptyOrFailed = 200;
-inline constexpr int16_t kFetchBadStatus = 300;
-inline constexpr int16_t kFetchWriteFailed = 400;
-
-/// Requests ctx.LinkUrl and adds its row; sets WebErrorFlag to 999 when no request object exists.
-void CheckWebLink(RunContext& ctx, const std::string& page);
+/// Requests `link` and says what became of it; nothing when no request object could be created.
+std::optional<CheckOutcome> CheckWebLink(RunContext& ctx, const FoundLink& link);
 
 /// Whether a page text counts as a refresh page (the 17-character text at character 11 or later).
 bool IsRefreshPage(std::string_view page_text);
 
-/// Fetches ctx.LinkUrl into the web work file; `result` gets one of the kFetch codes.
-void FetchWebPage(RunContext& ctx, int16_t& result);
+/// What fetching the single web page came to.
+struct FetchResult {
+  enum class Kind { kOk, kNoRequestObject, kFailed, kWriteFailed };
+  Kind kind = Kind::kFailed;
+  /// Why it failed, when it did for want of an answer (status, time-out, ...).
+  CheckOutcome answer;
+};
 
-/// Converts EUC-JP bytes to text (UTF-8) by the JIS arithmetic, widening half-width katakana.
+/// Fetches `url` into the web work file, line feeds doubled so the scanner finds its lines.
+FetchResult FetchWebPage(RunContext& ctx, const std::string& url);
+
+/// Converts EUC-JP bytes to Shift_JIS bytes by the JIS arithmetic, widening half-width katakana;
+/// a character code page 932 lacks becomes "?".
 std::string EucToSjis(std::string_view bytes);
 
 /// Writes the Shift_JIS copy of `page` into the scan work file (converted when it declares

@@ -1,0 +1,46 @@
+#include "engine/link.h"
+
+#include "engine/result_list.h"
+#include "platform/text.h"
+
+namespace voxtrel {
+
+bool IsScriptLink(const FoundLink& link) {
+  const std::string& target = link.target;
+  return target.size() >= 3 && AsciiUpper(std::string_view(target).substr(target.size() - 3)) == ".PL";
+}
+
+const char* MarkOf(const CheckOutcome& outcome) {
+  switch (outcome.kind) {
+    case CheckOutcome::Kind::kAnswered: return kMarkOk;
+    case CheckOutcome::Kind::kRefresh: return kMarkRefresh;
+    case CheckOutcome::Kind::kScript: return kMarkScript;
+    case CheckOutcome::Kind::kFailed: break;
+  }
+  return kMarkFailed;
+}
+
+bool IsListed(const CheckOutcome& outcome, bool show_all) {
+  return show_all || outcome.kind == CheckOutcome::Kind::kFailed ||
+         outcome.kind == CheckOutcome::Kind::kScript;
+}
+
+std::string ReasonText(const CheckOutcome& outcome) {
+  if (outcome.kind != CheckOutcome::Kind::kFailed) return "";
+  switch (outcome.reason) {
+    case FailureReason::kHttpStatus:
+      return "HTTP " + std::to_string(outcome.status.value_or(0));
+    case FailureReason::kTimeout: return "time-out";
+    case FailureReason::kRefused: return "connection refused";
+    case FailureReason::kHostNotFound: return "host not found";
+    case FailureReason::kTls: return "certificate not trusted";
+    case FailureReason::kTooManyRedirects: return "too many redirects";
+    case FailureReason::kCutOff: return "answer cut off";
+    case FailureReason::kBadAddress: return "bad address";
+    case FailureReason::kNone:
+    case FailureReason::kOther: break;
+  }
+  return "request failed";
+}
+
+}  // namespace voxtrel

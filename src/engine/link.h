@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace voxtrel {
+
+/// A link as the scanner cuts it out of a page.
+struct FoundLink {
+  std::string target;
+  std::string name;
+  /// The page it was found in, as the file list names it.
+  std::string page;
+};
+
+/// Whether the link is to a Perl script (its target ends in ".pl", any case): listed, never
+/// requested.
+bool IsScriptLink(const FoundLink& link);
+
+/// Why a link counts as failed.
+enum class FailureReason {
+  kNone,
+  kHttpStatus,  // an answer outside 200-299; the status says which
+  kTimeout,
+  kRefused,
+  kHostNotFound,
+  kTls,
+  kTooManyRedirects,
+  kCutOff,
+  kBadAddress,
+  kOther,
+};
+
+/// What checking one link came to.
+struct CheckOutcome {
+  enum class Kind { kAnswered, kRefresh, kFailed, kScript };
+  Kind kind = Kind::kFailed;
+  FailureReason reason = FailureReason::kNone;
+  /// The final HTTP status after redirects, when an answer came.
+  std::optional<int> status;
+  int redirects = 0;
+  int64_t elapsed_ms = 0;
+};
+
+/// The result mark of an outcome: ◎, △, × or Ｐ.
+const char* MarkOf(const CheckOutcome& outcome);
+
+/// Whether the outcome gets a row: failures and script links always, answers when `show_all`.
+bool IsListed(const CheckOutcome& outcome, bool show_all);
+
+/// Why a failed link failed in a few words ("HTTP 404", "time-out"); empty for the others.
+std::string ReasonText(const CheckOutcome& outcome);
+
+}  // namespace voxtrel

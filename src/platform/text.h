@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace voxtrel {
+
+/// An ASCII letter upper-cased; every other byte as it is, so lengths and positions never move.
+constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+/// `text` with its ASCII letters upper-cased.
+std::string AsciiUpper(std::string_view text);
+
+/// Whether `text` begins with `upper_prefix` (upper-case ASCII) in any letter case.
+bool StartsWithNoCase(std::string_view text, std::string_view upper_prefix);
+
+/// `text` without leading and trailing U+0020 blanks (tabs stay).
+std::string_view TrimBlanks(std::string_view text);
+
+/// Number of characters (code points) in UTF-8 text.
+size_t Utf8Length(std::string_view text);
+
+}  // namespace voxtrel
