@@ -68,16 +68,22 @@ QString VersionTitle(int major, int minor, int patch) {
 }
 
 std::optional<std::string> QtSaveDialog::ShowSave(const std::string& proposed_name,
-                                                   const std::string& filter) {
+                                                   const std::string& filter, int* chosen_filter) {
+  const QString filters = QtFileFilter(filter);
+  // A bare name opens in the folder that was checked; a remembered path keeps its own folder.
+  QString proposed = QString::fromStdString(proposed_name);
+  if (!proposed.contains(QLatin1Char('/')) && !start_folder_.empty())
+    proposed = QDir(QString::fromStdString(start_folder_)).filePath(proposed);
+  QString selected;
   // The overwrite question belongs to the save command, so the dialog must not ask it too.
-  const QString chosen = QFileDialog::getSaveFileName(
-      parent_, QString(), QString::fromStdString(proposed_name), QtFileFilter(filter), nullptr,
-      QFileDialog::DontConfirmOverwrite);
+  const QString chosen = QFileDialog::getSaveFileName(parent_, QString(), proposed, filters,
+                                                      &selected, QFileDialog::DontConfirmOverwrite);
   if (chosen.isEmpty()) return std::nullopt;
+  *chosen_filter = static_cast<int>(filters.split(QStringLiteral(";;")).indexOf(selected));
   return chosen.toStdString();
 }
 
-Link_Main::Link_Main(std::string program_folder, DiskInterface& disk, HttpRequestFactory& http,
+Link_Main::Link_Main(std::string program_folder, DiskInterface& disk, HttpPool& http,
                      QWidget* parent)
     : QMainWindow(parent),
       program_folder_(std::move(program_folder)),
@@ -463,6 +469,12 @@ void Link_Main::Command2_Click() {
 
 void Link_Main::Command3_Click() {
   if (shutting_down_) return;
+  std::string folder = Dir1Path();
+  if (ctx_.SinglePageMode == kModeLocalFile)
+    folder = QFileInfo(QString::fromStdString(ctx_.SinglePageTarget)).absolutePath().toStdString();
+  else if (ctx_.SinglePageMode == kModeWebPage)
+    folder.clear();
+  qt_save_dialog_.SetStartFolder(folder);
   if (SaveReport(ctx_, *save_dialog_, &report_file_name_) == SaveOutcome::kNothingToSave)
     FocusOn(text1_);
 }

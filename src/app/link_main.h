@@ -38,11 +38,14 @@ class ResultModel;
 class QtSaveDialog : public SaveDialog {
  public:
   explicit QtSaveDialog(QWidget* parent) : parent_(parent) {}
-  std::optional<std::string> ShowSave(const std::string& proposed_name,
-                                      const std::string& filter) override;
+  std::optional<std::string> ShowSave(const std::string& proposed_name, const std::string& filter,
+                                      int* chosen_filter) override;
+  /// The folder the dialog opens in.
+  void SetStartFolder(const std::string& folder) { start_folder_ = folder; }
 
  private:
   QWidget* parent_;
+  std::string start_folder_;
 };
 
 /// A filter of "description|pattern|..." pairs as QFileDialog takes it.
@@ -58,7 +61,7 @@ class Link_Main : public QMainWindow, public RunView, public SettingsTarget {
 
  public:
   /// `program_folder` holds Voxtrel.DEF and the work files, without a trailing separator.
-  Link_Main(std::string program_folder, DiskInterface& disk, HttpRequestFactory& http,
+  Link_Main(std::string program_folder, DiskInterface& disk, HttpPool& http,
             QWidget* parent = nullptr);
   ~Link_Main() override;
 

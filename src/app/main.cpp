@@ -8,7 +8,7 @@
 #include "app/instance_lock.h"
 #include "app/link_main.h"
 #include "platform/disk.h"
-#include "platform/http.h"
+#include "platform/http_pool.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ int main(int argc, char* argv[]) {
   QApplication::setFont(font);
 
   voxtrel::PosixDisk disk;
-  voxtrel::CurlRequestFactory http;
+  voxtrel::CurlPool http;
   voxtrel::Link_Main window(program_folder, disk, http);
   window.SetInstanceLock(&lock);
   window.show();

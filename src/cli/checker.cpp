@@ -6,99 +6,24 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <regex>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <unistd.h>
 
 #include "output/report_writer.h"
 #include "platform/disk.h"
 #include "platform/text.h"
+#include "cli/options.h"
 #include "run/run.h"
 #include "version.h"
 
 namespace voxtrel {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: voxtrel-check [options] TARGET\n"
-    "\n"
-    "Checks every absolute http:// link of HTML pages and lists the dead ones.\n"
-    "TARGET is a folder (its .htm/.html/.shtm/.shtml pages), one local page file,\n"
-    "or the address of a web page (http:// or https://), which is fetched first.\n"
-    "\n"
-    "options:\n"
-    "  -r         include subfolders of a folder TARGET\n"
-    "  -a         also list links that answered (marked \xE2\x97\x8E or \xE2\x96\xB3)\n"
-    "  -o FILE    save the result list as a report: HTML when FILE ends in .htm,\n"
-    "             comma-separated text otherwise (Shift_JIS, CR LF)\n"
-    "  -q         no progress display\n"
-    "  -h, --help show this help\n"
-    "  --version  show the version\n"
-    "\n"
-    "Rows are printed as they are found: No,mark,target,link text,page.\n"
-    "Exit status: 0 no dead link, 1 dead links found, 2 usage error or unreadable\n"
-    "target, 130 interrupted (the report of what was found is still written).\n";
-
 // The progress line's text before the address being checked.
 constexpr const char* kConnecting = "接続中 ： ";
-
-struct CheckerOptions {
-  bool recursive = false;
-  bool all_results = false;
-  bool quiet = false;
-  std::optional<std::string> report_path;
-  std::string target;
-};
-
-enum class ParseOutcome { kRun, kHelp, kVersion, kError };
-
-ParseOutcome ParseArgs(const std::vector<std::string>& args, CheckerOptions* options,
-                       std::string* err) {
-  bool targets_only = false;
-  bool have_target = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!targets_only && arg.size() > 1 && arg[0] == '-') {
-      if (arg == "--") {
-        targets_only = true;
-      } else if (arg == "-h" || arg == "--help") {
-        return ParseOutcome::kHelp;
-      } else if (arg == "--version") {
-        return ParseOutcome::kVersion;
-      } else if (arg == "-o") {
-        if (i + 1 >= args.size()) {
-          *err = "option -o needs a file name";
-          return ParseOutcome::kError;
-        }
-        options->report_path = args[++i];
-      } else if (arg.size() > 1 && arg[1] != '-') {
-        // Short options may be bundled: -ra, -rqa.
-        for (size_t k = 1; k < arg.size(); ++k) {
-          switch (arg[k]) {
-            case 'r': options->recursive = true; break;
-            case 'a': options->all_results = true; break;
-            case 'q': options->quiet = true; break;
-            default:
-              *err = std::string("unknown option -") + arg[k];
-              return ParseOutcome::kError;
-          }
-        }
-      } else {
-        *err = "unknown option " + arg;
-        return ParseOutcome::kError;
-      }
-      continue;
-    }
-    if (have_target) {
-      *err = "only one TARGET may be given";
-      return ParseOutcome::kError;
-    }
-    options->target = arg;
-    have_target = true;
-  }
-  if (!have_target || options->target.empty()) {
-    *err = "no TARGET given";
-    return ParseOutcome::kError;
-  }
-  return ParseOutcome::kRun;
-}
 
 bool IsWebAddress(const std::string& target) {
   return StartsWithNoCase(target, "HTTP://") || StartsWithNoCase(target, "HTTPS://");
@@ -118,9 +43,13 @@ std::string MessageLine(const std::string& text) {
 /// turned into the abort button.
 class TerminalView : public RunView {
  public:
-  TerminalView(std::ostream& out, std::ostream& err, bool show_progress,
-               const volatile std::sig_atomic_t* interrupts)
-      : out_(out), err_(err), show_progress_(show_progress), interrupts_(interrupts) {}
+  TerminalView(std::ostream& out, std::ostream& err, const CheckerOptions& options,
+               bool show_progress, const volatile std::sig_atomic_t* interrupts)
+      : out_(out),
+        err_(err),
+        options_(options),
+        show_progress_(show_progress),
+        interrupts_(interrupts) {}
 
   void Attach(RunContext* ctx) { ctx_ = ctx; }
   bool interrupted() const { return interrupted_; }
@@ -138,10 +67,13 @@ class TerminalView : public RunView {
     DrawProgress();
   }
   void RowAdded(const ResultRow& row) override {
-    if (row[kColMark] == kMarkFailed) saw_failure_ = true;
+    const bool failed = row[kColMark] == kMarkFailed;
+    saw_failure_ = saw_failure_ || failed;
     ClearProgress();
-    out_ << CsvRowLine(row) << "\n";
+    out_ << (options_.json_rows ? JsonRow(row) : CsvRowLine(row)) << "\n";
     out_.flush();
+    // Why a link failed, where a person watches the run.
+    if (failed && show_progress_) err_ << "  " << row[kColMark] << " " << ReasonText(row.outcome) << "\n";
     DrawProgress();
   }
   void Yield() override { PollInterrupts(); }
@@ -152,7 +84,7 @@ class TerminalView : public RunView {
   MessageAnswer ShowMessage(const std::string&, const std::string& text, MessageIcon icon,
                             MessageButtons) override {
     // Questions are the confirmations before a run: the command line already said yes.
-    if (icon == MessageIcon::kQuestion) return MessageAnswer::kOk;
+    if (icon == MessageIcon::kQuestion || options_.quiet) return MessageAnswer::kOk;
     ClearProgress();
     err_ << MessageLine(text) << "\n";
     err_.flush();
@@ -197,6 +129,7 @@ class TerminalView : public RunView {
 
   std::ostream& out_;
   std::ostream& err_;
+  const CheckerOptions& options_;
   bool show_progress_;
   const volatile std::sig_atomic_t* interrupts_;
   RunContext* ctx_ = nullptr;
@@ -239,49 +172,79 @@ std::string AbsoluteFolder(const std::string& target) {
   return folder;
 }
 
-}  // namespace
-
-int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               const CheckerEnvironment& env) {
-  CheckerOptions options;
-  std::string parse_error;
-  switch (ParseArgs(args, &options, &parse_error)) {
-    case ParseOutcome::kHelp:
-      out << kUsage;
-      return kExitClean;
-    case ParseOutcome::kVersion:
-      out << "voxtrel-check " << kVersionString << "\n";
-      return kExitClean;
-    case ParseOutcome::kError:
-      err << "voxtrel-check: " << parse_error << "\n" << "Try 'voxtrel-check --help'.\n";
-      return kExitUsage;
-    case ParseOutcome::kRun:
-      break;
+HttpOptions HttpOptionsFor(const CheckerEnvironment& env, const CheckerOptions& options) {
+  HttpOptions http = env.http;
+  if (options.timeout_s) {
+    const long ms = std::max(1L, std::lround(*options.timeout_s * 1000));
+    http.total_timeout_ms = ms;
+    http.connect_timeout_ms = std::min(15000L, ms);
   }
+  if (options.user_agent) http.user_agent = *options.user_agent;
+  if (options.ca_file) http.ca_file = *options.ca_file;
+  return http;
+}
 
-  WorkFolder work;
-  if (work.path().empty()) {
-    err << "voxtrel-check: cannot create a temporary folder for work files\n";
-    return kExitUsage;
+// Whether a report can be written at `path`, asked before the run so a long run never ends in a
+// report that cannot be saved. An existing file is not touched.
+bool ReportPathWritable(const std::string& path, std::string* why) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    *why = "it is a folder";
+    return false;
   }
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if ((exists && access(path.c_str(), W_OK) != 0) || access(folder.c_str(), W_OK | X_OK) != 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
 
-  PosixDisk disk;
-  CurlRequestFactory http(env.http);
-  TerminalView view(out, err, env.err_is_terminal && !options.quiet, env.interrupts);
-  RunContext ctx(view, disk, http, work.path());
-  ctx.settings.show_all = options.all_results;
-  view.Attach(&ctx);
+std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::string>& patterns) {
+  if (patterns.empty()) return nullptr;
+  auto compiled = std::make_shared<std::vector<std::regex>>();
+  for (const std::string& pattern : patterns) compiled->emplace_back(pattern, std::regex::ECMAScript);
+  return [compiled](const std::string& target) {
+    for (const std::regex& re : *compiled)
+      if (std::regex_search(target, re)) return true;
+    return false;
+  };
+}
 
+// "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 3 https:// links left out; 0.4 s".
+std::string SummaryLine(const RunContext& ctx, double seconds, bool colour) {
+  size_t counts[4] = {};
+  const char* marks[4] = {kMarkFailed, kMarkOk, kMarkRefresh, kMarkScript};
+  for (const ResultRow& row : ctx.results.Rows())
+    for (size_t k = 0; k < 4; ++k) counts[k] += row[kColMark] == marks[k];
+  auto paint = [colour](const std::string& text, const char* code) {
+    return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
+  };
+  char time[32];
+  std::snprintf(time, sizeof time, "%.1f s", seconds);
+  return std::to_string(ctx.links_checked) + " links checked: " +
+         paint(std::to_string(counts[0]) + " " + marks[0], counts[0] ? "31" : "0") + ", " +
+         paint(std::to_string(counts[1]) + " " + marks[1], "32") + ", " +
+         std::to_string(counts[2]) + " " + marks[2] + ", " + std::to_string(counts[3]) + " " +
+         marks[3] + "; " + std::to_string(ctx.excluded) + " excluded; " +
+         std::to_string(ctx.https_skipped) + " https:// links left out; " + time;
+}
+
+// Runs the check the target names; an exit status when it could not run, nothing when it ran.
+std::optional<int> RunTarget(RunContext& ctx, TerminalView& view, DiskInterface& disk,
+                             const CheckerOptions& options, std::ostream& err) {
   const std::string& target = options.target;
   struct stat st {};
   if (IsWebAddress(target)) {
     CheckOutcome fetch_answer;
-    if (RunSinglePage(ctx, target, &fetch_answer) == RunOutcome::kTargetUnreadable) {
-      view.ClearProgress();
-      err << "voxtrel-check: cannot fetch " << target << " (" << ReasonText(fetch_answer) << ")\n";
-      return kExitUsage;
-    }
-  } else if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (RunSinglePage(ctx, target, &fetch_answer) != RunOutcome::kTargetUnreadable) return {};
+    view.ClearProgress();
+    err << "voxtrel-check: cannot fetch " << target << ": " << ReasonText(fetch_answer) << "\n";
+    return kExitUsage;
+  }
+  if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::string folder = AbsoluteFolder(target);
     std::vector<DirEntry> entries;
     std::string list_error;
@@ -289,30 +252,94 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
       err << "voxtrel-check: cannot read folder " << target << ": " << list_error << "\n";
       return kExitUsage;
     }
-    if (RunFolder(ctx, folder, options.recursive) == RunOutcome::kFolderRefused) {
-      err << "voxtrel-check: " << target << " cannot be checked as a folder\n";
-      return kExitUsage;
+    switch (RunFolder(ctx, folder, options.recursive)) {
+      case RunOutcome::kFolderRefused:
+        err << "voxtrel-check: " << target << " cannot be checked as a folder\n";
+        return kExitUsage;
+      case RunOutcome::kNoPages:
+        // A CI job pointed at the wrong folder must not pass.
+        return kExitUsage;
+      default:
+        return {};
     }
-  } else {
-    if (!disk.FileExists(target)) {
-      err << "voxtrel-check: cannot read " << target << "\n";
-      return kExitUsage;
-    }
-    RunSinglePage(ctx, target);
   }
+  if (!disk.FileExists(target)) {
+    err << "voxtrel-check: cannot read " << target << "\n";
+    return kExitUsage;
+  }
+  RunSinglePage(ctx, target);
+  return {};
+}
+
+int Usage(std::ostream& err, const std::string& why) {
+  err << "voxtrel-check: " << why << "\n" << "Try 'voxtrel-check --help'.\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               const CheckerEnvironment& env) {
+  CheckerOptions options;
+  std::string parse_error;
+  switch (ParseCheckerArgs(args, &options, &parse_error)) {
+    case ParseOutcome::kHelp: out << kCheckerUsage; return kExitClean;
+    case ParseOutcome::kVersion: out << "voxtrel-check " << kVersionString << "\n"; return kExitClean;
+    case ParseOutcome::kError: return Usage(err, parse_error);
+    case ParseOutcome::kRun: break;
+  }
+  if (options.recursive && IsWebAddress(options.target))
+    return Usage(err, "-r takes a folder, not a web address");
+  std::string why;
+  if (options.report_path && !ReportPathWritable(*options.report_path, &why)) {
+    err << "voxtrel-check: cannot write report " << *options.report_path << ": " << why << "\n";
+    return kExitUsage;
+  }
+  if (options.ca_file && access(options.ca_file->c_str(), R_OK) != 0)
+    return Usage(err, "cannot read " + *options.ca_file);
+
+  WorkFolder work;
+  if (work.path().empty()) {
+    err << "voxtrel-check: cannot create a temporary folder for work files\n";
+    return kExitUsage;
+  }
+  const auto started = std::chrono::steady_clock::now();
+  PosixDisk disk;
+  CurlPool http(HttpOptionsFor(env, options));
+  TerminalView view(out, err, options, env.err_is_terminal && !options.quiet, env.interrupts);
+  RunContext ctx(view, disk, http, work.path());
+  ctx.settings.show_all = options.all_results;
+  ctx.settings.https = options.https;
+  ctx.settings.jobs = options.jobs;
+  ctx.settings.per_host = options.per_host;
+  ctx.settings.once = options.once;
+  ctx.settings.excluded = ExcludeTest(options.excludes);
+  view.Attach(&ctx);
+
+  if (std::optional<int> failed = RunTarget(ctx, view, disk, options, err)) return *failed;
   view.ClearProgress();
 
   int status = view.interrupted()   ? kExitInterrupted
                : view.saw_failure() ? kExitDeadLinks
                                     : kExitClean;
   if (options.report_path) {
+    ReportFormat format;
+    format.form = options.report_form.value_or(ReportFormForCheckerName(*options.report_path));
+    format.encoding = options.report_encoding;
     std::string write_error;
-    if (!SaveReport(ctx, *options.report_path, ReportFormatForName(*options.report_path),
-                    &write_error)) {
+    if (!SaveReport(ctx, *options.report_path, format, &write_error)) {
       err << "voxtrel-check: cannot write report " << *options.report_path << ": " << write_error
           << "\n";
       if (status != kExitInterrupted) status = kExitUsage;
     }
+  }
+  if (ctx.https_skipped > 0 && !options.https)
+    err << ctx.https_skipped << " https:// links were not checked (add --https to check them)\n";
+  if (!options.quiet) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    err << "voxtrel-check: " << SummaryLine(ctx, seconds, env.err_is_terminal && !env.no_color)
+        << "\n";
   }
   return status;
 }

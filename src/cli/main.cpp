@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
   voxtrel::CheckerEnvironment env;
   env.err_is_terminal = isatty(STDERR_FILENO) == 1;
   env.interrupts = &g_interrupts;
+  const char* no_color = std::getenv("NO_COLOR");
+  env.no_color = no_color && *no_color;
   ApplyTimeoutOverride(&env.http);
   std::vector<std::string> args(argv + 1, argv + argc);
   return voxtrel::RunChecker(args, std::cout, std::cerr, env);

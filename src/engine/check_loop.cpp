@@ -1,27 +1,304 @@
 #include "engine/check_loop.h"
 
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <set>
+#include <thread>
+
 #include "engine/link_scanner.h"
 #include "engine/messages.h"
+#include "platform/text.h"
+#include "web/refresh_detector.h"
 #include "web/web_check.h"
 
 namespace voxtrel {
 namespace {
 
-bool AbortRequested(RunContext& ctx) {
-  ctx.view.Yield();
-  return ctx.AbortFlag == kAbortRequested;
+using Clock = std::chrono::steady_clock;
+
+// How long one wait on the network lasts before the view gets to handle input again.
+constexpr int kWaitSliceMs = 50;
+// A 429 answer is asked once more after its Retry-After, within these bounds.
+constexpr long kRetryAfterDefaultS = 2;
+constexpr long kRetryAfterCapS = 30;
+
+// One step of the scan on its way to its commit.
+struct Pending {
+  enum class State { kWaiting, kInFlight, kDone, kNoRequest, kPageEnd, kSkipped };
+  ScanItem item;
+  State state = State::kWaiting;
+  std::string host;
+  CheckOutcome outcome;
+  RefreshDetector refresh;
+  bool retried = false;
+  Clock::time_point not_before{};
+};
+
+// Scheme, host and port: what the per-host limit counts by.
+std::string HostKey(const std::string& url) {
+  const size_t scheme_end = url.find("://");
+  if (scheme_end == std::string::npos) return url;
+  const std::string scheme = AsciiUpper(std::string_view(url).substr(0, scheme_end));
+  const size_t start = scheme_end + 3;
+  size_t end = url.find_first_of("/?#", start);
+  if (end == std::string::npos) end = url.size();
+  std::string authority = AsciiUpper(std::string_view(url).substr(start, end - start));
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+  const bool has_port = authority.find(':', authority.rfind(']') == std::string::npos
+                                                ? 0
+                                                : authority.rfind(']')) != std::string::npos;
+  if (!has_port) authority += scheme == "HTTPS" ? ":443" : ":80";
+  return scheme + "://" + authority;
 }
 
-void Commit(RunContext& ctx, const FoundLink& link, const CheckOutcome& outcome) {
-  if (!IsListed(outcome, ctx.settings.show_all)) return;
-  ctx.view.RowAdded(ctx.results.Add(link, ctx.FileColumn(link.page), outcome));
-}
+// Scans ahead of the answers with many requests in flight, and commits each link's row strictly
+// in page and line order, so that rows, numbers, labels and messages are those a run asking one
+// link at a time would give for the same answers.
+class Pipeline {
+ public:
+  explicit Pipeline(RunContext& ctx)
+      : ctx_(ctx),
+        scanner_(ctx, ctx.settings.https),
+        jobs_(std::max(1, ctx.settings.jobs)),
+        // Enough look-ahead to keep every request slot busy past slow hosts, bounded so memory
+        // does not grow with the site.
+        max_pending_(static_cast<size_t>(jobs_) * 4 + 16) {}
+
+  ~Pipeline() { ctx_.http.CancelAll(); }
+
+  RunOutcome Run() {
+    for (;;) {
+      Fill();
+      StartReady();
+      switch (Commit()) {
+        case Step::kAborted: return RunOutcome::kAborted;
+        case Step::kFinished: return RunOutcome::kDone;
+        case Step::kWaiting: break;
+      }
+      WaitForAnswers();
+      if (ctx_.AbortFlag == kAbortRequested) return RunOutcome::kAborted;
+    }
+  }
+
+  size_t https_skipped() const { return scanner_.https_skipped(); }
+  size_t excluded() const { return excluded_; }
+
+ private:
+  enum class Step { kWaiting, kAborted, kFinished };
+
+  void Fill() {
+    ScanItem item;
+    while (!scan_done_ && queue_.size() < max_pending_) {
+      if (!scanner_.Next(&item)) {
+        scan_done_ = true;
+        break;
+      }
+      if (item.kind == ScanItem::Kind::kLink && ctx_.settings.excluded &&
+          ctx_.settings.excluded(item.link.target)) {
+        ++excluded_;
+        continue;
+      }
+      Pending& pending = queue_.emplace_back();
+      pending.item = std::move(item);
+      if (pending.item.kind == ScanItem::Kind::kPageEnd) {
+        pending.state = Pending::State::kPageEnd;
+      } else if (IsScriptLink(pending.item.link)) {
+        pending.outcome.kind = CheckOutcome::Kind::kScript;
+        pending.state = Pending::State::kDone;
+      } else {
+        pending.host = HostKey(pending.item.link.target);
+      }
+    }
+  }
+
+  int HostLimit(const std::string& host) const {
+    return slowed_hosts_.count(host) ? 1 : std::max(1, ctx_.settings.per_host);
+  }
+
+  // Starts what the limits allow, in page order. An address is never asked twice at once: a
+  // later occurrence waits until every earlier one has its answer.
+  void StartReady() {
+    const Clock::time_point now = Clock::now();
+    std::set<std::string_view> unanswered;
+    for (Pending& pending : queue_) {
+      if (in_flight_ >= jobs_) return;
+      if (pending.state != Pending::State::kWaiting && pending.state != Pending::State::kInFlight)
+        continue;
+      const std::string& url = pending.item.link.target;
+      const bool blocked = !unanswered.insert(url).second;
+      if (pending.state != Pending::State::kWaiting || blocked || now < pending.not_before)
+        continue;
+      if (ctx_.settings.once) {
+        auto known = answers_.find(url);
+        if (known != answers_.end()) {
+          pending.outcome = known->second;
+          pending.state = Pending::State::kDone;
+          unanswered.erase(url);
+          continue;
+        }
+      }
+      if (host_load_[pending.host] >= HostLimit(pending.host)) continue;
+      Start(pending);
+    }
+  }
+
+  void Start(Pending& pending) {
+    const uint64_t id = next_id_++;
+    HttpRequest request;
+    request.url = pending.item.link.target;
+    RefreshDetector* refresh = &pending.refresh;
+    *refresh = RefreshDetector();
+    request.on_body = [refresh](std::string_view chunk) { refresh->Feed(chunk); };
+    if (!ctx_.http.Start(id, std::move(request))) {
+      pending.state = Pending::State::kNoRequest;
+      return;
+    }
+    pending.state = Pending::State::kInFlight;
+    by_id_[id] = &pending;
+    ++in_flight_;
+    ++host_load_[pending.host];
+  }
+
+  void Finish(uint64_t id, const HttpAnswer& answer) {
+    auto found = by_id_.find(id);
+    if (found == by_id_.end()) return;
+    Pending& pending = *found->second;
+    by_id_.erase(found);
+    --in_flight_;
+    --host_load_[pending.host];
+    if (answer.status == 429 && !pending.retried) {
+      // Too many requests is the server asking us to slow down, not a dead link: wait as it
+      // says, ask once more, and ask that host one thing at a time from now on.
+      const long wait_s = std::min(answer.retry_after_s.value_or(kRetryAfterDefaultS), kRetryAfterCapS);
+      pending.retried = true;
+      pending.not_before = Clock::now() + std::chrono::seconds(wait_s);
+      pending.state = Pending::State::kWaiting;
+      slowed_hosts_.insert(pending.host);
+      return;
+    }
+    pending.outcome = AnswerOutcome(answer, pending.refresh.IsRefresh());
+    const CheckOutcome& outcome = pending.outcome;
+    if (ctx_.settings.once) answers_[pending.item.link.target] = outcome;
+    pending.state = Pending::State::kDone;
+  }
+
+  // Commits every step at the head that has what it needs; stops at the first still waiting.
+  Step Commit() {
+    while (!queue_.empty()) {
+      Pending& head = queue_.front();
+      if (head.state == Pending::State::kPageEnd) {
+        queue_.pop_front();
+        if (Aborted()) return Step::kAborted;
+        continue;
+      }
+      if (head.state == Pending::State::kSkipped) {
+        queue_.pop_front();
+        continue;
+      }
+      const FoundLink& link = head.item.link;
+      const bool script = head.outcome.kind == CheckOutcome::Kind::kScript;
+      if (!script && announced_ != &head) {
+        // The labels show the link whose row comes next, as a run asking one at a time does.
+        ctx_.view.PageStarted(ctx_.FileColumn(link.page));
+        ctx_.view.LinkStarted(link.target);
+        announced_ = &head;
+      }
+      if (head.state == Pending::State::kNoRequest) {
+        // Without a request object no link of this page can be checked: say so once and go
+        // on with the next page.
+        ctx_.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
+                              MessageButtons::kOk);
+        SkipRestOfPage(link.page);
+        queue_.pop_front();
+        announced_ = nullptr;
+        continue;
+      }
+      if (head.state != Pending::State::kDone) return Step::kWaiting;
+      if (IsListed(head.outcome, ctx_.settings.show_all))
+        ctx_.view.RowAdded(ctx_.results.Add(link, ctx_.FileColumn(link.page), head.outcome));
+      ++ctx_.links_checked;
+      if (!script) ctx_.view.CountChanged(ctx_.results.Count());
+      queue_.pop_front();
+      announced_ = nullptr;
+      if (Aborted()) return Step::kAborted;
+    }
+    return scan_done_ ? Step::kFinished : Step::kWaiting;
+  }
+
+  bool Aborted() {
+    ctx_.view.Yield();
+    return ctx_.AbortFlag == kAbortRequested;
+  }
+
+  void SkipRestOfPage(const std::string& page) {
+    // The head is the page's first unchecked link; the rest of it is what the queue holds of
+    // that page, and what the scanner has not read yet.
+    for (Pending& pending : queue_) {
+      if (pending.item.kind == ScanItem::Kind::kPageEnd) return;
+      if (&pending != &queue_.front() && pending.item.link.page == page) Drop(pending);
+    }
+    scanner_.SkipRestOfPage();
+  }
+
+  void Drop(Pending& pending) {
+    for (auto it = by_id_.begin(); it != by_id_.end(); ++it) {
+      if (it->second != &pending) continue;
+      // Its answer still comes, and is then only counted off.
+      discarded_[it->first] = pending.host;
+      by_id_.erase(it);
+      break;
+    }
+    pending.state = Pending::State::kSkipped;
+  }
+
+  void WaitForAnswers() {
+    finished_.clear();
+    if (in_flight_ > 0) {
+      ctx_.http.Wait(kWaitSliceMs, &finished_);
+    } else {
+      // Nothing on the wire: only a 429 wait is left, slept in slices so the window stays alive.
+      std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
+    }
+    for (const auto& [id, answer] : finished_) {
+      auto dropped = discarded_.find(id);
+      if (dropped == discarded_.end()) {
+        Finish(id, answer);
+        continue;
+      }
+      --in_flight_;
+      --host_load_[dropped->second];
+      discarded_.erase(dropped);
+    }
+    if (!ctx_.view.KeepAlive()) ctx_.AbortFlag = kAbortRequested;
+  }
+
+  RunContext& ctx_;
+  LinkScanner scanner_;
+  const int jobs_;
+  const size_t max_pending_;
+  std::deque<Pending> queue_;
+  bool scan_done_ = false;
+  std::map<uint64_t, Pending*> by_id_;
+  std::map<std::string, int> host_load_;
+  std::set<std::string> slowed_hosts_;
+  std::map<std::string, CheckOutcome> answers_;
+  std::vector<std::pair<uint64_t, HttpAnswer>> finished_;
+  std::map<uint64_t, std::string> discarded_;
+  const Pending* announced_ = nullptr;
+  uint64_t next_id_ = 1;
+  int in_flight_ = 0;
+  size_t excluded_ = 0;
+};
 
 RunOutcome EndRun(RunContext& ctx, RunOutcome outcome) {
   ctx.view.Yield();
   const size_t rows = ctx.results.Count();
   ctx.view.RunFinished(outcome, rows);
-  ctx.view.ShowMessage(kMessageTitle, outcome == RunOutcome::kAborted ? kMsgRunAborted : kMsgRunComplete,
+  ctx.view.ShowMessage(kMessageTitle,
+                       outcome == RunOutcome::kAborted ? kMsgRunAborted : kMsgRunComplete,
                        MessageIcon::kWarning, MessageButtons::kOk);
   ctx.AbortFlag = 0;
   return outcome;
@@ -31,37 +308,16 @@ RunOutcome EndRun(RunContext& ctx, RunOutcome outcome) {
 
 RunOutcome CheckLinks(RunContext& ctx) {
   ctx.AbortFlag = 0;
+  ctx.links_checked = 0;
   ctx.view.RunStarted();
-  LinkScanner scanner(ctx, false);
-  ScanItem item;
-  while (scanner.Next(&item)) {
-    const FoundLink& link = item.link;
-    if (item.kind == ScanItem::Kind::kPageEnd) {
-      if (AbortRequested(ctx)) return EndRun(ctx, RunOutcome::kAborted);
-      continue;
-    }
-    if (IsScriptLink(link)) {
-      CheckOutcome script;
-      script.kind = CheckOutcome::Kind::kScript;
-      Commit(ctx, link, script);
-    } else {
-      ctx.view.PageStarted(ctx.FileColumn(link.page));
-      ctx.view.LinkStarted(link.target);
-      std::optional<CheckOutcome> outcome = CheckWebLink(ctx, link);
-      if (!outcome) {
-        // Without a request object no link of this page can be checked: say so once, go on
-        // with the next page.
-        ctx.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
-                             MessageButtons::kOk);
-        scanner.SkipRestOfPage();
-        continue;
-      }
-      Commit(ctx, link, *outcome);
-      ctx.view.CountChanged(ctx.results.Count());
-    }
-    if (AbortRequested(ctx)) return EndRun(ctx, RunOutcome::kAborted);
+  RunOutcome outcome;
+  {
+    Pipeline pipeline(ctx);
+    outcome = pipeline.Run();
+    ctx.https_skipped = pipeline.https_skipped();
+    ctx.excluded = pipeline.excluded();
   }
-  return EndRun(ctx, RunOutcome::kDone);
+  return EndRun(ctx, outcome);
 }
 
 }  // namespace voxtrel

@@ -38,6 +38,9 @@ std::string ReasonText(const CheckOutcome& outcome) {
     case FailureReason::kCutOff: return "answer cut off";
     case FailureReason::kBadAddress: return "bad address";
     case FailureReason::kNone:
+      // Failed with a good status: the answer held nothing to read.
+      if (outcome.status) return "empty page";
+      break;
     case FailureReason::kOther: break;
   }
   return "request failed";

@@ -5,6 +5,7 @@
 #include "engine/messages.h"
 #include "platform/cp932.h"
 #include "platform/text.h"
+#include "web/page_encoding.h"
 #include "web/web_check.h"
 
 namespace voxtrel {
@@ -205,7 +206,7 @@ void LinkScanner::ScanLine(std::string_view raw) {
   line_links_.clear();
   line_pos_ = 0;
   if (!RawMayHoldLink(raw, true)) return;
-  std::string line = Cp932ToUtf8(raw);
+  std::string line = ctx_.scan_text == ScanText::kUtf8 ? ValidUtf8(raw) : Cp932ToUtf8(raw);
   std::string_view trimmed = TrimBlanks(line);
   line = std::string(trimmed) + "  ";
   upper_.assign(line);

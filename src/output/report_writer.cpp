@@ -1,6 +1,8 @@
 #include "output/report_writer.h"
 
 #include "platform/text.h"
+
+#include <cstdio>
 #include "platform/cp932.h"
 
 namespace voxtrel {
@@ -79,11 +81,14 @@ std::string CsvField(std::string_view value) {
   return out;
 }
 
-std::string FormatHtmlReport(const std::vector<ResultRow>& rows) {
-  static constexpr const char* kHead[] = {
+std::string FormatHtmlReport(const std::vector<ResultRow>& rows, const char* charset) {
+  const std::string meta =
+      std::string("<META http-equiv=\"Content-Type\" content=\"text/html; charset=") + charset +
+      "\">";
+  const char* kHead[] = {
       "<HTML>",
       "<HEAD>",
-      "<META http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
+      meta.c_str(),
       "<META http-equiv=\"Content-Style-Type\" content=\"Text/css\" > ",
       "<TITLE>Voxtrel</TITLE>",
       "</HEAD>",
@@ -115,13 +120,68 @@ std::string FormatCsvReport(const std::vector<ResultRow>& rows) {
   return out;
 }
 
-std::string FormatReport(const std::vector<ResultRow>& rows, ReportForm form) {
-  return form == ReportForm::kHtml ? FormatHtmlReport(rows) : FormatCsvReport(rows);
+ReportForm ReportFormForCheckerName(const std::string& path) {
+  const std::string upper = AsciiUpper(path);
+  auto ends_with = [&upper](std::string_view tail) {
+    return upper.size() >= tail.size() && upper.compare(upper.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (ends_with(".HTM") || ends_with(".HTML")) return ReportForm::kHtml;
+  if (ends_with(".JSON")) return ReportForm::kJson;
+  return ReportForm::kCsv;
+}
+
+static std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonRow(const ResultRow& row) {
+  const CheckOutcome& outcome = row.outcome;
+  return "{\"no\":" + std::to_string(std::stol(row[kColNo2])) +
+         ",\"mark\":" + JsonString(row[kColMark]) + ",\"url\":" + JsonString(row[kColTarget]) +
+         ",\"name\":" + JsonString(row[kColName]) + ",\"page\":" + JsonString(row[kColFile]) +
+         ",\"status\":" + (outcome.status ? std::to_string(*outcome.status) : "null") +
+         ",\"reason\":" + JsonString(ReasonText(outcome)) +
+         ",\"redirects\":" + std::to_string(outcome.redirects) +
+         ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + "}";
+}
+
+std::string FormatJsonReport(const std::vector<ResultRow>& rows) {
+  std::string out = "[";
+  for (size_t i = 0; i < rows.size(); ++i) out += (i ? ",\n" : "\n") + JsonRow(rows[i]);
+  return out + "\n]\n";
+}
+
+std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format) {
+  const bool utf8 = format.encoding == ReportEncoding::kUtf8;
+  switch (format.form) {
+    case ReportForm::kJson:
+      return FormatJsonReport(rows);
+    case ReportForm::kHtml:
+      return utf8 ? FormatHtmlReport(rows, "UTF-8") : Utf8ToCp932(FormatHtmlReport(rows));
+    case ReportForm::kCsv:
+      break;
+  }
+  // The byte order mark tells spreadsheet programs the file is UTF-8.
+  return utf8 ? "\xEF\xBB\xBF" + FormatCsvReport(rows) : Utf8ToCp932(FormatCsvReport(rows));
 }
 
 bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
                  const ReportFormat& format, std::string* err) {
-  const std::string bytes = Utf8ToCp932(FormatReport(rows, format.form));
+  const std::string bytes = ReportBytes(rows, format);
   const std::string temp = path + kTempSuffix;
   std::string ignored;
   // A report is either complete under its name or not there at all: a write that fails half

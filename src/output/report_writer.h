@@ -12,10 +12,13 @@ namespace voxtrel {
 
 inline constexpr const char* kDefaultReportName = "Voxtrel.htm";
 inline constexpr const char* kReportFilter =
-    "HTMLﾌｧｲﾙ(*.htm)|*.htm|CSVﾌｧｲﾙ(*.csv)|*.csv|ﾃｷｽﾄﾌｧｲﾙ(*.txt)|*.txt|すべてのﾌｧｲﾙ(*.*)|*.*";
+    "HTMLﾌｧｲﾙ(*.htm)|*.htm|CSVﾌｧｲﾙ(*.csv)|*.csv|CSVﾌｧｲﾙ UTF-8(*.csv)|*.csv|"
+    "ﾃｷｽﾄﾌｧｲﾙ(*.txt)|*.txt|すべてのﾌｧｲﾙ(*.*)|*.*";
+/// The filter entry (counted from 0) that saves the report as UTF-8.
+inline constexpr int kUtf8CsvFilterIndex = 2;
 inline constexpr const char* kSaveReportTitle = "ﾘﾝｸ結果の保存";
 
-enum class ReportForm { kHtml, kCsv };
+enum class ReportForm { kHtml, kCsv, kJson };
 enum class ReportEncoding { kShiftJis, kUtf8 };
 
 struct ReportFormat {
@@ -37,10 +40,25 @@ std::string CsvField(std::string_view value);
 /// One row as a comma-separated line without its line end: No,mark,target,name,page.
 std::string CsvRowLine(const ResultRow& row);
 
-/// The whole report as UTF-8 text, every line ending in CR LF, rows in the given order.
-std::string FormatHtmlReport(const std::vector<ResultRow>& rows);
+/// The report form a checker report's name asks for: .htm or .html (any case) HTML, .json JSON,
+/// anything else comma-separated.
+ReportForm ReportFormForCheckerName(const std::string& path);
+
+/// One row as a JSON object: no, mark, url, name, page, status (or null), reason, redirects,
+/// elapsed_ms.
+std::string JsonRow(const ResultRow& row);
+
+/// The whole report as UTF-8 text, every line ending in CR LF, rows in the given order. An HTML
+/// report declares `charset`.
+std::string FormatHtmlReport(const std::vector<ResultRow>& rows,
+                             const char* charset = "Shift_JIS");
 std::string FormatCsvReport(const std::vector<ResultRow>& rows);
-std::string FormatReport(const std::vector<ResultRow>& rows, ReportForm form);
+/// A JSON array of JsonRow objects, one a line.
+std::string FormatJsonReport(const std::vector<ResultRow>& rows);
+
+/// The report's bytes: Shift_JIS, or UTF-8 (a CSV then begins with a byte order mark); a JSON
+/// report is always UTF-8 without one.
+std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format);
 
 /// Writes the report of `rows` in `format` to `path`. The text goes
 /// to a temporary file beside it first and replaces `path` only once complete; on failure *err
@@ -53,8 +71,9 @@ class SaveDialog {
  public:
   virtual ~SaveDialog() = default;
   /// Shows a save-as dialog proposing `proposed_name`; the chosen full path, nothing on cancel.
+  /// `*chosen_filter` gets the index of the filter entry the user left selected.
   virtual std::optional<std::string> ShowSave(const std::string& proposed_name,
-                                              const std::string& filter) = 0;
+                                              const std::string& filter, int* chosen_filter) = 0;
 };
 
 /// "ﾌｧｲﾙ名： " + path + five blanks + CR CR + "すでに同名ﾌｧｲﾙが存在します、上書きしますか？     ".

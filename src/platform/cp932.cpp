@@ -21,7 +21,7 @@ constexpr const char* kWideKana[63] = {
     "チ", "ツ", "テ", "ト", "ナ", "ニ", "ヌ", "ネ", "ノ", "ハ", "ヒ", "フ", "ヘ", "ホ", "マ", "ミ",
     "ム", "メ", "モ", "ヤ", "ユ", "ヨ", "ラ", "リ", "ル", "レ", "ロ", "ワ", "ン", "゛", "゜"};
 
-bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool IsLeadByte(unsigned char b) { return IsCp932LeadByte(b); }
 
 // One UTF-8 sequence of at most 4 bytes; len 0 means "not mapped".
 struct Utf8Char {
@@ -100,6 +100,10 @@ size_t Utf8SequenceLength(std::string_view text, size_t i) {
 }
 
 }  // namespace
+
+bool IsCp932LeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 std::string Cp932ToUtf8(std::string_view bytes) {
   const DecodeTable& table = Table();

@@ -8,6 +8,10 @@ namespace voxtrel {
 /// Decodes code page 932 bytes to UTF-8. Invalid or unmapped bytes become U+FFFD and decoding goes on.
 std::string Cp932ToUtf8(std::string_view bytes);
 
+/// Whether `byte` opens a double-byte character (0x81-0x9F, 0xE0-0xFC). The byte after it is
+/// always taken with it or, when that byte is ASCII and the pair is unmapped, read next on its own.
+bool IsCp932LeadByte(unsigned char byte);
+
 /// Encodes UTF-8 text as code page 932. Characters the code page lacks (and invalid UTF-8) become "?".
 std::string Utf8ToCp932(std::string_view utf8);
 

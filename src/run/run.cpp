@@ -73,7 +73,8 @@ RunOutcome RunFolder(RunContext& ctx, const std::string& folder, bool include_su
 
 std::optional<int16_t> SinglePageModeFor(const std::string& target) {
   if (target.empty() || target == kNoTarget || !IsHtmlFileName(target)) return std::nullopt;
-  if (target.compare(0, 7, "http://") == 0) return kModeWebPage;
+  if (target.compare(0, 7, "http://") == 0 || target.compare(0, 8, "https://") == 0)
+    return kModeWebPage;
   if (target.front() == '/') return kModeLocalFile;
   return std::nullopt;
 }
@@ -117,7 +118,8 @@ SaveOutcome SaveReport(RunContext& ctx, SaveDialog& dialog, std::string* last_na
   if (ctx.results.Count() == 0) return SaveOutcome::kNothingToSave;
   const std::string_view remembered = TrimBlanks(*last_name);
   const std::string proposed = remembered.empty() ? kDefaultReportName : std::string(remembered);
-  const std::optional<std::string> chosen = dialog.ShowSave(proposed, kReportFilter);
+  int filter = 0;
+  const std::optional<std::string> chosen = dialog.ShowSave(proposed, kReportFilter, &filter);
   if (!chosen) return SaveOutcome::kCancelled;
 
   const std::string& path = *chosen;
@@ -128,7 +130,9 @@ SaveOutcome SaveReport(RunContext& ctx, SaveDialog& dialog, std::string* last_na
     return SaveOutcome::kCancelled;
 
   std::string err;
-  if (!WriteReport(ctx.disk, ctx.results.Rows(), path, ReportFormatForName(path), &err)) {
+  ReportFormat format = ReportFormatForName(path);
+  if (filter == kUtf8CsvFilterIndex) format.encoding = ReportEncoding::kUtf8;
+  if (!WriteReport(ctx.disk, ctx.results.Rows(), path, format, &err)) {
     ctx.view.ShowMessage(kMessageTitle, SaveErrorText(err), MessageIcon::kWarning,
                          MessageButtons::kOk);
     return SaveOutcome::kFailed;

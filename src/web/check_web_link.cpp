@@ -3,15 +3,12 @@
 
 #include "platform/cp932.h"
 #include "platform/text.h"
+#include "web/refresh_detector.h"
 #include "web/web_check.h"
 
 namespace voxtrel {
 namespace {
 
-// "REFRESH", a double quote and " CONTENT=": the usual meta refresh declaration.
-constexpr std::string_view kRefreshText = "REFRESH\" CONTENT=";
-// A match in the first ten characters does not count.
-constexpr size_t kRefreshFirstPosition = 11;
 
 }  // namespace
 
@@ -22,30 +19,39 @@ bool IsRefreshPage(std::string_view page_text) {
   return Utf8Length(page_text.substr(0, found)) + 1 >= kRefreshFirstPosition;
 }
 
-std::optional<CheckOutcome> CheckWebLink(RunContext& ctx, const FoundLink& link) {
-  std::unique_ptr<HttpRequest> request = ctx.http.Create(kPrimaryProgId);
-  if (!request) request = ctx.http.Create(kFallbackProgId);
-  if (!request) return std::nullopt;
+namespace {
 
-  bool sent = false;
-  if (request->Open("GET", link.target)) {
-    // The wait lets the window repaint and take the abort click; the abort itself is only
-    // looked at by the check loop, after this link.
-    sent = request->Send([&ctx] { return ctx.view.KeepAlive(); });
+FailureReason ReasonOf(HttpFailure failure) {
+  switch (failure) {
+    case HttpFailure::kBadAddress: return FailureReason::kBadAddress;
+    case HttpFailure::kTimeout: return FailureReason::kTimeout;
+    case HttpFailure::kRefused: return FailureReason::kRefused;
+    case HttpFailure::kHostNotFound: return FailureReason::kHostNotFound;
+    case HttpFailure::kTls: return FailureReason::kTls;
+    case HttpFailure::kTooManyRedirects: return FailureReason::kTooManyRedirects;
+    case HttpFailure::kCutOff: return FailureReason::kCutOff;
+    case HttpFailure::kNone:
+    case HttpFailure::kOther: break;
   }
-  ctx.view.Yield();
+  return FailureReason::kOther;
+}
+
+}  // namespace
+
+CheckOutcome AnswerOutcome(const HttpAnswer& answer, bool refresh) {
   CheckOutcome outcome;
-  outcome.status = sent ? request->Status() : std::nullopt;
-  if (!outcome.status) {
-    outcome.reason = FailureReason::kOther;
-  } else if (*outcome.status < 200 || *outcome.status >= 300) {
-    outcome.reason = FailureReason::kHttpStatus;
-  } else {
-    // Only a listed answer needs its text, for the refresh test; a body can be megabytes.
-    const bool refresh =
-        ctx.settings.show_all && IsRefreshPage(Cp932ToUtf8(request->ResponseBody()));
-    outcome.kind = refresh ? CheckOutcome::Kind::kRefresh : CheckOutcome::Kind::kAnswered;
+  outcome.redirects = answer.redirects;
+  outcome.elapsed_ms = answer.elapsed_ms;
+  if (answer.failure != HttpFailure::kNone || !answer.status) {
+    outcome.reason = ReasonOf(answer.failure);
+    return outcome;
   }
+  outcome.status = answer.status;
+  if (*answer.status < 200 || *answer.status >= 300) {
+    outcome.reason = FailureReason::kHttpStatus;
+    return outcome;
+  }
+  outcome.kind = refresh ? CheckOutcome::Kind::kRefresh : CheckOutcome::Kind::kAnswered;
   return outcome;
 }
 

@@ -1,6 +1,7 @@
 #include <memory>
 #include <optional>
 
+#include "web/page_encoding.h"
 #include "web/web_check.h"
 
 namespace voxtrel {
@@ -25,43 +26,43 @@ std::string ExpandLineFeeds(const std::string& text) {
 
 FetchResult FetchWebPage(RunContext& ctx, const std::string& url) {
   FetchResult result;
-  std::unique_ptr<HttpRequest> request = ctx.http.Create(kPrimaryProgId);
-  if (!request) request = ctx.http.Create(kFallbackProgId);
-  if (!request) {
+  ctx.fetched_charset.reset();
+  HttpRequest request;
+  request.url = url;
+  request.keep_body = true;
+  constexpr uint64_t kPageId = 0;
+  if (!ctx.http.Start(kPageId, std::move(request))) {
     result.kind = FetchResult::Kind::kNoRequestObject;
     return result;
   }
-
-  bool sent = false;
-  if (request->Open("GET", url)) {
-    sent = request->Send([&ctx] { return ctx.view.KeepAlive(); });
+  std::vector<std::pair<uint64_t, HttpAnswer>> finished;
+  // The wait lets the window repaint; closing it abandons the request.
+  while (finished.empty()) {
+    ctx.http.Wait(50, &finished);
+    if (finished.empty() && !ctx.view.KeepAlive()) {
+      ctx.http.CancelAll();
+      return result;
+    }
   }
   ctx.view.Yield();
-  const std::string& body = request->ResponseBody();
-  result.answer.status = sent ? request->Status() : std::nullopt;
-  if (!result.answer.status) {
-    result.answer.reason = FailureReason::kOther;
+  const HttpAnswer& answer = finished.front().second;
+  result.answer = AnswerOutcome(answer, false);
+  if (result.answer.kind == CheckOutcome::Kind::kFailed) return result;
+  if (answer.body.empty()) {
+    result.answer.kind = CheckOutcome::Kind::kFailed;
     return result;
   }
-  if (*result.answer.status < 200 || *result.answer.status >= 300) {
-    result.answer.reason = FailureReason::kHttpStatus;
-    return result;
-  }
-  if (body.empty()) {
-    result.answer.reason = FailureReason::kCutOff;
-    return result;
-  }
+  if (std::optional<std::string> charset = CharsetOfContentType(answer.content_type))
+    ctx.fetched_charset = std::move(charset);
   // The received bytes are stored as they came, line feeds expanded: a line feed is never part
-  // of a double-byte character, and a decode/encode round trip would turn bytes the code page
-  // does not know (an EUC-JP page, converted only later) into "?".
+  // of a multi-byte character, and the page is decoded only later, in its own encoding.
   std::string err;
-  if (!ctx.disk.WriteWholeFile(ctx.WebWorkFilePath(), ExpandLineFeeds(body), &err)) {
+  if (!ctx.disk.WriteWholeFile(ctx.WebWorkFilePath(), ExpandLineFeeds(answer.body), &err)) {
     // Scanning whatever an earlier fetch left there would report another page's links.
     result.kind = FetchResult::Kind::kWriteFailed;
     return result;
   }
   result.kind = FetchResult::Kind::kOk;
-  result.answer.kind = CheckOutcome::Kind::kAnswered;
   return result;
 }
 

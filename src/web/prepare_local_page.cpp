@@ -5,6 +5,7 @@
 #include "engine/text_utils.h"
 #include "platform/text.h"
 #include "platform/cp932.h"
+#include "web/page_encoding.h"
 #include "web/web_check.h"
 
 namespace voxtrel {
@@ -34,6 +35,17 @@ bool LineDeclaresEucJp(std::string_view line) {
 
 }  // namespace
 
+bool DeclaresEucJp(std::string_view bytes) {
+  // Line by line as the scanner reads: a CR ends a line (an LF after it is harmless here).
+  for (size_t start = 0; start < bytes.size();) {
+    size_t cr = bytes.find('\r', start);
+    if (cr == std::string_view::npos) cr = bytes.size();
+    if (LineDeclaresEucJp(bytes.substr(start, cr - start))) return true;
+    start = cr + 1;
+  }
+  return false;
+}
+
 bool PrepareLocalPage(RunContext& ctx, const std::string& page) {
   const std::string work = ctx.ScanWorkFilePath();
   std::string err;
@@ -43,21 +55,31 @@ bool PrepareLocalPage(RunContext& ctx, const std::string& page) {
     ctx.disk.WriteWholeFile(work, std::string(), &err);  // the caller skips the page either way
     return false;
   };
-  bool euc = false;
-  {
-    std::unique_ptr<InputFile> in = ctx.disk.OpenForReading(page, &err);
-    if (!in) return fail();
-    LineReader reader(*in);
-    std::string_view line;
-    while (!euc && reader.Next(&line)) euc = LineDeclaresEucJp(line);
+  std::string bytes;
+  if (!ctx.disk.ReadWholeFile(page, &bytes, &err)) return fail();
+  const bool fetched = ctx.SinglePageMode == kModeWebPage && page == ctx.WebWorkFilePath();
+  const PageEncoding encoding = DecidePageEncoding(
+      bytes, DeclaresEucJp(bytes), fetched ? ctx.fetched_charset : std::nullopt);
+  ctx.scan_text = ScanText::kShiftJis;
+  std::string text;
+  switch (encoding) {
+    case PageEncoding::kShiftJis:
+      text = std::move(bytes);
+      break;
+    case PageEncoding::kEucJp:
+      // Straight to Shift_JIS bytes, the form the scanner reads these pages in.
+      text = EucToSjis(bytes);
+      break;
+    case PageEncoding::kUtf8:
+      ctx.scan_text = ScanText::kUtf8;
+      text = HasUtf8Bom(bytes) ? bytes.substr(3) : std::move(bytes);
+      break;
+    case PageEncoding::kIso2022Jp:
+      ctx.scan_text = ScanText::kUtf8;
+      text = Iso2022JpToUtf8(bytes);
+      break;
   }
-  if (euc) {
-    std::string bytes;
-    if (!ctx.disk.ReadWholeFile(page, &bytes, &err)) return fail();
-    if (!ctx.disk.WriteWholeFile(work, EucToSjis(bytes), &err)) return fail();
-    return true;
-  }
-  if (!ctx.disk.CopyFile(page, work, &err)) return fail();
+  if (!ctx.disk.WriteWholeFile(work, text, &err)) return fail();
   return true;
 }
 

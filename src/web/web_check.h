@@ -9,11 +9,9 @@
 
 namespace voxtrel {
 
-inline constexpr const char* kPrimaryProgId = "MSXML2.XMLHTTP";
-inline constexpr const char* kFallbackProgId = "MSXML.XMLHTTPRequest";
-
-/// Requests `link` and says what became of it; nothing when no request object could be created.
-std::optional<CheckOutcome> CheckWebLink(RunContext& ctx, const FoundLink& link);
+/// What a link's answer comes to: answered (2xx; `refresh` when its text is a refresh page),
+/// failed with the HTTP status, or failed for want of an answer, with the reason.
+CheckOutcome AnswerOutcome(const HttpAnswer& answer, bool refresh);
 
 /// Whether a page text counts as a refresh page (the 17-character text at character 11 or later).
 bool IsRefreshPage(std::string_view page_text);

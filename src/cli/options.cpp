@@ -1,0 +1,205 @@
+#include "cli/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <regex>
+
+namespace voxtrel {
+
+const char* const kCheckerUsage =
+    "usage: voxtrel-check [options] TARGET\n"
+    "\n"
+    "Checks every absolute http:// link of HTML pages and lists the dead ones.\n"
+    "TARGET is a folder (its .htm/.html/.shtm/.shtml pages), one local page file,\n"
+    "or the address of a web page (http:// or https://), which is fetched first.\n"
+    "\n"
+    "options:\n"
+    "  -r, --recursive          include subfolders of a folder TARGET\n"
+    "  -a, --all                also list links that answered (\xE2\x97\x8E or \xE2\x96\xB3)\n"
+    "  -o, --output FILE        save the result list as a report: HTML when FILE ends\n"
+    "                           in .htm or .html, JSON for .json, CSV otherwise\n"
+    "      --report-format csv|html|json   force the report's form\n"
+    "      --report-encoding shift_jis|utf-8   the report's encoding (shift_jis)\n"
+    "      --format csv|json    rows on stdout as CSV (default) or JSON Lines\n"
+    "  -q, --quiet              print only errors and the https note\n"
+    "  -j, --jobs N             requests in flight at once, 1-256 (64; 1 = one at a time)\n"
+    "      --per-host N         requests in flight to one host, 1-64 (8)\n"
+    "      --once               ask each distinct address once per run\n"
+    "      --https              also check https:// links\n"
+    "      --cacert FILE        trust the certificates in this PEM file instead\n"
+    "      --timeout SECONDS    per request (connect time-out at most 15 s)\n"
+    "      --user-agent TEXT    the User-Agent header sent\n"
+    "      --exclude REGEX      no request and no row for matching links (repeatable)\n"
+    "  -h, --help               show this help\n"
+    "      --version            show the version\n"
+    "\n"
+    "Rows are printed as they are found: No,mark,target,link text,page.\n"
+    "Exit status: 0 no dead link, 1 dead links found, 2 usage error, unreadable\n"
+    "target or a folder without pages, 130 interrupted (the report of what was\n"
+    "found is still written).\n";
+
+namespace {
+
+bool ParseInt(const std::string& text, int low, int high, int* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || number < low || number > high)
+    return false;
+  *value = static_cast<int>(number);
+  return true;
+}
+
+using Setter = std::function<bool(CheckerOptions*, const std::string&)>;
+
+// Options taking a value, by their long names; false from a setter means a bad value.
+const std::map<std::string, Setter>& ValueOptions() {
+  static const std::map<std::string, Setter> options = {
+      {"--output", [](CheckerOptions* o, const std::string& v) { o->report_path = v; return true; }},
+      {"--jobs", [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 256, &o->jobs); }},
+      {"--per-host",
+       [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 64, &o->per_host); }},
+      {"--format",
+       [](CheckerOptions* o, const std::string& v) {
+         o->json_rows = v == "json";
+         return v == "json" || v == "csv";
+       }},
+      {"--report-format",
+       [](CheckerOptions* o, const std::string& v) {
+         static const std::map<std::string, ReportForm> forms = {
+             {"csv", ReportForm::kCsv}, {"html", ReportForm::kHtml}, {"json", ReportForm::kJson}};
+         auto form = forms.find(v);
+         if (form == forms.end()) return false;
+         o->report_form = form->second;
+         return true;
+       }},
+      {"--report-encoding",
+       [](CheckerOptions* o, const std::string& v) {
+         if (v != "shift_jis" && v != "utf-8") return false;
+         o->report_encoding = v == "utf-8" ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis;
+         return true;
+       }},
+      {"--timeout",
+       [](CheckerOptions* o, const std::string& v) {
+         char* end = nullptr;
+         const double seconds = std::strtod(v.c_str(), &end);
+         if (v.empty() || *end != '\0' || !(seconds > 0 && seconds <= 86400)) return false;
+         o->timeout_s = seconds;
+         return true;
+       }},
+      {"--user-agent",
+       [](CheckerOptions* o, const std::string& v) {
+         o->user_agent = v;
+         return v.find_first_of("\r\n") == std::string::npos;
+       }},
+      {"--cacert", [](CheckerOptions* o, const std::string& v) { o->ca_file = v; return !v.empty(); }},
+      {"--exclude",
+       [](CheckerOptions* o, const std::string& v) {
+         try {
+           std::regex check(v, std::regex::ECMAScript);
+         } catch (const std::regex_error&) {
+           return false;
+         }
+         o->excludes.push_back(v);
+         return true;
+       }},
+  };
+  return options;
+}
+
+const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
+  static const std::map<std::string, bool CheckerOptions::*> flags = {
+      {"--recursive", &CheckerOptions::recursive}, {"--all", &CheckerOptions::all_results},
+      {"--quiet", &CheckerOptions::quiet},         {"--https", &CheckerOptions::https},
+      {"--once", &CheckerOptions::once},
+  };
+  return flags;
+}
+
+// Short forms of the long options.
+const std::map<char, std::string>& ShortNames() {
+  static const std::map<char, std::string> names = {{'r', "--recursive"}, {'a', "--all"},
+                                                     {'q', "--quiet"},     {'o', "--output"},
+                                                     {'j', "--jobs"},      {'h', "--help"}};
+  return names;
+}
+
+}  // namespace
+
+ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptions* options,
+                              std::string* err) {
+  bool targets_only = false;
+  bool have_target = false;
+  // Bundled short options (-rqa) are spread out first; one taking a value ends its bundle.
+  std::vector<std::string> words;
+  for (const std::string& arg : args) {
+    if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-') {
+      words.push_back(arg);
+      continue;
+    }
+    for (size_t k = 1; k < arg.size(); ++k) {
+      auto name = ShortNames().find(arg[k]);
+      if (name == ShortNames().end()) {
+        *err = std::string("unknown option -") + arg[k];
+        return ParseOutcome::kError;
+      }
+      words.push_back(name->second);
+      if (ValueOptions().count(name->second) && k + 1 < arg.size()) {
+        words.push_back(arg.substr(k + 1));
+        break;
+      }
+    }
+  }
+  for (size_t i = 0; i < words.size(); ++i) {
+    std::string word = words[i];
+    if (targets_only || word.size() < 2 || word[0] != '-') {
+      if (have_target) {
+        *err = "only one TARGET may be given";
+        return ParseOutcome::kError;
+      }
+      options->target = word;
+      have_target = true;
+      continue;
+    }
+    if (word == "--") {
+      targets_only = true;
+      continue;
+    }
+    if (word == "--help") return ParseOutcome::kHelp;
+    if (word == "--version") return ParseOutcome::kVersion;
+    std::optional<std::string> value;
+    if (size_t eq = word.find('='); eq != std::string::npos) {
+      value = word.substr(eq + 1);
+      word.erase(eq);
+    }
+    if (auto flag = FlagOptions().find(word); flag != FlagOptions().end() && !value) {
+      options->*(flag->second) = true;
+      continue;
+    }
+    auto setter = ValueOptions().find(word);
+    if (setter == ValueOptions().end()) {
+      *err = "unknown option " + word;
+      return ParseOutcome::kError;
+    }
+    if (!value) {
+      if (i + 1 >= words.size()) {
+        *err = "option " + word + " needs a value";
+        return ParseOutcome::kError;
+      }
+      value = words[++i];
+    }
+    if (!setter->second(options, *value)) {
+      *err = "bad value for " + word + ": " + *value;
+      return ParseOutcome::kError;
+    }
+  }
+  if (!have_target || options->target.empty()) {
+    *err = "no TARGET given";
+    return ParseOutcome::kError;
+  }
+  return ParseOutcome::kRun;
+}
+
+}  // namespace voxtrel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "output/report_writer.h"
+
+namespace voxtrel {
+
+/// What the command line asks of voxtrel-check.
+struct CheckerOptions {
+  bool recursive = false;
+  bool all_results = false;
+  bool quiet = false;
+  bool https = false;
+  bool once = false;
+  bool json_rows = false;
+  int jobs = 64;
+  int per_host = 8;
+  std::optional<std::string> report_path;
+  std::optional<ReportForm> report_form;
+  ReportEncoding report_encoding = ReportEncoding::kShiftJis;
+  std::optional<double> timeout_s;
+  std::optional<std::string> user_agent;
+  std::optional<std::string> ca_file;
+  std::vector<std::string> excludes;
+  std::string target;
+};
+
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
+
+/// Reads the arguments (without the program name) into *options; on kError *err says why.
+ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptions* options,
+                              std::string* err);
+
+/// The text of --help.
+extern const char* const kCheckerUsage;
+
+}  // namespace voxtrel

@@ -1,0 +1,182 @@
+#include "platform/http_pool.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/local_server.h"
+
+namespace voxtrel {
+namespace {
+
+using Finished = std::vector<std::pair<uint64_t, HttpAnswer>>;
+
+/// A loopback port nobody listens on: bound once, then closed.
+std::string RefusedBase() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
+
+class CurlPoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options_.connect_timeout_ms = 2000;
+    options_.total_timeout_ms = 5000;
+    options_.max_redirects = 3;
+    for (test::LocalServer* local : {&local_, &other_}) {
+      httplib::Server& s = local->server();
+      s.Get("/ok", [this](const httplib::Request& req, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        client_ports_.insert(req.remote_port);
+        res.set_content("<html>ok</html>", "text/html; charset=Shift_JIS");
+      });
+      s.Get("/busy", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 503;
+        res.set_header("Retry-After", "120");
+        res.set_content("busy", "text/plain");
+      });
+      s.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        res.set_content("late", "text/plain");
+      });
+      s.Get("/hop",
+            [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/busy"); });
+      s.Get("/loop",
+            [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+      s.Get("/cut", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(1000, "text/plain", [](size_t, size_t, httplib::DataSink& sink) {
+          sink.write("only part", 9);
+          return false;
+        });
+      });
+    }
+    base_ = local_.Start();
+    other_base_ = other_.Start();
+  }
+
+  /// Waits until nothing is in flight (or 10 s passed) and returns every answer by id.
+  std::map<uint64_t, HttpAnswer> Drain(HttpPool& pool) {
+    std::map<uint64_t, HttpAnswer> answers;
+    for (int round = 0; round < 100 && pool.InFlight() > 0; ++round) {
+      Finished finished;
+      pool.Wait(100, &finished);
+      for (auto& [id, answer] : finished) EXPECT_TRUE(answers.emplace(id, answer).second) << id;
+    }
+    EXPECT_EQ(pool.InFlight(), 0u);
+    return answers;
+  }
+
+  test::LocalServer local_;
+  test::LocalServer other_;
+  std::string base_;
+  std::string other_base_;
+  std::mutex mutex_;
+  std::set<int> client_ports_;
+  HttpOptions options_;
+};
+
+TEST_F(CurlPoolTest, EachRequestEndsInItsStatusOrFailure) {
+  struct Case {
+    std::string url;
+    std::optional<int> status;
+    HttpFailure failure;
+    int redirects = 0;
+  };
+  const std::vector<Case> cases = {
+      {base_ + "/ok", 200, HttpFailure::kNone},
+      {base_ + "/hop", 503, HttpFailure::kNone, 1},
+      {RefusedBase() + "/", std::nullopt, HttpFailure::kRefused},
+      {base_ + "/slow", std::nullopt, HttpFailure::kTimeout},
+      {base_ + "/loop", std::nullopt, HttpFailure::kTooManyRedirects, 3},
+      {base_ + "/cut", std::nullopt, HttpFailure::kCutOff},
+      {"https" + base_.substr(4) + "/ok", std::nullopt, HttpFailure::kTls},  // plain server
+      {test::kUnknownHostUrl, std::nullopt, HttpFailure::kHostNotFound},
+      {"http//bad", std::nullopt, HttpFailure::kBadAddress},
+      {base_ + std::string("/ok\0.evil", 9), std::nullopt, HttpFailure::kBadAddress},
+  };
+  CurlPool pool(options_);
+  options_.total_timeout_ms = 300;
+  CurlPool impatient_pool(options_);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    HttpPool& chosen = cases[i].failure == HttpFailure::kTimeout ? impatient_pool : pool;
+    ASSERT_TRUE(chosen.Start(i, {cases[i].url, true, {}}));
+  }
+  std::map<uint64_t, HttpAnswer> answers = Drain(pool);
+  answers.merge(Drain(impatient_pool));
+  ASSERT_EQ(answers.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].url);
+    EXPECT_EQ(answers[i].status, cases[i].status);
+    EXPECT_EQ(answers[i].failure, cases[i].failure);
+    EXPECT_EQ(answers[i].redirects, cases[i].redirects);
+    if (cases[i].failure != HttpFailure::kNone) {
+      EXPECT_EQ(answers[i].body, "");
+    }
+  }
+  EXPECT_EQ(answers[0].body, "<html>ok</html>");
+  EXPECT_EQ(answers[0].content_type, "text/html; charset=Shift_JIS");
+  EXPECT_EQ(answers[0].retry_after_s, std::nullopt);
+  EXPECT_EQ(answers[1].body, "busy");
+  EXPECT_EQ(answers[1].retry_after_s, 120);
+}
+
+TEST_F(CurlPoolTest, ManyRequestsInFlightAreAllAnsweredOverFewConnections) {
+  CurlPool pool(options_);
+  std::string streamed;
+  // Ten at once: the test server's listen queue holds few more connections than that.
+  for (uint64_t id = 0; id < 10; ++id) {
+    HttpRequest request{(id % 2 ? other_base_ : base_) + "/ok", false, {}};
+    if (id == 0) request.on_body = [&streamed](std::string_view chunk) { streamed += chunk; };
+    ASSERT_TRUE(pool.Start(id, std::move(request)));
+  }
+  EXPECT_EQ(pool.InFlight(), 10u);
+  std::map<uint64_t, HttpAnswer> answers = Drain(pool);
+  ASSERT_EQ(answers.size(), 10u);
+  for (auto& [id, answer] : answers) {
+    EXPECT_EQ(answer.status, 200) << id;
+    EXPECT_EQ(answer.body, "") << id;  // nothing kept unless asked
+  }
+  EXPECT_EQ(streamed, "<html>ok</html>");
+
+  // One after another, requests reuse the connections the pool keeps open.
+  std::set<int> before = client_ports_;
+  for (uint64_t id = 100; id < 110; ++id) {
+    ASSERT_TRUE(pool.Start(id, {base_ + "/ok", false, {}}));
+    EXPECT_EQ(Drain(pool)[id].status, 200);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  EXPECT_LT(client_ports_.size() - before.size(), 10u);
+}
+
+TEST_F(CurlPoolTest, CancelledRequestsAreNeverReported) {
+  CurlPool pool(options_);
+  ASSERT_TRUE(pool.Start(1, {base_ + "/slow", false, {}}));
+  ASSERT_TRUE(pool.Start(2, {"http//bad", false, {}}));
+  Finished finished;
+  pool.Wait(0, &finished);
+  finished.clear();
+  pool.CancelAll();
+  EXPECT_EQ(pool.InFlight(), 0u);
+  pool.Wait(800, &finished);
+  EXPECT_TRUE(finished.empty());
+}
+
+}  // namespace
+}  // namespace voxtrel
