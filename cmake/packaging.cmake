@@ -47,9 +47,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# What dpkg-shlibdeps cannot see in the binaries: the face the window is laid out for, Qt's own
-# Japanese captions (message box buttons), and the certificates https:// links are checked with.
+# What dpkg-shlibdeps cannot see in the binaries: the certificates https:// links are checked
+# with, the face the window is laid out for and Qt's own Japanese captions (message box buttons).
 # Qt's xcb and offscreen platform plugins come with libqt6gui6, which shlibdeps finds.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, qt6-translations-l10n, ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
+if(VOXTREL_BUILD_APP)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", fonts-noto-cjk, qt6-translations-l10n")
+endif()
 
 include(CPack)
