@@ -165,6 +165,28 @@ std::string HomeFolder() {
   return "/tmp";
 }
 
+/// $XDG_DATA_HOME/voxtrel, or ~/.local/share/voxtrel when that variable is unset or relative.
+std::string UserDataFolder() {
+  // The XDG rules say a relative value is invalid and must be ignored.
+  if (const char* xdg = getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
+    return JoinPath(xdg, "voxtrel");
+  return HomeFolder() + "/.local/share/voxtrel";
+}
+
+// Installs under any prefix place the AppStream file beside bin/, so its presence marks an
+// installed copy wherever the prefix is (/usr, /usr/local, ~/.local, /opt/...); a build tree never
+// has it. The system folders are listed too, for a binary copied there by hand. Either way the
+// folder may be writable (root writes /usr/bin), and that must not make it the settings folder.
+constexpr const char* kInstalledMarker = "../share/metainfo/io.github.voxtrel.Voxtrel.metainfo.xml";
+constexpr const char* kSystemProgramFolders[] = {"/usr/bin", "/usr/local/bin", "/bin"};
+
+bool IsInstalledLocation(const std::string& folder) {
+  for (const char* system_folder : kSystemProgramFolders)
+    if (folder == system_folder) return true;
+  struct stat st;
+  return stat(JoinPath(folder, kInstalledMarker).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 bool PosixDisk::ListFolder(const std::string& folder, std::vector<DirEntry>* entries,
@@ -277,10 +299,10 @@ std::string ProgramFolder() {
     size_t slash = folder.rfind('/');
     if (slash != std::string::npos) {
       folder.resize(slash == 0 ? 1 : slash);
-      if (access(folder.c_str(), W_OK) == 0) return folder;
+      if (!IsInstalledLocation(folder) && access(folder.c_str(), W_OK) == 0) return folder;
     }
   }
-  std::string data = HomeFolder() + "/.local/share/voxtrel";
+  std::string data = UserDataFolder();
   std::error_code ec;
   // A folder that cannot be made shows up later, when the first file in it cannot be written.
   std::filesystem::create_directories(data, ec);

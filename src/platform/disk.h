@@ -65,8 +65,9 @@ class PosixDisk : public DiskInterface {
   bool ReplaceFile(const std::string& from, const std::string& to, std::string* err) override;
 };
 
-/// The running executable's folder when writable, else ~/.local/share/voxtrel (created);
-/// no trailing separator.
+/// The running executable's folder when it is a writable build or copy folder; for an installed
+/// executable, or when that folder is read-only, $XDG_DATA_HOME/voxtrel or else
+/// ~/.local/share/voxtrel (created). No trailing separator.
 std::string ProgramFolder();
 
 /// Joins a folder and a name with "/", without doubling the separator.
