@@ -43,9 +43,12 @@ struct ColumnDesign {
   int width_twips;
   bool centred;
 };
-inline constexpr ColumnDesign kResultColumns[6] = {
+/// The six columns of the list, then why a link failed.
+inline constexpr ColumnDesign kResultColumns[7] = {
     {"No", 800, false},         {"結果", 600, true},         {"リンク先 URL", 5500, false},
     {"リンク名", 3000, false}, {"ファイル名", 7000, false}, {"No2", 5, false},
+    {"理由", 2000, false},
 };
+inline constexpr int kReasonColumn = 6;
 
 }  // namespace voxtrel

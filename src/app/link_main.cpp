@@ -125,7 +125,7 @@ void Link_Main::Form_Load() {
 
   ctx_.results.Clear();
   QHeaderView* header = list_view1_->header();
-  for (int column = 0; column < 6; ++column)
+  for (int column = 0; column < static_cast<int>(std::size(kResultColumns)); ++column)
     header->resizeSection(column, Twips(kResultColumns[column].width_twips));
 
   // The start folder is the process's current folder, on its drive.
@@ -195,6 +195,7 @@ bool Link_Main::SetDir1Path(const QString& path) {
     dir1_->setCurrentIndex(current);
     dir1_->expand(current);
     dir1_->scrollTo(current);
+    ShowDir1NameStart();
   }
   dir1_updating_ = false;
   dir1_follow_ = true;

@@ -152,6 +152,7 @@ class Link_Main : public QMainWindow, public RunView, public SettingsTarget {
   void SetMenuEnabled(bool enabled);
   void SetBusyCursor(bool busy);
   void FocusOn(QWidget* widget);
+  void ShowDir1NameStart();
   void PlaceControls();
   void FitLabel(QLabel* label);
   bool SetDir1Path(const QString& path);

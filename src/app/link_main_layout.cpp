@@ -111,7 +111,9 @@ void Link_Main::BuildFolderPanel() {
   dir1_scroll_->setInterval(0);
   connect(dir1_scroll_, &QTimer::timeout, this, [this] {
     const QModelIndex current = dir1_->currentIndex();
-    if (dir1_follow_ && current.isValid()) dir1_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+    if (!dir1_follow_ || !current.isValid()) return;
+    dir1_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+    ShowDir1NameStart();
   });
   auto follow = [this] {
     if (dir1_follow_) dir1_scroll_->start();
@@ -166,6 +168,16 @@ void Link_Main::BuildResultList() {
 
 }
 
+void Link_Main::ShowDir1NameStart() {
+  // Scrolling a long folder name into view may carry the view past its start, leaving the
+  // selected row blank; the name is shown from its first character instead.
+  const QModelIndex current = dir1_->currentIndex();
+  if (!current.isValid()) return;
+  QScrollBar* bar = dir1_->horizontalScrollBar();
+  const int indent = dir1_->indentation();
+  bar->setValue(std::max(0, bar->value() + dir1_->visualRect(current).left() - indent));
+}
+
 void Link_Main::Connect() {
   connect(command1_, &QPushButton::clicked, this, &Link_Main::Command1_Click);
   connect(command2_, &QPushButton::clicked, this, &Link_Main::Command2_Click);
@@ -180,6 +192,7 @@ void Link_Main::Connect() {
     sync_check(check2_);
     ctx_.settings.show_all = CheckValue(check2_) == 1;
   });
+
 }
 
 void Link_Main::BuildMenu() {
@@ -203,6 +216,8 @@ void Link_Main::BuildMenu() {
   https_action_ = options_menu_->addAction(QString::fromUtf8(kMenuHttpsCaption));
   https_action_->setObjectName(QStringLiteral("HttpsOption"));
   https_action_->setCheckable(true);
+  connect(once_action_, &QAction::toggled, this, [this](bool on) { ctx_.settings.once = on; });
+  connect(https_action_, &QAction::toggled, this, [this](bool on) { ctx_.settings.https = on; });
 }
 
 void Link_Main::PlaceControls() {

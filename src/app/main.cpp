@@ -1,5 +1,8 @@
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QTimer>
 
 #include <cstdlib>
@@ -28,6 +31,12 @@ int main(int argc, char* argv[]) {
   QFont font(QStringLiteral("Noto Sans CJK JP"));
   font.setPixelSize(12);
   QApplication::setFont(font);
+  // The window speaks Japanese whatever the user's locale, Qt's own dialogs and buttons too.
+  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+  QTranslator qt_texts;
+  if (qt_texts.load(QLocale(QLocale::Japanese), QStringLiteral("qt"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(&qt_texts);
 
   voxtrel::PosixDisk disk;
   voxtrel::CurlPool http;

@@ -1,5 +1,7 @@
 #include "app/result_model.h"
 
+#include <iterator>
+
 #include "app/captions.h"
 
 namespace voxtrel {
@@ -16,14 +18,22 @@ int ResultModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : shown_rows_;
 }
 
-int ResultModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 6; }
+int ResultModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(std::size(kResultColumns));
+}
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= shown_rows_ ||
       static_cast<size_t>(index.row()) >= results_.Count())
     return {};
-  if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-    return QString::fromStdString(results_.Row(static_cast<size_t>(index.row()))[index.column()]);
+  const ResultRow& row = results_.Row(static_cast<size_t>(index.row()));
+  const std::string reason = ReasonText(row.outcome);
+  // A failed row says why wherever the pointer rests on it.
+  if (role == Qt::ToolTipRole && !reason.empty()) return QString::fromStdString(reason);
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+    if (index.column() == kReasonColumn) return QString::fromStdString(reason);
+    return QString::fromStdString(row[static_cast<size_t>(index.column())]);
+  }
   if (role == Qt::TextAlignmentRole) {
     const bool centred = kResultColumns[index.column()].centred;
     return QVariant::fromValue(Qt::Alignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) |
@@ -33,7 +43,7 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= 6) return {};
+  if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
   if (role == Qt::DisplayRole) return QString::fromUtf8(kResultColumns[section].caption);
   if (role == Qt::TextAlignmentRole) {
     const bool centred = kResultColumns[section].centred;

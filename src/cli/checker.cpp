@@ -32,7 +32,11 @@ bool IsWebAddress(const std::string& target) {
 // A message box's text as one terminal line: carriage returns become a break, trailing blanks go.
 std::string MessageLine(const std::string& text) {
   std::string line;
-  for (char c : text) line += c == '\r' ? '\n' : c;
+  for (char c : text) {
+    if (c == '\r')
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+    line += c == '\r' ? '\n' : c;
+  }
   while (!line.empty() && (line.back() == ' ' || line.back() == '\n')) line.pop_back();
   size_t pos;
   while ((pos = line.find("\n\n")) != std::string::npos) line.replace(pos, 2, "\n");

@@ -297,14 +297,21 @@ RunOutcome EndRun(RunContext& ctx, RunOutcome outcome) {
   ctx.view.Yield();
   const size_t rows = ctx.results.Count();
   ctx.view.RunFinished(outcome, rows);
-  ctx.view.ShowMessage(kMessageTitle,
-                       outcome == RunOutcome::kAborted ? kMsgRunAborted : kMsgRunComplete,
-                       MessageIcon::kWarning, MessageButtons::kOk);
+  std::string text = outcome == RunOutcome::kAborted ? kMsgRunAborted : kMsgRunComplete;
+  // https links passed over unasked would otherwise go unnoticed: the count goes first, as a
+  // message's detail line does.
+  if (!ctx.settings.https && ctx.https_skipped > 0)
+    text = HttpsSkippedDetail(ctx.https_skipped) + "     \r\r" + text;
+  ctx.view.ShowMessage(kMessageTitle, text, MessageIcon::kWarning, MessageButtons::kOk);
   ctx.AbortFlag = 0;
   return outcome;
 }
 
 }  // namespace
+
+std::string HttpsSkippedDetail(size_t count) {
+  return "https:// のﾘﾝｸ " + std::to_string(count) + " 件は検査していません";
+}
 
 RunOutcome CheckLinks(RunContext& ctx) {
   ctx.AbortFlag = 0;
