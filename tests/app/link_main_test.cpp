@@ -82,6 +82,11 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
            "000002" + pl + "a.pl,a," + (dir / "site/a.htm") + "\r\n000001" + pl + "b.pl,b," +
                (dir / "site/a.htm") + "\r\n");
 
+  window.messages.clear();
+  window.Command3_Click();  // the same name again: asked before it is replaced
+  QCOMPARE(dialog.proposed.back(), dir / "report.csv");
+  QCOMPARE(window.messages, std::vector<std::string>{OverwriteQuestionText(dir / "report.csv")});
+
   window.findChild<QAction*>("HttpsOption")->trigger();
   QVERIFY(!window.findChild<QAction*>("OnceOption")->isChecked());
   window.findChild<QCheckBox*>("Check2")->setChecked(false);

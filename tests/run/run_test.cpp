@@ -103,6 +103,7 @@ TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
       {"", RunOutcome::kFolderRefused, {Message(kSelectFolderMessage)}},
       {"/", RunOutcome::kFolderRefused, {Message(kSelectFolderMessage)}},
       {"  /ab  ", RunOutcome::kFolderRefused, {Message(kSelectFolderMessage)}},
+      {"/abc", RunOutcome::kNoPages, {Message(kNoHtmlFilesMessage)}},
       {dir_ / "empty", RunOutcome::kNoPages, {Message(kNoHtmlFilesMessage)}},
       {dir_ / "site", RunOutcome::kCancelled, {Message(StartConfirmationText(1))}},
   };
