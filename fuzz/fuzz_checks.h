@@ -2,19 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace voxtrel::fuzz {
 
 /// What a fuzz input is thrown at. Each function checks its properties and aborts, naming the
-/// property, when one does not hold, so libFuzzer keeps the input and the regression test fails.
+/// property, when one does not hold, so libFuzzer keeps the input and the replay test fails.
 void CheckLineScanner(const uint8_t* data, size_t size);
 void CheckEucToSjis(const uint8_t* data, size_t size);
 void CheckCp932RoundTrip(const uint8_t* data, size_t size);
 void CheckSettingsReader(const uint8_t* data, size_t size);
 void CheckReportWriter(const uint8_t* data, size_t size);
-
-/// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool IsValidUtf8(const std::string& text);
 
 }  // namespace voxtrel::fuzz

@@ -1,0 +1,94 @@
+#include "app/settings_file.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/fake_disk.h"
+#include "support/temp_dir.h"
+
+namespace voxtrel {
+namespace {
+
+/// Every value applied, as one line of "name=value;" pieces.
+class AppliedValues : public SettingsTarget {
+ public:
+  bool SelectDrive(const std::string& text) override { return Add("drive", text) && text != "X"; }
+  bool SetFolder(const std::string& path) override { return Add("folder", path); }
+  bool SetCheckState(int which, int state) override {
+    return Add("check" + std::to_string(which), std::to_string(state)) && state <= 2;
+  }
+  void SetOption(SettingsOption option, bool on) override {
+    Add(option == SettingsOption::kHttps ? "https" : "once", on ? "on" : "off");
+  }
+  void SetSinglePageTarget(const std::string& text) override { Add("target", text); }
+  bool Add(const std::string& name, const std::string& value) {
+    applied += name + "=" + value + ";";
+    return true;
+  }
+  std::string applied;
+};
+
+TEST(SettingsFileTest, FileLinesApplyInOrderUntilOneFails) {
+  struct Case {
+    std::string file;
+    std::string applied;
+  };
+  const Case cases[] = {
+      {"/ \r\n /home/a b \r\n 1 \r\n 0 \r\n 1 \r\n\r\n\r\n http://x.jp/a.htm \r\nignored\r\n",
+       "drive=/;folder=/home/a b;check1=1;check2=0;https=on;once=off;target=http://x.jp/a.htm;"},
+      {"/\r/f\r0.5\r1.5\r1\r 1  \r\r", "drive=/;folder=/f;check1=0;check2=2;https=off;once=off;"},
+      {"/\r\n/f\n/g\r\n2.5\r\n-0.4\r\n 1 \r\n 1 \r\nline7\r\n\r\n", "drive=/;folder=/f\n/g;check1=2;"
+       "check2=0;https=on;once=on;target=;"},
+      {"/\r\n/f\r\nx\r\n1\r\n", "drive=/;folder=/f;"},
+      {"/\r\n/f\r\n3\r\n1\r\n", "drive=/;folder=/f;check1=3;"},
+      {"X\r\n/f\r\n", "drive=X;"},
+      {"/\r\n\x83\x65\x83\x58\r\n", "drive=/;folder=テス;"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    test::FakeDisk disk;
+    disk.AddFile("/p/Voxtrel.DEF", c.file);
+    AppliedValues target;
+    ReadSettingsFile(disk, "/p/Voxtrel.DEF", target);
+    EXPECT_EQ(target.applied, c.applied);
+  }
+}
+
+TEST(SettingsFileTest, ValuesAreWrittenByteForByteAndReadBack) {
+  SettingsValues values{"/", "/home/テスト\rx", 0, 2, true, false, ""};
+  const std::string bytes =
+      "/\r\n/home/\x83\x65\x83\x58\x83\x67?x\r\n 0 \r\n 2 \r\n 1 \r\n\r\n\r\nhttp://\r\n";
+  EXPECT_EQ(FormatSettings(values), bytes);
+  values.once = true;
+  values.https = false;
+  values.single_page_target = "/a.htm";
+  test::FakeDisk disk;
+  std::string err;
+  ASSERT_TRUE(WriteSettingsFile(disk, "/p/Voxtrel.DEF", values, &err));
+  AppliedValues target;
+  ReadSettingsFile(disk, "/p/Voxtrel.DEF", target);
+  EXPECT_EQ(target.applied,
+            "drive=/;folder=/home/テスト?x;check1=0;check2=2;https=off;once=on;target=/a.htm;");
+
+  disk.Fail(test::DiskOp::kWrite, "/p/Voxtrel.DEF");
+  EXPECT_FALSE(WriteSettingsFile(disk, "/p/Voxtrel.DEF", SettingsValues{}, &err));
+  EXPECT_EQ(err, "Permission denied");
+  EXPECT_EQ(disk.Contents("/p/Voxtrel.DEF"), FormatSettings(values));
+  EXPECT_FALSE(disk.Contents("/p/Voxtrel.DEF.voxtrel-tmp"));
+}
+
+TEST(SettingsFileTest, FifoInTheFilesPlaceIsNotWaitedOn) {
+  test::TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "Voxtrel.DEF").c_str(), 0600), 0);
+  PosixDisk disk;
+  AppliedValues target;
+  ReadSettingsFile(disk, dir / "Voxtrel.DEF", target);  // would block for ever on open or read
+  EXPECT_EQ(target.applied, "");
+}
+
+}  // namespace
+}  // namespace voxtrel

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "output/report_writer.h"
+#include "output/result_sort.h"
+#include "support/fake_disk.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+
+namespace voxtrel {
+namespace {
+
+CheckOutcome Outcome(CheckOutcome::Kind kind) {
+  CheckOutcome outcome;
+  outcome.kind = kind;
+  return outcome;
+}
+
+std::vector<ResultRow> TwoRows() {
+  ResultList list;
+  list.Add({"http://a.jp/?q=1&r=<2>", "say \"hi\"", ""}, "/p/a.htm",
+           Outcome(CheckOutcome::Kind::kFailed));
+  list.Add({" http://b.jp/ ", "  ", ""}, "/p/b,c.htm", Outcome(CheckOutcome::Kind::kAnswered));
+  list.Add({"http://c.jp/", "a\rb", ""}, "/p/c.htm", Outcome(CheckOutcome::Kind::kScript));
+  return list.Rows();
+}
+
+TEST(ReportTest, CsvReportQuotesOnlyWhatNeedsIt) {
+  EXPECT_EQ(FormatCsvReport(TwoRows()),
+            "000001,×,http://a.jp/?q=1&r=<2>,\"say \"\"hi\"\"\",/p/a.htm\r\n"
+            "000002,◎, http://b.jp/ ,  ,\"/p/b,c.htm\"\r\n"
+            "000003,Ｐ,http://c.jp/,\"a\rb\",/p/c.htm\r\n");
+}
+
+TEST(ReportTest, HtmlReportEscapesValuesAndFillsBlankNames) {
+  const std::string cell = "<TD><FONT size=\"-1\">";
+  const std::string end = "</FONT></TD>";
+  auto row = [&](const std::string& no, const std::string& mark, const std::string& href,
+                 const std::string& text, const std::string& name, const std::string& file) {
+    return "<TR>\r\n<FONT size=\"-1\"> " + cell + no + end + cell + mark + end + cell +
+           "<A href=\"" + href + "\">" + text + "</A>" + end + cell + name + end + cell + file +
+           end + "</FONT>\r\n</TR>\r\n";
+  };
+  const std::vector<ResultRow> rows = TwoRows();
+  EXPECT_EQ(FormatReport({rows[0], rows[1]}, ReportForm::kHtml),
+            "<HTML>\r\n<HEAD>\r\n"
+            "<META http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\r\n"
+            "<META http-equiv=\"Content-Style-Type\" content=\"Text/css\" > \r\n"
+            "<TITLE>Voxtrel</TITLE>\r\n</HEAD>\r\n<BODY>\r\n<P>Voxtrel<BR>\r\n"
+            "<TABLE border=\"1\" cellpadding=\"4\" cellspacing=\"0\">\r\n<TBODY>\r\n" +
+                row("000001", "×", "http://a.jp/?q=1&amp;r=&lt;2&gt;",
+                    "http://a.jp/?q=1&amp;r=&lt;2&gt;", "say &quot;hi&quot;", "/p/a.htm") +
+                row("000002", "◎", "http://b.jp/", " http://b.jp/ ", "&nbsp;", "/p/b,c.htm") +
+                "</TBODY>\r\n</TABLE>\r\n</P>\r\n</BODY>\r\n</HTML>\r\n");
+}
+
+TEST(ReportTest, WrittenReportIsShiftJisInTheFormItsNameSays) {
+  struct Case {
+    const char* path;
+    ReportForm form;
+  };
+  const Case cases[] = {{"a.htm", ReportForm::kHtml}, {"A.HTM", ReportForm::kHtml},
+                        {".htm", ReportForm::kHtml},  {"a.html", ReportForm::kCsv},
+                        {"a.csv", ReportForm::kCsv},  {"htm", ReportForm::kCsv}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReportFormatForName(c.path).form, c.form) << c.path;
+    EXPECT_EQ(ReportFormatForName(c.path).encoding, ReportEncoding::kShiftJis);
+  }
+  test::TempDir dir;
+  PosixDisk disk;
+  ResultList list;
+  list.Add({"http://a.jp/", "𠮷野家", ""}, "/p", Outcome(CheckOutcome::Kind::kFailed));
+  std::string err;
+  ASSERT_TRUE(WriteReport(disk, list.Rows(), dir / "r.csv", ReportFormatForName("r.csv"), &err));
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(test::ReadFile(dir / "r.csv"), "000001,\x81\x7E,http://a.jp/,?\x96\xEC\x89\xC6,/p\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "r.csv.voxtrel-tmp"));
+}
+
+TEST(ReportTest, FailedWriteLeavesTheOldReportAndNoTemporaryFile) {
+  for (const char* failing : {"/r/out.csv.voxtrel-tmp", "/r/out.csv"}) {
+    SCOPED_TRACE(failing);
+    test::FakeDisk disk;
+    disk.AddFile("/r/out.csv", "old");
+    disk.Fail(test::DiskOp::kWrite, failing);
+    std::string err;
+    EXPECT_FALSE(WriteReport(disk, TwoRows(), "/r/out.csv", ReportFormat{}, &err));
+    EXPECT_EQ(err, "Permission denied");
+    EXPECT_EQ(disk.Contents("/r/out.csv"), "old");
+    EXPECT_FALSE(disk.Contents("/r/out.csv.voxtrel-tmp"));
+  }
+}
+
+TEST(SortTest, TextOrderFoldsAsciiCaseOnly) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int sign;
+  };
+  const Case cases[] = {{"a", "B", -1}, {"B", "a", 1},  {"ABC", "abc", 0}, {"_", "a", -1},
+                        {"a", "ab", -1}, {"ab", "a", 1}, {"あ", "z", 1},    {"", "", 0}};
+  for (const Case& c : cases) {
+    const int result = CompareSortText(c.a, c.b);
+    EXPECT_EQ((result > 0) - (result < 0), c.sign) << c.a << " " << c.b;
+  }
+}
+
+TEST(SortTest, HeaderClicksSortDescendingThenAscendingAndStably) {
+  ResultList list;
+  for (const char* name : {"b", "A", "_x", "a"})
+    list.Add({"http://x/", name, ""}, "/p", Outcome(CheckOutcome::Kind::kFailed));
+  auto names = [&] {
+    std::string text;
+    for (const ResultRow& row : list.Rows()) text += row[kColName] + " ";
+    return text;
+  };
+  ResultSorter sorter;
+  ASSERT_TRUE(sorter.SortByHeader(list, "リンク名"));
+  EXPECT_EQ(names(), "b A a _x ");
+  EXPECT_EQ(sorter.sort_column, kColName);
+  EXPECT_EQ(sorter.sort_direction, SortDirection::kDescending);
+  ASSERT_TRUE(sorter.SortByHeader(list, "リンク名"));
+  EXPECT_EQ(names(), "_x A a b ");
+  EXPECT_EQ(sorter.sort_direction, SortDirection::kAscending);
+  EXPECT_FALSE(sorter.SortByHeader(list, "No2"));
+  EXPECT_EQ(names(), "_x A a b ");
+  ASSERT_TRUE(sorter.SortByHeader(list, "No"));
+  EXPECT_EQ(names(), "a _x A b ");
+  EXPECT_EQ(sorter.SortClickCount[kColName], 2);
+  EXPECT_EQ(SortColumnForCaption("ファイル名"), kColFile);
+}
+
+}  // namespace
+}  // namespace voxtrel

@@ -1,0 +1,193 @@
+#include "run/run.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "run/find_html_files.h"
+#include "engine/messages.h"
+#include "support/files.h"
+#include "support/local_server.h"
+#include "support/recording_view.h"
+#include "support/temp_dir.h"
+
+namespace voxtrel {
+namespace {
+
+using Events = std::vector<std::string>;
+
+std::string Closed(RunOutcome outcome, size_t rows) {
+  return "closed " + std::to_string(static_cast<int>(outcome)) + " " + std::to_string(rows);
+}
+std::string Message(const std::string& text) { return "message " + text; }
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto& s = server_.server();
+    s.Get("/ok", [](const auto&, auto& res) { res.set_content("fine", "text/html"); });
+    s.Get("/refresh", [](const auto&, auto& res) {
+      res.set_content("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0;URL=/ok\">", "text/html");
+    });
+    s.Get("/moved", [](const auto&, auto& res) { res.set_redirect("/ok"); });
+    s.Get("/page.htm", [this](const auto&, auto& res) {
+      res.set_content("<A HREF=\"" + base_ + "/ok\">ok</A>\n<A HREF=\"" + base_ +
+                          "/missing\">\n gone</A>\n",
+                      "text/html");
+    });
+    base_ = server_.Start();
+  }
+  /// A page whose links are answered, missing, a refresh page, redirected and a script.
+  std::string MixedPage() {
+    return "<A HREF=\"" + base_ + "/ok\">ok</A> <A HREF=\"" + base_ + "/missing\">gone</A>\r\n" +
+           "<A HREF=\"" + base_ + "/refresh\">refresh</A><A HREF=\"" + base_ +
+           "/moved\">moved</A>\r\n<A HREF=\"" + base_ + "/cgi/count.pl\">count</A>\r\n";
+  }
+  std::string Row(int no, const char* mark, const std::string& path, const std::string& name,
+                  const std::string& file) {
+    return "row " + RowNumberText(no) + " " + mark + " " + base_ + path + " [" + name + "] " + file;
+  }
+
+  test::LocalServer server_;
+  std::string base_;
+  test::TempDir dir_;
+  test::RecordingView view_;
+  PosixDisk disk_;
+  CurlRequestFactory http_{[] {
+    HttpOptions options;
+    options.connect_timeout_ms = 2000;
+    options.total_timeout_ms = 5000;
+    return options;
+  }()};
+  RunContext ctx_{view_, disk_, http_, dir_.path()};
+};
+
+TEST_F(RunTest, FolderRunListsRowsExactlyWithOrWithoutAnsweredLinks) {
+  const std::string page = dir_ / "site/a.htm";
+  test::WriteFile(page, MixedPage());
+  for (bool show_all : {true, false}) {
+    SCOPED_TRACE(show_all);
+    view_.events.clear();
+    ctx_.settings.show_all = show_all;
+    EXPECT_EQ(RunFolder(ctx_, dir_ / "site", false), RunOutcome::kDone);
+    Events expected = {Message(StartConfirmationText(1))};
+    if (show_all) {
+      expected.insert(expected.end(), {Row(1, "◎", "/ok", "ok", page),
+                                       Row(2, "×", "/missing", "gone", page),
+                                       Row(3, "△", "/refresh", "refresh", page),
+                                       Row(4, "◎", "/moved", "moved", page),
+                                       Row(5, "Ｐ", "/cgi/count.pl", "count", page)});
+    } else {
+      expected.insert(expected.end(), {Row(1, "×", "/missing", "gone", page),
+                                       Row(2, "Ｐ", "/cgi/count.pl", "count", page)});
+    }
+    expected.push_back(Message(kMsgRunComplete));
+    expected.push_back(Closed(RunOutcome::kDone, show_all ? 5 : 2));
+    EXPECT_EQ(view_.events, expected);
+  }
+}
+
+TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
+  test::WriteFile(dir_ / "empty/notes.txt", "");
+  test::WriteFile(dir_ / "site/a.htm", "");
+  struct Case {
+    std::string folder;
+    RunOutcome outcome;
+    Events events;
+  };
+  const Case cases[] = {
+      {"", RunOutcome::kFolderRefused, {Message(kSelectFolderMessage)}},
+      {"/", RunOutcome::kFolderRefused, {Message(kSelectFolderMessage)}},
+      {"  /ab  ", RunOutcome::kFolderRefused, {Message(kSelectFolderMessage)}},
+      {"/abc", RunOutcome::kNoPages, {Message(kNoHtmlFilesMessage)}},
+      {dir_ / "empty", RunOutcome::kNoPages, {Message(kNoHtmlFilesMessage)}},
+      {dir_ / "site", RunOutcome::kCancelled, {Message(StartConfirmationText(1))}},
+  };
+  ctx_.results.Add(FoundLink{"kept", "", ""}, "", CheckOutcome{});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    view_.events.clear();
+    view_.answers = {MessageAnswer::kCancel};
+    EXPECT_EQ(RunFolder(ctx_, c.folder, true), c.outcome);
+    Events expected = c.events;
+    expected.push_back(Closed(c.outcome, 1));
+    EXPECT_EQ(view_.events, expected);
+  }
+  EXPECT_EQ(StartConfirmationText(12), "HTMLﾌｧｲﾙ数： 12     \r\rVoxtrelを開始しますか？   ");
+}
+
+TEST_F(RunTest, SinglePagesNameTheirFileOrAddress) {
+  const std::string page = dir_ / "one.htm";
+  test::WriteFile(page, "<A HREF=\"" + base_ + "/cgi/a.pl\">a</A>");
+  EXPECT_EQ(RunSinglePage(ctx_, page), RunOutcome::kDone);
+  EXPECT_EQ(view_.events[1], Row(1, "Ｐ", "/cgi/a.pl", "a", page));
+
+  view_.events.clear();
+  EXPECT_EQ(RunSinglePage(ctx_, base_ + "/page.htm"), RunOutcome::kDone);
+  EXPECT_EQ(view_.events,
+            (Events{Message(StartConfirmationText(1)), Row(1, "◎", "/ok", "ok", base_ + "/page.htm"),
+                    Row(2, "×", "/missing", "", base_ + "/page.htm"),
+                    Message(kMsgRunComplete), Closed(RunOutcome::kDone, 2)}));
+
+  view_.events.clear();
+  CheckOutcome answer;
+  EXPECT_EQ(RunSinglePage(ctx_, base_ + "/none.htm", &answer), RunOutcome::kTargetUnreadable);
+  EXPECT_EQ(answer.status, 404);
+  EXPECT_EQ(view_.events, (Events{Message(StartConfirmationText(1)), Message(kFetchFailedMessage),
+                                  Closed(RunOutcome::kTargetUnreadable, 0)}));
+  EXPECT_EQ(ctx_.SinglePageMode, kModeNone);
+}
+
+TEST_F(RunTest, AbortAfterAnyRowKeepsExactlyTheRowsBefore) {
+  test::WriteFile(dir_ / "site/a.htm", "<A HREF=\"" + base_ + "/x.pl\">1</A><A HREF=\"" + base_ +
+                                           "/missing\">2</A>\r\n");
+  test::WriteFile(dir_ / "site/b.htm", "<A HREF=\"" + base_ + "/y.pl\">3</A>");
+  for (size_t k = 1; k <= 3; ++k) {
+    SCOPED_TRACE(k);
+    test::RecordingView view;
+    RunContext ctx(view, disk_, http_, dir_.path());
+    view.ctx = &ctx;
+    view.abort_at_row = k;
+    EXPECT_EQ(RunFolder(ctx, dir_ / "site", false), RunOutcome::kAborted);
+    ASSERT_EQ(ctx.results.Count(), k);
+    EXPECT_EQ(ctx.results.Row(k - 1)[kColName], std::to_string(k));
+    EXPECT_EQ(view.events.back(), Closed(RunOutcome::kAborted, k));
+    EXPECT_EQ(view.events[view.events.size() - 2], Message(kMsgRunAborted));
+    EXPECT_EQ(ctx.AbortFlag, 0);
+  }
+}
+
+TEST(FindHtmlFilesTest, FindsPagesInListingOrderThenSubfoldersDepthFirst) {
+  test::TempDir dir;
+  for (const char* name : {"b.HTML", "a.htm", "c.ShTmL", "d.shtm", "e.txt", "f.htmx", ".g.htm",
+                           "a_dir/x.htm", "a_dir/deep/y.html", "z_dir/z.htm", ".hid/h.htm"})
+    test::WriteFile(dir / name, "");
+  test::WriteFile(dir / "locked.htm", "");
+  chmod((dir / "locked.htm").c_str(), 0444);
+  std::filesystem::create_directory_symlink(dir / "a_dir", dir / "link");
+  mkfifo((dir / "fifo.htm").c_str(), 0600);
+  PosixDisk disk;
+  for (bool recursive : {false, true}) {
+    SCOPED_TRACE(recursive);
+    std::vector<std::string> pages;
+    std::vector<std::string> progress;
+    FindHtmlFiles(
+        disk, dir.path(), recursive, [&](const std::string& p) { pages.push_back(p); },
+        [&](const std::string& p) { progress.push_back(p); });
+    std::vector<std::string> expected = {dir / "a.htm", dir / "b.HTML", dir / "c.ShTmL",
+                                         dir / "d.shtm"};
+    if (recursive)
+      expected.insert(expected.end(), {dir / "a_dir/x.htm", dir / "a_dir/deep/y.html",
+                                       dir / "z_dir/z.htm"});
+    EXPECT_EQ(pages, expected);
+    EXPECT_EQ(progress.size(), pages.size() + (recursive ? 4 : 1));
+    EXPECT_EQ(progress[0], dir.path());
+  }
+}
+
+}  // namespace
+}  // namespace voxtrel

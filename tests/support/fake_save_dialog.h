@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "output/report_writer.h"
+
+namespace voxtrel::test {
+
+/// A save dialog that chooses `answer` (nothing: cancelled) and records the names proposed.
+class FakeSaveDialog : public SaveDialog {
+ public:
+  std::optional<std::string> ShowSave(const std::string& proposed_name,
+                                      const std::string& /*filter*/) override {
+    proposed.push_back(proposed_name);
+    return answer;
+  }
+
+  std::optional<std::string> answer;
+  std::vector<std::string> proposed;
+};
+
+}  // namespace voxtrel::test

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "engine/run_context.h"
+#include "run/run.h"
+
+namespace voxtrel::test {
+
+/// A run view that records rows, messages and the closing outcome as strings, answers messages
+/// from a queue (OK once it is empty) and can ask for an abort as a given row arrives.
+class RecordingView : public RunView {
+ public:
+  void RowAdded(const ResultRow& row) override {
+    events.push_back("row " + row[kColNo] + " " + row[kColMark] + " " + row[kColTarget] + " [" +
+                     row[kColName] + "] " + row[kColFile]);
+    if (ctx && ++rows_seen == abort_at_row) RequestAbort(*ctx);
+  }
+  void RunClosed(RunOutcome outcome, size_t rows) override {
+    events.push_back("closed " + std::to_string(static_cast<int>(outcome)) + " " +
+                     std::to_string(rows));
+  }
+  void Yield() override {}
+  MessageAnswer ShowMessage(const std::string& /*title*/, const std::string& text,
+                            MessageIcon /*icon*/, MessageButtons /*buttons*/) override {
+    events.push_back("message " + text);
+    if (answers.empty()) return MessageAnswer::kOk;
+    MessageAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+
+  std::vector<std::string> events;
+  std::deque<MessageAnswer> answers;
+  /// Set both to have RequestAbort called as that row (1-based) is added.
+  RunContext* ctx = nullptr;
+  size_t abort_at_row = 0;
+
+ private:
+  size_t rows_seen = 0;
+};
+
+}  // namespace voxtrel::test
