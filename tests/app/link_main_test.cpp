@@ -50,7 +50,7 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
   test::WriteFile(dir / "site/a.htm",
                   "<A HREF=\"http://127.0.0.1:9/b.pl\">b</A><A HREF=\"http://127.0.0.1:9/a.pl\">a</A>");
   PosixDisk disk;
-  CurlRequestFactory http;
+  CurlPool http;
   TestWindow window(dir.path(), disk, http);
   window.show();
   QVERIFY(window.SetFolder(dir / "site"));

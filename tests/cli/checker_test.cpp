@@ -74,7 +74,7 @@ TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
     }
   }
   EXPECT_EQ(Run({"-a", base_ + "/none.htm"}), kExitUsage);
-  EXPECT_NE(err_.str().find("voxtrel-check: cannot fetch " + base_ + "/none.htm (HTTP 404)\n"),
+  EXPECT_NE(err_.str().find("voxtrel-check: cannot fetch " + base_ + "/none.htm: HTTP 404\n"),
             std::string::npos);
 }
 

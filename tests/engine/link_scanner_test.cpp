@@ -73,7 +73,7 @@ class LinkScannerTest : public ::testing::Test {
   test::TempDir dir_;
   test::RecordingView view_;
   PosixDisk disk_;
-  CurlRequestFactory http_;
+  CurlPool http_;
   RunContext ctx_{view_, disk_, http_, dir_.path()};
   size_t https_skipped_ = 0;
 };

@@ -45,7 +45,7 @@ TEST(ReportTest, HtmlReportEscapesValuesAndFillsBlankNames) {
            end + "</FONT>\r\n</TR>\r\n";
   };
   const std::vector<ResultRow> rows = TwoRows();
-  EXPECT_EQ(FormatReport({rows[0], rows[1]}, ReportForm::kHtml),
+  EXPECT_EQ(FormatHtmlReport({rows[0], rows[1]}),
             "<HTML>\r\n<HEAD>\r\n"
             "<META http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\r\n"
             "<META http-equiv=\"Content-Style-Type\" content=\"Text/css\" > \r\n"

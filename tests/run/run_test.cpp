@@ -57,7 +57,7 @@ class RunTest : public ::testing::Test {
   test::TempDir dir_;
   test::RecordingView view_;
   PosixDisk disk_;
-  CurlRequestFactory http_{[] {
+  CurlPool http_{[] {
     HttpOptions options;
     options.connect_timeout_ms = 2000;
     options.total_timeout_ms = 5000;

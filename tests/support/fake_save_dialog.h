@@ -12,12 +12,14 @@ namespace voxtrel::test {
 class FakeSaveDialog : public SaveDialog {
  public:
   std::optional<std::string> ShowSave(const std::string& proposed_name,
-                                      const std::string& /*filter*/) override {
+                                      const std::string& /*filter*/, int* chosen_filter) override {
     proposed.push_back(proposed_name);
+    *chosen_filter = filter;
     return answer;
   }
 
   std::optional<std::string> answer;
+  int filter = 0;
   std::vector<std::string> proposed;
 };
 

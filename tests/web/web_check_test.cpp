@@ -63,7 +63,7 @@ TEST(PrepareLocalPageTest, EucJpPagesAreConvertedOthersCopiedUnreadableEmptied) 
   };
   test::RecordingView view;
   test::FakeDisk disk;
-  CurlRequestFactory http;
+  CurlPool http;
   RunContext ctx(view, disk, http, "/w");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.page);
