@@ -26,7 +26,7 @@ constexpr long kRetryAfterCapS = 30;
 
 // One step of the scan on its way to its commit.
 struct Pending {
-  enum class State { kWaiting, kInFlight, kDone, kNoRequest, kPageEnd, kSkipped };
+  enum class State { kWaiting, kInFlight, kDone, kNoRequest, kPageEnd, kSkipped, kPassedOver };
   ScanItem item;
   State state = State::kWaiting;
   std::string host;
@@ -83,9 +83,6 @@ class Pipeline {
     }
   }
 
-  size_t https_skipped() const { return scanner_.https_skipped(); }
-  size_t excluded() const { return excluded_; }
-
  private:
   enum class Step { kWaiting, kAborted, kFinished };
 
@@ -96,15 +93,14 @@ class Pipeline {
         scan_done_ = true;
         break;
       }
-      if (item.kind == ScanItem::Kind::kLink && ctx_.settings.excluded &&
-          ctx_.settings.excluded(item.link.target)) {
-        ++excluded_;
-        continue;
-      }
       Pending& pending = queue_.emplace_back();
       pending.item = std::move(item);
       if (pending.item.kind == ScanItem::Kind::kPageEnd) {
         pending.state = Pending::State::kPageEnd;
+      } else if (pending.item.kind == ScanItem::Kind::kHttpsSkipped ||
+                 (ctx_.settings.excluded && ctx_.settings.excluded(pending.item.link.target))) {
+        // Counted when their turn comes, so an aborted run counts only what it reached.
+        pending.state = Pending::State::kPassedOver;
       } else if (IsScriptLink(pending.item.link)) {
         pending.outcome.kind = CheckOutcome::Kind::kScript;
         pending.state = Pending::State::kDone;
@@ -195,6 +191,11 @@ class Pipeline {
         continue;
       }
       if (head.state == Pending::State::kSkipped) {
+        queue_.pop_front();
+        continue;
+      }
+      if (head.state == Pending::State::kPassedOver) {
+        ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? ctx_.https_skipped : ctx_.excluded);
         queue_.pop_front();
         continue;
       }
@@ -290,7 +291,6 @@ class Pipeline {
   const Pending* announced_ = nullptr;
   uint64_t next_id_ = 1;
   int in_flight_ = 0;
-  size_t excluded_ = 0;
 };
 
 RunOutcome EndRun(RunContext& ctx, RunOutcome outcome) {
@@ -316,13 +316,13 @@ std::string HttpsSkippedDetail(size_t count) {
 RunOutcome CheckLinks(RunContext& ctx) {
   ctx.AbortFlag = 0;
   ctx.links_checked = 0;
+  ctx.https_skipped = 0;
+  ctx.excluded = 0;
   ctx.view.RunStarted();
   RunOutcome outcome;
   {
     Pipeline pipeline(ctx);
     outcome = pipeline.Run();
-    ctx.https_skipped = pipeline.https_skipped();
-    ctx.excluded = pipeline.excluded();
   }
   return EndRun(ctx, outcome);
 }

@@ -217,19 +217,21 @@ void LinkScanner::ScanLine(std::string_view raw) {
     std::string_view rest = std::string_view(upper_).substr(found + kHrefPattern.size());
     const bool http = rest.substr(0, 3) == "://";
     const bool https = rest.substr(0, 4) == "S://";
-    if (https && !https_) ++https_skipped_;
-    if (!http && !(https && https_)) continue;
-    FoundLink link = CutLinkFrom(line, static_cast<int32_t>(found + 1), finders);
-    link.page = page_;
-    line_links_.push_back(std::move(link));
+    if (!http && !https) continue;
+    ScanItem& item = line_links_.emplace_back();
+    if (https && !https_) {
+      item.kind = ScanItem::Kind::kHttpsSkipped;
+      continue;
+    }
+    item.link = CutLinkFrom(line, static_cast<int32_t>(found + 1), finders);
+    item.link.page = page_;
   }
 }
 
 bool LinkScanner::Next(ScanItem* item) {
   for (;;) {
     if (line_pos_ < line_links_.size()) {
-      item->kind = ScanItem::Kind::kLink;
-      item->link = std::move(line_links_[line_pos_++]);
+      *item = std::move(line_links_[line_pos_++]);
       return true;
     }
     if (reader_) {

@@ -15,9 +15,10 @@ namespace voxtrel {
 /// `hit` of `line` (the line already trimmed with two blanks appended).
 FoundLink CutLink(const std::string& line, int32_t hit);
 
-/// One step of the scan: a link, or the end of a page.
+/// One step of the scan: a link, an https:// link passed over (https links not asked for), or
+/// the end of a page.
 struct ScanItem {
-  enum class Kind { kLink, kPageEnd };
+  enum class Kind { kLink, kHttpsSkipped, kPageEnd };
   Kind kind = Kind::kLink;
   FoundLink link;
 };
@@ -31,8 +32,6 @@ class LinkScanner {
   bool Next(ScanItem* item);
   /// Drops the rest of the current page's links (its page end still comes).
   void SkipRestOfPage();
-  /// https:// links passed over because https links are not checked.
-  size_t https_skipped() const { return https_skipped_; }
 
  private:
   bool StartPage();
@@ -44,10 +43,9 @@ class LinkScanner {
   std::string page_;
   std::unique_ptr<InputFile> file_;
   std::unique_ptr<LineReader> reader_;
-  std::vector<FoundLink> line_links_;
+  std::vector<ScanItem> line_links_;
   size_t line_pos_ = 0;
   std::string upper_;
-  size_t https_skipped_ = 0;
   bool pending_page_end_ = false;
 };
 
