@@ -134,8 +134,10 @@ ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptio
   bool have_target = false;
   // Bundled short options (-rqa) are spread out first; one taking a value ends its bundle.
   std::vector<std::string> words;
+  bool after_dashes = false;
   for (const std::string& arg : args) {
-    if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-') {
+    if (after_dashes || arg.size() < 2 || arg[0] != '-' || arg[1] == '-') {
+      after_dashes = after_dashes || arg == "--";
       words.push_back(arg);
       continue;
     }
