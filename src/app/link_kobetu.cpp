@@ -8,15 +8,14 @@
 #include <QPushButton>
 
 #include "app/layout.h"
-#include "app/link_main.h"
 #include "platform/text.h"
 #include "run/find_html_files.h"
 #include "run/run.h"
 
 namespace voxtrel {
 
-Link_Kobetu::Link_Kobetu(KobetuLogic& logic, Link_Main& owner)
-    : QDialog(&owner), logic_(logic), owner_(owner) {
+Link_Kobetu::Link_Kobetu(KobetuLogic& logic, KobetuOwner& owner, QWidget* parent)
+    : QDialog(parent), logic_(logic), owner_(owner) {
   setObjectName(QStringLiteral("Link_Kobetu"));
   setWindowTitle(QString::fromUtf8(kKobetuTitle));
   setModal(true);

@@ -14,7 +14,15 @@ class QPushButton;
 
 namespace voxtrel {
 
-class Link_Main;
+/// What the dialog needs of the window that opens it: its message boxes and its open dialog.
+class KobetuOwner {
+ public:
+  virtual ~KobetuOwner() = default;
+  virtual MessageAnswer ShowMessage(const std::string& title, const std::string& text,
+                                    MessageIcon icon, MessageButtons buttons) = 0;
+  /// The file open dialog with `filter`; the chosen full path, nothing when cancelled.
+  virtual std::optional<std::string> ShowOpenDialog(const std::string& filter) = 0;
+};
 
 inline constexpr const char* kKobetuTitle = " Voxtrel (個別ﾌｧｲﾙ)";
 inline constexpr const char* kKobetuLabel1Caption = "HTMLﾌｧｲﾙ名";
@@ -76,7 +84,7 @@ class Link_Kobetu : public QDialog, public KobetuView {
   Q_OBJECT
 
  public:
-  Link_Kobetu(KobetuLogic& logic, Link_Main& owner);
+  Link_Kobetu(KobetuLogic& logic, KobetuOwner& owner, QWidget* parent);
 
   std::string Text1() override;
   void SetText1(const std::string& text) override;
@@ -94,7 +102,7 @@ class Link_Kobetu : public QDialog, public KobetuView {
 
  private:
   KobetuLogic& logic_;
-  Link_Main& owner_;
+  KobetuOwner& owner_;
   QLineEdit* text1_ = nullptr;
 };
 

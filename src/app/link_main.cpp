@@ -434,7 +434,7 @@ MessageAnswer Link_Main::ShowMessageBox(const std::string& title, const std::str
 std::string Link_Main::Dir1Path() const { return dir1_path_.toStdString(); }
 
 void Link_Main::ShowSinglePageDialog(KobetuLogic& dialog) {
-  Link_Kobetu window(dialog, *this);
+  Link_Kobetu window(dialog, *this, this);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     window.move(screen->availableGeometry().center() - window.rect().center());
   window.exec();

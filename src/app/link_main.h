@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/drive_list.h"
+#include "app/link_kobetu.h"
 #include "app/settings_file.h"
 #include "engine/run_context.h"
 #include "output/report_writer.h"
@@ -31,7 +32,6 @@ class QTreeView;
 namespace voxtrel {
 
 class InstanceLock;
-class KobetuLogic;
 class ResultModel;
 
 /// The save dialog on QFileDialog.
@@ -56,7 +56,10 @@ QString VersionTitle(int major, int minor, int patch);
 
 /// The main window. The constructor runs the start-up sequence after the single-instance check,
 /// which the caller makes first (see main.cpp).
-class Link_Main : public QMainWindow, public RunView, public SettingsTarget {
+class Link_Main : public QMainWindow,
+                  public RunView,
+                  public KobetuOwner,
+                  public SettingsTarget {
   Q_OBJECT
 
  public:
@@ -92,7 +95,7 @@ class Link_Main : public QMainWindow, public RunView, public SettingsTarget {
   std::string Dir1Path() const;
 
   /// Link_Kobetu's browse dialog; tests replace it.
-  virtual std::optional<std::string> ShowOpenDialog(const std::string& filter);
+  std::optional<std::string> ShowOpenDialog(const std::string& filter) override;
 
   // SettingsTarget: what the settings reader applies, each failing like the original controls.
   bool SelectDrive(const std::string& text) override;
