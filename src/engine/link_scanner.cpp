@@ -32,12 +32,6 @@ bool RawMayHoldLink(std::string_view raw, bool https) {
   }
 }
 
-std::string_view TrimView(std::string_view text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
 
 // A link name is cut from the text after its link. Where anchors stay open to the end of a long
 // line (a page saved as one line, say), each name would be the rest of that line, and a line of
@@ -47,11 +41,11 @@ constexpr size_t kMaxLinkNameBytes = 1024;
 
 // `text` without leading and trailing blanks, cut to kMaxLinkNameBytes at a character boundary.
 std::string_view TrimmedName(std::string_view text) {
-  text = TrimView(text);
+  text = TrimBlanks(text);
   if (text.size() > kMaxLinkNameBytes) {
     size_t cut = kMaxLinkNameBytes;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text = TrimView(text.substr(0, cut));
+    text = TrimBlanks(text.substr(0, cut));
   }
   return text;
 }

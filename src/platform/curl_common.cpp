@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/text.h"
 #include "version.h"
 
 namespace voxtrel::curl {
@@ -24,10 +25,9 @@ std::string_view TrimHeaderBlanks(std::string_view text) {
 
 /// The value of `line` when it is the header `name` (any letter case), else nothing.
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
-  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if ((line[i] | 0x20) != (name[i] | 0x20)) return std::nullopt;
-  }
+  if (line.size() <= name.size() || line[name.size()] != ':' ||
+      !StartsWithNoCase(line, AsciiUpper(name)))
+    return std::nullopt;
   return TrimHeaderBlanks(line.substr(name.size() + 1));
 }
 
