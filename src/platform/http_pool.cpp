@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "platform/curl_common.h"
+#include "platform/text.h"
 
 namespace voxtrel {
 
@@ -180,9 +181,11 @@ bool CurlPool::Configure(Transfer& transfer) {
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer));
   set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader));
   set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer));
-  // A transfer to a host whose connection is still being set up waits to learn whether it can
-  // share it rather than opening one more.
-  set(curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L));
+  // A transfer to an https host whose connection is still being set up waits to learn whether
+  // it can share it (HTTP/2, told during the handshake) rather than opening one more. A plain
+  // http connection only tells with its first answer, a whole server latency later, so those
+  // transfers never wait.
+  if (StartsWithNoCase(transfer.request.url, "HTTPS://")) set(curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L));
   if (share_) set(curl_easy_setopt(easy, CURLOPT_SHARE, share_));
   return ok;
 }
