@@ -53,6 +53,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
 if(VOXTREL_BUILD_APP)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", fonts-noto-cjk, qt6-translations-l10n")
+  # Link names may hold emoji; without a colour face they show as empty boxes.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-color-emoji")
 endif()
 
 include(CPack)
