@@ -44,6 +44,7 @@ TEST(SettingsFileTest, FileLinesApplyInOrderUntilOneFails) {
        "check2=0;https=on;once=on;target=;"},
       {"/\r\n/f\r\nx\r\n1\r\n", "drive=/;folder=/f;"},
       {"/\r\n/f\r\n3\r\n1\r\n", "drive=/;folder=/f;check1=3;"},
+      {"/\r\n/f\r\n+1\r\n1e0\r\n", "drive=/;folder=/f;check1=1;check2=1;"},
       {"X\r\n/f\r\n", "drive=X;"},
       {"/\r\n\x83\x65\x83\x58\r\n", "drive=/;folder=テス;"},
       {"", ""},

@@ -42,6 +42,19 @@ class CheckerTest : public ::testing::Test {
       res.set_content("0123456789<META HTTP-EQUIV=\"REFRESH\" CONTENT=\"0\">", "text/html");
     });
     s.Get("/error", [](const auto&, auto& res) { res.status = 500; });
+    s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
+    // Compressed whatever the request asked for: only a client that decodes sees the refresh.
+    s.Get("/packed", [](const auto&, auto& res) {
+      const std::string page = "0123456789<META HTTP-EQUIV=\"REFRESH\" CONTENT=\"0\">";
+      std::string packed;
+      httplib::detail::gzip_compressor().compress(page.data(), page.size(), true,
+                                                  [&packed](const char* data, size_t size) {
+                                                    packed.append(data, size);
+                                                    return true;
+                                                  });
+      res.set_header("Content-Encoding", "gzip");
+      res.set_content(packed, "text/html");
+    });
     s.Get("/sleep", [](const auto&, auto& res) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       res.set_content("late", "text/plain");
@@ -57,10 +70,11 @@ class CheckerTest : public ::testing::Test {
                                              base_ + "/gone\">gone</A>\r\n");
     test::WriteFile(dir_ / "site/sub/b.htm", "<A HREF=\"" + base_ + "/ok\">b</A>\r\n");
   }
-  int Run(std::vector<std::string> args) {
+  int Run(std::vector<std::string> args, bool terminal = false) {
     out_.str("");
     err_.str("");
     CheckerEnvironment env;
+    env.err_is_terminal = terminal;
     env.http.connect_timeout_ms = 2000;
     env.http.total_timeout_ms = 5000;
     return RunChecker(args, out_, err_, env);
@@ -109,6 +123,18 @@ TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
   EXPECT_EQ(Run({"-a", base_ + "/none.htm"}), kExitUsage);
   EXPECT_NE(err_.str().find("voxtrel-check: cannot fetch " + base_ + "/none.htm: HTTP 404\n"),
             std::string::npos);
+}
+
+TEST_F(CheckerTest, ProgressOnATerminalFitsOneLineAndSaysWhyALinkFailed) {
+  const std::string long_target = base_ + "/gone/" + std::string(120, 'x');
+  test::WriteFile(dir_ / "long.htm", "<A HREF=\"" + long_target + "\">x</A>\r\n");
+  EXPECT_EQ(Run({dir_ / "long.htm"}, true), 1);
+  const std::string line = "[1/1] 接続中 ： " + long_target;
+  // 99 characters and an ellipsis: the line never wraps, so a carriage return redraws it.
+  const std::string cut = line.substr(0, line.find(base_) + (99 - 12)) + "…";
+  EXPECT_NE(err_.str().find("\r\x1b[K" + cut + "\r\x1b[K"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("  × HTTP 404\n"), std::string::npos);
+  EXPECT_NE(err_.str().find("\x1b[31m1 ×\x1b[0m"), std::string::npos);
 }
 
 TEST_F(CheckerTest, BinaryExitsWithTheRunsStatus) {
@@ -212,6 +238,7 @@ TEST_F(CheckerTest, JsonRowsCarryEveryFieldAndWhyALinkFailed) {
       {base_ + "/error", "× 500 HTTP 500 0"}, {refused, "× null connection refused 0"},
       {base_ + "/sleep", "× null time-out 0"}, {base_ + "/loop", "× null too many redirects 10"},
       {base_ + "/cut", "× null answer cut off 0"}, {base_ + "/x.pl", "Ｐ null  0"},
+      {base_ + "/choices", "× 300 HTTP 300 0"}, {base_ + "/packed", "△ 200  0"},
   };
   const std::string name = "say \"hi\"\t\\ 𠮷";
   std::string bytes;

@@ -95,7 +95,7 @@ TEST_F(LinkScannerTest, LinksComeInPageAndLineOrderSplitAtCrOrCrLfOnly) {
 }
 
 TEST_F(LinkScannerTest, HttpsLinksComeOnlyWhenAskedFor) {
-  Page("a.htm", "<A HREF=\"HTTPS://s.jp/\">s</A><A HREF=\"ftp://f.jp/\">f</A>");
+  Page("a.htm", "<A HREF=\"ftp://f.jp/\">f</A>\r<A HREF=\"HTTPS://s.jp/\">s</A><A HREF=\"ftp://f.jp/\">f</A>");
   EXPECT_EQ(Scan({"a.htm"}, true),
             (std::vector<std::string>{"HTTPS://s.jp/ [s] a.htm", "end a.htm"}));
 }

@@ -17,7 +17,7 @@ TEST(Cp932Test, DecodesAndEncodesWithReplacementsForWhatDoesNotMap) {
       {"abc", "abc", "abc"},
       {"\x82\xA0\x83\x65", "あテ", "\x82\xA0\x83\x65"},
       {"\xB1\xDE", "ｱﾞ", "\xB1\xDE"},
-      {"\x87\x40\xFA\x40", "①ⅰ", "\x87\x40\xFA\x40"},
+      {"\x87\x40\xFA\x40\x81\xFC", "①ⅰ◯", "\x87\x40\xFA\x40\x81\xFC"},
       {"\x82", "\xEF\xBF\xBD", "?"},        // a lead byte at the end
       {"\x82\x20", "\xEF\xBF\xBD ", "? "},  // a lead byte without its trail byte
       {"\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD", "??"},

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +54,7 @@ TEST(PosixDiskTest, OnlyRegularFilesAreRead) {
     EXPECT_FALSE(disk.ReadWholeFile(path, &bytes, &err)) << path;
   }
   EXPECT_TRUE(disk.FileExists(dir / "a/"));
+  EXPECT_FALSE(disk.FileExists("/"));
   ASSERT_TRUE(disk.CopyFile(dir / "a", dir / "b", &err));
   ASSERT_TRUE(disk.ReplaceFile(dir / "b", dir / "c", &err));
   EXPECT_EQ(test::ReadFile(dir / "c"), "new");
@@ -65,6 +68,11 @@ TEST(JoinPathTest, JoinsWithOneSeparator) {
   EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
   EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
   EXPECT_EQ(JoinPath("/", "b"), "/b");
+}
+
+TEST(ProgramFolderTest, ABuildTreeProgramKeepsItsFilesBesideItself) {
+  // This test program lies in a writable build folder, not in an installed location.
+  EXPECT_EQ(ProgramFolder(), std::filesystem::canonical("/proc/self/exe").parent_path().string());
 }
 
 }  // namespace
