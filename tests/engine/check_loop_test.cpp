@@ -38,6 +38,7 @@ class ScriptedServer {
         delay_ms =
             req.path.rfind("/slow", 0) == 0 ? 50 : static_cast<int>(random_() % (max_delay_ms + 1));
         most_in_flight = std::max(most_in_flight, ++in_flight_);
+        if (req.path.rfind("/slow-late", 0) == 0) most_late = std::max(most_late, ++late_in_flight_);
         most_per_path = std::max(most_per_path, ++path_in_flight_[req.path]);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
@@ -45,6 +46,7 @@ class ScriptedServer {
       std::lock_guard<std::mutex> lock(mutex_);
       --in_flight_;
       --path_in_flight_[req.path];
+      if (req.path.rfind("/slow-late", 0) == 0) --late_in_flight_;
     });
     base = server_.Start();
   }
@@ -59,6 +61,8 @@ class ScriptedServer {
   std::map<std::string, int> asked;
   int most_in_flight = 0;
   int most_per_path = 0;
+  /// The most /slow-late... requests ever in flight together.
+  int most_late = 0;
 
  private:
   // The `n`th request of `path` (from 1): /flip answers 200, 404, 200, ...; the /retry paths
@@ -78,6 +82,7 @@ class ScriptedServer {
   std::mutex mutex_;
   std::mt19937 random_;
   int in_flight_ = 0;
+  int late_in_flight_ = 0;
   std::map<std::string, int> path_in_flight_;
 };
 
@@ -230,6 +235,19 @@ TEST_F(CheckLoopTest, TooManyRequestsIsAskedOnceMoreAfterItsWait) {
   EXPECT_EQ(ReasonText(rows_[2].outcome), "HTTP 429");
   EXPECT_EQ(hosts_[0].asked,
             (std::map<std::string, int>{{"/retry", 2}, {"/retry-1s", 2}, {"/retry-never", 2}}));
+}
+
+TEST_F(CheckLoopTest, TooManyRequestsSlowsItsHostToOneRequestAtATime) {
+  // The 429 comes back while seven slow requests hold the host's other places; every request
+  // started after it, the late ones, must go alone.
+  const std::string& b = hosts_[1].base;
+  std::vector<std::string> targets = {b + "/retry-1s"};
+  for (int i = 0; i < 7; ++i) targets.push_back(b + "/slow-" + std::to_string(i));
+  for (int i = 0; i < 5; ++i) targets.push_back(b + "/slow-late-" + std::to_string(i));
+  Page("slowed", "a.htm", targets);
+  Run("slowed", RunSettings{});
+  EXPECT_EQ(Marks(), "◎◎◎◎◎◎◎◎◎◎◎◎◎");
+  EXPECT_EQ(hosts_[1].most_late, 1);
 }
 
 TEST_F(CheckLoopTest, PageWithoutRequestObjectIsReportedOnceAndSkipped) {

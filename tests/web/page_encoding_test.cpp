@@ -84,6 +84,7 @@ TEST(PageEncodingTest, CharsetParameterOfContentType) {
       {"text/html;CHARSET=\"utf-8\"", "utf-8"},
       {"text/html ; charset = 'EUC-JP' ; q=1", "EUC-JP"},
       {"text/html; x=\"a;charset=b\"; charset=utf-8", "utf-8"},
+      {"text/html; x=\"a\\\";charset=b\"; charset=utf-8", "utf-8"},  // an escaped quote
       {"text/html; x-charset=utf-8", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(CharsetOfContentType(c.header), c.expected) << c.header;
