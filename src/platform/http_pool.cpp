@@ -176,7 +176,6 @@ bool CurlPool::Configure(Transfer& transfer) {
   CURL* easy = transfer.easy;
   bool ok = curl::ConfigureGet(easy, options_, user_agent_, transfer.request.url);
   auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
-  set(curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer));
   set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody));
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer));
   set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader));
