@@ -15,14 +15,9 @@ namespace {
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (size_t k = 0; k < lower.size(); ++k) {
-    char c = text[k];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[k]) return false;
-  }
-  return true;
+// Whether `text` is `upper` (upper-case ASCII) in any letter case.
+bool EqualsNoCase(std::string_view text, std::string_view upper) {
+  return text.size() == upper.size() && StartsWithNoCase(text, upper);
 }
 
 bool IsHttpBlank(char c) { return c == ' ' || c == '\t'; }
@@ -40,7 +35,7 @@ size_t FindMetaTag(std::string_view page, size_t from) {
     const void* lt = std::memchr(page.data() + from, '<', page.size() - from);
     if (!lt) return std::string_view::npos;
     size_t at = static_cast<size_t>(static_cast<const char*>(lt) - page.data());
-    if (at + 5 < page.size() && EqualsIgnoringAsciiCase(page.substr(at + 1, 4), "meta") &&
+    if (at + 5 < page.size() && EqualsNoCase(page.substr(at + 1, 4), "META") &&
         std::strchr(" \t\r\n\f/>", page[at + 5]) != nullptr) {
       return at;
     }
@@ -49,9 +44,9 @@ size_t FindMetaTag(std::string_view page, size_t from) {
   return std::string_view::npos;
 }
 
-bool ContainsIgnoringAsciiCase(std::string_view text, std::string_view lower) {
-  for (size_t at = 0; at + lower.size() <= text.size(); ++at) {
-    if (EqualsIgnoringAsciiCase(text.substr(at, lower.size()), lower)) return true;
+bool ContainsNoCase(std::string_view text, std::string_view upper) {
+  for (size_t at = 0; at + upper.size() <= text.size(); ++at) {
+    if (StartsWithNoCase(text.substr(at), upper)) return true;
   }
   return false;
 }
@@ -212,7 +207,7 @@ std::optional<std::string> CharsetOfContentType(std::string_view content_type) {
         }
         value = raw;
       }
-      if (EqualsIgnoringAsciiCase(name, "charset")) return value;
+      if (EqualsNoCase(name, "CHARSET")) return value;
     }
     while (i < n && content_type[i] != ';') ++i;
     ++i;
@@ -229,7 +224,7 @@ std::optional<std::string> DeclaredCharset(std::string_view page_bytes) {
     const size_t close = page_bytes.find('>', tag);
     const size_t end = close == std::string_view::npos ? page_bytes.size() : close + 1;
     const std::string_view raw = page_bytes.substr(tag, end - tag);
-    if (ContainsIgnoringAsciiCase(raw, "charset")) {
+    if (ContainsNoCase(raw, "CHARSET")) {
       if (std::optional<std::string> value = CharsetInTag(Cp932ToUtf8(raw))) return value;
     }
     // An unclosed tag runs to the end of the page, and so would every tag after it.
