@@ -293,6 +293,11 @@ class Pipeline {
   int in_flight_ = 0;
 };
 
+// The end message's detail line when https:// links were passed over.
+std::string HttpsSkippedDetail(size_t count) {
+  return "https:// のﾘﾝｸ " + std::to_string(count) + " 件は検査していません";
+}
+
 RunOutcome EndRun(RunContext& ctx, RunOutcome outcome) {
   ctx.view.Yield();
   const size_t rows = ctx.results.Count();
@@ -308,10 +313,6 @@ RunOutcome EndRun(RunContext& ctx, RunOutcome outcome) {
 }
 
 }  // namespace
-
-std::string HttpsSkippedDetail(size_t count) {
-  return "https:// のﾘﾝｸ " + std::to_string(count) + " 件は検査していません";
-}
 
 RunOutcome CheckLinks(RunContext& ctx) {
   ctx.AbortFlag = 0;
