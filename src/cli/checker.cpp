@@ -192,13 +192,13 @@ HttpOptions HttpOptionsFor(const CheckerEnvironment& env, const CheckerOptions& 
 // report that cannot be saved. An existing file is not touched.
 bool ReportPathWritable(const std::string& path, std::string* why) {
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
     *why = "it is a folder";
     return false;
   }
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const bool exists = stat(path.c_str(), &st) == 0;
   if ((exists && access(path.c_str(), W_OK) != 0) || access(folder.c_str(), W_OK | X_OK) != 0) {
     *why = std::strerror(errno);
     return false;

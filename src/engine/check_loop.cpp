@@ -110,6 +110,9 @@ class Pipeline {
     }
   }
 
+  // Requests started and not yet answered, those of skipped pages included.
+  size_t InFlight() const { return by_id_.size() + discarded_.size(); }
+
   int HostLimit(const std::string& host) const {
     return slowed_hosts_.count(host) ? 1 : std::max(1, ctx_.settings.per_host);
   }
@@ -120,7 +123,7 @@ class Pipeline {
     const Clock::time_point now = Clock::now();
     std::set<std::string_view> unanswered;
     for (Pending& pending : queue_) {
-      if (in_flight_ >= jobs_) return;
+      if (InFlight() >= static_cast<size_t>(jobs_)) return;
       if (pending.state != Pending::State::kWaiting && pending.state != Pending::State::kInFlight)
         continue;
       const std::string& url = pending.item.link.target;
@@ -154,7 +157,6 @@ class Pipeline {
     }
     pending.state = Pending::State::kInFlight;
     by_id_[id] = &pending;
-    ++in_flight_;
     ++host_load_[pending.host];
   }
 
@@ -163,7 +165,6 @@ class Pipeline {
     if (found == by_id_.end()) return;
     Pending& pending = *found->second;
     by_id_.erase(found);
-    --in_flight_;
     --host_load_[pending.host];
     if (answer.status == 429 && !pending.retried) {
       // Too many requests is the server asking us to slow down, not a dead link: wait as it
@@ -257,7 +258,7 @@ class Pipeline {
 
   void WaitForAnswers() {
     finished_.clear();
-    if (in_flight_ > 0) {
+    if (InFlight() > 0) {
       ctx_.http.Wait(kWaitSliceMs, &finished_);
     } else {
       // Nothing on the wire: only a 429 wait is left, slept in slices so the window stays alive.
@@ -269,8 +270,7 @@ class Pipeline {
         Finish(id, answer);
         continue;
       }
-      --in_flight_;
-      --host_load_[dropped->second];
+        --host_load_[dropped->second];
       discarded_.erase(dropped);
     }
     if (!ctx_.view.KeepAlive()) ctx_.AbortFlag = kAbortRequested;
@@ -290,7 +290,6 @@ class Pipeline {
   std::map<uint64_t, std::string> discarded_;
   const Pending* announced_ = nullptr;
   uint64_t next_id_ = 1;
-  int in_flight_ = 0;
 };
 
 // The end message's detail line when https:// links were passed over.

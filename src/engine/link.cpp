@@ -6,8 +6,7 @@
 namespace voxtrel {
 
 bool IsScriptLink(const FoundLink& link) {
-  const std::string& target = link.target;
-  return target.size() >= 3 && AsciiUpper(std::string_view(target).substr(target.size() - 3)) == ".PL";
+  return EndsWithNoCase(link.target, ".PL");
 }
 
 const char* MarkOf(const CheckOutcome& outcome) {

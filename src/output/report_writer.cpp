@@ -39,10 +39,8 @@ std::string RowLine(const ResultRow& row) {
 }  // namespace
 
 ReportFormat ReportFormatForName(const std::string& path) {
-  const std::string upper = AsciiUpper(path);
   ReportFormat format;
-  if (upper.size() >= 4 && upper.compare(upper.size() - 4, 4, ".HTM") == 0)
-    format.form = ReportForm::kHtml;
+  if (EndsWithNoCase(path, ".HTM")) format.form = ReportForm::kHtml;
   return format;
 }
 
@@ -121,12 +119,8 @@ std::string FormatCsvReport(const std::vector<ResultRow>& rows) {
 }
 
 ReportForm ReportFormForCheckerName(const std::string& path) {
-  const std::string upper = AsciiUpper(path);
-  auto ends_with = [&upper](std::string_view tail) {
-    return upper.size() >= tail.size() && upper.compare(upper.size() - tail.size(), tail.size(), tail) == 0;
-  };
-  if (ends_with(".HTM") || ends_with(".HTML")) return ReportForm::kHtml;
-  if (ends_with(".JSON")) return ReportForm::kJson;
+  if (EndsWithNoCase(path, ".HTM") || EndsWithNoCase(path, ".HTML")) return ReportForm::kHtml;
+  if (EndsWithNoCase(path, ".JSON")) return ReportForm::kJson;
   return ReportForm::kCsv;
 }
 

@@ -15,6 +15,11 @@ bool StartsWithNoCase(std::string_view text, std::string_view upper_prefix) {
   return true;
 }
 
+bool EndsWithNoCase(std::string_view text, std::string_view upper_suffix) {
+  return text.size() >= upper_suffix.size() &&
+         StartsWithNoCase(text.substr(text.size() - upper_suffix.size()), upper_suffix);
+}
+
 std::string_view TrimBlanks(std::string_view text) {
   size_t begin = 0;
   size_t end = text.size();

@@ -15,6 +15,9 @@ std::string AsciiUpper(std::string_view text);
 /// Whether `text` begins with `upper_prefix` (upper-case ASCII) in any letter case.
 bool StartsWithNoCase(std::string_view text, std::string_view upper_prefix);
 
+/// Whether `text` ends with `upper_suffix` (upper-case ASCII) in any letter case.
+bool EndsWithNoCase(std::string_view text, std::string_view upper_suffix);
+
 /// `text` without leading and trailing U+0020 blanks (tabs stay).
 std::string_view TrimBlanks(std::string_view text);
 

@@ -8,10 +8,6 @@ namespace voxtrel {
 
 namespace {
 
-bool EndsWith(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 /// Attribute values a page may carry: none, read-only, hidden or system alone, archive alone.
 bool IsPageAttribute(int attributes) {
   switch (attributes) {
@@ -33,9 +29,8 @@ void Emit(const PathSink& sink, const std::string& text) {
 }  // namespace
 
 bool IsHtmlFileName(std::string_view name) {
-  const std::string upper = AsciiUpper(name);
-  return EndsWith(upper, ".SHTML") || EndsWith(upper, ".SHTM") || EndsWith(upper, ".HTML") ||
-         EndsWith(upper, ".HTM");
+  return EndsWithNoCase(name, ".SHTML") || EndsWithNoCase(name, ".SHTM") ||
+         EndsWithNoCase(name, ".HTML") || EndsWithNoCase(name, ".HTM");
 }
 
 void FindHtmlFiles(DiskInterface& disk, const std::string& folder, bool include_subfolders,
