@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "app/settings_file.h"
-#include "engine/link_scanner.h"
-#include "engine/messages.h"
 #include "output/report_writer.h"
 #include "platform/cp932.h"
 #include "platform/text.h"
-#include "web/web_check.h"
+#include "web/classic_links.h"
+#include "web/euc_to_sjis.h"
 
 namespace voxtrel::fuzz {
 namespace {
@@ -172,13 +171,10 @@ void CheckReportWriter(const uint8_t* data, size_t size) {
   const std::vector<std::string> fields = Split(View(data, size), '\x01');
   std::vector<ResultRow> rows;
   std::vector<ResultRow> skeleton;
-  for (size_t i = 0; i + 6 <= fields.size() && rows.size() < 64; i += 6) {
-    rows.emplace_back();
-    skeleton.emplace_back();
-    for (size_t c = 0; c < 6; ++c) {
-      rows.back().cells[c] = fields[i + c];
-      skeleton.back().cells[c] = "v";
-    }
+  for (size_t i = 0; i + 3 <= fields.size() && rows.size() < 64; i += 3) {
+    const auto number = static_cast<int64_t>(rows.size()) + 1;
+    rows.push_back(ResultRow{number, FoundLink{fields[i], fields[i + 1], fields[i + 2]}, {}});
+    skeleton.push_back(ResultRow{number, FoundLink{"v", "v", "v"}, {}});
   }
   const std::string html = FormatHtmlReport(rows);
   const std::string markup = FormatHtmlReport(skeleton);

@@ -111,8 +111,8 @@ void Link_Kobetu::reject() {
 void KobetuLogic::Form_Load(KobetuView& view) {
   closed_ = false;
   view.SetText1(kNoTarget);
-  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = kNoTarget;
-  view.SetText1(ctx_.SinglePageTarget);
+  if (choice_.target.empty()) choice_.target = kNoTarget;
+  view.SetText1(choice_.target);
 }
 
 void KobetuLogic::Text1_GotFocus(KobetuView& view) { view.SelectAllText1(); }
@@ -127,9 +127,9 @@ void KobetuLogic::Command2_Click(KobetuView& view) {
 }
 
 void KobetuLogic::Command1_Click(KobetuView& view, int index) {
-  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = kNoTarget;
+  if (choice_.target.empty()) choice_.target = kNoTarget;
   if (index == 1) {
-    ctx_.SinglePageMode = kModeNone;
+    choice_.mode = kModeNone;
     Close(view);
     return;
   }
@@ -140,19 +140,19 @@ void KobetuLogic::Command1_Click(KobetuView& view, int index) {
   const std::optional<int16_t> mode = SinglePageModeFor(text);
   // A text that names an HTML file but is neither an address nor an absolute path stays the
   // target, so the dialog offers it again next time.
-  if (!text.empty() && text != kNoTarget && IsHtmlFileName(text)) ctx_.SinglePageTarget = text;
+  if (!text.empty() && text != kNoTarget && IsHtmlFileName(text)) choice_.target = text;
   if (!mode) {
     RejectInput(view);
-    if (!text.empty() && text != kNoTarget && IsHtmlFileName(text)) ctx_.SinglePageMode = kModeNone;
+    if (!text.empty() && text != kNoTarget && IsHtmlFileName(text)) choice_.mode = kModeNone;
     return;
   }
-  ctx_.SinglePageMode = *mode;
+  choice_.mode = *mode;
   Close(view);
 }
 
 void KobetuLogic::Form_CloseBox() {
   // Leaving by the close box is a cancel; otherwise an earlier target would be checked again.
-  if (!closed_) ctx_.SinglePageMode = kModeNone;
+  if (!closed_) choice_.mode = kModeNone;
   closed_ = true;
 }
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/run_context.h"
+#include "run/run.h"
 
 class QFrame;
 class QLabel;
@@ -52,10 +52,10 @@ class KobetuView {
   virtual std::optional<std::string> ShowOpenDialog(const std::string& filter) = 0;
 };
 
-/// The handlers of Link_Kobetu. They read and set ctx.SinglePageTarget and ctx.SinglePageMode.
+/// The handlers of Link_Kobetu. They read and set the window's single page choice.
 class KobetuLogic {
  public:
-  explicit KobetuLogic(RunContext& ctx) : ctx_(ctx) {}
+  explicit KobetuLogic(SinglePageChoice& choice) : choice_(choice) {}
 
   void Form_Load(KobetuView& view);
   void Text1_GotFocus(KobetuView& view);
@@ -75,7 +75,7 @@ class KobetuLogic {
   void Close(KobetuView& view);
   void RejectInput(KobetuView& view);
 
-  RunContext& ctx_;
+  SinglePageChoice& choice_;
   bool closed_ = false;
 };
 

@@ -33,11 +33,14 @@
 #include "app/link_main_parts.h"
 #include "app/link_kobetu.h"
 #include "app/result_model.h"
-#include "engine/text_utils.h"
 #include "version.h"
 
 namespace voxtrel {
 namespace {
+
+// Work files that versions before pages were read in memory left in the program folder.
+constexpr const char* kWebWorkFile = "WEB_Dummy.htm";
+constexpr const char* kScanWorkFile = "Dummy_File_PC.htm";
 
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
   return icon == MessageIcon::kQuestion ? QMessageBox::Question : QMessageBox::Warning;
@@ -88,7 +91,7 @@ Link_Main::Link_Main(std::string program_folder, DiskInterface& disk, HttpPool& 
     : QMainWindow(parent),
       program_folder_(std::move(program_folder)),
       disk_(disk),
-      ctx_(*this, disk, http, program_folder_),
+      http_(http),
       qt_save_dialog_(this),
       save_dialog_(&qt_save_dialog_) {
   setObjectName(QStringLiteral("Link_Main"));
@@ -112,18 +115,16 @@ void Link_Main::Form_Load() {
   setWindowTitle(VersionTitle(kVersionMajor, kVersionMinor, kVersionPatch));
   label4_->setVisible(false);
   label5_->setVisible(false);
-  ctx_.AbortFlag = 0;
   for (QLabel* label : {label1_, label2_, label3_, label7_, label8_}) label->setText(QString());
   command2_->setVisible(false);
   command3_->setVisible(false);
   check1_->setCheckState(Qt::Checked);
   check2_->setCheckState(Qt::Checked);
-  ctx_.settings.show_all = true;
+  settings_.show_all = true;
   report_file_name_.clear();
-  ctx_.SinglePageTarget = "http://";
-  ctx_.SinglePageMode = kModeNone;
+  single_page_ = SinglePageChoice();
 
-  ctx_.results.Clear();
+  results_.Clear();
   QHeaderView* header = list_view1_->header();
   for (int column = 0; column < static_cast<int>(std::size(kResultColumns)); ++column)
     header->resizeSection(column, Twips(kResultColumns[column].width_twips));
@@ -236,7 +237,7 @@ bool Link_Main::SetCheckState(int which, int state) {
   }
 }
 
-void Link_Main::SetSinglePageTarget(const std::string& text) { ctx_.SinglePageTarget = text; }
+void Link_Main::SetSinglePageTarget(const std::string& text) { single_page_.target = text; }
 
 void Link_Main::SetOption(SettingsOption option, bool on) {
   (option == SettingsOption::kHttps ? https_action_ : once_action_)->setChecked(on);
@@ -244,11 +245,11 @@ void Link_Main::SetOption(SettingsOption option, bool on) {
 
 void Link_Main::ReadSettings() {
   ReadSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), *this);
-  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = "http://";
+  if (single_page_.target.empty()) single_page_.target = kNoTarget;
 }
 
 bool Link_Main::WriteSettings() {
-  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = "http://";
+  if (single_page_.target.empty()) single_page_.target = kNoTarget;
   SettingsValues values;
   values.drive = drive1_->currentText().toStdString();
   values.folder = dir1_path_.toStdString();
@@ -256,7 +257,7 @@ bool Link_Main::WriteSettings() {
   values.check2 = CheckValue(check2_);
   values.https = https_action_->isChecked();
   values.once = once_action_->isChecked();
-  values.single_page_target = ctx_.SinglePageTarget;
+  values.single_page_target = single_page_.target;
   std::string err;
   return WriteSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), values, &err);
 }
@@ -344,7 +345,7 @@ void Link_Main::RunPreparing(bool folder_run) {
   SetMenuEnabled(false);
 }
 
-void Link_Main::RunStarted() {
+void Link_Main::RunStarted(size_t /*pages*/) {
   SetShown(label4_, true);
   RepaintNow(label4_);
   SetShown(label5_, false);
@@ -448,54 +449,65 @@ std::optional<std::string> Link_Main::ShowOpenDialog(const std::string& filter) 
 }
 
 void Link_Main::SyncList1() {
-  if (static_cast<size_t>(list1_->count()) == ctx_.pages.size()) return;
+  if (static_cast<size_t>(list1_->count()) == pages_.size()) return;
   list1_->clear();
-  for (const std::string& path : ctx_.pages) list1_->addItem(QString::fromStdString(path));
+  for (const std::string& path : pages_) list1_->addItem(QString::fromStdString(path));
 }
 
 // ----- commands -----
 
 void Link_Main::Command1_Click() {
   if (shutting_down_) return;
-  const RunOutcome outcome = RunFolder(ctx_, Dir1Path(), CheckValue(check1_) == 1);
+  abort_.Lower();
+  RunSummary summary =
+      RunFolder(RunSeams{*this, disk_, http_, results_, abort_}, settings_, Dir1Path(),
+                CheckValue(check1_) == 1);
   if (shutting_down_) return;
+  pages_ = std::move(summary.pages);
+  const RunOutcome outcome = summary.outcome;
   if (outcome == RunOutcome::kFolderRefused || outcome == RunOutcome::kNoPages) FocusOn(dir1_);
   SyncList1();
 }
 
 void Link_Main::Command2_Click() {
   if (shutting_down_) return;
-  RequestAbort(ctx_);
+  abort_.Raise();
+  AbortRequested();
 }
 
 void Link_Main::Command3_Click() {
   if (shutting_down_) return;
   std::string folder = Dir1Path();
-  if (ctx_.SinglePageMode == kModeLocalFile)
-    folder = QFileInfo(QString::fromStdString(ctx_.SinglePageTarget)).absolutePath().toStdString();
-  else if (ctx_.SinglePageMode == kModeWebPage)
+  if (single_page_.mode == kModeLocalFile)
+    folder = QFileInfo(QString::fromStdString(single_page_.target)).absolutePath().toStdString();
+  else if (single_page_.mode == kModeWebPage)
     folder.clear();
   qt_save_dialog_.SetStartFolder(folder);
-  if (SaveReport(ctx_, *save_dialog_, &report_file_name_) == SaveOutcome::kNothingToSave)
+  if (SaveReport(results_, disk_, *this, *save_dialog_, &report_file_name_) ==
+      SaveOutcome::kNothingToSave)
     FocusOn(text1_);
 }
 
 void Link_Main::KKK_Search_Click() {
   if (shutting_down_ || !f000_->menuAction()->isEnabled()) return;
-  KobetuLogic dialog(ctx_);
+  KobetuLogic dialog(single_page_);
   ShowSinglePageDialog(dialog);
   // However the dialog went away, only its buttons may choose a page.
   if (!dialog.closed()) dialog.Form_CloseBox();
-  if (shutting_down_ || ctx_.SinglePageMode == kModeNone) return;
-  RunSinglePage(ctx_, ctx_.SinglePageTarget);
-  if (!shutting_down_) SyncList1();
+  if (shutting_down_ || single_page_.mode == kModeNone) return;
+  abort_.Lower();
+  RunSummary summary = RunSinglePage(RunSeams{*this, disk_, http_, results_, abort_}, settings_,
+                                     single_page_.target, single_page_.mode);
+  if (shutting_down_) return;
+  pages_ = std::move(summary.pages);
+  SyncList1();
 }
 
 void Link_Main::ListView1_ColumnClick(int section) {
   if (shutting_down_) return;
   QHeaderView* header = list_view1_->header();
   const QString caption = result_model_->headerData(section, Qt::Horizontal).toString();
-  const bool sorted = sorter_.SortByHeader(ctx_.results, caption.toStdString());
+  const bool sorted = sorter_.SortByHeader(results_, caption.toStdString());
   // The header flips its own arrow on a click; the core's sort state is what it must show.
   if (sorted) header->setSortIndicatorShown(true);
   if (header->isSortIndicatorShown())
@@ -510,12 +522,13 @@ void Link_Main::Pro_Exit_Click() {
   // From here on the run's loop finds every request abandoned and every yield empty, and no
   // handler of this window acts again.
   shutting_down_ = true;
-  ctx_.AbortFlag = kAbortRequested;
-  if (ctx_.SinglePageTarget.empty()) ctx_.SinglePageTarget = "http://";
-  // The run's page file is closed by the ending process; our own files are closed already.
-  for (const std::string& path : {ctx_.WebWorkFilePath(), ctx_.ScanWorkFilePath()}) {
+  abort_.Raise();
+  if (single_page_.target.empty()) single_page_.target = kNoTarget;
+  // No run writes work files any more; older versions left these in the program folder.
+  for (const char* name : {kWebWorkFile, kScanWorkFile}) {
+    const std::string path = JoinPath(program_folder_, name);
     std::string err;
-    if (FileExists(disk_, path) && !disk_.DeleteFile(path, &err)) {
+    if (disk_.FileExists(path) && !disk_.DeleteFile(path, &err)) {
       // A work file that stays: the rest of the sequence is skipped and the settings not saved.
       EndProgram();
       return;

@@ -10,7 +10,6 @@
 #include "app/drive_list.h"
 #include "app/link_kobetu.h"
 #include "app/settings_file.h"
-#include "engine/run_context.h"
 #include "output/report_writer.h"
 #include "output/result_sort.h"
 #include "run/run.h"
@@ -75,7 +74,7 @@ class Link_Main : public QMainWindow,
   void SearchFinished(size_t pages) override;
   void SearchClosed() override;
   void RunPreparing(bool folder_run) override;
-  void RunStarted() override;
+  void RunStarted(size_t pages) override;
   void PageStarted(const std::string& file_column) override;
   void LinkStarted(const std::string& target) override;
   void RowAdded(const ResultRow& row) override;
@@ -113,7 +112,9 @@ class Link_Main : public QMainWindow,
   /// The lock the window lets go of as the very last step of the shutdown.
   void SetInstanceLock(InstanceLock* lock) { instance_lock_ = lock; }
 
-  RunContext& context() { return ctx_; }
+  SinglePageChoice& single_page() { return single_page_; }
+  const ResultList& results() const { return results_; }
+  const RunSettings& settings() const { return settings_; }
   ResultSorter& sorter() { return sorter_; }
   /// The last report name chosen, proposed by the next save. Empty at start-up.
   std::string& report_file_name() { return report_file_name_; }
@@ -164,7 +165,14 @@ class Link_Main : public QMainWindow,
 
   std::string program_folder_;
   DiskInterface& disk_;
-  RunContext ctx_;
+  HttpPool& http_;
+  ResultList results_;
+  RunSettings settings_;
+  /// Raised by the abort button and by closing; lowered by this window before each run.
+  AbortSignal abort_;
+  SinglePageChoice single_page_;
+  /// The pages of the last run (List1).
+  std::vector<std::string> pages_;
   ResultSorter sorter_;
   std::string report_file_name_;
   QtSaveDialog qt_save_dialog_;

@@ -150,7 +150,7 @@ void Link_Main::BuildRunPanel() {
 
 void Link_Main::BuildResultList() {
   // ListView1: report view over the engine's rows; the header sorts through the core only.
-  result_model_ = new ResultModel(ctx_.results, this);
+  result_model_ = new ResultModel(results_, this);
   list_view1_->setModel(result_model_);
   list_view1_->setRootIsDecorated(false);
   list_view1_->setItemsExpandable(false);
@@ -190,7 +190,7 @@ void Link_Main::Connect() {
   connect(check1_, &QCheckBox::stateChanged, this, [this, sync_check] { sync_check(check1_); });
   connect(check2_, &QCheckBox::stateChanged, this, [this, sync_check] {
     sync_check(check2_);
-    ctx_.settings.show_all = CheckValue(check2_) == 1;
+    settings_.show_all = CheckValue(check2_) == 1;
   });
 
 }
@@ -216,8 +216,8 @@ void Link_Main::BuildMenu() {
   https_action_ = options_menu_->addAction(QString::fromUtf8(kMenuHttpsCaption));
   https_action_->setObjectName(QStringLiteral("HttpsOption"));
   https_action_->setCheckable(true);
-  connect(once_action_, &QAction::toggled, this, [this](bool on) { ctx_.settings.once = on; });
-  connect(https_action_, &QAction::toggled, this, [this](bool on) { ctx_.settings.https = on; });
+  connect(once_action_, &QAction::toggled, this, [this](bool on) { settings_.once = on; });
+  connect(https_action_, &QAction::toggled, this, [this](bool on) { settings_.https = on; });
 }
 
 void Link_Main::PlaceControls() {

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "app/captions.h"
+#include "output/cells.h"
 
 namespace voxtrel {
 
@@ -32,7 +33,7 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::ToolTipRole && !reason.empty()) return QString::fromStdString(reason);
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
     if (index.column() == kReasonColumn) return QString::fromStdString(reason);
-    return QString::fromStdString(row[static_cast<size_t>(index.column())]);
+    return QString::fromStdString(CellText(row, index.column()));
   }
   if (role == Qt::TextAlignmentRole) {
     const bool centred = kResultColumns[index.column()].centred;

@@ -7,10 +7,12 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <unistd.h>
+#include <variant>
 
 #include "output/report_writer.h"
 #include "platform/disk.h"
@@ -24,10 +26,6 @@ namespace {
 
 // The progress line's text before the address being checked.
 constexpr const char* kConnecting = "接続中 ： ";
-
-bool IsWebAddress(const std::string& target) {
-  return StartsWithNoCase(target, "HTTP://") || StartsWithNoCase(target, "HTTPS://");
-}
 
 // A message box's text as one terminal line: carriage returns become a break, trailing blanks go.
 std::string MessageLine(const std::string& text) {
@@ -43,22 +41,17 @@ std::string MessageLine(const std::string& text) {
   return line;
 }
 
-/// The run on a terminal: rows and messages as lines, progress on one redrawn line, Ctrl-C
-/// turned into the abort button.
+/// The run on a terminal: rows and messages as lines, progress on one redrawn line. A failed
+/// write of a row raises the abort, as Ctrl-C does: nobody is reading any more.
 class TerminalView : public RunView {
  public:
   TerminalView(std::ostream& out, std::ostream& err, const CheckerOptions& options,
-               bool show_progress, const volatile std::sig_atomic_t* interrupts)
-      : out_(out),
-        err_(err),
-        options_(options),
-        show_progress_(show_progress),
-        interrupts_(interrupts) {}
+               bool show_progress, AbortSignal& abort)
+      : out_(out), err_(err), options_(options), show_progress_(show_progress), abort_(abort) {}
 
-  void Attach(RunContext* ctx) { ctx_ = ctx; }
-  bool interrupted() const { return interrupted_; }
-  bool saw_failure() const { return saw_failure_; }
+  bool output_failed() const { return output_failed_; }
 
+  void RunStarted(size_t pages) override { pages_ = pages; }
   void PageStarted(const std::string& page) override {
     if (page != page_) {
       page_ = page;
@@ -71,20 +64,21 @@ class TerminalView : public RunView {
     DrawProgress();
   }
   void RowAdded(const ResultRow& row) override {
-    const bool failed = row[kColMark] == kMarkFailed;
-    saw_failure_ = saw_failure_ || failed;
+    if (output_failed_) return;
     ClearProgress();
     out_ << (options_.json_rows ? JsonRow(row) : CsvRowLine(row)) << "\n";
     out_.flush();
+    if (!out_) {
+      output_failed_ = true;
+      abort_.Raise();
+      return;
+    }
     // Why a link failed, where a person watches the run.
-    if (failed && show_progress_) err_ << "  " << row[kColMark] << " " << ReasonText(row.outcome) << "\n";
+    if (row.outcome.kind == CheckOutcome::Kind::kFailed && show_progress_)
+      err_ << "  " << kMarkFailed << " " << ReasonText(row.outcome) << "\n";
     DrawProgress();
   }
-  void Yield() override { PollInterrupts(); }
-  bool KeepAlive() override {
-    PollInterrupts();
-    return !(interrupts_ && *interrupts_ >= 2);
-  }
+  void Yield() override {}
   MessageAnswer ShowMessage(const std::string&, const std::string& text, MessageIcon icon,
                             MessageButtons) override {
     // Questions are the confirmations before a run: the command line already said yes.
@@ -104,17 +98,10 @@ class TerminalView : public RunView {
   }
 
  private:
-  void PollInterrupts() {
-    if (interrupts_ && *interrupts_ > 0 && ctx_ && !interrupted_) {
-      interrupted_ = true;
-      RequestAbort(*ctx_);
-    }
-  }
-
   void DrawProgress() {
-    if (!show_progress_ || !ctx_ || ctx_->pages.empty()) return;
+    if (!show_progress_ || pages_ == 0) return;
     std::string line = "[" + std::to_string(std::max<size_t>(page_number_, 1)) + "/" +
-                       std::to_string(ctx_->pages.size()) + "] " + kConnecting + link_;
+                       std::to_string(pages_) + "] " + kConnecting + link_;
     // Keep the line short enough not to wrap on a narrow terminal, so \r can redraw it.
     if (Utf8Length(line) > 100) {
       size_t chars = 0;
@@ -135,35 +122,13 @@ class TerminalView : public RunView {
   std::ostream& err_;
   const CheckerOptions& options_;
   bool show_progress_;
-  const volatile std::sig_atomic_t* interrupts_;
-  RunContext* ctx_ = nullptr;
+  AbortSignal& abort_;
+  size_t pages_ = 0;
   std::string page_;
   std::string link_;
   size_t page_number_ = 0;
   bool drawn_ = false;
-  bool interrupted_ = false;
-  bool saw_failure_ = false;
-};
-
-/// A private folder for the work files, removed with its content when the run ends.
-class WorkFolder {
- public:
-  WorkFolder() {
-    std::error_code ec;
-    std::string pattern = (std::filesystem::temp_directory_path(ec) / "voxtrel-check-XXXXXX").string();
-    if (ec) pattern = "/tmp/voxtrel-check-XXXXXX";
-    if (char* made = mkdtemp(pattern.data())) path_ = made;
-  }
-  ~WorkFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  WorkFolder(const WorkFolder&) = delete;
-  WorkFolder& operator=(const WorkFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  bool output_failed_ = false;
 };
 
 // The folder as an absolute path without resolving symlinks, so the page column names the pages
@@ -218,45 +183,47 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
 }
 
 // "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 3 https:// links left out; 0.4 s".
-std::string SummaryLine(const RunContext& ctx, double seconds, bool colour) {
-  size_t counts[4] = {};
+std::string SummaryLine(const RunSummary& summary, double seconds, bool colour) {
+  const std::array<size_t, 4>& counts = summary.rows_by_mark;
   const char* marks[4] = {kMarkFailed, kMarkOk, kMarkRefresh, kMarkScript};
-  for (const ResultRow& row : ctx.results.Rows())
-    for (size_t k = 0; k < 4; ++k) counts[k] += row[kColMark] == marks[k];
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
   };
   char time[32];
   std::snprintf(time, sizeof time, "%.1f s", seconds);
-  return std::to_string(ctx.links_checked) + " links checked: " +
+  return std::to_string(summary.links_checked) + " links checked: " +
          paint(std::to_string(counts[0]) + " " + marks[0], counts[0] ? "31" : "0") + ", " +
          paint(std::to_string(counts[1]) + " " + marks[1], "32") + ", " +
          std::to_string(counts[2]) + " " + marks[2] + ", " + std::to_string(counts[3]) + " " +
-         marks[3] + "; " + std::to_string(ctx.excluded) + " excluded; " +
-         std::to_string(ctx.https_skipped) + " https:// links left out; " + time;
+         marks[3] + "; " + std::to_string(summary.excluded) + " excluded; " +
+         std::to_string(summary.https_skipped) + " https:// links left out; " + time;
 }
 
-// Runs the check the target names; an exit status when it could not run, nothing when it ran.
-std::optional<int> RunTarget(RunContext& ctx, TerminalView& view, DiskInterface& disk,
-                             const CheckerOptions& options, std::ostream& err) {
+// Runs the check the target names; an exit status when it could not run, its summary when it
+// ran.
+std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings& settings,
+                                        TerminalView& view, const CheckerOptions& options,
+                                        std::ostream& err) {
   const std::string& target = options.target;
   struct stat st {};
   if (IsWebAddress(target)) {
-    CheckOutcome fetch_answer;
-    if (RunSinglePage(ctx, target, &fetch_answer) != RunOutcome::kTargetUnreadable) return {};
+    RunSummary summary = RunSinglePage(seams, settings, target, kModeWebPage);
+    if (summary.outcome != RunOutcome::kTargetUnreadable) return summary;
     view.ClearProgress();
-    err << "voxtrel-check: cannot fetch " << target << ": " << ReasonText(fetch_answer) << "\n";
+    err << "voxtrel-check: cannot fetch " << target << ": " << ReasonText(summary.fetch_answer)
+        << "\n";
     return kExitUsage;
   }
   if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::string folder = AbsoluteFolder(target);
     std::vector<DirEntry> entries;
     std::string list_error;
-    if (!disk.ListFolder(folder, &entries, &list_error)) {
+    if (!seams.disk.ListFolder(folder, &entries, &list_error)) {
       err << "voxtrel-check: cannot read folder " << target << ": " << list_error << "\n";
       return kExitUsage;
     }
-    switch (RunFolder(ctx, folder, options.recursive)) {
+    RunSummary summary = RunFolder(seams, settings, folder, options.recursive);
+    switch (summary.outcome) {
       case RunOutcome::kFolderRefused:
         err << "voxtrel-check: " << target << " cannot be checked as a folder\n";
         return kExitUsage;
@@ -264,15 +231,26 @@ std::optional<int> RunTarget(RunContext& ctx, TerminalView& view, DiskInterface&
         // A CI job pointed at the wrong folder must not pass.
         return kExitUsage;
       default:
-        return {};
+        return summary;
     }
   }
-  if (!disk.FileExists(target)) {
+  if (!seams.disk.FileExists(target)) {
     err << "voxtrel-check: cannot read " << target << "\n";
     return kExitUsage;
   }
-  RunSinglePage(ctx, target);
-  return {};
+  return RunSinglePage(seams, settings, target, kModeLocalFile);
+}
+
+RunSettings SettingsFor(const CheckerOptions& options) {
+  RunSettings settings;
+  settings.show_all = options.all_results;
+  settings.https = options.https;
+  settings.keep_query = options.keep_query;
+  settings.jobs = options.jobs;
+  settings.per_host = options.per_host;
+  settings.once = options.once;
+  settings.excluded = ExcludeTest(options.excludes);
+  return settings;
 }
 
 int Usage(std::ostream& err, const std::string& why) {
@@ -302,47 +280,43 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (options.ca_file && access(options.ca_file->c_str(), R_OK) != 0)
     return Usage(err, "cannot read " + *options.ca_file);
 
-  WorkFolder work;
-  if (work.path().empty()) {
-    err << "voxtrel-check: cannot create a temporary folder for work files\n";
-    return kExitUsage;
-  }
   const auto started = std::chrono::steady_clock::now();
   PosixDisk disk;
   CurlPool http(HttpOptionsFor(env, options));
-  TerminalView view(out, err, options, env.err_is_terminal && !options.quiet, env.interrupts);
-  RunContext ctx(view, disk, http, work.path());
-  ctx.settings.show_all = options.all_results;
-  ctx.settings.https = options.https;
-  ctx.settings.jobs = options.jobs;
-  ctx.settings.per_host = options.per_host;
-  ctx.settings.once = options.once;
-  ctx.settings.excluded = ExcludeTest(options.excludes);
-  view.Attach(&ctx);
+  AbortSignal own_abort;
+  AbortSignal& abort = env.abort ? *env.abort : own_abort;
+  TerminalView view(out, err, options, env.err_is_terminal && !options.quiet, abort);
+  ResultList results;
+  const RunSeams seams{view, disk, http, results, abort};
 
-  if (std::optional<int> failed = RunTarget(ctx, view, disk, options, err)) return *failed;
+  std::variant<int, RunSummary> ran = RunTarget(seams, SettingsFor(options), view, options, err);
+  if (const int* failed = std::get_if<int>(&ran)) return *failed;
+  const RunSummary& summary = std::get<RunSummary>(ran);
   view.ClearProgress();
 
-  int status = view.interrupted()   ? kExitInterrupted
-               : view.saw_failure() ? kExitDeadLinks
-                                    : kExitClean;
+  int status = view.output_failed()                      ? kExitUsage
+               : summary.outcome == RunOutcome::kAborted ? kExitInterrupted
+               : summary.rows_by_mark[0] > 0             ? kExitDeadLinks
+                                                         : kExitClean;
+  // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
+  if (view.output_failed()) err << "voxtrel-check: cannot write the rows to standard output\n";
   if (options.report_path) {
     ReportFormat format;
     format.form = options.report_form.value_or(ReportFormForCheckerName(*options.report_path));
     format.encoding = options.report_encoding;
     std::string write_error;
-    if (!SaveReport(ctx, *options.report_path, format, &write_error)) {
+    if (!WriteReport(disk, results.Rows(), *options.report_path, format, &write_error)) {
       err << "voxtrel-check: cannot write report " << *options.report_path << ": " << write_error
           << "\n";
       if (status != kExitInterrupted) status = kExitUsage;
     }
   }
-  if (ctx.https_skipped > 0 && !options.https)
-    err << ctx.https_skipped << " https:// links were not checked (add --https to check them)\n";
+  if (summary.https_skipped > 0 && !options.https)
+    err << summary.https_skipped << " https:// links were not checked (add --https to check them)\n";
   if (!options.quiet) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    err << "voxtrel-check: " << SummaryLine(ctx, seconds, env.err_is_terminal && !env.no_color)
+    err << "voxtrel-check: " << SummaryLine(summary, seconds, env.err_is_terminal && !env.no_color)
         << "\n";
   }
   return status;

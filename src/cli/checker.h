@@ -1,11 +1,11 @@
 #pragma once
 
-#include <csignal>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "platform/http.h"
+#include "engine/run_settings.h"
+#include "platform/http_options.h"
 
 namespace voxtrel {
 
@@ -22,9 +22,8 @@ struct CheckerEnvironment {
   /// NO_COLOR is set: never colour the summary.
   bool no_color = false;
   HttpOptions http;
-  /// Raised by the Ctrl-C handler: once means abort after the current link, twice abandons the
-  /// request under way as well.
-  const volatile std::sig_atomic_t* interrupts = nullptr;
+  /// Raised by the Ctrl-C handler: the run stops at once, whatever it is doing.
+  AbortSignal* abort = nullptr;
 };
 
 /// Runs `voxtrel-check` with `args` (without the program name); rows go to `out` as UTF-8

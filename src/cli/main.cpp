@@ -11,9 +11,9 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupts = 0;
+voxtrel::AbortSignal g_abort;
 
-extern "C" void OnInterrupt(int) { g_interrupts = g_interrupts + 1; }
+extern "C" void OnInterrupt(int) { g_abort.Raise(); }
 
 // VOXTREL_CHECK_TIMEOUT_MS shortens the request time-outs, so tests and CI jobs that point the
 // checker at slow servers end in seconds. Only this front end reads it; anything that is not a
@@ -36,10 +36,13 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A reader that went away (`| head`) shows up as a failed write, which ends the run in order
+  // and still writes the report; the signal would kill the process first.
+  signal(SIGPIPE, SIG_IGN);
 
   voxtrel::CheckerEnvironment env;
   env.err_is_terminal = isatty(STDERR_FILENO) == 1;
-  env.interrupts = &g_interrupts;
+  env.abort = &g_abort;
   const char* no_color = std::getenv("NO_COLOR");
   env.no_color = no_color && *no_color;
   ApplyTimeoutOverride(&env.http);

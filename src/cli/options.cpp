@@ -28,6 +28,7 @@ const char* const kCheckerUsage =
     "      --per-host N         requests in flight to one host, 1-64 (8)\n"
     "      --once               ask each distinct address once per run\n"
     "      --https              also check https:// links\n"
+    "      --keep-query         ask addresses with what follows their '?'\n"
     "      --cacert FILE        trust the certificates in this PEM file instead\n"
     "      --timeout SECONDS    per request (connect time-out at most 15 s)\n"
     "      --user-agent TEXT    the User-Agent header sent\n"
@@ -113,7 +114,7 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
   static const std::map<std::string, bool CheckerOptions::*> flags = {
       {"--recursive", &CheckerOptions::recursive}, {"--all", &CheckerOptions::all_results},
       {"--quiet", &CheckerOptions::quiet},         {"--https", &CheckerOptions::https},
-      {"--once", &CheckerOptions::once},
+      {"--once", &CheckerOptions::once},           {"--keep-query", &CheckerOptions::keep_query},
   };
   return flags;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_settings.h"
 #include "output/report_writer.h"
 
 namespace voxtrel {
@@ -15,9 +16,10 @@ struct CheckerOptions {
   bool quiet = false;
   bool https = false;
   bool once = false;
+  bool keep_query = false;
   bool json_rows = false;
-  int jobs = 64;
-  int per_host = 8;
+  int jobs = kDefaultJobs;
+  int per_host = kDefaultPerHost;
   std::optional<std::string> report_path;
   std::optional<ReportForm> report_form;
   ReportEncoding report_encoding = ReportEncoding::kShiftJis;

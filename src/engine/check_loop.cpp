@@ -7,11 +7,10 @@
 #include <set>
 #include <thread>
 
-#include "engine/link_scanner.h"
 #include "engine/messages.h"
 #include "platform/text.h"
+#include "web/answer_outcome.h"
 #include "web/refresh_detector.h"
-#include "web/web_check.h"
 
 namespace voxtrel {
 namespace {
@@ -20,9 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 // How long one wait on the network lasts before the view gets to handle input again.
 constexpr int kWaitSliceMs = 50;
-// A 429 answer is asked once more after its Retry-After, within these bounds.
-constexpr long kRetryAfterDefaultS = 2;
-constexpr long kRetryAfterCapS = 30;
 
 // One step of the scan on its way to its commit.
 struct Pending {
@@ -59,18 +55,22 @@ std::string HostKey(const std::string& url) {
 // link at a time would give for the same answers.
 class Pipeline {
  public:
-  explicit Pipeline(RunContext& ctx)
-      : ctx_(ctx),
-        scanner_(ctx, ctx.settings.https),
-        jobs_(std::max(1, ctx.settings.jobs)),
+  Pipeline(std::vector<PageToCheck> pages, const RunSettings& settings, const RunSeams& seams,
+           RunSummary& summary)
+      : settings_(settings),
+        seams_(seams),
+        summary_(summary),
+        scanner_(std::move(pages), seams.disk, ClassicRule{settings.https, settings.keep_query}),
+        jobs_(std::max(1, settings.jobs)),
         // Enough look-ahead to keep every request slot busy past slow hosts, bounded so memory
         // does not grow with the site.
         max_pending_(static_cast<size_t>(jobs_) * 4 + 16) {}
 
-  ~Pipeline() { ctx_.http.CancelAll(); }
+  ~Pipeline() { seams_.http.CancelAll(); }
 
   RunOutcome Run() {
     for (;;) {
+      if (seams_.abort.Raised() || abandoned_) return RunOutcome::kAborted;
       Fill();
       StartReady();
       switch (Commit()) {
@@ -79,7 +79,6 @@ class Pipeline {
         case Step::kWaiting: break;
       }
       WaitForAnswers();
-      if (ctx_.AbortFlag == kAbortRequested) return RunOutcome::kAborted;
     }
   }
 
@@ -98,7 +97,7 @@ class Pipeline {
       if (pending.item.kind == ScanItem::Kind::kPageEnd) {
         pending.state = Pending::State::kPageEnd;
       } else if (pending.item.kind == ScanItem::Kind::kHttpsSkipped ||
-                 (ctx_.settings.excluded && ctx_.settings.excluded(pending.item.link.target))) {
+                 (settings_.excluded && settings_.excluded(pending.item.link.target))) {
         // Counted when their turn comes, so an aborted run counts only what it reached.
         pending.state = Pending::State::kPassedOver;
       } else if (IsScriptLink(pending.item.link)) {
@@ -114,7 +113,7 @@ class Pipeline {
   size_t InFlight() const { return by_id_.size() + discarded_.size(); }
 
   int HostLimit(const std::string& host) const {
-    return slowed_hosts_.count(host) ? 1 : std::max(1, ctx_.settings.per_host);
+    return slowed_hosts_.count(host) ? 1 : std::max(1, settings_.per_host);
   }
 
   // Starts what the limits allow, in page order. An address is never asked twice at once: a
@@ -130,7 +129,7 @@ class Pipeline {
       const bool blocked = !unanswered.insert(url).second;
       if (pending.state != Pending::State::kWaiting || blocked || now < pending.not_before)
         continue;
-      if (ctx_.settings.once) {
+      if (settings_.once) {
         auto known = answers_.find(url);
         if (known != answers_.end()) {
           pending.outcome = known->second;
@@ -151,7 +150,7 @@ class Pipeline {
     RefreshDetector* refresh = &pending.refresh;
     *refresh = RefreshDetector();
     request.on_body = [refresh](std::string_view chunk) { refresh->Feed(chunk); };
-    if (!ctx_.http.Start(id, std::move(request))) {
+    if (!seams_.http.Start(id, std::move(request))) {
       pending.state = Pending::State::kNoRequest;
       return;
     }
@@ -169,16 +168,18 @@ class Pipeline {
     if (answer.status == 429 && !pending.retried) {
       // Too many requests is the server asking us to slow down, not a dead link: wait as it
       // says, ask once more, and ask that host one thing at a time from now on.
-      const long wait_s = std::min(answer.retry_after_s.value_or(kRetryAfterDefaultS), kRetryAfterCapS);
+      const long wait_ms =
+          answer.retry_after_s ? *answer.retry_after_s * 1000 : settings_.retry_after_default_ms;
       pending.retried = true;
-      pending.not_before = Clock::now() + std::chrono::seconds(wait_s);
+      pending.not_before =
+          Clock::now() + std::chrono::milliseconds(std::min(wait_ms, settings_.retry_after_cap_ms));
       pending.state = Pending::State::kWaiting;
       slowed_hosts_.insert(pending.host);
       return;
     }
     pending.outcome = AnswerOutcome(answer, pending.refresh.IsRefresh());
     const CheckOutcome& outcome = pending.outcome;
-    if (ctx_.settings.once) answers_[pending.item.link.target] = outcome;
+    if (settings_.once) answers_[pending.item.link.target] = outcome;
     pending.state = Pending::State::kDone;
   }
 
@@ -196,7 +197,8 @@ class Pipeline {
         continue;
       }
       if (head.state == Pending::State::kPassedOver) {
-        ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? ctx_.https_skipped : ctx_.excluded);
+        ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? summary_.https_skipped
+                                                            : summary_.excluded);
         queue_.pop_front();
         continue;
       }
@@ -204,25 +206,27 @@ class Pipeline {
       const bool script = head.outcome.kind == CheckOutcome::Kind::kScript;
       if (!script && announced_ != &head) {
         // The labels show the link whose row comes next, as a run asking one at a time does.
-        ctx_.view.PageStarted(ctx_.FileColumn(link.page));
-        ctx_.view.LinkStarted(link.target);
+        seams_.view.PageStarted(link.page);
+        seams_.view.LinkStarted(link.target);
         announced_ = &head;
       }
       if (head.state == Pending::State::kNoRequest) {
         // Without a request object no link of this page can be checked: say so once and go
         // on with the next page.
-        ctx_.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
-                              MessageButtons::kOk);
+        seams_.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
+                                MessageButtons::kOk);
         SkipRestOfPage(link.page);
         queue_.pop_front();
         announced_ = nullptr;
         continue;
       }
       if (head.state != Pending::State::kDone) return Step::kWaiting;
-      if (IsListed(head.outcome, ctx_.settings.show_all))
-        ctx_.view.RowAdded(ctx_.results.Add(link, ctx_.FileColumn(link.page), head.outcome));
-      ++ctx_.links_checked;
-      if (!script) ctx_.view.CountChanged(ctx_.results.Count());
+      if (IsListed(head.outcome, settings_.show_all)) {
+        seams_.view.RowAdded(seams_.results.Add(link, head.outcome));
+        ++summary_.rows_by_mark[MarkIndex(head.outcome)];
+      }
+      ++summary_.links_checked;
+      if (!script) seams_.view.CountChanged(seams_.results.Count());
       queue_.pop_front();
       announced_ = nullptr;
       if (Aborted()) return Step::kAborted;
@@ -231,8 +235,8 @@ class Pipeline {
   }
 
   bool Aborted() {
-    ctx_.view.Yield();
-    return ctx_.AbortFlag == kAbortRequested;
+    seams_.view.Yield();
+    return seams_.abort.Raised();
   }
 
   void SkipRestOfPage(const std::string& page) {
@@ -259,10 +263,12 @@ class Pipeline {
   void WaitForAnswers() {
     finished_.clear();
     if (InFlight() > 0) {
-      ctx_.http.Wait(kWaitSliceMs, &finished_);
-    } else {
-      // Nothing on the wire: only a 429 wait is left, slept in slices so the window stays alive.
-      std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
+      seams_.http.Wait(kWaitSliceMs, &finished_);
+    } else if (std::optional<Clock::time_point> until = RetryDue()) {
+      // Nothing on the wire but a 429 wait: slept in slices so the window stays alive. Without
+      // one there is nothing to wait for, and the loop goes straight on.
+      std::this_thread::sleep_until(
+          std::min(*until, Clock::now() + std::chrono::milliseconds(kWaitSliceMs)));
     }
     for (const auto& [id, answer] : finished_) {
       auto dropped = discarded_.find(id);
@@ -270,13 +276,26 @@ class Pipeline {
         Finish(id, answer);
         continue;
       }
-        --host_load_[dropped->second];
+      --host_load_[dropped->second];
       discarded_.erase(dropped);
     }
-    if (!ctx_.view.KeepAlive()) ctx_.AbortFlag = kAbortRequested;
+    if (!seams_.view.KeepAlive()) abandoned_ = true;
   }
 
-  RunContext& ctx_;
+  // When the earliest 429 wait ends, if one is running.
+  std::optional<Clock::time_point> RetryDue() const {
+    std::optional<Clock::time_point> due;
+    for (const Pending& pending : queue_) {
+      if (pending.state == Pending::State::kWaiting && pending.retried &&
+          (!due || pending.not_before < *due))
+        due = pending.not_before;
+    }
+    return due;
+  }
+
+  const RunSettings& settings_;
+  const RunSeams& seams_;
+  RunSummary& summary_;
   LinkScanner scanner_;
   const int jobs_;
   const size_t max_pending_;
@@ -290,6 +309,7 @@ class Pipeline {
   std::map<uint64_t, std::string> discarded_;
   const Pending* announced_ = nullptr;
   uint64_t next_id_ = 1;
+  bool abandoned_ = false;
 };
 
 // The end message's detail line when https:// links were passed over.
@@ -297,34 +317,30 @@ std::string HttpsSkippedDetail(size_t count) {
   return "https:// のﾘﾝｸ " + std::to_string(count) + " 件は検査していません";
 }
 
-RunOutcome EndRun(RunContext& ctx, RunOutcome outcome) {
-  ctx.view.Yield();
-  const size_t rows = ctx.results.Count();
-  ctx.view.RunFinished(outcome, rows);
-  std::string text = outcome == RunOutcome::kAborted ? kMsgRunAborted : kMsgRunComplete;
+void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary) {
+  seams.view.Yield();
+  seams.view.RunFinished(summary.outcome, seams.results.Count());
+  std::string text = summary.outcome == RunOutcome::kAborted ? kMsgRunAborted : kMsgRunComplete;
   // https links passed over unasked would otherwise go unnoticed: the count goes first, as a
   // message's detail line does.
-  if (!ctx.settings.https && ctx.https_skipped > 0)
-    text = HttpsSkippedDetail(ctx.https_skipped) + "     \r\r" + text;
-  ctx.view.ShowMessage(kMessageTitle, text, MessageIcon::kWarning, MessageButtons::kOk);
-  ctx.AbortFlag = 0;
-  return outcome;
+  if (!settings.https && summary.https_skipped > 0)
+    text = HttpsSkippedDetail(summary.https_skipped) + "     \r\r" + text;
+  seams.view.ShowMessage(kMessageTitle, text, MessageIcon::kWarning, MessageButtons::kOk);
 }
 
 }  // namespace
 
-RunOutcome CheckLinks(RunContext& ctx) {
-  ctx.AbortFlag = 0;
-  ctx.links_checked = 0;
-  ctx.https_skipped = 0;
-  ctx.excluded = 0;
-  ctx.view.RunStarted();
-  RunOutcome outcome;
+RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
+                      const RunSeams& seams) {
+  RunSummary summary;
+  for (const PageToCheck& page : pages) summary.pages.push_back(page.source);
+  seams.view.RunStarted(pages.size());
   {
-    Pipeline pipeline(ctx);
-    outcome = pipeline.Run();
+    Pipeline pipeline(std::move(pages), settings, seams, summary);
+    summary.outcome = pipeline.Run();
   }
-  return EndRun(ctx, outcome);
+  EndRun(settings, seams, summary);
+  return summary;
 }
 
 }  // namespace voxtrel

@@ -1,11 +1,29 @@
 #pragma once
 
-#include "engine/run_context.h"
+#include <vector>
+
+#include "engine/link_scanner.h"
+#include "engine/result_list.h"
+#include "engine/run_settings.h"
+#include "engine/run_view.h"
+#include "platform/disk.h"
+#include "platform/http_pool.h"
 
 namespace voxtrel {
 
-/// Checks every link of ctx.pages, adding rows to ctx.results and telling ctx.view as it goes;
-/// ends with the end message. kAborted when the user stopped it, kDone otherwise.
-RunOutcome CheckLinks(RunContext& ctx);
+/// What a run works through, lent to it by the front end that starts it.
+struct RunSeams {
+  RunView& view;
+  DiskInterface& disk;
+  HttpPool& http;
+  ResultList& results;
+  const AbortSignal& abort;
+};
+
+/// Checks every link of `pages` in order, adding rows to seams.results and telling seams.view as
+/// it goes; ends with the end message. The outcome is kAborted when the abort was raised before
+/// or during the run, or the view gave up waiting; kDone otherwise.
+RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
+                      const RunSeams& seams);
 
 }  // namespace voxtrel

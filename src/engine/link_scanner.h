@@ -1,19 +1,22 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "engine/link.h"
-#include "engine/run_context.h"
-#include "engine/text_utils.h"
+#include "platform/disk.h"
+#include "web/classic_links.h"
+#include "web/link.h"
+#include "web/page.h"
 
 namespace voxtrel {
 
-/// Cuts the target and link text of the link whose "HREF=" starts at 1-based character position
-/// `hit` of `line` (the line already trimmed with two blanks appended).
-FoundLink CutLink(const std::string& line, int32_t hit);
+/// A page for a run: a file, read when its turn comes, or a page fetched already.
+struct PageToCheck {
+  std::string source;
+  std::optional<PageSource> fetched;
+};
 
 /// One step of the scan: a link, an https:// link passed over (https links not asked for), or
 /// the end of a page.
@@ -23,29 +26,28 @@ struct ScanItem {
   FoundLink link;
 };
 
-/// Walks ctx.pages in order, preparing each page and cutting out its links line by line.
+/// Walks the pages in order, reading and decoding each in memory and cutting out its links line
+/// by line. Only the page being scanned is held.
 class LinkScanner {
  public:
-  LinkScanner(RunContext& ctx, bool https);
-  ~LinkScanner();
+  LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, const ClassicRule& rule);
   /// The next link or page end in page and line order; false once every page is done.
   bool Next(ScanItem* item);
   /// Drops the rest of the current page's links (its page end still comes).
   void SkipRestOfPage();
 
  private:
-  bool StartPage();
-  void ScanLine(std::string_view raw);
+  void StartPage();
 
-  RunContext& ctx_;
-  bool https_;
+  std::vector<PageToCheck> pages_;
+  DiskInterface& disk_;
+  ClassicRule rule_;
   size_t next_page_ = 0;
   std::string page_;
-  std::unique_ptr<InputFile> file_;
-  std::unique_ptr<LineReader> reader_;
-  std::vector<ScanItem> line_links_;
+  std::optional<PageText> text_;
+  std::optional<PageLines> lines_;
+  std::vector<ClassicLink> line_links_;
   size_t line_pos_ = 0;
-  std::string upper_;
   bool pending_page_end_ = false;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// The engine's and web layer's own texts, byte for byte as the user sees them; the trailing
+// The engine's own texts, byte for byte as the user sees them; the trailing
 // blanks belong to the texts.
 
 namespace voxtrel {
@@ -8,8 +8,5 @@ namespace voxtrel {
 inline constexpr const char* kMsgNoRequestObject = "XMLHTTPｵﾌﾞｼﾞｪｸﾄを作成できませんでした。     ";
 inline constexpr const char* kMsgRunAborted = "Voxtrelを中止しました。    ";
 inline constexpr const char* kMsgRunComplete = "Voxtrelが完了しました。    ";
-
-/// Link name of a link whose text names a .gif or .jpg file.
-inline constexpr const char* kImageLinkName = "画像";
 
 }  // namespace voxtrel

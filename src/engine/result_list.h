@@ -1,16 +1,15 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/link.h"
+#include "web/link.h"
 
 namespace voxtrel {
 
-/// Column indexes of a result row.
+/// Column indexes of a result row as it is shown.
 enum ResultColumn : int {
   kColNo = 0,
   kColMark = 1,
@@ -20,18 +19,12 @@ enum ResultColumn : int {
   kColNo2 = 5,
 };
 
-inline constexpr const char* kMarkOk = "◎";
-inline constexpr const char* kMarkRefresh = "△";
-inline constexpr const char* kMarkFailed = "×";
-inline constexpr const char* kMarkScript = "Ｐ";
-
-/// One row: the six column strings as listed, and what the check came to (kept in memory only;
-/// the reports show the columns).
+/// One row: its running number from 1, the link as found (its page is what the file column
+/// shows) and what the check came to.
 struct ResultRow {
-  std::array<std::string, 6> cells;
+  int64_t number = 0;
+  FoundLink link;
   CheckOutcome outcome;
-
-  const std::string& operator[](size_t column) const { return cells[column]; }
 };
 
 /// Told about every change so a window can mirror the list.
@@ -48,8 +41,7 @@ class ResultList {
  public:
   void Clear();
   /// Appends the row of a checked link under the next running number; returns it.
-  const ResultRow& Add(const FoundLink& link, const std::string& file_column,
-                       const CheckOutcome& outcome);
+  const ResultRow& Add(const FoundLink& link, const CheckOutcome& outcome);
   size_t Count() const { return rows_.size(); }
   /// Row by index 0..Count()-1 in the current order.
   const ResultRow& Row(size_t index) const { return rows_[index]; }
@@ -62,8 +54,5 @@ class ResultList {
   std::vector<ResultRow> rows_;
   ResultListObserver* observer_ = nullptr;
 };
-
-/// The last six characters of "000000" followed by the decimal digits of `row_no`.
-std::string RowNumberText(int64_t row_no);
 
 }  // namespace voxtrel

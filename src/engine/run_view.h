@@ -40,7 +40,8 @@ class RunView {
 
   /// The result list was cleared for a new run; `folder_run` tells which kind.
   virtual void RunPreparing(bool /*folder_run*/) {}
-  virtual void RunStarted() {}
+  /// The check of `pages` pages begins.
+  virtual void RunStarted(size_t /*pages*/) {}
   /// The next row to come belongs to this page (its file column text).
   virtual void PageStarted(const std::string& /*file_column*/) {}
   /// The next row to come is this link's.

@@ -1,9 +1,10 @@
 #include "output/report_writer.h"
 
-#include "platform/text.h"
-
 #include <cstdio>
+
+#include "output/cells.h"
 #include "platform/cp932.h"
+#include "platform/text.h"
 
 namespace voxtrel {
 
@@ -20,18 +21,18 @@ std::string PlainCell(const std::string& value) {
 }
 
 std::string RowLine(const ResultRow& row) {
-  const std::string& target = row[kColTarget];
+  const std::string& target = row.link.target;
   std::string line = "<FONT size=\"-1\"> ";
-  line += PlainCell(row[kColNo2]);
-  line += PlainCell(row[kColMark]);
+  line += PlainCell(RowNumberText(row.number));
+  line += PlainCell(MarkOf(row.outcome));
   line += kCellOpen;
   line += "<A href=\"" + EscapeHtml(TrimBlanks(target)) + "\">" + EscapeHtml(target) + "</A>";
   line += kCellClose;
-  if (TrimBlanks(row[kColName]).empty())
+  if (TrimBlanks(row.link.name).empty())
     line += std::string(kCellOpen) + "&nbsp;" + kCellClose;
   else
-    line += PlainCell(row[kColName]);
-  line += PlainCell(row[kColFile]);
+    line += PlainCell(row.link.name);
+  line += PlainCell(CellText(row, kColFile));
   line += "</FONT>";
   return line;
 }
@@ -108,8 +109,9 @@ std::string FormatHtmlReport(const std::vector<ResultRow>& rows, const char* cha
 }
 
 std::string CsvRowLine(const ResultRow& row) {
-  return CsvField(row[kColNo2]) + "," + CsvField(row[kColMark]) + "," + CsvField(row[kColTarget]) +
-         "," + CsvField(row[kColName]) + "," + CsvField(row[kColFile]);
+  return CsvField(RowNumberText(row.number)) + "," + CsvField(MarkOf(row.outcome)) + "," +
+         CsvField(row.link.target) + "," + CsvField(row.link.name) + "," +
+         CsvField(CellText(row, kColFile));
 }
 
 std::string FormatCsvReport(const std::vector<ResultRow>& rows) {
@@ -144,9 +146,10 @@ static std::string JsonString(std::string_view text) {
 
 std::string JsonRow(const ResultRow& row) {
   const CheckOutcome& outcome = row.outcome;
-  return "{\"no\":" + std::to_string(std::stol(row[kColNo2])) +
-         ",\"mark\":" + JsonString(row[kColMark]) + ",\"url\":" + JsonString(row[kColTarget]) +
-         ",\"name\":" + JsonString(row[kColName]) + ",\"page\":" + JsonString(row[kColFile]) +
+  // The number as the running count, not the six-digit cell, which wraps after 999999.
+  return "{\"no\":" + std::to_string(row.number) +
+         ",\"mark\":" + JsonString(MarkOf(row.outcome)) + ",\"url\":" + JsonString(row.link.target) +
+         ",\"name\":" + JsonString(row.link.name) + ",\"page\":" + JsonString(CellText(row, kColFile)) +
          ",\"status\":" + (outcome.status ? std::to_string(*outcome.status) : "null") +
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +

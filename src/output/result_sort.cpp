@@ -1,5 +1,7 @@
 #include "output/result_sort.h"
 
+#include "output/cells.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -37,18 +39,18 @@ int CompareSortText(std::string_view a, std::string_view b) {
 
 void SortResults(ResultList& results, int column, SortDirection direction) {
   if (column < 0 || column > kColNo2) return;
-  std::vector<ResultRow> rows = results.Rows();
-  const size_t index = static_cast<size_t>(column);
+  // Sorted by what the column shows, each cell made once.
+  std::vector<std::pair<std::string, const ResultRow*>> keyed;
+  keyed.reserve(results.Count());
+  for (const ResultRow& row : results.Rows()) keyed.emplace_back(CellText(row, column), &row);
+  const int sign = direction == SortDirection::kAscending ? 1 : -1;
   // Stable both ways: rows that compare equal keep the order in which they stand.
-  if (direction == SortDirection::kAscending) {
-    std::stable_sort(rows.begin(), rows.end(), [index](const ResultRow& a, const ResultRow& b) {
-      return CompareSortText(a[index], b[index]) < 0;
-    });
-  } else {
-    std::stable_sort(rows.begin(), rows.end(), [index](const ResultRow& a, const ResultRow& b) {
-      return CompareSortText(a[index], b[index]) > 0;
-    });
-  }
+  std::stable_sort(keyed.begin(), keyed.end(), [sign](const auto& a, const auto& b) {
+    return sign * CompareSortText(a.first, b.first) < 0;
+  });
+  std::vector<ResultRow> rows;
+  rows.reserve(keyed.size());
+  for (const auto& [key, row] : keyed) rows.push_back(*row);
   results.Reorder(std::move(rows));
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/http.h"
+#include "platform/http_options.h"
 
 namespace voxtrel::curl {
 

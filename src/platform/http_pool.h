@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/http.h"
+#include "platform/http_options.h"
 
 namespace voxtrel {
 

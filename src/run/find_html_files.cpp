@@ -34,7 +34,10 @@ bool IsHtmlFileName(std::string_view name) {
 }
 
 void FindHtmlFiles(DiskInterface& disk, const std::string& folder, bool include_subfolders,
-                   const PathSink& append_path, const PathSink& set_progress) {
+                   const PathSink& append_path, const PathSink& set_progress,
+                   const AbortSignal* abort) {
+  // A stop asked for during a long walk ends it between folders.
+  if (abort && abort->Raised()) return;
   Emit(set_progress, folder);
   std::vector<DirEntry> entries;
   std::string err;
@@ -59,7 +62,8 @@ void FindHtmlFiles(DiskInterface& disk, const std::string& folder, bool include_
   // The listing is complete before any subfolder is entered; every subfolder is descended,
   // however many there are.
   for (const std::string& name : subfolders)
-    FindHtmlFiles(disk, JoinPath(folder, name), include_subfolders, append_path, set_progress);
+    FindHtmlFiles(disk, JoinPath(folder, name), include_subfolders, append_path, set_progress,
+                  abort);
 }
 
 }  // namespace voxtrel

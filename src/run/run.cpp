@@ -1,30 +1,33 @@
 #include "run/run.h"
 
-#include "engine/check_loop.h"
 #include "engine/messages.h"
-#include "engine/text_utils.h"
 #include "platform/text.h"
 #include "run/find_html_files.h"
-#include "web/web_check.h"
+#include "web/fetch_web_page.h"
 
 namespace voxtrel {
 namespace {
 
-bool Confirmed(RunContext& ctx, size_t pages) {
-  return ctx.view.ShowMessage(kMessageTitle, StartConfirmationText(pages), MessageIcon::kQuestion,
-                              MessageButtons::kOkCancel) == MessageAnswer::kOk;
+bool Confirmed(RunView& view, size_t pages) {
+  return view.ShowMessage(kMessageTitle, StartConfirmationText(pages), MessageIcon::kQuestion,
+                          MessageButtons::kOkCancel) == MessageAnswer::kOk;
 }
 
-RunOutcome Refuse(RunContext& ctx, RunOutcome outcome, const char* message) {
-  ctx.view.ShowMessage(kMessageTitle, message, MessageIcon::kWarning, MessageButtons::kOk);
-  ctx.view.RunClosed(outcome, ctx.results.Count());
-  return outcome;
+RunSummary Closed(const RunSeams& seams, RunSummary summary) {
+  seams.view.RunClosed(summary.outcome, seams.results.Count());
+  return summary;
 }
 
-RunOutcome Check(RunContext& ctx) {
-  const RunOutcome outcome = CheckLinks(ctx);
-  ctx.view.RunClosed(outcome, ctx.results.Count());
-  return outcome;
+RunSummary Refuse(const RunSeams& seams, RunSummary summary, RunOutcome outcome,
+                  const char* message) {
+  seams.view.ShowMessage(kMessageTitle, message, MessageIcon::kWarning, MessageButtons::kOk);
+  summary.outcome = outcome;
+  return Closed(seams, std::move(summary));
+}
+
+RunSummary Stopped(const RunSeams& seams, RunSummary summary, RunOutcome outcome) {
+  summary.outcome = outcome;
+  return Closed(seams, std::move(summary));
 }
 
 }  // namespace
@@ -40,35 +43,39 @@ bool IsCheckableFolder(const std::string& folder) {
   return Utf8Length(trimmed) >= 4 && trimmed != "/";
 }
 
-RunOutcome RunFolder(RunContext& ctx, const std::string& folder, bool include_subfolders) {
-  RunView& view = ctx.view;
-  ctx.pages.clear();
-  ctx.SinglePageMode = kModeNone;
+RunSummary RunFolder(const RunSeams& seams, const RunSettings& settings, const std::string& folder,
+                     bool include_subfolders) {
+  RunView& view = seams.view;
+  RunSummary found;
   view.FolderRunRequested();
-  if (!IsCheckableFolder(folder)) return Refuse(ctx, RunOutcome::kFolderRefused, kSelectFolderMessage);
+  if (!IsCheckableFolder(folder))
+    return Refuse(seams, std::move(found), RunOutcome::kFolderRefused, kSelectFolderMessage);
 
   view.SearchStarted();
   FindHtmlFiles(
-      ctx.disk, folder, include_subfolders,
-      [&ctx](const std::string& path) { ctx.pages.push_back(path); },
-      [&view](const std::string& text) { view.SearchProgress(text); });
+      seams.disk, folder, include_subfolders,
+      [&found](const std::string& path) { found.pages.push_back(path); },
+      [&view](const std::string& text) { view.SearchProgress(text); }, &seams.abort);
   // The walk does not yield; this lets the window show its last progress text.
   view.Yield();
-  const size_t count = ctx.pages.size();
+  const size_t count = found.pages.size();
   view.SearchFinished(count);
+  if (seams.abort.Raised()) {
+    view.SearchClosed();
+    return Refuse(seams, std::move(found), RunOutcome::kAborted, kMsgRunAborted);
+  }
   if (count < 1) {
     view.SearchClosed();
-    return Refuse(ctx, RunOutcome::kNoPages, kNoHtmlFilesMessage);
+    return Refuse(seams, std::move(found), RunOutcome::kNoPages, kNoHtmlFilesMessage);
   }
-  const bool go = Confirmed(ctx, count);
+  const bool go = Confirmed(view, count);
   view.SearchClosed();
-  if (!go) {
-    view.RunClosed(RunOutcome::kCancelled, ctx.results.Count());
-    return RunOutcome::kCancelled;
-  }
-  ctx.results.Clear();
+  if (!go) return Stopped(seams, std::move(found), RunOutcome::kCancelled);
+  seams.results.Clear();
   view.RunPreparing(true);
-  return Check(ctx);
+  std::vector<PageToCheck> pages;
+  for (std::string& path : found.pages) pages.push_back(PageToCheck{std::move(path), {}});
+  return Closed(seams, CheckLinks(std::move(pages), settings, seams));
 }
 
 std::optional<int16_t> SinglePageModeFor(const std::string& target) {
@@ -79,43 +86,38 @@ std::optional<int16_t> SinglePageModeFor(const std::string& target) {
   return std::nullopt;
 }
 
-RunOutcome RunSinglePage(RunContext& ctx, const std::string& target, CheckOutcome* fetch_answer) {
-  const bool web = StartsWithNoCase(target, "HTTP://") || StartsWithNoCase(target, "HTTPS://");
-  ctx.SinglePageTarget = target;
-  ctx.SinglePageMode = web ? kModeWebPage : kModeLocalFile;
-  ctx.AbortFlag = 0;
-  ctx.pages.clear();
-  if (!Confirmed(ctx, 1)) {
-    ctx.SinglePageMode = kModeNone;
-    ctx.view.RunClosed(RunOutcome::kCancelled, ctx.results.Count());
-    return RunOutcome::kCancelled;
+RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
+                         const std::string& target, int16_t mode) {
+  RunSummary summary;
+  if (!Confirmed(seams.view, 1)) return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
+  seams.results.Clear();
+  seams.view.RunPreparing(false);
+  std::vector<PageToCheck> pages(1, PageToCheck{target, {}});
+  if (mode != kModeWebPage) return Closed(seams, CheckLinks(std::move(pages), settings, seams));
+
+  FetchResult fetched = FetchWebPage(seams.http, target, [&seams] {
+    return !seams.abort.Raised() && seams.view.KeepAlive();
+  });
+  seams.view.Yield();
+  if (fetched.kind == FetchResult::Kind::kOk) {
+    pages.front().fetched = std::move(fetched.page);
+    return Closed(seams, CheckLinks(std::move(pages), settings, seams));
   }
-  ctx.results.Clear();
-  ctx.view.RunPreparing(false);
-  if (!web) {
-    ctx.pages.push_back(target);
-    return Check(ctx);
-  }
-  ctx.pages.push_back(ctx.WebWorkFilePath());
-  const FetchResult fetched = FetchWebPage(ctx, target);
-  if (fetched.kind == FetchResult::Kind::kOk) return Check(ctx);
-  if (fetch_answer) *fetch_answer = fetched.answer;
+  summary.pages.push_back(target);
+  if (fetched.kind == FetchResult::Kind::kAbandoned)
+    return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
+  summary.fetch_answer = fetched.answer;
   if (fetched.kind == FetchResult::Kind::kNoRequestObject) {
-    ctx.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
-                         MessageButtons::kOk);
+    seams.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
+                           MessageButtons::kOk);
   }
-  ctx.view.PageStarted(target);
-  ctx.SinglePageMode = kModeNone;
-  return Refuse(ctx, RunOutcome::kTargetUnreadable, kFetchFailedMessage);
+  seams.view.PageStarted(target);
+  return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable, kFetchFailedMessage);
 }
 
-void RequestAbort(RunContext& ctx) {
-  ctx.AbortFlag = kAbortRequested;
-  ctx.view.AbortRequested();
-}
-
-SaveOutcome SaveReport(RunContext& ctx, SaveDialog& dialog, std::string* last_name) {
-  if (ctx.results.Count() == 0) return SaveOutcome::kNothingToSave;
+SaveOutcome SaveReport(const ResultList& results, DiskInterface& disk, RunView& view,
+                       SaveDialog& dialog, std::string* last_name) {
+  if (results.Count() == 0) return SaveOutcome::kNothingToSave;
   const std::string_view remembered = TrimBlanks(*last_name);
   const std::string proposed = remembered.empty() ? kDefaultReportName : std::string(remembered);
   int filter = 0;
@@ -124,25 +126,19 @@ SaveOutcome SaveReport(RunContext& ctx, SaveDialog& dialog, std::string* last_na
 
   const std::string& path = *chosen;
   *last_name = std::string(TrimBlanks(path));
-  if (FileExists(ctx.disk, path) &&
-      ctx.view.ShowMessage(kSaveReportTitle, OverwriteQuestionText(path), MessageIcon::kQuestion,
-                           MessageButtons::kOkCancel) == MessageAnswer::kCancel)
+  if (disk.FileExists(path) &&
+      view.ShowMessage(kSaveReportTitle, OverwriteQuestionText(path), MessageIcon::kQuestion,
+                       MessageButtons::kOkCancel) == MessageAnswer::kCancel)
     return SaveOutcome::kCancelled;
 
   std::string err;
   ReportFormat format = ReportFormatForName(path);
   if (filter == kUtf8CsvFilterIndex) format.encoding = ReportEncoding::kUtf8;
-  if (!WriteReport(ctx.disk, ctx.results.Rows(), path, format, &err)) {
-    ctx.view.ShowMessage(kMessageTitle, SaveErrorText(err), MessageIcon::kWarning,
-                         MessageButtons::kOk);
+  if (!WriteReport(disk, results.Rows(), path, format, &err)) {
+    view.ShowMessage(kMessageTitle, SaveErrorText(err), MessageIcon::kWarning, MessageButtons::kOk);
     return SaveOutcome::kFailed;
   }
   return SaveOutcome::kSaved;
-}
-
-bool SaveReport(RunContext& ctx, const std::string& path, const ReportFormat& format,
-                std::string* err) {
-  return WriteReport(ctx.disk, ctx.results.Rows(), path, format, err);
 }
 
 }  // namespace voxtrel

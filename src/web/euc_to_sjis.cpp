@@ -4,7 +4,7 @@
 
 #include "platform/cp932.h"
 #include "platform/text.h"
-#include "web/web_check.h"
+#include "web/euc_to_sjis.h"
 
 namespace voxtrel {
 namespace {

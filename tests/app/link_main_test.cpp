@@ -219,21 +219,20 @@ void LinkMainTest::SinglePageDialogAcceptsAddressesAndAbsolutePaths() {
     PosixDisk disk;
     CurlPool http;
     TestWindow window(dir.path(), disk, http);
-    RunContext& ctx = window.context();
-    ctx.SinglePageTarget = "/old.htm";
-    ctx.SinglePageMode = kModeLocalFile;
-    KobetuLogic logic(ctx);
+    SinglePageChoice& choice = window.single_page();
+    choice = SinglePageChoice{"/old.htm", kModeLocalFile};
+    KobetuLogic logic(choice);
     FakeKobetuView view;
     logic.Form_Load(view);
     QCOMPARE(view.text, std::string("/old.htm"));
     view.text = c.typed;
     logic.Command1_Click(view, 0);
-    QCOMPARE(ctx.SinglePageMode, c.mode);
-    QCOMPARE(ctx.SinglePageTarget, c.target);
+    QCOMPARE(choice.mode, c.mode);
+    QCOMPARE(choice.target, c.target);
     QCOMPARE(view.closed, c.closed);
     QCOMPARE(view.messages.size(), size_t{c.closed ? 0u : 1u});
     logic.Command1_Click(view, 1);  // cancel
-    QCOMPARE(ctx.SinglePageMode, kModeNone);
+    QCOMPARE(choice.mode, kModeNone);
   }
 }
 

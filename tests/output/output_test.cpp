@@ -21,10 +21,9 @@ CheckOutcome Outcome(CheckOutcome::Kind kind) {
 
 std::vector<ResultRow> TwoRows() {
   ResultList list;
-  list.Add({"http://a.jp/?q=1&r=<2>", "say \"hi\"", ""}, "/p/a.htm",
-           Outcome(CheckOutcome::Kind::kFailed));
-  list.Add({" http://b.jp/ ", "  ", ""}, "/p/b,c.htm", Outcome(CheckOutcome::Kind::kAnswered));
-  list.Add({"http://c.jp/", "a\rb", ""}, "/p/c.htm", Outcome(CheckOutcome::Kind::kScript));
+  list.Add({"http://a.jp/?q=1&r=<2>", "say \"hi\"", "/p/a.htm"}, Outcome(CheckOutcome::Kind::kFailed));
+  list.Add({" http://b.jp/ ", "  ", "/p/b,c.htm"}, Outcome(CheckOutcome::Kind::kAnswered));
+  list.Add({"http://c.jp/", "a\rb", "/p/c.htm"}, Outcome(CheckOutcome::Kind::kScript));
   return list.Rows();
 }
 
@@ -72,7 +71,7 @@ TEST(ReportTest, WrittenReportIsShiftJisInTheFormItsNameSays) {
   test::TempDir dir;
   PosixDisk disk;
   ResultList list;
-  list.Add({"http://a.jp/", "𠮷野家", ""}, "/p", Outcome(CheckOutcome::Kind::kFailed));
+  list.Add({"http://a.jp/", "𠮷野家", "/p"}, Outcome(CheckOutcome::Kind::kFailed));
   std::string err;
   ASSERT_TRUE(WriteReport(disk, list.Rows(), dir / "r.csv", ReportFormatForName("r.csv"), &err));
   EXPECT_EQ(err, "");
@@ -111,10 +110,10 @@ TEST(SortTest, TextOrderFoldsAsciiCaseOnly) {
 TEST(SortTest, HeaderClicksSortDescendingThenAscendingAndStably) {
   ResultList list;
   for (const char* name : {"b", "A", "_x", "a"})
-    list.Add({"http://x/", name, ""}, "/p", Outcome(CheckOutcome::Kind::kFailed));
+    list.Add({"http://x/", name, "/p"}, Outcome(CheckOutcome::Kind::kFailed));
   auto names = [&] {
     std::string text;
-    for (const ResultRow& row : list.Rows()) text += row[kColName] + " ";
+    for (const ResultRow& row : list.Rows()) text += row.link.name + " ";
     return text;
   };
   ResultSorter sorter;

@@ -68,7 +68,10 @@ class RunTest : public ::testing::Test {
     options.total_timeout_ms = 5000;
     return options;
   }()};
-  RunContext ctx_{view_, disk_, http_, dir_.path()};
+  ResultList results_;
+  RunSettings settings_;
+  AbortSignal abort_;
+  const RunSeams seams_{view_, disk_, http_, results_, abort_};
 };
 
 TEST_F(RunTest, FolderRunListsRowsExactlyWithOrWithoutAnsweredLinks) {
@@ -77,8 +80,8 @@ TEST_F(RunTest, FolderRunListsRowsExactlyWithOrWithoutAnsweredLinks) {
   for (bool show_all : {true, false}) {
     SCOPED_TRACE(show_all);
     view_.events.clear();
-    ctx_.settings.show_all = show_all;
-    EXPECT_EQ(RunFolder(ctx_, dir_ / "site", false), RunOutcome::kDone);
+    settings_.show_all = show_all;
+    EXPECT_EQ(RunFolder(seams_, settings_, dir_ / "site", false).outcome, RunOutcome::kDone);
     Events expected = {Message(StartConfirmationText(1))};
     if (show_all) {
       expected.insert(expected.end(), {Row(1, "◎", "/ok", "ok", page),
@@ -112,12 +115,12 @@ TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
       {dir_ / "empty", RunOutcome::kNoPages, {Message(kNoHtmlFilesMessage)}},
       {dir_ / "site", RunOutcome::kCancelled, {Message(StartConfirmationText(1))}},
   };
-  ctx_.results.Add(FoundLink{"kept", "", ""}, "", CheckOutcome{});
+  results_.Add(FoundLink{"kept", "", ""}, CheckOutcome{});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder);
     view_.events.clear();
     view_.answers = {MessageAnswer::kCancel};
-    EXPECT_EQ(RunFolder(ctx_, c.folder, true), c.outcome);
+    EXPECT_EQ(RunFolder(seams_, settings_, c.folder, true).outcome, c.outcome);
     Events expected = c.events;
     expected.push_back(Closed(c.outcome, 1));
     EXPECT_EQ(view_.events, expected);
@@ -128,23 +131,23 @@ TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
 TEST_F(RunTest, SinglePagesNameTheirFileOrAddress) {
   const std::string page = dir_ / "one.htm";
   test::WriteFile(page, "<A HREF=\"" + base_ + "/cgi/a.pl\">a</A>");
-  EXPECT_EQ(RunSinglePage(ctx_, page), RunOutcome::kDone);
+  EXPECT_EQ(RunSinglePage(seams_, settings_, page, kModeLocalFile).outcome, RunOutcome::kDone);
   EXPECT_EQ(view_.events[1], Row(1, "Ｐ", "/cgi/a.pl", "a", page));
 
   view_.events.clear();
-  EXPECT_EQ(RunSinglePage(ctx_, base_ + "/page.htm"), RunOutcome::kDone);
+  EXPECT_EQ(RunSinglePage(seams_, settings_, base_ + "/page.htm", kModeWebPage).outcome,
+            RunOutcome::kDone);
   EXPECT_EQ(view_.events,
             (Events{Message(StartConfirmationText(1)), Row(1, "◎", "/ok", "ok", base_ + "/page.htm"),
                     Row(2, "×", "/missing", "", base_ + "/page.htm"),
                     Message(kMsgRunComplete), Closed(RunOutcome::kDone, 2)}));
 
   view_.events.clear();
-  CheckOutcome answer;
-  EXPECT_EQ(RunSinglePage(ctx_, base_ + "/none.htm", &answer), RunOutcome::kTargetUnreadable);
-  EXPECT_EQ(answer.status, 404);
+  const RunSummary failed = RunSinglePage(seams_, settings_, base_ + "/none.htm", kModeWebPage);
+  EXPECT_EQ(failed.outcome, RunOutcome::kTargetUnreadable);
+  EXPECT_EQ(failed.fetch_answer.status, 404);
   EXPECT_EQ(view_.events, (Events{Message(StartConfirmationText(1)), Message(kFetchFailedMessage),
                                   Closed(RunOutcome::kTargetUnreadable, 0)}));
-  EXPECT_EQ(ctx_.SinglePageMode, kModeNone);
 }
 
 TEST_F(RunTest, LinkNamesComeOutOfEveryPageEncoding) {
@@ -165,13 +168,13 @@ TEST_F(RunTest, LinkNamesComeOutOfEveryPageEncoding) {
   };
   for (size_t i = 0; i < std::size(cases); ++i)
     test::WriteFile(dir_ / ("enc/" + std::to_string(i) + ".htm"), cases[i].bytes);
-  ASSERT_EQ(RunFolder(ctx_, dir_ / "enc", false), RunOutcome::kDone);
-  ASSERT_EQ(ctx_.results.Count(), std::size(cases));
-  for (size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_EQ(ctx_.results.Row(i)[kColName], cases[i].name) << i;
-  ASSERT_EQ(RunSinglePage(ctx_, base_ + "/utf8.htm"), RunOutcome::kDone);
-  ASSERT_EQ(ctx_.results.Count(), 1u);
-  EXPECT_EQ(ctx_.results.Row(0)[kColName], "𠮷🍣");
+  ASSERT_EQ(RunFolder(seams_, settings_, dir_ / "enc", false).outcome, RunOutcome::kDone);
+  ASSERT_EQ(results_.Count(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(results_.Row(i).link.name, cases[i].name) << i;
+  ASSERT_EQ(RunSinglePage(seams_, settings_, base_ + "/utf8.htm", kModeWebPage).outcome,
+            RunOutcome::kDone);
+  ASSERT_EQ(results_.Count(), 1u);
+  EXPECT_EQ(results_.Row(0).link.name, "𠮷🍣");
 }
 
 TEST(FindHtmlFilesTest, FindsPagesInListingOrderThenSubfoldersDepthFirst) {

@@ -36,6 +36,7 @@ std::optional<std::string> FakeDisk::Contents(const std::string& path) const {
 
 bool FakeDisk::ListFolder(const std::string& folder, std::vector<DirEntry>* entries,
                           std::string* /*err*/) {
+  log.push_back("list " + folder);
   entries->clear();
   const std::string prefix = folder.back() == '/' ? folder : folder + "/";
   for (const auto& [path, bytes] : files_) {
@@ -53,6 +54,7 @@ std::unique_ptr<InputFile> FakeDisk::OpenForReading(const std::string& path, std
 }
 
 bool FakeDisk::ReadWholeFile(const std::string& path, std::string* bytes, std::string* err) {
+  log.push_back("read " + path);
   if (Fails(DiskOp::kRead, path)) return Refuse(err, "Permission denied");
   std::optional<std::string> found = Contents(path);
   if (!found) return Refuse(err, "No such file or directory");
@@ -62,22 +64,26 @@ bool FakeDisk::ReadWholeFile(const std::string& path, std::string* bytes, std::s
 
 bool FakeDisk::WriteWholeFile(const std::string& path, const std::string& bytes,
                               std::string* err) {
+  log.push_back("write " + path);
   if (Fails(DiskOp::kWrite, path)) return Refuse(err, "Permission denied");
   files_[path] = bytes;
   return true;
 }
 
 bool FakeDisk::CopyFile(const std::string& from, const std::string& to, std::string* err) {
+  log.push_back("copy " + to);
   std::string bytes;
   return ReadWholeFile(from, &bytes, err) && WriteWholeFile(to, bytes, err);
 }
 
 bool FakeDisk::DeleteFile(const std::string& path, std::string* err) {
+  log.push_back("delete " + path);
   if (!files_.erase(path)) return Refuse(err, "No such file or directory");
   return true;
 }
 
 bool FakeDisk::ReplaceFile(const std::string& from, const std::string& to, std::string* err) {
+  log.push_back("replace " + to);
   if (Fails(DiskOp::kWrite, to)) return Refuse(err, "Permission denied");
   std::string bytes;
   if (!ReadWholeFile(from, &bytes, err)) return false;

@@ -16,7 +16,8 @@ namespace voxtrel::test {
 enum class DiskOp { kRead, kWrite };
 
 /// Files held in memory, path to bytes, for the failures a real disk will not give on demand.
-/// A folder lists the files directly in it.
+/// A folder lists the files directly in it. Every operation is recorded in `log` as its name and
+/// path ("list /s", "read /s/a.htm", "write ...", "copy ...", "delete ...", "replace ...").
 class FakeDisk : public DiskInterface {
  public:
   void AddFile(const std::string& path, const std::string& bytes) { files_[path] = bytes; }
@@ -34,6 +35,8 @@ class FakeDisk : public DiskInterface {
   bool DeleteFile(const std::string& path, std::string* err) override;
   bool ReplaceFile(const std::string& from, const std::string& to, std::string* err) override;
   bool FileExists(const std::string& path) override;
+
+  std::vector<std::string> log;
 
  private:
   bool Fails(DiskOp op, const std::string& path) const { return failures_.count({op, path}) > 0; }

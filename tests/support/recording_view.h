@@ -4,19 +4,20 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_context.h"
-#include "run/run.h"
+#include "engine/run_settings.h"
+#include "engine/run_view.h"
+#include "output/cells.h"
 
 namespace voxtrel::test {
 
 /// A run view that records rows, messages and the closing outcome as strings, answers messages
-/// from a queue (OK once it is empty) and can ask for an abort as a given row arrives.
+/// from a queue (OK once it is empty) and can raise an abort as a given row arrives.
 class RecordingView : public RunView {
  public:
   void RowAdded(const ResultRow& row) override {
-    events.push_back("row " + row[kColNo] + " " + row[kColMark] + " " + row[kColTarget] + " [" +
-                     row[kColName] + "] " + row[kColFile]);
-    if (ctx && ++rows_seen == abort_at_row) RequestAbort(*ctx);
+    events.push_back("row " + RowNumberText(row.number) + " " + MarkOf(row.outcome) + " " +
+                     row.link.target + " [" + row.link.name + "] " + row.link.page);
+    if (abort && ++rows_seen == abort_at_row) abort->Raise();
   }
   void RunClosed(RunOutcome outcome, size_t rows) override {
     events.push_back("closed " + std::to_string(static_cast<int>(outcome)) + " " +
@@ -34,8 +35,8 @@ class RecordingView : public RunView {
 
   std::vector<std::string> events;
   std::deque<MessageAnswer> answers;
-  /// Set both to have RequestAbort called as that row (1-based) is added.
-  RunContext* ctx = nullptr;
+  /// Set both to have the abort raised as that row (1-based) is added.
+  AbortSignal* abort = nullptr;
   size_t abort_at_row = 0;
 
  private:

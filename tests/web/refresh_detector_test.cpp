@@ -8,7 +8,7 @@
 
 #include "platform/cp932.h"
 #include "platform/text.h"
-#include "web/web_check.h"
+#include "web/answer_outcome.h"
 
 namespace voxtrel {
 namespace {
@@ -69,6 +69,21 @@ TEST(RefreshDetectorTest, AgreesWithTheWholeBodyTestInEveryCut) {
     SCOPED_TRACE(body);
     ExpectAgreesInAnyCut(body, random);
   }
+}
+
+TEST(IsRefreshPageTest, DeclarationCountsFromTheEleventhCharacter) {
+  const std::string decl = "REFRESH\" CONTENT=\"0\">";
+  struct Case {
+    std::string text;
+    bool refresh;
+  };
+  const Case cases[] = {
+      {"0123456789" + decl, true},   {"012345678" + decl, false},
+      {"ああああああああああ" + decl, true}, {"あああああああああ" + decl, false},
+      {"<meta http-equiv=\"refresh\" content=\"0\">", true},
+      {"<meta http-equiv=\"refresh\"  content=\"0\">", false}, {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsRefreshPage(c.text), c.refresh) << c.text;
 }
 
 }  // namespace

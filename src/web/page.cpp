@@ -1,12 +1,12 @@
 #include <cstring>
-#include <memory>
 #include <string_view>
 
-#include "engine/text_utils.h"
-#include "platform/text.h"
+#include "web/page.h"
+
 #include "platform/cp932.h"
+#include "platform/text.h"
+#include "web/euc_to_sjis.h"
 #include "web/page_encoding.h"
-#include "web/web_check.h"
 
 namespace voxtrel {
 namespace {
@@ -46,41 +46,52 @@ bool DeclaresEucJp(std::string_view bytes) {
   return false;
 }
 
-bool PrepareLocalPage(RunContext& ctx, const std::string& page) {
-  const std::string work = ctx.ScanWorkFilePath();
-  std::string err;
-  // On any failure the work file is emptied, so a page that cannot be read never leaves the
-  // previous page behind to be scanned under this page's name.
-  auto fail = [&] {
-    ctx.disk.WriteWholeFile(work, std::string(), &err);  // the caller skips the page either way
-    return false;
-  };
-  std::string bytes;
-  if (!ctx.disk.ReadWholeFile(page, &bytes, &err)) return fail();
-  const bool fetched = ctx.SinglePageMode == kModeWebPage && page == ctx.WebWorkFilePath();
-  const PageEncoding encoding = DecidePageEncoding(
-      bytes, DeclaresEucJp(bytes), fetched ? ctx.fetched_charset : std::nullopt);
-  ctx.scan_text = ScanText::kShiftJis;
-  std::string text;
+namespace {
+
+// A fetched page's line feeds each become two line breaks, as the page was always stored before
+// it was read: the scanner then finds the lines of pages served with bare LFs, and the blank
+// lines this makes hold no links.
+std::string ExpandLineFeeds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\r\n\r\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+PageText DecodePage(PageSource page) {
+  PageText decoded;
+  decoded.source = std::move(page.source);
+  // A line feed is never part of a multi-byte character, so this may come before decoding.
+  std::string bytes =
+      page.origin == PageOrigin::kWeb ? ExpandLineFeeds(page.bytes) : std::move(page.bytes);
+  page.bytes = std::string();
+  const PageEncoding encoding = DecidePageEncoding(bytes, DeclaresEucJp(bytes), page.charset);
   switch (encoding) {
     case PageEncoding::kShiftJis:
-      text = std::move(bytes);
+      decoded.text = std::move(bytes);
       break;
     case PageEncoding::kEucJp:
       // Straight to Shift_JIS bytes, the form the scanner reads these pages in.
-      text = EucToSjis(bytes);
+      decoded.text = EucToSjis(bytes);
       break;
     case PageEncoding::kUtf8:
-      ctx.scan_text = ScanText::kUtf8;
-      text = HasUtf8Bom(bytes) ? bytes.substr(3) : std::move(bytes);
+      decoded.form = TextForm::kUtf8;
+      decoded.text = HasUtf8Bom(bytes) ? bytes.substr(3) : std::move(bytes);
       break;
     case PageEncoding::kIso2022Jp:
-      ctx.scan_text = ScanText::kUtf8;
-      text = Iso2022JpToUtf8(bytes);
+      decoded.form = TextForm::kUtf8;
+      decoded.text = Iso2022JpToUtf8(bytes);
       break;
   }
-  if (!ctx.disk.WriteWholeFile(work, text, &err)) return fail();
-  return true;
+  return decoded;
 }
 
 }  // namespace voxtrel

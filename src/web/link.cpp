@@ -1,9 +1,12 @@
-#include "engine/link.h"
+#include "web/link.h"
 
-#include "engine/result_list.h"
 #include "platform/text.h"
 
 namespace voxtrel {
+
+bool IsWebAddress(std::string_view target) {
+  return StartsWithNoCase(target, "HTTP://") || StartsWithNoCase(target, "HTTPS://");
+}
 
 bool IsScriptLink(const FoundLink& link) {
   return EndsWithNoCase(link.target, ".PL");
@@ -17,6 +20,16 @@ const char* MarkOf(const CheckOutcome& outcome) {
     case CheckOutcome::Kind::kFailed: break;
   }
   return kMarkFailed;
+}
+
+size_t MarkIndex(const CheckOutcome& outcome) {
+  switch (outcome.kind) {
+    case CheckOutcome::Kind::kAnswered: return 1;
+    case CheckOutcome::Kind::kRefresh: return 2;
+    case CheckOutcome::Kind::kScript: return 3;
+    case CheckOutcome::Kind::kFailed: break;
+  }
+  return 0;
 }
 
 bool IsListed(const CheckOutcome& outcome, bool show_all) {

@@ -1,16 +1,9 @@
-#include <memory>
-#include <optional>
+#include "web/answer_outcome.h"
 
-#include "platform/cp932.h"
 #include "platform/text.h"
 #include "web/refresh_detector.h"
-#include "web/web_check.h"
 
 namespace voxtrel {
-namespace {
-
-
-}  // namespace
 
 bool IsRefreshPage(std::string_view page_text) {
   std::string upper = AsciiUpper(page_text);

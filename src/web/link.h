@@ -1,18 +1,31 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace voxtrel {
+
+inline constexpr const char* kMarkOk = "◎";
+inline constexpr const char* kMarkRefresh = "△";
+inline constexpr const char* kMarkFailed = "×";
+inline constexpr const char* kMarkScript = "Ｐ";
+
+/// Link name of a link whose text names a .gif or .jpg file.
+inline constexpr const char* kImageLinkName = "画像";
 
 /// A link as the scanner cuts it out of a page.
 struct FoundLink {
   std::string target;
   std::string name;
-  /// The page it was found in, as the file list names it.
+  /// The page it was found in: its path, or the address of a fetched page.
   std::string page;
 };
+
+/// Whether `target` is a web address: it starts with http:// or https://, in any letter case.
+bool IsWebAddress(std::string_view target);
 
 /// Whether the link is to a Perl script (its target ends in ".pl", any case): listed, never
 /// requested.
@@ -45,6 +58,9 @@ struct CheckOutcome {
 
 /// The result mark of an outcome: ◎, △, × or Ｐ.
 const char* MarkOf(const CheckOutcome& outcome);
+
+/// The mark's place in the order ×, ◎, △, Ｐ (0 to 3).
+size_t MarkIndex(const CheckOutcome& outcome);
 
 /// Whether the outcome gets a row: failures and script links always, answers when `show_all`.
 bool IsListed(const CheckOutcome& outcome, bool show_all);

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/run_view.h"
+#include "web/link.h"
+
+namespace voxtrel {
+
+/// Requests in flight at once, and to one host (scheme, host and port), unless asked otherwise.
+inline constexpr int kDefaultJobs = 64;
+inline constexpr int kDefaultPerHost = 8;
+
+/// How a run checks, chosen by a front end before it starts one.
+struct RunSettings {
+  /// List answered links (◎ and △) too, not only failures and script links.
+  bool show_all = true;
+  /// Find, check and list https:// links as http:// ones.
+  bool https = false;
+  /// Ask an address with what follows its "?"; it is cut off otherwise.
+  bool keep_query = false;
+  /// Requests in flight at once and to one host; 1 asks one at a time.
+  int jobs = kDefaultJobs;
+  int per_host = kDefaultPerHost;
+  /// Ask each distinct address once per run; later occurrences take its answer.
+  bool once = false;
+  /// Links whose target this says yes to get no request and no row.
+  std::function<bool(const std::string&)> excluded;
+  /// A 429 answer is asked once more after its Retry-After (this when it has none), at most
+  /// the cap; milliseconds.
+  long retry_after_default_ms = 2000;
+  long retry_after_cap_ms = 30000;
+};
+
+/// The stop request of a run, owned by whoever started it (a button, a signal handler). Raised
+/// at any time, before or during the run; the run never lowers it. Safe to raise from a signal
+/// handler.
+class AbortSignal {
+ public:
+  void Raise() { raised_.store(true); }
+  /// For the owner only, before it starts another run.
+  void Lower() { raised_.store(false); }
+  bool Raised() const { return raised_.load(); }
+
+ private:
+  static_assert(std::atomic<bool>::is_always_lock_free);
+  std::atomic<bool> raised_{false};
+};
+
+/// What a run came to.
+struct RunSummary {
+  RunOutcome outcome = RunOutcome::kDone;
+  /// Links whose check was committed (listed or not).
+  size_t links_checked = 0;
+  /// Links passed over: https:// ones (when not checked) and excluded ones.
+  size_t https_skipped = 0;
+  size_t excluded = 0;
+  /// Rows by their mark: ×, ◎, △, Ｐ.
+  std::array<size_t, 4> rows_by_mark{};
+  /// The pages checked (or found), in order: paths, or the address of a fetched page.
+  std::vector<std::string> pages;
+  /// Why a web page target could not be fetched (kTargetUnreadable).
+  CheckOutcome fetch_answer;
+};
+
+}  // namespace voxtrel

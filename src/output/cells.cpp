@@ -1,0 +1,22 @@
+#include "output/cells.h"
+
+namespace voxtrel {
+
+std::string RowNumberText(int64_t row_no) {
+  std::string text = "000000" + std::to_string(row_no);
+  return text.substr(text.size() - 6);
+}
+
+std::string CellText(const ResultRow& row, int column) {
+  switch (column) {
+    case kColNo:
+    case kColNo2: return RowNumberText(row.number);
+    case kColMark: return MarkOf(row.outcome);
+    case kColTarget: return row.link.target;
+    case kColName: return row.link.name;
+    case kColFile: return row.link.page;
+    default: return "";
+  }
+}
+
+}  // namespace voxtrel

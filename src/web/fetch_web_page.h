@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/http_pool.h"
+#include "web/link.h"
+#include "web/page.h"
+
+namespace voxtrel {
+
+/// What fetching a web page came to.
+struct FetchResult {
+  enum class Kind { kOk, kNoRequestObject, kFailed, kAbandoned };
+  Kind kind = Kind::kFailed;
+  /// The answer as a link check would judge it; why it failed when it did.
+  CheckOutcome answer;
+  /// With kOk: the page, its address as the source.
+  PageSource page;
+};
+
+/// Fetches `url` through `http`, calling `keep_waiting` between waits of at most `slice_ms`;
+/// when that says no, the request is abandoned (kAbandoned). A 2xx answer without a body is
+/// kFailed.
+FetchResult FetchWebPage(HttpPool& http, const std::string& url,
+                         const std::function<bool()>& keep_waiting, int slice_ms = 50);
+
+}  // namespace voxtrel

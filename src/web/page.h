@@ -1,0 +1,53 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace voxtrel {
+
+/// Where a page's bytes came from; a fetched page keeps a server's line ends, so a line feed
+/// alone ends its lines too.
+enum class PageOrigin { kFile, kWeb };
+
+/// A page as read from the disk or fetched: where from, its bytes as they came, and the charset
+/// its server named (a fetched page's Content-Type; never for a file).
+struct PageSource {
+  std::string source;  // the path, or the address
+  std::string bytes;
+  std::optional<std::string> charset;
+  PageOrigin origin = PageOrigin::kFile;
+};
+
+/// How a page's text is held: the Shift_JIS bytes the old pages are read in, or UTF-8.
+enum class TextForm { kShiftJis, kUtf8 };
+
+/// A page decoded for reading, in memory.
+struct PageText {
+  std::string source;
+  std::string text;
+  TextForm form = TextForm::kShiftJis;
+};
+
+/// Decides the page's encoding and converts it: EUC-JP to Shift_JIS bytes, ISO-2022-JP to UTF-8,
+/// UTF-8 without its byte order mark, Shift_JIS as it is.
+PageText DecodePage(PageSource page);
+
+/// Whether the page, read line by line as code page 932 text, declares "CHARSET=EUC-JP" in any
+/// letter case.
+bool DeclaresEucJp(std::string_view bytes);
+
+/// The lines of a page's text as the scanner reads them: a CR or a CR LF ends a line, a bare LF
+/// does not. Lines are views into the text.
+class PageLines {
+ public:
+  explicit PageLines(std::string_view text) : text_(text) {}
+  /// The next line without its end; false after the last.
+  bool Next(std::string_view* line);
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+}  // namespace voxtrel
