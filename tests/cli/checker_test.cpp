@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -70,14 +71,15 @@ class CheckerTest : public ::testing::Test {
                                              base_ + "/gone\">gone</A>\r\n");
     test::WriteFile(dir_ / "site/sub/b.htm", "<A HREF=\"" + base_ + "/ok\">b</A>\r\n");
   }
-  int Run(std::vector<std::string> args, bool terminal = false) {
+  int Run(std::vector<std::string> args, bool terminal = false, std::ostream* out = nullptr) {
     out_.str("");
     err_.str("");
     CheckerEnvironment env;
     env.err_is_terminal = terminal;
     env.http.connect_timeout_ms = 2000;
     env.http.total_timeout_ms = 5000;
-    return RunChecker(args, out_, err_, env);
+    env.abort = &abort_;
+    return RunChecker(args, out ? *out : out_, err_, env);
   }
 
   test::LocalServer server_;
@@ -86,6 +88,7 @@ class CheckerTest : public ::testing::Test {
   test::TempDir dir_;
   std::ostringstream out_;
   std::ostringstream err_;
+  AbortSignal abort_;
 };
 
 TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
@@ -138,11 +141,67 @@ TEST_F(CheckerTest, ProgressOnATerminalFitsOneLineAndSaysWhyALinkFailed) {
 }
 
 TEST_F(CheckerTest, BinaryExitsWithTheRunsStatus) {
-  const std::string command = std::string(VOXTREL_CHECK_BINARY) + " -q " + (dir_ / "site") +
-                              " >/dev/null 2>&1";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), kExitDeadLinks);
+  const std::string bin = VOXTREL_CHECK_BINARY;
+  const std::string site = dir_ / "site";
+  const std::string report = dir_ / "r.csv";
+  const struct {
+    std::string command;
+    int status;
+  } cases[] = {
+      {bin + " -q " + site + " >/dev/null 2>&1", kExitDeadLinks},
+      // Rows nobody can take: the run stops, says so once and still writes its report.
+      {bin + " -a -o " + report + " " + site + " >/dev/full 2>/dev/null", kExitUsage},
+      {"(" + bin + " -a -o " + report + " " + site + " 2>/dev/null; echo $? >" + (dir_ / "st") +
+           ") | true; exit $(cat " + (dir_ / "st") + ")",
+       kExitUsage},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    std::filesystem::remove(report);
+    const int status = std::system(c.command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+    if (c.status == kExitUsage) {
+      EXPECT_TRUE(std::filesystem::exists(report));
+    }
+  }
+}
+
+TEST_F(CheckerTest, AnAbortAtAnyMomentStopsTheRunAtOnce) {
+  test::WriteFile(dir_ / "slow/a.htm", "<A HREF=\"" + base_ + "/sleep\">s</A><A HREF=\"" + base_ + "/ok\">o</A>\r\n");
+  // Raised before the folder search, during a page fetch, during a link check: nothing more is
+  // asked, no row is listed, and the exit says the run was interrupted.
+  const struct {
+    std::vector<std::string> args;
+    int delay_ms;
+    int requests;
+  } cases[] = {
+      {{"-a", dir_ / "slow"}, -1, 0},
+      {{"-a", base_ + "/sleep"}, 200, 1},
+      {{"-a", "-j", "1", dir_ / "slow"}, 200, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    abort_.Lower();
+    requests_ = 0;
+    if (c.delay_ms < 0) abort_.Raise();
+    std::thread raiser([&] {
+      if (c.delay_ms >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delay_ms));
+      abort_.Raise();
+    });
+    EXPECT_EQ(Run(c.args), kExitInterrupted);
+    raiser.join();
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(requests_, c.requests);
+  }
+  // A stream that takes no row ends the run like an interrupt, with its own status.
+  abort_.Lower();
+  std::ostream nowhere(nullptr);
+  EXPECT_EQ(Run({"-a", "-o", dir_ / "r.json", dir_ / "site"}, false, &nowhere), kExitUsage);
+  EXPECT_NE(err_.str().find("voxtrel-check: cannot write the rows to standard output\n"),
+            std::string::npos);
+  EXPECT_EQ(test::ReadFile(dir_ / "r.json").find("\"no\":2"), std::string::npos);
+  EXPECT_NE(test::ReadFile(dir_ / "r.json").find("\"no\":1"), std::string::npos);
 }
 
 // The options a command line comes to, in a short fixed form; "error" when refused.
