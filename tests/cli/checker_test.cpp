@@ -60,6 +60,12 @@ class CheckerTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       res.set_content("late", "text/plain");
     });
+    // Answers only once the run was told to stop, so nothing is waiting when the test ends.
+    s.Get("/hold", [this](const auto&, auto& res) {
+      for (int i = 0; i < 200 && !abort_.Raised(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      res.set_content("late", "text/plain");
+    });
     s.Get("/cut", [](const auto&, auto& res) {
       res.set_content_provider(1000, "text/plain", [](size_t, size_t, httplib::DataSink& sink) {
         sink.write("part", 4);
@@ -82,13 +88,14 @@ class CheckerTest : public ::testing::Test {
     return RunChecker(args, out ? *out : out_, err_, env);
   }
 
+  // Before the server, whose handlers read it until the server is gone.
+  AbortSignal abort_;
   test::LocalServer server_;
   std::atomic<int> requests_ = 0;
   std::string base_;
   test::TempDir dir_;
   std::ostringstream out_;
   std::ostringstream err_;
-  AbortSignal abort_;
 };
 
 TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
@@ -168,7 +175,8 @@ TEST_F(CheckerTest, BinaryExitsWithTheRunsStatus) {
 }
 
 TEST_F(CheckerTest, AnAbortAtAnyMomentStopsTheRunAtOnce) {
-  test::WriteFile(dir_ / "slow/a.htm", "<A HREF=\"" + base_ + "/sleep\">s</A><A HREF=\"" + base_ + "/ok\">o</A>\r\n");
+  test::WriteFile(dir_ / "slow/a.htm",
+                  "<A HREF=\"" + base_ + "/hold\">s</A><A HREF=\"" + base_ + "/ok\">o</A>\r\n");
   // Raised before the folder search, during a page fetch, during a link check: nothing more is
   // asked, no row is listed, and the exit says the run was interrupted.
   const struct {
@@ -177,7 +185,7 @@ TEST_F(CheckerTest, AnAbortAtAnyMomentStopsTheRunAtOnce) {
     int requests;
   } cases[] = {
       {{"-a", dir_ / "slow"}, -1, 0},
-      {{"-a", base_ + "/sleep"}, 200, 1},
+      {{"-a", base_ + "/hold"}, 200, 1},
       {{"-a", "-j", "1", dir_ / "slow"}, 200, 1},
   };
   for (const auto& c : cases) {
