@@ -1,6 +1,9 @@
 // Throughput and memory of the real voxtrel-check against slow local servers.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <httplib.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -42,6 +45,8 @@ struct Scenario {
   bool slow_one_at_a_time;  // its -j 1 run needs --slow
   double wall_target_s;     // 0: none; checked on the -j 64 run only
   double peak_target_mib;   // 0: none
+  bool silent = false;      // hosts that take the connection and never answer
+  bool https_only = false;  // links passed over unasked: no server at all
 };
 
 const Scenario kScenarios[] = {
@@ -50,7 +55,14 @@ const Scenario kScenarios[] = {
     {'c', 5000, 10, 20, false, true, 0, 30},    // a larger site
     {'d', 64, 64, 0, true, false, 0, 64},       // bodies far past the cap
     {'e', 100000, 10, 0, false, true, 0, 100},  // the row list of a huge site
+    // A link collection of vanished hosts: each ties a request place up for the whole time-out.
+    {'f', 400, 400, 0, false, false, 0, 0, true},
+    // Links that need no request at all must cost no waiting.
+    {'g', 5000, 0, 0, false, false, 0, 0, false, true},
 };
+
+// The time-out the silent hosts run out, in seconds.
+constexpr int kSilentTimeoutS = 2;
 
 bool StreamHugeBody(size_t offset, httplib::DataSink& sink) {
   static const std::string chunk(size_t{64} << 10, 'x');
@@ -66,6 +78,25 @@ bool StreamHugeBody(size_t offset, httplib::DataSink& sink) {
 void Serve(const Scenario& s, std::atomic<long>* served, int ports_fd, int stop_fd) {
   // The checker hangs up at its body cap while a server is still writing.
   std::signal(SIGPIPE, SIG_IGN);
+  if (s.silent) {
+    // Listening sockets never accepted from: the kernel completes the connection, nobody reads.
+    for (int i = 0; i < s.ports; ++i) {
+      int fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t len = sizeof addr;
+      if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, 16) != 0 ||
+          getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        _exit(1);
+      int port = ntohs(addr.sin_port);
+      if (write(ports_fd, &port, sizeof port) != sizeof port) _exit(1);
+    }
+    char end;
+    while (read(stop_fd, &end, 1) > 0) {
+    }
+    return;
+  }
   std::vector<std::unique_ptr<httplib::Server>> servers;
   for (int i = 0; i < s.ports; ++i) {
     auto& svr = *servers.emplace_back(std::make_unique<httplib::Server>());
@@ -151,7 +182,8 @@ class ServerProcess {
 
 /// Writes pages of kLinksPerPage unique links spread round-robin over `bases` into a new
 /// temporary folder and returns it; exits when the folder cannot be made.
-fs::path WritePages(int links, const std::vector<std::string>& bases) {
+fs::path WritePages(int links, std::vector<std::string> bases) {
+  if (bases.empty()) bases.push_back("https://127.0.0.1:1");
   std::string templ = (fs::temp_directory_path() / "voxtrel-bench-XXXXXX").string();
   if (!mkdtemp(templ.data())) {
     std::perror("mkdtemp");
@@ -178,9 +210,10 @@ struct Measure {
 };
 
 /// Runs voxtrel-check on `folder` with stdout to /dev/null and measures it with wait4().
-Measure RunCheck(const fs::path& folder, int jobs) {
-  std::vector<std::string> args = {VOXTREL_CHECK_PATH, "-q", "-j", std::to_string(jobs),
-                                   folder.string()};
+Measure RunCheck(const fs::path& folder, int jobs, const Scenario& s) {
+  std::vector<std::string> args = {VOXTREL_CHECK_PATH, "-q", "-j", std::to_string(jobs)};
+  if (s.silent) args.insert(args.end(), {"--timeout", std::to_string(kSilentTimeoutS)});
+  args.push_back(folder.string());
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -210,7 +243,7 @@ Measure RunCheck(const fs::path& folder, int jobs) {
 
 void RunOnce(const Scenario& s, const fs::path& folder, const ServerProcess& servers, int jobs) {
   long served_before = servers.served();
-  Measure m = RunCheck(folder, jobs);
+  Measure m = RunCheck(folder, jobs, s);
   long served = servers.served() - served_before;
   std::printf("(%c) %d links, %d port%s, %d ms%s, -j %d: ", s.letter, s.links, s.ports,
               s.ports == 1 ? "" : "s", s.latency_ms, s.huge_bodies ? ", 1 GiB bodies" : "", jobs);
@@ -221,7 +254,9 @@ void RunOnce(const Scenario& s, const fs::path& folder, const ServerProcess& ser
   std::printf("wall %.2f s, %.0f req/s, cpu %.2f ms/req, peak %.1f MiB", m.wall_s,
               s.links / m.wall_s, m.cpu_s * 1000 / s.links, m.peak_mib);
   // A run that failed or skipped links measured something else; say so beside its figures.
-  if (m.exit_status != 0 || served != s.links)
+  const long expected = s.silent || s.https_only ? 0 : s.links;
+  const int clean = s.silent ? 1 : 0;
+  if (m.exit_status != clean || served != expected)
     std::printf(" [exit %d, %ld requests served]", m.exit_status, served);
   if (jobs > 1 && s.wall_target_s > 0)
     std::printf(" [wall target %.2f s: %s]", s.wall_target_s,
@@ -236,6 +271,13 @@ void RunOnce(const Scenario& s, const fs::path& folder, const ServerProcess& ser
 void RunScenario(const Scenario& s, bool slow) {
   ServerProcess servers(s);
   fs::path folder = WritePages(s.links, servers.bases());
+  if (s.silent) {
+    // Bounded below by links / jobs waves of one time-out each.
+    for (int jobs : {64, 128}) RunOnce(s, folder, servers, jobs);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return;
+  }
   RunOnce(s, folder, servers, 64);
   if (s.slow_one_at_a_time && !slow)
     std::printf("(%c) -j 1 skipped; pass --slow\n", s.letter);
@@ -257,14 +299,14 @@ int main(int argc, char** argv) {
       continue;
     }
     for (char c : arg) {
-      if (c < 'a' || c > 'e') {
-        std::fprintf(stderr, "usage: voxtrel_bench [--slow] [scenario letters a-e]\n");
+      if (c < 'a' || c > 'g') {
+        std::fprintf(stderr, "usage: voxtrel_bench [--slow] [scenario letters a-g]\n");
         return 2;
       }
       letters += c;
     }
   }
-  if (letters.empty()) letters = "abcde";
+  if (letters.empty()) letters = "abcdefg";
   for (const Scenario& s : kScenarios)
     if (letters.find(s.letter) != std::string::npos) RunScenario(s, slow);
   return 0;

@@ -24,7 +24,7 @@ const char* const kCheckerUsage =
     "      --report-encoding shift_jis|utf-8   the report's encoding (shift_jis)\n"
     "      --format csv|json    rows on stdout as CSV (default) or JSON Lines\n"
     "  -q, --quiet              print only errors and the https note\n"
-    "  -j, --jobs N             requests in flight at once, 1-256 (64; 1 = one at a time)\n"
+    "  -j, --jobs N             requests in flight at once, 1-256 (128; 1 = one at a time)\n"
     "      --per-host N         requests in flight to one host, 1-64 (8)\n"
     "      --once               ask each distinct address once per run\n"
     "      --https              also check https:// links\n"

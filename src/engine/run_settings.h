@@ -13,7 +13,9 @@
 namespace voxtrel {
 
 /// Requests in flight at once, and to one host (scheme, host and port), unless asked otherwise.
-inline constexpr int kDefaultJobs = 64;
+/// Many in all, so a page of vanished hosts does not wait out their time-outs in small waves;
+/// few to one host, so no server sees more than a browser would send it.
+inline constexpr int kDefaultJobs = 128;
 inline constexpr int kDefaultPerHost = 8;
 
 /// How a run checks, chosen by a front end before it starts one.

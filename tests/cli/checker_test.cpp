@@ -224,7 +224,7 @@ std::string Parsed(const std::vector<std::string>& args) {
   }
   std::string text;
   for (auto [set, name] : {std::pair{o.recursive, "r "}, {o.all_results, "a "}, {o.quiet, "q "},
-                           {o.https, "https "}, {o.once, "once "}, {o.json_rows, "json "}})
+                           {o.https, "https "}, {o.once, "once "}, {o.keep_query, "kq "}, {o.json_rows, "json "}})
     if (set) text += name;
   text += "j" + std::to_string(o.jobs) + " h" + std::to_string(o.per_host);
   if (o.report_path) text += " o=" + *o.report_path;
@@ -243,24 +243,24 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
     std::vector<std::string> args;
     std::string parsed;
   } cases[] = {
-      {{"T"}, "j64 h8 T"},
-      {{"--", "-x"}, "j64 h8 -x"},
-      {{"-r", "-a", "-q", "--https", "--once", "T"}, "r a q https once j64 h8 T"},
-      {{"--recursive", "--all", "--quiet", "T"}, "r a q j64 h8 T"},
-      {{"-rqa", "T"}, "r a q j64 h8 T"},
+      {{"T"}, "j128 h8 T"},
+      {{"--", "-x"}, "j128 h8 -x"},
+      {{"-r", "-a", "-q", "--https", "--once", "--keep-query", "T"}, "r a q https once kq j128 h8 T"},
+      {{"--recursive", "--all", "--quiet", "T"}, "r a q j128 h8 T"},
+      {{"-rqa", "T"}, "r a q j128 h8 T"},
       {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
       {{"-j8", "--per-host=64", "T"}, "j8 h64 T"},
       {{"--jobs=256", "T"}, "j256 h8 T"},
-      {{"-ao", "r.htm", "T"}, "a j64 h8 o=r.htm T"},
-      {{"-or.json", "--output", "s.csv", "T"}, "j64 h8 o=s.csv T"},
+      {{"-ao", "r.htm", "T"}, "a j128 h8 o=r.htm T"},
+      {{"-or.json", "--output", "s.csv", "T"}, "j128 h8 o=s.csv T"},
       {{"--output=r", "--report-format", "html", "--report-encoding=utf-8", "T"},
-       "j64 h8 o=r form=html utf-8 T"},
-      {{"--format", "json", "--report-format=json", "T"}, "json j64 h8 form=json T"},
+       "j128 h8 o=r form=html utf-8 T"},
+      {{"--format", "json", "--report-format=json", "T"}, "json j128 h8 form=json T"},
       {{"--format=csv", "--report-format", "csv", "--report-encoding", "shift_jis", "T"},
-       "j64 h8 form=csv T"},
+       "j128 h8 form=csv T"},
       {{"--timeout", "0.5", "--user-agent", "UA 1", "--cacert=c.pem", "T"},
-       "j64 h8 t=0.500000 ua=UA 1 ca=c.pem T"},
-      {{"--exclude", "a", "--exclude=b|c", "T"}, "j64 h8 x=a x=b|c T"},
+       "j128 h8 t=0.500000 ua=UA 1 ca=c.pem T"},
+      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"},
       {{"-h"}, "help"},
       {{"--version"}, "version"},
       {{"-j", "0", "T"}, "error"},
