@@ -19,6 +19,7 @@
 #include "platform/text.h"
 #include "cli/options.h"
 #include "run/run.h"
+#include "web/fetch_web_page.h"
 #include "version.h"
 
 namespace voxtrel {
@@ -196,7 +197,12 @@ std::string SummaryLine(const RunSummary& summary, double seconds, bool colour) 
          paint(std::to_string(counts[1]) + " " + marks[1], "32") + ", " +
          std::to_string(counts[2]) + " " + marks[2] + ", " + std::to_string(counts[3]) + " " +
          marks[3] + "; " + std::to_string(summary.excluded) + " excluded; " +
-         std::to_string(summary.https_skipped) + " https:// links left out; " + time;
+         std::to_string(summary.https_skipped) + " https:// links left out; " +
+         (summary.pages_cut.empty()
+              ? ""
+              : std::to_string(summary.pages_cut.size()) + " page cut at " +
+                    std::to_string(kPageCap >> 20) + " MiB; ") +
+         time;
 }
 
 // Runs the check the target names; an exit status when it could not run, its summary when it
@@ -297,6 +303,7 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   int status = view.output_failed()                      ? kExitUsage
                : summary.outcome == RunOutcome::kAborted ? kExitInterrupted
                : summary.rows_by_mark[0] > 0             ? kExitDeadLinks
+               : !summary.pages_cut.empty()              ? kExitDeadLinks
                                                          : kExitClean;
   // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
   if (view.output_failed()) err << "voxtrel-check: cannot write the rows to standard output\n";

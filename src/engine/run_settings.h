@@ -68,6 +68,8 @@ struct RunSummary {
   std::vector<std::string> pages;
   /// Why a web page target could not be fetched (kTargetUnreadable).
   CheckOutcome fetch_answer;
+  /// Pages too long to read whole, scanned up to the cap only.
+  std::vector<std::string> pages_cut;
 };
 
 }  // namespace voxtrel

@@ -120,6 +120,7 @@ size_t CurlPool::Transfer::OnHeader(char* data, size_t size, size_t count, void*
 HttpAnswer CurlPool::Transfer::Finish(CURLcode result) {
   HttpAnswer answer;
   answer.elapsed_ms = MillisecondsSince(start);
+  answer.body_cut = cap_reached;
   long redirects = 0;
   if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects) == CURLE_OK)
     answer.redirects = static_cast<int>(redirects);
@@ -197,7 +198,8 @@ bool CurlPool::Start(uint64_t id, HttpRequest request) {
     bad_addresses_.emplace_back(id, std::move(answer));
     return true;
   }
-  auto transfer = std::make_unique<Transfer>(id, std::move(request), options_.body_cap);
+  const size_t cap = request.body_cap > 0 ? request.body_cap : options_.body_cap;
+  auto transfer = std::make_unique<Transfer>(id, std::move(request), cap);
   transfer->easy = curl_easy_init();
   if (!transfer->easy || !Configure(*transfer)) return false;
   if (curl_multi_add_handle(multi_, transfer->easy) != CURLM_OK) return false;

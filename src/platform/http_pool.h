@@ -38,6 +38,7 @@ struct HttpAnswer {
   std::optional<long> retry_after_s;
   std::string content_type;  // the final answer's Content-Type as sent; "" when none
   std::string body;          // only with keep_body: the decoded body, at most body_cap bytes
+  bool body_cut = false;     // the body went on past body_cap and was cut there
 };
 
 /// Receives the decoded body as it arrives, in order, at most body_cap bytes in all. A request
@@ -49,6 +50,7 @@ struct HttpRequest {
   std::string url;
   bool keep_body = false;  // store the body in HttpAnswer::body (a page to scan)
   BodyChunkSink on_body;   // optional; called with every chunk (also with keep_body)
+  size_t body_cap = 0;     // the most body bytes taken; 0: the pool's HttpOptions::body_cap
 };
 
 /// Transfers in flight at once on one connection pool.

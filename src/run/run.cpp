@@ -36,6 +36,11 @@ std::string StartConfirmationText(size_t file_count) {
   return "HTMLﾌｧｲﾙ数： " + std::to_string(file_count) + "     \r\rVoxtrelを開始しますか？   ";
 }
 
+std::string PageCutText(const std::string& page) {
+  return "ﾍﾟｰｼﾞが大きすぎるため、先頭の " + std::to_string(kPageCap >> 20) +
+         " MiB だけを検査しました： " + page + "     ";
+}
+
 bool IsCheckableFolder(const std::string& folder) {
   const std::string_view trimmed = TrimBlanks(folder);
   // "/" is the counterpart of a drive root; anything shorter than four characters is refused
@@ -101,7 +106,13 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   seams.view.Yield();
   if (fetched.kind == FetchResult::Kind::kOk) {
     pages.front().fetched = std::move(fetched.page);
-    return Closed(seams, CheckLinks(std::move(pages), settings, seams));
+    // Said before the run, so a long run does not hide that its page was not read whole.
+    if (fetched.cut)
+      seams.view.ShowMessage(kMessageTitle, PageCutText(target), MessageIcon::kWarning,
+                             MessageButtons::kOk);
+    summary = CheckLinks(std::move(pages), settings, seams);
+    if (fetched.cut) summary.pages_cut.push_back(target);
+    return Closed(seams, std::move(summary));
   }
   summary.pages.push_back(target);
   if (fetched.kind == FetchResult::Kind::kAbandoned)

@@ -14,6 +14,9 @@ inline constexpr const char* kNoHtmlFilesMessage = "HTMLﾌｧｲﾙがみつか
 inline constexpr const char* kSpecifyHtmlMessage = "HTMLを指定してください。     ";
 inline constexpr const char* kFetchFailedMessage = "WEBｻｰﾊﾞｰからHTMLを取得できません。     ";
 
+/// "ﾍﾟｰｼﾞが大きすぎるため、先頭の 64 MiB だけを検査しました： " + the page + five blanks.
+std::string PageCutText(const std::string& page);
+
 /// What a single page target names: nothing chosen, a web page, a local file.
 inline constexpr int16_t kModeNone = 0;
 inline constexpr int16_t kModeWebPage = 777;

@@ -15,6 +15,7 @@ FetchResult FetchWebPage(HttpPool& http, const std::string& url,
   HttpRequest request;
   request.url = url;
   request.keep_body = true;
+  request.body_cap = kPageCap;
   constexpr uint64_t kPageId = 0;
   if (!http.Start(kPageId, std::move(request))) {
     result.kind = FetchResult::Kind::kNoRequestObject;
@@ -40,6 +41,7 @@ FetchResult FetchWebPage(HttpPool& http, const std::string& url,
   result.page.bytes = std::move(answer.body);
   result.page.charset = CharsetOfContentType(answer.content_type);
   result.page.origin = PageOrigin::kWeb;
+  result.cut = answer.body_cut;
   result.kind = FetchResult::Kind::kOk;
   return result;
 }

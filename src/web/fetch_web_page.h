@@ -17,7 +17,12 @@ struct FetchResult {
   CheckOutcome answer;
   /// With kOk: the page, its address as the source.
   PageSource page;
+  /// The page went on past kPageCap and was cut there.
+  bool cut = false;
 };
+
+/// The most bytes of a fetched page read for its links; a local page is read whole.
+inline constexpr size_t kPageCap = size_t{64} << 20;
 
 /// Fetches `url` through `http`, calling `keep_waiting` between waits of at most `slice_ms`;
 /// when that says no, the request is abandoned (kAbandoned). A 2xx answer without a body is

@@ -20,6 +20,8 @@
 #endif
 
 #include "cli/options.h"
+#include "run/run.h"
+#include "web/fetch_web_page.h"
 #include "platform/http_pool.h"
 #include "support/files.h"
 #include "support/local_server.h"
@@ -27,6 +29,12 @@
 
 namespace voxtrel {
 namespace {
+
+// A message as the checker prints it: trailing blanks dropped.
+std::string MessageLineOf(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
 
 class CheckerTest : public ::testing::Test {
  protected:
@@ -65,6 +73,12 @@ class CheckerTest : public ::testing::Test {
       for (int i = 0; i < 200 && !abort_.Raised(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       res.set_content("late", "text/plain");
+    });
+    // A page past the page cap, with a link on each side of it.
+    s.Get("/huge.htm", [this](const auto&, auto& res) {
+      res.set_content("<A HREF=\"" + base_ + "/ok\">a</A>\n" + std::string(kPageCap, ' ') +
+                          "\n<A HREF=\"" + base_ + "/gone\">b</A>\n",
+                      "application/octet-stream");  // not text, which the server would compress
     });
     s.Get("/cut", [](const auto&, auto& res) {
       res.set_content_provider(1000, "text/plain", [](size_t, size_t, httplib::DataSink& sink) {
@@ -202,6 +216,12 @@ TEST_F(CheckerTest, AnAbortAtAnyMomentStopsTheRunAtOnce) {
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(requests_, c.requests);
   }
+  // A page too long to read whole is read up to the cap, and the run says so and fails.
+  abort_.Lower();
+  EXPECT_EQ(Run({"-a", base_ + "/huge.htm"}), kExitDeadLinks);
+  EXPECT_EQ(out_.str(), "000001,◎," + base_ + "/ok,a," + base_ + "/huge.htm\n");
+  EXPECT_NE(err_.str().find(MessageLineOf(PageCutText(base_ + "/huge.htm"))), std::string::npos);
+  EXPECT_NE(err_.str().find("1 page cut at 64 MiB"), std::string::npos);
   // A stream that takes no row ends the run like an interrupt, with its own status.
   abort_.Lower();
   std::ostream nowhere(nullptr);
