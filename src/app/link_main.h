@@ -220,6 +220,7 @@ class Link_Main : public QMainWindow,
   QMenu* options_menu_ = nullptr;
   QAction* once_action_ = nullptr;
   QAction* https_action_ = nullptr;
+  QAction* keep_query_action_ = nullptr;
 };
 
 }  // namespace voxtrel

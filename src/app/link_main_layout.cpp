@@ -216,6 +216,11 @@ void Link_Main::BuildMenu() {
   https_action_ = options_menu_->addAction(QString::fromUtf8(kMenuHttpsCaption));
   https_action_->setObjectName(QStringLiteral("HttpsOption"));
   https_action_->setCheckable(true);
+  keep_query_action_ = options_menu_->addAction(QString::fromUtf8(kMenuKeepQueryCaption));
+  keep_query_action_->setObjectName(QStringLiteral("KeepQueryOption"));
+  keep_query_action_->setCheckable(true);
+  connect(keep_query_action_, &QAction::toggled, this,
+          [this](bool on) { settings_.keep_query = on; });
   connect(once_action_, &QAction::toggled, this, [this](bool on) { settings_.once = on; });
   connect(https_action_, &QAction::toggled, this, [this](bool on) { settings_.https = on; });
 }
