@@ -58,8 +58,9 @@ class CheckLoopTest : public ::testing::Test {
     disk_.AddFile("/site/" + name, bytes);
     return "/site/" + name;
   }
-  Events Run(size_t abort_at = 0, bool abort_first = false) {
+  Events Run(size_t abort_at = 0, bool abort_first = false, bool keep_alive = true) {
     test::RecordingView view;
+    view.keep_alive = keep_alive;
     AbortSignal abort;
     if (abort_first) abort.Raise();
     view.abort = &abort;
@@ -134,6 +135,9 @@ TEST_F(CheckLoopTest, AbortAtAnyMomentKeepsExactlyTheRowsBefore) {
   EXPECT_EQ(Run(0, true), (Events{"message " + std::string(kMsgRunAborted), "closed 1 0"}));
   EXPECT_TRUE(pool_.started.empty());
   EXPECT_EQ(summary_.outcome, RunOutcome::kAborted);
+  // A window closing while requests wait gives them up at once.
+  EXPECT_EQ(Run(0, false, false),
+            (Events{all[0], "message " + std::string(kMsgRunAborted), "closed 1 0"}));
 }
 
 TEST_F(CheckLoopTest, PerHostLimitHoldsAndNoAddressIsAskedTwiceAtOnce) {

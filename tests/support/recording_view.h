@@ -24,6 +24,7 @@ class RecordingView : public RunView {
                      std::to_string(rows));
   }
   void Yield() override {}
+  bool KeepAlive() override { return keep_alive; }
   MessageAnswer ShowMessage(const std::string& /*title*/, const std::string& text,
                             MessageIcon /*icon*/, MessageButtons /*buttons*/) override {
     events.push_back("message " + text);
@@ -35,6 +36,8 @@ class RecordingView : public RunView {
 
   std::vector<std::string> events;
   std::deque<MessageAnswer> answers;
+  /// What KeepAlive says: false is a window closing while requests wait.
+  bool keep_alive = true;
   /// Set both to have the abort raised as that row (1-based) is added.
   AbortSignal* abort = nullptr;
   size_t abort_at_row = 0;
