@@ -161,15 +161,7 @@ void ReadSettingsFile(DiskInterface& disk, const std::string& path, SettingsTarg
 
 bool WriteSettingsFile(DiskInterface& disk, const std::string& path, const SettingsValues& values,
                        std::string* err) {
-  // Written beside the file and moved over it, so a failure never leaves a half-written file.
-  const std::string temp = path + ".voxtrel-tmp";
-  std::string ignored;
-  if (!disk.WriteWholeFile(temp, FormatSettings(values), err) ||
-      !disk.ReplaceFile(temp, path, err)) {
-    disk.DeleteFile(temp, &ignored);  // the write's own failure is the one worth reporting
-    return false;
-  }
-  return true;
+  return disk.WriteWholeFile(path, FormatSettings(values), err);
 }
 
 }  // namespace voxtrel

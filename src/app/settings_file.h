@@ -64,8 +64,8 @@ std::string FormatSettings(const SettingsValues& values);
 /// Reads no more of the file than the eight lines need.
 void ReadSettingsFile(DiskInterface& disk, const std::string& path, SettingsTarget& target);
 
-/// Writes the file through a temporary file in the same folder moved over `path`, so a failure
-/// never leaves a half-written file in its place. False (and *err) on failure.
+/// Writes the file through DiskInterface::WriteWholeFile, so a failure never leaves a
+/// half-written file in its place. False (and *err) on failure.
 bool WriteSettingsFile(DiskInterface& disk, const std::string& path, const SettingsValues& values,
                        std::string* err);
 
