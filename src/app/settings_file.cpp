@@ -15,6 +15,9 @@ namespace {
 // A drive, a folder path and an address are each far below this; reading stops here so a huge
 // or binary file costs a bounded amount of memory and time.
 constexpr size_t kMaxSettingsBytes = 256 * 1024;
+// Marks a file written as UTF-8. Files written as code page 932 never begin with it: 0xEF is
+// no lead byte the code page encodes to.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -50,15 +53,22 @@ std::string OneLine(std::string value) {
 }  // namespace
 
 std::vector<std::string> SplitSettingsLines(std::string_view bytes, size_t max_lines) {
+  const bool utf8 = bytes.starts_with(kUtf8Bom);
+  if (utf8) bytes.remove_prefix(kUtf8Bom.size());
+  // A UTF-8 line the window wrote passes as it is; one edited by hand with code page 932 bytes
+  // in it still reads as well as it can.
+  auto decode = [utf8](std::string_view line) {
+    return utf8 ? DisplayName(line) : Cp932ToUtf8(line);
+  };
   std::vector<std::string> lines;
   size_t start = 0;
   while (lines.size() < max_lines && start < bytes.size()) {
     size_t cr = bytes.find('\r', start);
     if (cr == std::string_view::npos) {
-      lines.push_back(Cp932ToUtf8(bytes.substr(start)));
+      lines.push_back(decode(bytes.substr(start)));
       break;
     }
-    lines.push_back(Cp932ToUtf8(bytes.substr(start, cr - start)));
+    lines.push_back(decode(bytes.substr(start, cr - start)));
     start = cr + 1;
     if (start < bytes.size() && bytes[start] == '\n') ++start;
   }
@@ -79,9 +89,9 @@ bool ParseSettingsNumber(const std::string& text, int* value) {
 }
 
 size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget& target) {
-  size_t counter = 0;
-  for (const std::string& raw : lines) {
-    if (counter >= kSettingsLineCount) break;
+  size_t applied = 0;
+  for (size_t counter = 0; counter < lines.size() && counter < kSettingsLineCount; ++counter) {
+    const std::string& raw = lines[counter];
     const std::string text(TrimBlanks(raw));
     bool ok = true;
     switch (counter) {
@@ -111,10 +121,11 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
       default:
         break;
     }
-    if (!ok) break;
-    ++counter;
+    // A value the window cannot take (a folder since removed, say) leaves it as it is, and the
+    // lines after it still apply.
+    if (ok) ++applied;
   }
-  return counter;
+  return applied;
 }
 
 std::string FormatSettings(const SettingsValues& values) {
@@ -125,7 +136,10 @@ std::string FormatSettings(const SettingsValues& values) {
                            std::to_string(values.check2) + " \r\n" + (values.https ? kOptionOn : "") +
                            "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" + target +
                            "\r\n";
-  return Utf8ToCp932(utf8);
+  const std::string cp932 = Utf8ToCp932(utf8);
+  // A name with a character the code page lacks (café) would come back as another name (caf?).
+  if (Cp932ToUtf8(cp932) == utf8 || !IsValidUtf8(utf8)) return cp932;
+  return std::string(kUtf8Bom) + utf8;
 }
 
 void ReadSettingsFile(DiskInterface& disk, const std::string& path, SettingsTarget& target) {
@@ -161,15 +175,7 @@ void ReadSettingsFile(DiskInterface& disk, const std::string& path, SettingsTarg
 
 bool WriteSettingsFile(DiskInterface& disk, const std::string& path, const SettingsValues& values,
                        std::string* err) {
-  // Written beside the file and moved over it, so a failure never leaves a half-written file.
-  const std::string temp = path + ".voxtrel-tmp";
-  std::string ignored;
-  if (!disk.WriteWholeFile(temp, FormatSettings(values), err) ||
-      !disk.ReplaceFile(temp, path, err)) {
-    disk.DeleteFile(temp, &ignored);  // the write's own failure is the one worth reporting
-    return false;
-  }
-  return true;
+  return disk.WriteWholeFile(path, FormatSettings(values), err);
 }
 
 }  // namespace voxtrel

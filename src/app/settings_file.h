@@ -19,7 +19,7 @@ enum class SettingsOption { kHttps, kOnce };
 inline constexpr size_t kSettingsLineCount = 8;
 
 /// What the settings reader hands its values to, one at a time in file order. Each operation
-/// that can fail returns false, which stops the reading.
+/// that can fail returns false; the reading goes on with the next line.
 class SettingsTarget {
  public:
   virtual ~SettingsTarget() = default;
@@ -46,26 +46,28 @@ struct SettingsValues {
   std::string single_page_target = "http://";
 };
 
-/// Splits code page 932 bytes into at most `max_lines` lines decoded to UTF-8. CR LF or CR ends
-/// a line; a bare LF stays in the line. Bytes after the last wanted line are never examined.
+/// Splits the file's bytes into at most `max_lines` lines decoded to UTF-8: code page 932, or
+/// UTF-8 after a byte order mark. CR LF or CR ends a line; a bare LF stays in the line. Bytes
+/// after the last wanted line are never examined.
 std::vector<std::string> SplitSettingsLines(std::string_view bytes, size_t max_lines);
 
 /// Reads a trimmed line as a decimal number rounded half to even; false when it is no number.
 bool ParseSettingsNumber(const std::string& text, int* value);
 
-/// Applies the lines to `target` in order, each trimmed of blanks, stopping at the first failure.
-/// Returns how many lines were applied (read) before the stop; 8 or fewer lines in all.
+/// Applies the first 8 lines to `target` in order, each trimmed of blanks; a line that cannot be
+/// applied is passed over. Returns how many were applied.
 size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget& target);
 
-/// The eight lines of the file as code page 932 bytes, each ended by CR LF.
+/// The eight lines of the file, each ended by CR LF: code page 932 bytes, or UTF-8 after a byte
+/// order mark when code page 932 cannot hold a value as it is.
 std::string FormatSettings(const SettingsValues& values);
 
 /// Reads `path` and applies it to `target`; a missing or unreadable file applies nothing.
 /// Reads no more of the file than the eight lines need.
 void ReadSettingsFile(DiskInterface& disk, const std::string& path, SettingsTarget& target);
 
-/// Writes the file through a temporary file in the same folder moved over `path`, so a failure
-/// never leaves a half-written file in its place. False (and *err) on failure.
+/// Writes the file through DiskInterface::WriteWholeFile, so a failure never leaves a
+/// half-written file in its place. False (and *err) on failure.
 bool WriteSettingsFile(DiskInterface& disk, const std::string& path, const SettingsValues& values,
                        std::string* err);
 

@@ -127,36 +127,47 @@ const std::map<char, std::string>& ShortNames() {
   return names;
 }
 
+// One option a word names: its long name and the value written into the word, if any.
+struct NamedOption {
+  std::string name;
+  std::optional<std::string> value;
+};
+
+// The options in one word: "--name" or "--name=value", or a bundle of short ones ("-rqa") in
+// which one taking a value takes the rest of the word ("-ofile"). False for an unknown letter.
+bool OptionsIn(const std::string& word, std::vector<NamedOption>* named, std::string* err) {
+  if (word[1] == '-') {
+    const size_t eq = word.find('=');
+    if (eq == std::string::npos) {
+      named->push_back({word, std::nullopt});
+    } else {
+      named->push_back({word.substr(0, eq), word.substr(eq + 1)});
+    }
+    return true;
+  }
+  for (size_t k = 1; k < word.size(); ++k) {
+    auto name = ShortNames().find(word[k]);
+    if (name == ShortNames().end()) {
+      *err = std::string("unknown option -") + word[k];
+      return false;
+    }
+    if (ValueOptions().count(name->second) && k + 1 < word.size()) {
+      named->push_back({name->second, word.substr(k + 1)});
+      break;
+    }
+    named->push_back({name->second, std::nullopt});
+  }
+  return true;
+}
+
 }  // namespace
 
 ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptions* options,
                               std::string* err) {
   bool targets_only = false;
   bool have_target = false;
-  // Bundled short options (-rqa) are spread out first; one taking a value ends its bundle.
-  std::vector<std::string> words;
-  bool after_dashes = false;
-  for (const std::string& arg : args) {
-    if (after_dashes || arg.size() < 2 || arg[0] != '-' || arg[1] == '-') {
-      after_dashes = after_dashes || arg == "--";
-      words.push_back(arg);
-      continue;
-    }
-    for (size_t k = 1; k < arg.size(); ++k) {
-      auto name = ShortNames().find(arg[k]);
-      if (name == ShortNames().end()) {
-        *err = std::string("unknown option -") + arg[k];
-        return ParseOutcome::kError;
-      }
-      words.push_back(name->second);
-      if (ValueOptions().count(name->second) && k + 1 < arg.size()) {
-        words.push_back(arg.substr(k + 1));
-        break;
-      }
-    }
-  }
-  for (size_t i = 0; i < words.size(); ++i) {
-    std::string word = words[i];
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
     if (targets_only || word.size() < 2 || word[0] != '-') {
       if (have_target) {
         *err = "only one TARGET may be given";
@@ -170,32 +181,34 @@ ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptio
       targets_only = true;
       continue;
     }
-    if (word == "--help") return ParseOutcome::kHelp;
-    if (word == "--version") return ParseOutcome::kVersion;
-    std::optional<std::string> value;
-    if (size_t eq = word.find('='); eq != std::string::npos) {
-      value = word.substr(eq + 1);
-      word.erase(eq);
-    }
-    if (auto flag = FlagOptions().find(word); flag != FlagOptions().end() && !value) {
-      options->*(flag->second) = true;
-      continue;
-    }
-    auto setter = ValueOptions().find(word);
-    if (setter == ValueOptions().end()) {
-      *err = "unknown option " + word;
-      return ParseOutcome::kError;
-    }
-    if (!value) {
-      if (i + 1 >= words.size()) {
-        *err = "option " + word + " needs a value";
+    std::vector<NamedOption> named;
+    if (!OptionsIn(word, &named, err)) return ParseOutcome::kError;
+    for (NamedOption& option : named) {
+      if (option.name == "--help" && !option.value) return ParseOutcome::kHelp;
+      if (option.name == "--version" && !option.value) return ParseOutcome::kVersion;
+      if (auto flag = FlagOptions().find(option.name);
+          flag != FlagOptions().end() && !option.value) {
+        options->*(flag->second) = true;
+        continue;
+      }
+      auto setter = ValueOptions().find(option.name);
+      if (setter == ValueOptions().end()) {
+        *err = "unknown option " + option.name;
         return ParseOutcome::kError;
       }
-      value = words[++i];
-    }
-    if (!setter->second(options, *value)) {
-      *err = "bad value for " + word + ": " + *value;
-      return ParseOutcome::kError;
+      if (!option.value) {
+        // The next argument is the value whatever it begins with: a User-Agent may be "-a",
+        // an exclusion "-old".
+        if (i + 1 >= args.size()) {
+          *err = "option " + option.name + " needs a value";
+          return ParseOutcome::kError;
+        }
+        option.value = args[++i];
+      }
+      if (!setter->second(options, *option.value)) {
+        *err = "bad value for " + option.name + ": " + *option.value;
+        return ParseOutcome::kError;
+      }
     }
   }
   if (!have_target || options->target.empty()) {

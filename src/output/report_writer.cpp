@@ -13,8 +13,6 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 constexpr const char* kCellOpen = "<TD><FONT size=\"-1\">";
 constexpr const char* kCellClose = "</FONT></TD>";
-// Beside the report, so that putting it in place is a rename within one file system.
-constexpr const char* kTempSuffix = ".voxtrel-tmp";
 
 std::string PlainCell(const std::string& value) {
   return kCellOpen + EscapeHtml(value) + kCellClose;
@@ -178,16 +176,7 @@ std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& 
 
 bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
                  const ReportFormat& format, std::string* err) {
-  const std::string bytes = ReportBytes(rows, format);
-  const std::string temp = path + kTempSuffix;
-  std::string ignored;
-  // A report is either complete under its name or not there at all: a write that fails half
-  // way leaves the old file as it was.
-  if (!disk.WriteWholeFile(temp, bytes, err) || !disk.ReplaceFile(temp, path, err)) {
-    disk.DeleteFile(temp, &ignored);  // the write's own failure is the one worth reporting
-    return false;
-  }
-  return true;
+  return disk.WriteWholeFile(path, ReportBytes(rows, format), err);
 }
 
 std::string OverwriteQuestionText(const std::string& path) {

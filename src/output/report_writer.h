@@ -60,9 +60,8 @@ std::string FormatJsonReport(const std::vector<ResultRow>& rows);
 /// report is always UTF-8 without one.
 std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format);
 
-/// Writes the report of `rows` in `format` to `path`. The text goes
-/// to a temporary file beside it first and replaces `path` only once complete; on failure *err
-/// gets the system's description, the temporary file is removed and `path` is unchanged.
+/// Writes the report of `rows` in `format` to `path` through DiskInterface::WriteWholeFile; on
+/// failure *err gets the system's description and a file at `path` is unchanged.
 bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
                  const ReportFormat& format, std::string* err);
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace voxtrel {
 namespace {
 
@@ -240,6 +242,12 @@ std::string Cp932SingleByteToUtf8(unsigned char byte) {
 std::string WidenHalfwidthKatakana(unsigned char byte) {
   if (byte >= 0xA1 && byte <= 0xDF) return kWideKana[byte - 0xA1];
   return Cp932SingleByteToUtf8(byte);
+}
+
+std::string DisplayName(std::string_view bytes) {
+  // Names made on Linux are UTF-8; names copied from a Japanese Windows disk keep their code
+  // page 932 bytes. Valid UTF-8 is taken to be UTF-8: a Shift_JIS name rarely is.
+  return IsValidUtf8(bytes) ? std::string(bytes) : Cp932ToUtf8(bytes);
 }
 
 }  // namespace voxtrel

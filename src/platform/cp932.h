@@ -23,4 +23,8 @@ std::string Cp932SingleByteToUtf8(unsigned char byte);
 /// Other bytes give the same as Cp932SingleByteToUtf8.
 std::string WidenHalfwidthKatakana(unsigned char byte);
 
+/// A file or folder name's bytes as UTF-8 to show: valid UTF-8 as it is, anything else read as
+/// code page 932, with U+FFFD for what is still no character.
+std::string DisplayName(std::string_view bytes);
+
 }  // namespace voxtrel

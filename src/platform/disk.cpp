@@ -5,11 +5,14 @@
 #include <limits.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +24,10 @@ namespace voxtrel {
 namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;
+// The system's own limit on links followed while resolving one path.
+constexpr int kMaxLinkHops = 40;
+// Keeps a temporary name within the system's 255-byte name limit, whatever the target's length.
+constexpr size_t kTempBaseBytes = 200;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -119,6 +126,10 @@ bool WriteAll(int fd, const char* data, size_t size, std::string* err) {
       SetErr(err, ErrnoText(errno));
       return false;
     }
+    if (written == 0) {  // a device that takes nothing more would otherwise be asked for ever
+      SetErr(err, ErrnoText(EIO));
+      return false;
+    }
     data += written;
     size -= static_cast<size_t>(written);
   }
@@ -133,13 +144,104 @@ ssize_t ReadSome(int fd, char* buffer, size_t size) {
   }
 }
 
-bool CloseChecked(Fd* fd, std::string* err) {
-  int raw = fd->Release();
-  if (close(raw) != 0) {
-    SetErr(err, ErrnoText(errno));
+/// True when a system call returned 0; otherwise false with its error in *err.
+bool Checked(int result, std::string* err) {
+  if (result != 0) SetErr(err, ErrnoText(errno));
+  return result == 0;
+}
+
+bool CloseChecked(Fd* fd, std::string* err) { return Checked(close(fd->Release()), err); }
+
+/// Whether a file may be replaced: it has a write bit and this process may write it. Root may
+/// write anything, so the bits decide too, as the read-only attribute does.
+bool MayReplace(const std::string& path, const struct stat& st, std::string* err) {
+  int error = NoWriteBit(st.st_mode) ? EACCES : access(path.c_str(), W_OK) == 0 ? 0 : errno;
+  if (error != 0) SetErr(err, ErrnoText(error));
+  return error == 0;
+}
+
+/// The path a write to `path` lands on: the final target of its chain of symbolic links (which
+/// may not exist yet), or `path` itself.
+bool FinalTarget(const std::string& path, std::string* target, std::string* err) {
+  *target = path;
+  for (int hops = 0; hops < kMaxLinkHops; ++hops) {
+    struct stat st;
+    if (lstat(target->c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    char link[PATH_MAX];
+    ssize_t length = readlink(target->c_str(), link, sizeof link);
+    if (length < 0) {
+      SetErr(err, ErrnoText(errno));
+      return false;
+    }
+    std::string to(link, static_cast<size_t>(length));
+    size_t slash = target->rfind('/');
+    *target =
+        to.starts_with('/') || slash == std::string::npos ? to : target->substr(0, slash + 1) + to;
+  }
+  SetErr(err, ErrnoText(ELOOP));
+  return false;
+}
+
+/// Creates a file under a name no one else has: `prefix` and a random suffix. O_EXCL and
+/// O_NOFOLLOW: a name planted in the folder, link or file, is never followed or reused.
+bool CreateTemporary(const std::string& prefix, Fd* fd, std::string* temp, std::string* err) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // The clock alone still gives distinct names; O_EXCL keeps even a guessed one harmless.
+    auto value = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t drawn = 0;
+    if (getrandom(&drawn, sizeof drawn, GRND_NONBLOCK) == sizeof drawn) value ^= drawn;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".voxtrel-%016" PRIx64, value);
+    *temp = prefix + suffix;
+    // 0666 lets the umask and the folder's default ACL apply, as to any new file.
+    int raw = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (raw >= 0) {
+      fd->Reset(raw);
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  SetErr(err, ErrnoText(errno));
+  return false;
+}
+
+/// Writes `bytes` to a new file beside `target` and moves it over `target`, so readers see the
+/// old file or the whole new one. `old` is the file replaced, nullptr for a new name.
+bool ReplaceWhole(const std::string& target, const struct stat* old, const std::string& bytes,
+                  std::string* err) {
+  size_t slash = target.rfind('/');
+  size_t base = slash == std::string::npos ? 0 : slash + 1;
+  Fd fd;
+  std::string temp;
+  // A dot name: folder listings leave it out while it exists.
+  if (!CreateTemporary(target.substr(0, base) + "." + target.substr(base, kTempBaseBytes), &fd,
+                       &temp, err))
+    return false;
+  if (old && fchown(fd.get(), old->st_uid, old->st_gid) != 0) {
+    // Giving a file away is root's privilege; for anyone else the new file is simply theirs.
+  }
+  bool ok = (!old || Checked(fchmod(fd.get(), old->st_mode & 07777), err)) &&
+            WriteAll(fd.get(), bytes.data(), bytes.size(), err) && Checked(fsync(fd.get()), err) &&
+            CloseChecked(&fd, err) && Checked(std::rename(temp.c_str(), target.c_str()), err);
+  if (!ok) unlink(temp.c_str());  // the failure already in *err is the one worth reporting
+  return ok;
+}
+
+/// Writes `bytes` into a device, fifo or socket as it stands: replacing it would put a plain
+/// file where the system expects the special one.
+bool WriteInPlace(const std::string& target, const struct stat& st, const std::string& bytes,
+                  std::string* err) {
+  // No O_CREAT or O_TRUNC: a device is written as it is. O_NONBLOCK: a fifo no one reads
+  // fails at once instead of waiting for a reader.
+  Fd fd(open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    SetErr(err, errno == ENXIO && S_ISFIFO(st.st_mode) ? "no program is reading from the fifo"
+                                                       : ErrnoText(errno));
     return false;
   }
-  return true;
+  int flags = fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  return WriteAll(fd.get(), bytes.data(), bytes.size(), err) && CloseChecked(&fd, err);
 }
 
 class PosixInputFile : public InputFile {
@@ -245,10 +347,16 @@ bool PosixDisk::ReadWholeFile(const std::string& path, std::string* bytes, std::
 
 bool PosixDisk::WriteWholeFile(const std::string& path, const std::string& bytes,
                                std::string* err) {
-  Fd fd;
-  if (!OpenForWriting(path, &fd, err)) return false;
-  if (!WriteAll(fd.get(), bytes.data(), bytes.size(), err)) return false;
-  return CloseChecked(&fd, err);
+  std::string target;
+  if (!FinalTarget(path, &target, err)) return false;
+  struct stat st;
+  if (lstat(target.c_str(), &st) != 0) {
+    if (errno == ENOENT) return ReplaceWhole(target, nullptr, bytes, err);
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) return WriteInPlace(target, st, bytes, err);
+  return MayReplace(target, st, err) && ReplaceWhole(target, &st, bytes, err);
 }
 
 bool PosixDisk::CopyFile(const std::string& from, const std::string& to, std::string* err) {
@@ -320,10 +428,8 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 bool PosixDisk::ReplaceFile(const std::string& from, const std::string& to, std::string* err) {
   // rename() would happily replace a read-only file; the user marked it so for a reason.
-  if (access(to.c_str(), F_OK) == 0 && access(to.c_str(), W_OK) != 0) {
-    if (err) *err = std::strerror(errno);
-    return false;
-  }
+  struct stat st;
+  if (stat(to.c_str(), &st) == 0 && !MayReplace(to, st, err)) return false;
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   if (err) *err = std::strerror(errno);
   return false;

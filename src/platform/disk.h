@@ -38,7 +38,8 @@ class DiskInterface {
   /// nullptr (and *err) when the file cannot be opened for reading.
   virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* err) = 0;
   virtual bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err) = 0;
-  /// Creates or truncates `path` and writes `bytes`.
+  /// Makes `bytes` the whole content of `path`. False (and *err) on any failure; a file that
+  /// was there is then as it was.
   virtual bool WriteWholeFile(const std::string& path, const std::string& bytes,
                               std::string* err) = 0;
   /// Copies `from` over `to`, replacing it.
@@ -47,7 +48,8 @@ class DiskInterface {
   /// True when `path` names a file this process can open for reading now (not a folder).
   virtual bool FileExists(const std::string& path) = 0;
   /// Moves `from` over `to` in one step (both in one folder). Fails, leaving both as they are,
-  /// when `to` exists but may not be written, so a read-only file is never replaced.
+  /// when `to` exists but may not be written or has no write bit, so a read-only file is never
+  /// replaced, not even by root.
   virtual bool ReplaceFile(const std::string& from, const std::string& to, std::string* err) = 0;
 };
 
@@ -57,6 +59,10 @@ class PosixDisk : public DiskInterface {
                   std::string* err) override;
   std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* err) override;
   bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err) override;
+  /// A regular file or a new name is replaced in one step by a uniquely named temporary file
+  /// beside it (the old file's permissions kept); through symbolic links, the final target is
+  /// replaced and the links stay. A device, fifo or socket is written in place; a fifo no one
+  /// reads is an error, not a wait. A read-only file is refused, as ReplaceFile refuses it.
   bool WriteWholeFile(const std::string& path, const std::string& bytes,
                       std::string* err) override;
   bool CopyFile(const std::string& from, const std::string& to, std::string* err) override;

@@ -1,6 +1,7 @@
 #include "platform/http_pool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "platform/curl_common.h"
@@ -15,42 +16,59 @@ using Clock = std::chrono::steady_clock;
 // Below this many, the cache keeps libcurl's own default size.
 constexpr size_t kSmallestConnectionCache = 16;
 
-HttpFailure FailureOf(CURLcode code) {
+// `os_error` is the system's error number for the connection, as libcurl kept it.
+HttpFailure FailureOf(CURLcode code, long os_error) {
   switch (code) {
     case CURLE_COULDNT_CONNECT:
+      // A server that accepts and at once resets the connection fails the connect check too;
+      // how far the request got before the reset depends on timing, so every stage reads alike.
+      if (os_error == ECONNRESET || os_error == EPIPE) return HttpFailure::kCutOff;
+      if (os_error == EHOSTUNREACH || os_error == ENETUNREACH) return HttpFailure::kUnreachable;
       return HttpFailure::kRefused;
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
       return HttpFailure::kHostNotFound;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_PROXY:
+      return HttpFailure::kProxy;
     case CURLE_OPERATION_TIMEDOUT:
       return HttpFailure::kTimeout;
     case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ENGINE_NOTFOUND:
-    case CURLE_SSL_ENGINE_SETFAILED:
-    case CURLE_SSL_ENGINE_INITFAILED:
-    case CURLE_SSL_SHUTDOWN_FAILED:
-    case CURLE_SSL_CRL_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
+      return HttpFailure::kTls;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
     case CURLE_SSL_CLIENTCERT:
     case CURLE_USE_SSL_FAILED:
-      return HttpFailure::kTls;
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+      return HttpFailure::kTlsHandshake;
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+      return HttpFailure::kCertificateFile;
     case CURLE_TOO_MANY_REDIRECTS:
       return HttpFailure::kTooManyRedirects;
     case CURLE_PARTIAL_FILE:
+    case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_HTTP2_STREAM:
+    case CURLE_SSL_SHUTDOWN_FAILED:
       return HttpFailure::kCutOff;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_HTTP3:
+      return HttpFailure::kBadAnswer;
+    case CURLE_BAD_CONTENT_ENCODING:
+      return HttpFailure::kBadEncoding;
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
       return HttpFailure::kBadAddress;
     default:
+      // Out of memory, a write the body sink refused and the like: nothing the server did.
       return HttpFailure::kOther;
   }
 }
@@ -135,13 +153,19 @@ HttpAnswer CurlPool::Transfer::Finish(CURLcode result) {
     return answer;
   }
   if (ended_well) {
-    answer.failure = head.any_answer() ? HttpFailure::kCutOff : HttpFailure::kOther;
-  } else if (result == CURLE_UNSUPPORTED_PROTOCOL && !head.complete()) {
-    // libcurl says this of a reply that is not HTTP at all, not only of a redirect to another
-    // scheme; only the redirect comes after a whole head.
-    answer.failure = HttpFailure::kOther;
+    answer.failure = head.any_answer() ? HttpFailure::kCutOff : HttpFailure::kBadAnswer;
+  } else if ((result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT) &&
+             head.complete()) {
+    // Only a redirect's target is looked at after a whole head; the link's own address was
+    // checked before the request started.
+    answer.failure = HttpFailure::kBadRedirect;
+  } else if (result == CURLE_UNSUPPORTED_PROTOCOL) {
+    // libcurl says this of a reply that is not HTTP at all, not only of a redirect.
+    answer.failure = HttpFailure::kBadAnswer;
   } else {
-    answer.failure = FailureOf(result);
+    long os_error = 0;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_error);
+    answer.failure = FailureOf(result, os_error);
   }
   return answer;
 }

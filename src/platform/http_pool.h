@@ -17,14 +17,21 @@ namespace voxtrel {
 /// Why a request gave no usable answer.
 enum class HttpFailure {
   kNone,
-  kBadAddress,
+  kBadAddress,  // the link's own address cannot be requested
   kTimeout,
   kRefused,
   kHostNotFound,
-  kTls,
+  kTls,  // the server's certificate is not trusted
   kTooManyRedirects,
-  kCutOff,
-  kOther
+  kCutOff,           // the connection ended before the whole answer: closed, reset, cut short
+  kOther,            // a failure on this side (out of memory, say)
+  kTlsHandshake,     // no TLS session came about: a plain http server, no common cipher
+  kCertificateFile,  // the certificates to trust could not be read
+  kBadAnswer,        // what came back is no HTTP answer, or a broken one
+  kBadEncoding,      // the body's content encoding could not be decoded
+  kBadRedirect,      // a redirect to an address that cannot be requested (ftp://, say)
+  kUnreachable,      // no route to the host or its network
+  kProxy,            // the proxy could not be found or refused the request
 };
 
 /// How one request ended.

@@ -1,5 +1,8 @@
 #include "platform/text.h"
 
+#include <cstdint>
+#include <cstdio>
+
 namespace voxtrel {
 
 std::string AsciiUpper(std::string_view text) {
@@ -34,6 +37,46 @@ size_t Utf8Length(std::string_view text) {
     if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
   }
   return count;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const size_t len = b < 0x80                 ? 1
+                       : b >= 0xC2 && b <= 0xDF ? 2
+                       : b >= 0xE0 && b <= 0xEF ? 3
+                       : b >= 0xF0 && b <= 0xF4 ? 4
+                                                : 0;
+    if (len == 0 || text.size() - i < len) return false;
+    uint32_t c = len == 1 ? b : b & (0x7Fu >> len);
+    for (size_t k = 1; k < len; ++k) {
+      const auto trail = static_cast<unsigned char>(text[i + k]);
+      if ((trail & 0xC0) != 0x80) return false;
+      c = (c << 6) | (trail & 0x3Fu);
+    }
+    if ((len == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
+        (len == 4 && (c < 0x10000 || c > 0x10FFFF)))
+      return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string TerminalSafe(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b < 0x20 && b != '\t') || b == 0x7F) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 }  // namespace voxtrel

@@ -24,4 +24,13 @@ std::string_view TrimBlanks(std::string_view text);
 /// Number of characters (code points) in UTF-8 text.
 size_t Utf8Length(std::string_view text);
 
+/// Whether `text` is well-formed UTF-8: no overlong forms, surrogates or code points past
+/// U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+
+/// `text` safe to print on a terminal: C0 control characters but tab, and DEL, shown as `\xNN`
+/// (ESC as `\x1b`), so a name or address cannot move the cursor or recolour the screen. Every
+/// other byte passes as it is.
+std::string TerminalSafe(std::string_view text);
+
 }  // namespace voxtrel

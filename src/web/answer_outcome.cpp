@@ -23,6 +23,13 @@ FailureReason ReasonOf(HttpFailure failure) {
     case HttpFailure::kTls: return FailureReason::kTls;
     case HttpFailure::kTooManyRedirects: return FailureReason::kTooManyRedirects;
     case HttpFailure::kCutOff: return FailureReason::kCutOff;
+    case HttpFailure::kTlsHandshake: return FailureReason::kTlsHandshake;
+    case HttpFailure::kCertificateFile: return FailureReason::kCertificateFile;
+    case HttpFailure::kBadAnswer: return FailureReason::kBadAnswer;
+    case HttpFailure::kBadEncoding: return FailureReason::kBadEncoding;
+    case HttpFailure::kBadRedirect: return FailureReason::kBadRedirect;
+    case HttpFailure::kUnreachable: return FailureReason::kUnreachable;
+    case HttpFailure::kProxy: return FailureReason::kProxy;
     case HttpFailure::kNone:
     case HttpFailure::kOther: break;
   }

@@ -49,6 +49,13 @@ std::string ReasonText(const CheckOutcome& outcome) {
     case FailureReason::kTooManyRedirects: return "too many redirects";
     case FailureReason::kCutOff: return "answer cut off";
     case FailureReason::kBadAddress: return "bad address";
+    case FailureReason::kTlsHandshake: return "TLS handshake failed";
+    case FailureReason::kCertificateFile: return "certificate file unreadable";
+    case FailureReason::kBadAnswer: return "malformed answer";
+    case FailureReason::kBadEncoding: return "answer could not be decoded";
+    case FailureReason::kBadRedirect: return "redirect to an unusable address";
+    case FailureReason::kUnreachable: return "host unreachable";
+    case FailureReason::kProxy: return "proxy failed";
     case FailureReason::kNone:
       // Failed with a good status: the answer held nothing to read.
       if (outcome.status) return "empty page";

@@ -43,6 +43,13 @@ enum class FailureReason {
   kCutOff,
   kBadAddress,
   kOther,
+  kTlsHandshake,
+  kCertificateFile,
+  kBadAnswer,
+  kBadEncoding,
+  kBadRedirect,
+  kUnreachable,
+  kProxy,
 };
 
 /// What checking one link came to.

@@ -177,12 +177,12 @@ void LinkMainTest::SettingsChooseFolderOptionsAndTarget() {
       // Only " 1 " itself turns an option on.
       {"/\r\n" + (dir / "site") + "\r\n 1 \r\n 0 \r\n1\r\n 1  \r\n", dir / "site", Qt::Checked,
        Qt::Unchecked, false, false},
-      // A folder given relative to somewhere is refused, which stops the reading.
-      {"/\r\n.\r\n 0 \r\n", QDir::currentPath().toStdString(), Qt::Checked, Qt::Checked, false,
-       false},
-      // A drive that is not there stops the reading: nothing else applies.
-      {"no such drive\r\n" + (dir / "site") + "\r\n 0 \r\n", QDir::currentPath().toStdString(),
-       Qt::Checked, Qt::Checked, false, false},
+      // A folder given relative to somewhere, or a drive that is not there, is refused; the
+      // lines after it still apply.
+      {"/\r\n.\r\n 0 \r\n", QDir::currentPath().toStdString(), Qt::Unchecked, Qt::Checked,
+       false, false},
+      {"no such drive\r\n" + (dir / "site") + "\r\n 0 \r\n", dir / "site", Qt::Unchecked,
+       Qt::Checked, false, false},
   };
   for (const Case& c : cases) {
     test::WriteFile(dir / "Voxtrel.DEF", c.file);

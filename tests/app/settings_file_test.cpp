@@ -1,9 +1,11 @@
 #include "app/settings_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "support/fake_disk.h"
@@ -31,31 +33,28 @@ class AppliedValues : public SettingsTarget {
   std::string applied;
 };
 
-TEST(SettingsFileTest, FileLinesApplyInOrderUntilOneFails) {
-  struct Case {
-    std::string file;
-    std::string applied;
-  };
-  const Case cases[] = {
+TEST(SettingsFileTest, FileLinesApplyInOrderAndAFailedLineLeavesTheOthers) {
+  const std::pair<std::string, std::string> cases[] = {  // file, values applied
       {"/ \r\n /home/a b \r\n 1 \r\n 0 \r\n 1 \r\n\r\n\r\n http://x.jp/a.htm \r\nignored\r\n",
        "drive=/;folder=/home/a b;check1=1;check2=0;https=on;once=off;target=http://x.jp/a.htm;"},
       {"/\r/f\r0.5\r1.5\r1\r 1  \r\r", "drive=/;folder=/f;check1=0;check2=2;https=off;once=off;"},
       {"/\r\n/f\n/g\r\n2.5\r\n-0.4\r\n 1 \r\n 1 \r\nline7\r\n\r\n", "drive=/;folder=/f\n/g;check1=2;"
        "check2=0;https=on;once=on;target=;"},
-      {"/\r\n/f\r\nx\r\n1\r\n", "drive=/;folder=/f;"},
-      {"/\r\n/f\r\n3\r\n1\r\n", "drive=/;folder=/f;check1=3;"},
+      {"/\r\n/f\r\nx\r\n1\r\n", "drive=/;folder=/f;check2=1;"},
+      {"/\r\n/f\r\n3\r\n1\r\n", "drive=/;folder=/f;check1=3;check2=1;"},
       {"/\r\n/f\r\n+1\r\n1e0\r\n", "drive=/;folder=/f;check1=1;check2=1;"},
-      {"X\r\n/f\r\n", "drive=X;"},
+      {"X\r\n/f\r\n", "drive=X;folder=/f;"},
       {"/\r\n\x83\x65\x83\x58\r\n", "drive=/;folder=テス;"},
+      {"\xEF\xBB\xBF/\r\ncafé\r\n", "drive=/;folder=café;"},
       {"", ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
+  for (const auto& [file, applied] : cases) {
+    SCOPED_TRACE(file);
     test::FakeDisk disk;
-    disk.AddFile("/p/Voxtrel.DEF", c.file);
+    disk.AddFile("/p/Voxtrel.DEF", file);
     AppliedValues target;
     ReadSettingsFile(disk, "/p/Voxtrel.DEF", target);
-    EXPECT_EQ(target.applied, c.applied);
+    EXPECT_EQ(target.applied, applied);
   }
 }
 
@@ -64,31 +63,32 @@ TEST(SettingsFileTest, ValuesAreWrittenByteForByteAndReadBack) {
   const std::string bytes =
       "/\r\n/home/\x83\x65\x83\x58\x83\x67?x\r\n 0 \r\n 2 \r\n 1 \r\n\r\n\r\nhttp://\r\n";
   EXPECT_EQ(FormatSettings(values), bytes);
+  // A name code page 932 cannot hold makes the file UTF-8, so it reads back as it was.
+  values.folder = "/home/café\r";
   values.once = true;
   values.https = false;
   values.single_page_target = "/a.htm";
   test::FakeDisk disk;
   std::string err;
   ASSERT_TRUE(WriteSettingsFile(disk, "/p/Voxtrel.DEF", values, &err));
+  EXPECT_EQ(disk.Contents("/p/Voxtrel.DEF"),
+            "\xEF\xBB\xBF/\r\n/home/café?\r\n 0 \r\n 2 \r\n\r\n 1 \r\n\r\n/a.htm\r\n");
   AppliedValues target;
   ReadSettingsFile(disk, "/p/Voxtrel.DEF", target);
   EXPECT_EQ(target.applied,
-            "drive=/;folder=/home/テスト?x;check1=0;check2=2;https=off;once=on;target=/a.htm;");
-
-  disk.Fail(test::DiskOp::kWrite, "/p/Voxtrel.DEF");
-  EXPECT_FALSE(WriteSettingsFile(disk, "/p/Voxtrel.DEF", SettingsValues{}, &err));
-  EXPECT_EQ(err, "Permission denied");
-  EXPECT_EQ(disk.Contents("/p/Voxtrel.DEF"), FormatSettings(values));
-  EXPECT_FALSE(disk.Contents("/p/Voxtrel.DEF.voxtrel-tmp"));
+            "drive=/;folder=/home/café?;check1=0;check2=2;https=off;once=on;target=/a.htm;");
 }
 
-TEST(SettingsFileTest, FifoInTheFilesPlaceIsNotWaitedOn) {
+TEST(SettingsFileTest, AFifoIsNotWaitedOnAndALinkAtTheOldTemporaryNameNotFollowed) {
   test::TempDir dir;
-  ASSERT_EQ(mkfifo((dir / "Voxtrel.DEF").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
   PosixDisk disk;
   AppliedValues target;
-  ReadSettingsFile(disk, dir / "Voxtrel.DEF", target);  // would block for ever on open or read
+  ReadSettingsFile(disk, dir / "fifo", target);  // would block for ever on open or read
   EXPECT_EQ(target.applied, "");
+  symlink((dir / "victim").c_str(), (dir / "Voxtrel.DEF.voxtrel-tmp").c_str());
+  EXPECT_TRUE(WriteSettingsFile(disk, dir / "Voxtrel.DEF", SettingsValues{}, nullptr));
+  EXPECT_FALSE(std::filesystem::exists(dir / "victim"));
 }
 
 }  // namespace

@@ -463,5 +463,15 @@ TEST_F(CheckerTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {
   EXPECT_NE(out_.str().find("\"reason\":\"certificate not trusted\""), std::string::npos);
 }
 
+TEST(CheckerOptionsTest, AValueIsTheNextArgumentWholeWhateverItBeginsWith) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"},
+       "j128 h8 ua=-a x=-old x=-new T"},
+      {{"-o", "-r.csv", "T"}, "j128 h8 o=-r.csv T"},
+      {{"-qj", "-1", "T"}, "error"},
+  };
+  for (const auto& [args, parsed] : cases) EXPECT_EQ(Parsed(args), parsed) << args[0];
+}
+
 }  // namespace
 }  // namespace voxtrel

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+
+#include "platform/text.h"
 
 namespace voxtrel {
 namespace {
@@ -43,6 +46,23 @@ TEST(Cp932Test, SingleBytesStandAloneOrWidened) {
     EXPECT_EQ(Cp932SingleByteToUtf8(c.byte), c.single) << int(c.byte);
     EXPECT_EQ(WidenHalfwidthKatakana(c.byte), c.wide) << int(c.byte);
   }
+}
+
+TEST(Cp932Test, DisplayNameKeepsUtf8AndReadsOtherBytesAsCodePage932) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"café テスト", "café テスト"}, {"\x83\x65\x83\x58", "テス"}, {"\xB1\xDE", "ｱﾞ"},
+      {"\xC0\xAF", "ﾀｯ"}, {"\xED\xA0\x80", "恝\xEF\xBF\xBD"},  // an overlong "/", a surrogate
+      {"caf\xE9", "caf\xEF\xBF\xBD"}, {"", ""},
+  };
+  for (const auto& [bytes, shown] : cases) EXPECT_EQ(DisplayName(bytes), shown) << bytes;
+}
+
+TEST(TextTest, TerminalSafeShowsControlCharactersButTabAsHex) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\tb é", "a\tb é"},        {"\x1b[31mx\x7f", "\\x1b[31mx\\x7f"},
+      {"\x83\x65\xFF", "\x83\x65\xFF"}, {std::string("\0\r\n\x1f ", 5), "\\x00\\x0d\\x0a\\x1f "},
+  };
+  for (const auto& [text, safe] : cases) EXPECT_EQ(TerminalSafe(text), safe) << safe;
 }
 
 }  // namespace

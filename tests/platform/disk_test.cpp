@@ -6,8 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -62,6 +63,40 @@ TEST(PosixDiskTest, OnlyRegularFilesAreRead) {
   EXPECT_TRUE(disk.DeleteFile(dir / "c", &err));
   EXPECT_FALSE(disk.DeleteFile(dir / "c", &err));
   EXPECT_FALSE(disk.DeleteFile(dir.path(), &err));
+}
+
+TEST(PosixDiskTest, WritingReplacesFilesAndLinkTargetsWholeAndOtherFilesInPlace) {
+  test::TempDir dir;
+  const mode_t umask_bits = umask(0);
+  umask(umask_bits);
+  for (const char* name : {"kept", "archive/r.csv", "ro"}) test::WriteFile(dir / name, "old");
+  chmod((dir / "kept").c_str(), 0640);
+  chmod((dir / "ro").c_str(), 0444);
+  symlink("archive/r.csv", (dir / "r.csv").c_str());
+  mkfifo((dir / "fifo").c_str(), 0600);
+  // Where the temporary file used to go, so a link planted there made a save overwrite anything.
+  symlink((dir / "victim").c_str(), (dir / "kept.voxtrel-tmp").c_str());
+  // Path, error, bytes read afterwards (unless ""), lstat's mode afterwards (bits when given).
+  const std::tuple<std::string, std::string, std::string, mode_t> cases[] = {
+      {dir / "new", "", "x", S_IFREG | (0666 & ~umask_bits)},
+      {dir / "kept", "", "x", S_IFREG | 0640},
+      {dir / "r.csv", "", "x", S_IFLNK | 0777},
+      {"/dev/null", "", "", S_IFCHR},
+      {"/dev/full", "No space left on device", "", S_IFCHR},
+      {dir / "fifo", "no program is reading from the fifo", "", S_IFIFO},  // and no wait for one
+      {dir / "ro", "Permission denied", "old", S_IFREG | 0444},
+  };
+  for (const auto& [path, error, bytes, mode] : cases) {
+    std::string err;
+    EXPECT_EQ(PosixDisk().WriteWholeFile(path, "x", &err), error.empty()) << path;
+    EXPECT_EQ(err, error) << path;
+    EXPECT_TRUE(bytes.empty() || test::ReadFile(path) == bytes) << path;
+    struct stat st;
+    ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_mode & (S_IFMT | ((mode & 0777) ? 0777 : 0)), mode) << path;
+  }
+  // The seven names made here and no more: no temporary file left, nothing made at the victim.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 7);
 }
 
 TEST(ProgramFolderTest, ABuildTreeProgramKeepsItsFilesBesideItself) {

@@ -1,5 +1,9 @@
 #include "platform/http_pool.h"
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -41,6 +45,7 @@ class CurlPoolTest : public ::testing::Test {
       });
       s.Get("/hop",
             [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/busy"); });
+      s.Get("/ftp", [](const auto&, auto& res) { res.set_redirect("ftp://127.0.0.1/"); });
     }
     base_ = local_.Start();
     other_base_ = other_.Start();
@@ -78,7 +83,8 @@ TEST_F(CurlPoolTest, EachRequestEndsInItsStatusOrFailure) {
       {base_ + "/ok", 200, HttpFailure::kNone},
       {base_ + "/hop", 503, HttpFailure::kNone, 1},
       // Refused, time-out, redirect loop and cut-off answers: see the checker's JSON reasons.
-      {"https" + base_.substr(4) + "/ok", std::nullopt, HttpFailure::kTls},  // plain server
+      {base_ + "/ftp", std::nullopt, HttpFailure::kBadRedirect, 1},
+      {"https" + base_.substr(4) + "/ok", std::nullopt, HttpFailure::kTlsHandshake},  // plain
       {test::kUnknownHostUrl, std::nullopt, HttpFailure::kHostNotFound},
       {"http//bad", std::nullopt, HttpFailure::kBadAddress},
       {base_ + std::string("/ok\0.evil", 9), std::nullopt, HttpFailure::kBadAddress},
@@ -129,6 +135,31 @@ TEST_F(CurlPoolTest, ManyRequestsInFlightAreAllAnsweredOverFewConnections) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   EXPECT_LT(client_ports_.size() - before.size(), 10u);
+}
+
+TEST_F(CurlPoolTest, AConnectionTheServerResetsUnansweredIsCutOffAtEveryConcurrency) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof address;
+  // Accepted sockets inherit the zero linger: each is reset when taken, the request sent or not.
+  const linger reset{1, 0};
+  setsockopt(listener, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(listener, 64), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::thread closer([listener] {
+    for (int client; (client = accept(listener, nullptr, nullptr)) >= 0;) close(client);
+  });
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+  for (uint64_t in_flight : {1, 1, 16, 16}) {
+    CurlPool pool(options_);
+    for (uint64_t id = 0; id < in_flight; ++id) EXPECT_TRUE(pool.Start(id, {url, false, {}}));
+    for (const auto& [id, answer] : Drain(pool))
+      EXPECT_EQ(answer.failure, HttpFailure::kCutOff) << in_flight;
+  }
+  shutdown(listener, SHUT_RDWR);  // ends the accept
+  closer.join();
+  close(listener);
 }
 
 TEST_F(CurlPoolTest, CancelledRequestsAreNeverReported) {
