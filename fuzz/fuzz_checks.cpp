@@ -29,10 +29,14 @@ std::string_view View(const uint8_t* data, size_t size) {
   return std::string_view(reinterpret_cast<const char*>(data), size);
 }
 
-std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  size_t done = 0;
+  for (size_t at = text.find(from); at != std::string_view::npos; at = text.find(from, done)) {
+    out.append(text.substr(done, at - done)).append(to);
+    done = at + from.size();
+  }
+  return out.append(text.substr(done));
 }
 
 std::vector<std::string> Split(std::string_view text, char separator) {
