@@ -47,8 +47,13 @@ std::string MessageLine(const std::string& text) {
 class TerminalView : public RunView {
  public:
   TerminalView(std::ostream& out, std::ostream& err, const CheckerOptions& options,
-               bool show_progress, AbortSignal& abort)
-      : out_(out), err_(err), options_(options), show_progress_(show_progress), abort_(abort) {}
+               bool show_progress, bool out_is_terminal, AbortSignal& abort)
+      : out_(out),
+        err_(err),
+        options_(options),
+        show_progress_(show_progress),
+        out_is_terminal_(out_is_terminal),
+        abort_(abort) {}
 
   bool output_failed() const { return output_failed_; }
 
@@ -67,7 +72,9 @@ class TerminalView : public RunView {
   void RowAdded(const ResultRow& row) override {
     if (output_failed_) return;
     ClearProgress();
-    out_ << (options_.json_rows ? JsonRow(row) : CsvRowLine(row)) << "\n";
+    // A page's text must not drive the terminal: controls in it are shown, not obeyed.
+    const std::string line = options_.json_rows ? JsonRow(row) : CsvRowLine(row);
+    out_ << (out_is_terminal_ ? TerminalSafe(line) : line) << "\n";
     out_.flush();
     if (!out_) {
       output_failed_ = true;
@@ -102,7 +109,7 @@ class TerminalView : public RunView {
   void DrawProgress() {
     if (!show_progress_ || pages_ == 0) return;
     std::string line = "[" + std::to_string(std::max<size_t>(page_number_, 1)) + "/" +
-                       std::to_string(pages_) + "] " + kConnecting + link_;
+                       std::to_string(pages_) + "] " + kConnecting + TerminalSafe(link_);
     // Keep the line short enough not to wrap on a narrow terminal, so \r can redraw it.
     if (Utf8Length(line) > 100) {
       size_t chars = 0;
@@ -123,6 +130,7 @@ class TerminalView : public RunView {
   std::ostream& err_;
   const CheckerOptions& options_;
   bool show_progress_;
+  bool out_is_terminal_;
   AbortSignal& abort_;
   size_t pages_ = 0;
   std::string page_;
@@ -163,9 +171,24 @@ bool ReportPathWritable(const std::string& path, std::string* why) {
     *why = "it is a folder";
     return false;
   }
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  if ((exists && access(path.c_str(), W_OK) != 0) || access(folder.c_str(), W_OK | X_OK) != 0) {
+  // A device or fifo is written in place, so only it must take writes; a file is replaced in
+  // the folder of what a link points to.
+  if (exists && !S_ISREG(st.st_mode)) {
+    if (access(path.c_str(), W_OK) == 0) return true;
+    *why = std::strerror(errno);
+    return false;
+  }
+  std::string target = path;
+  if (exists) {
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+      target = resolved;
+      free(resolved);
+    }
+  }
+  const size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  if ((exists && access(target.c_str(), W_OK) != 0) || access(folder.c_str(), W_OK | X_OK) != 0) {
     *why = std::strerror(errno);
     return false;
   }
@@ -291,7 +314,8 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   CurlPool http(HttpOptionsFor(env, options));
   AbortSignal own_abort;
   AbortSignal& abort = env.abort ? *env.abort : own_abort;
-  TerminalView view(out, err, options, env.err_is_terminal && !options.quiet, abort);
+  TerminalView view(out, err, options, env.err_is_terminal && !options.quiet,
+                    env.out_is_terminal, abort);
   ResultList results;
   const RunSeams seams{view, disk, http, results, abort};
 

@@ -19,6 +19,8 @@ inline constexpr int kExitInterrupted = 130;
 struct CheckerEnvironment {
   /// Progress goes to `err` only when it is a terminal.
   bool err_is_terminal = false;
+  /// Rows on `out` go to a terminal: control characters in them are shown as \xNN.
+  bool out_is_terminal = false;
   /// NO_COLOR is set: never colour the summary.
   bool no_color = false;
   HttpOptions http;

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
 
   voxtrel::CheckerEnvironment env;
   env.err_is_terminal = isatty(STDERR_FILENO) == 1;
+  env.out_is_terminal = isatty(STDOUT_FILENO) == 1;
   env.abort = &g_abort;
   const char* no_color = std::getenv("NO_COLOR");
   env.no_color = no_color && *no_color;

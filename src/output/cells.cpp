@@ -1,5 +1,7 @@
 #include "output/cells.h"
 
+#include "platform/cp932.h"
+
 namespace voxtrel {
 
 std::string RowNumberText(int64_t row_no) {
@@ -14,7 +16,8 @@ std::string CellText(const ResultRow& row, int column) {
     case kColMark: return MarkOf(row.outcome);
     case kColTarget: return row.link.target;
     case kColName: return row.link.name;
-    case kColFile: return row.link.page;
+    // A page's path keeps the bytes the disk names it by; shown, it must be text.
+    case kColFile: return IsWebAddress(row.link.page) ? row.link.page : DisplayName(row.link.page);
     default: return "";
   }
 }

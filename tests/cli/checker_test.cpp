@@ -96,6 +96,7 @@ class CheckerTest : public ::testing::Test {
     err_.str("");
     CheckerEnvironment env;
     env.err_is_terminal = terminal;
+    env.out_is_terminal = terminal;
     env.http.connect_timeout_ms = 2000;
     env.http.total_timeout_ms = 5000;
     env.abort = &abort_;
@@ -159,6 +160,18 @@ TEST_F(CheckerTest, ProgressOnATerminalFitsOneLineAndSaysWhyALinkFailed) {
   EXPECT_NE(err_.str().find("\r\x1b[K" + cut + "\r\x1b[K"), std::string::npos) << err_.str();
   EXPECT_NE(err_.str().find("  × HTTP 404\n"), std::string::npos);
   EXPECT_NE(err_.str().find("\x1b[31m1 ×\x1b[0m"), std::string::npos);
+}
+
+TEST_F(CheckerTest, NamesAreShownAsTextAndControlsAsEscapes) {
+  // A page saved from an old Windows machine: its name is Shift_JIS bytes ("テ.htm").
+  const std::string folder = dir_ / "names";
+  test::WriteFile(folder + "/\x83\x65.htm", "<A HREF=\"" + base_ + "/gone\">a\x1b]0;x\x07b</A>\r\n");
+  EXPECT_EQ(Run({folder}, true), kExitDeadLinks);
+  EXPECT_EQ(out_.str(), "000001,×," + base_ + "/gone,a\\x1b]0;x\\x07b," + folder + "/テ.htm\n");
+  EXPECT_EQ(Run({"--format", "json", folder}), kExitDeadLinks);
+  EXPECT_NE(out_.str().find("\"name\":\"a\\u001b]0;x\\u0007b\",\"page\":\"" + folder + "/テ.htm\""),
+            std::string::npos)
+      << out_.str();
 }
 
 TEST_F(CheckerTest, BinaryExitsWithTheRunsStatus) {
