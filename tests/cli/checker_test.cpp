@@ -165,7 +165,7 @@ TEST_F(CheckerTest, ProgressOnATerminalFitsOneLineAndSaysWhyALinkFailed) {
 TEST_F(CheckerTest, NamesAreShownAsTextAndControlsAsEscapes) {
   // A page saved from an old Windows machine: its name is Shift_JIS bytes ("テ.htm").
   const std::string folder = dir_ / "names";
-  test::WriteFile(folder + "/\x83\x65.htm", "<A HREF=\"" + base_ + "/gone\">a\x1b]0;x\x07b</A>\r\n");
+  test::WriteFile(folder + "/\x83\x65.htm", "<A HREF=\"" + base_ + "/gone\">a\x1b]0;x\x07" "b</A>\r\n");
   EXPECT_EQ(Run({folder}, true), kExitDeadLinks);
   EXPECT_EQ(out_.str(), "000001,×," + base_ + "/gone,a\\x1b]0;x\\x07b," + folder + "/テ.htm\n");
   EXPECT_EQ(Run({"--format", "json", folder}), kExitDeadLinks);
