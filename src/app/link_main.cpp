@@ -240,7 +240,10 @@ bool Link_Main::SetCheckState(int which, int state) {
 void Link_Main::SetSinglePageTarget(const std::string& text) { single_page_.target = text; }
 
 void Link_Main::SetOption(SettingsOption option, bool on) {
-  (option == SettingsOption::kHttps ? https_action_ : once_action_)->setChecked(on);
+  QAction* action = option == SettingsOption::kHttps  ? https_action_
+                    : option == SettingsOption::kOnce ? once_action_
+                                                      : keep_query_action_;
+  action->setChecked(on);
 }
 
 void Link_Main::ReadSettings() {
@@ -257,6 +260,7 @@ bool Link_Main::WriteSettings() {
   values.check2 = CheckValue(check2_);
   values.https = https_action_->isChecked();
   values.once = once_action_->isChecked();
+  values.keep_query = keep_query_action_->isChecked();
   values.single_page_target = single_page_.target;
   std::string err;
   return WriteSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), values, &err);

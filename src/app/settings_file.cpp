@@ -118,6 +118,9 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
       case 7:
         target.SetSinglePageTarget(text);
         break;
+      case 8:
+        target.SetOption(SettingsOption::kKeepQuery, raw == kOptionOn);
+        break;
       default:
         break;
     }
@@ -135,7 +138,7 @@ std::string FormatSettings(const SettingsValues& values) {
                            std::to_string(values.check1) + " \r\n" + " " +
                            std::to_string(values.check2) + " \r\n" + (values.https ? kOptionOn : "") +
                            "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" + target +
-                           "\r\n";
+                           "\r\n" + (values.keep_query ? std::string(kOptionOn) + "\r\n" : "");
   const std::string cp932 = Utf8ToCp932(utf8);
   // A name with a character the code page lacks (café) would come back as another name (caf?).
   if (Cp932ToUtf8(cp932) == utf8 || !IsValidUtf8(utf8)) return cp932;
