@@ -45,10 +45,8 @@ TEST(SettingsFileTest, FileLinesApplyInOrderAndAFailedLineLeavesTheOthers) {
       {"/\r\n/f\r\nx\r\n1\r\n", "drive=/;folder=/f;check2=1;"},
       {"/\r\n/f\r\n3\r\n1\r\n", "drive=/;folder=/f;check1=3;check2=1;"},
       {"/\r\n/f\r\n+1\r\n1e0\r\n", "drive=/;folder=/f;check1=1;check2=1;"},
-      {"X\r\n/f\r\n", "drive=X;folder=/f;"},
-      {"/\r\n\x83\x65\x83\x58\r\n", "drive=/;folder=テス;"},
-      {"\xEF\xBB\xBF/\r\ncafé\r\n", "drive=/;folder=café;"},
-      {"", ""},
+      {"X\r\n/f\r\n", "drive=X;folder=/f;"}, {"/\r\n\x83\x65\x83\x58\r\n", "drive=/;folder=テス;"},
+      {"\xEF\xBB\xBF/\r\ncafé\r\n", "drive=/;folder=café;"}, {"", ""},
   };
   for (const auto& [file, applied] : cases) {
     SCOPED_TRACE(file);

@@ -130,11 +130,8 @@ TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
       {{"-r", dir_ / "site", "-a"}, kExitDeadLinks,
        "000001,◎," + base_ + "/ok,ok," + a + "\n000002,×," + base_ + "/gone,gone," + a +
            "\n000003,◎," + base_ + "/ok,b," + b + "\n"},
-      {{"-x", b}, kExitUsage, ""},
-      {{}, kExitUsage, ""},
-      {{b, b}, kExitUsage, ""},
-      {{"-o"}, kExitUsage, ""},
-      {{dir_ / "none.htm"}, kExitUsage, ""},
+      {{"-x", b}, kExitUsage, ""}, {{}, kExitUsage, ""}, {{b, b}, kExitUsage, ""},
+      {{"-o"}, kExitUsage, ""}, {{dir_ / "none.htm"}, kExitUsage, ""},
       {{base_ + "/none.htm"}, kExitUsage, ""},
   };
   for (const Case& c : cases) {
@@ -211,8 +208,7 @@ TEST_F(CheckerTest, AnAbortAtAnyMomentStopsTheRunAtOnce) {
     int delay_ms;
     int requests;
   } cases[] = {
-      {{"-a", dir_ / "slow"}, -1, 0},
-      {{"-a", base_ + "/hold"}, 200, 1},
+      {{"-a", dir_ / "slow"}, -1, 0}, {{"-a", base_ + "/hold"}, 200, 1},
       {{"-a", "-j", "1", dir_ / "slow"}, 200, 1},
   };
   for (const auto& c : cases) {
@@ -276,14 +272,11 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
     std::vector<std::string> args;
     std::string parsed;
   } cases[] = {
-      {{"T"}, "j128 h8 T"},
-      {{"--", "-x"}, "j128 h8 -x"},
+      {{"T"}, "j128 h8 T"}, {{"--", "-x"}, "j128 h8 -x"},
       {{"-r", "-a", "-q", "--https", "--once", "--keep-query", "T"}, "r a q https once kq j128 h8 T"},
       {{"--recursive", "--all", "--quiet", "T"}, "r a q j128 h8 T"},
-      {{"-rqa", "T"}, "r a q j128 h8 T"},
-      {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
-      {{"-j8", "--per-host=64", "T"}, "j8 h64 T"},
-      {{"--jobs=256", "T"}, "j256 h8 T"},
+      {{"-rqa", "T"}, "r a q j128 h8 T"}, {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
+      {{"-j8", "--per-host=64", "T"}, "j8 h64 T"}, {{"--jobs=256", "T"}, "j256 h8 T"},
       {{"-ao", "r.htm", "T"}, "a j128 h8 o=r.htm T"},
       {{"-or.json", "--output", "s.csv", "T"}, "j128 h8 o=s.csv T"},
       {{"--output=r", "--report-format", "html", "--report-encoding=utf-8", "T"},
@@ -293,27 +286,15 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
        "j128 h8 form=csv T"},
       {{"--timeout", "0.5", "--user-agent", "UA 1", "--cacert=c.pem", "T"},
        "j128 h8 t=0.500000 ua=UA 1 ca=c.pem T"},
-      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"},
-      {{"-h"}, "help"},
-      {{"--version"}, "version"},
-      {{"-j", "0", "T"}, "error"},
-      {{"-j", "257", "T"}, "error"},
-      {{"-j", "8x", "T"}, "error"},
-      {{"--per-host", "65", "T"}, "error"},
-      {{"--per-host=0", "T"}, "error"},
-      {{"--format", "xml", "T"}, "error"},
-      {{"--report-format", "pdf", "T"}, "error"},
-      {{"--report-encoding", "latin1", "T"}, "error"},
-      {{"--timeout", "0", "T"}, "error"},
-      {{"--timeout", "abc", "T"}, "error"},
-      {{"--exclude", "(", "T"}, "error"},
-      {{"--user-agent", "a\nb", "T"}, "error"},
-      {{"--cacert=", "T"}, "error"},
-      {{"-x", "T"}, "error"},
-      {{"T", "-o"}, "error"},
-      {{"T", "--jobs"}, "error"},
-      {{"T", "U"}, "error"},
-      {{}, "error"},
+      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"}, {{"-h"}, "help"},
+      {{"--version"}, "version"}, {{"-j", "0", "T"}, "error"}, {{"-j", "257", "T"}, "error"},
+      {{"-j", "8x", "T"}, "error"}, {{"--per-host", "65", "T"}, "error"},
+      {{"--per-host=0", "T"}, "error"}, {{"--format", "xml", "T"}, "error"},
+      {{"--report-format", "pdf", "T"}, "error"}, {{"--report-encoding", "latin1", "T"}, "error"},
+      {{"--timeout", "0", "T"}, "error"}, {{"--timeout", "abc", "T"}, "error"},
+      {{"--exclude", "(", "T"}, "error"}, {{"--user-agent", "a\nb", "T"}, "error"},
+      {{"--cacert=", "T"}, "error"}, {{"-x", "T"}, "error"}, {{"T", "-o"}, "error"},
+      {{"T", "--jobs"}, "error"}, {{"T", "U"}, "error"}, {{}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -480,8 +461,7 @@ TEST(CheckerOptionsTest, AValueIsTheNextArgumentWholeWhateverItBeginsWith) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"},
        "j128 h8 ua=-a x=-old x=-new T"},
-      {{"-o", "-r.csv", "T"}, "j128 h8 o=-r.csv T"},
-      {{"-qj", "-1", "T"}, "error"},
+      {{"-o", "-r.csv", "T"}, "j128 h8 o=-r.csv T"}, {{"-qj", "-1", "T"}, "error"},
   };
   for (const auto& [args, parsed] : cases) EXPECT_EQ(Parsed(args), parsed) << args[0];
 }

@@ -17,8 +17,7 @@ TEST(Cp932Test, DecodesAndEncodesWithReplacementsForWhatDoesNotMap) {
     std::string encoded;  // Utf8ToCp932(text)
   };
   const Case cases[] = {
-      {"abc", "abc", "abc"},
-      {"\x82\xA0\x83\x65", "あテ", "\x82\xA0\x83\x65"},
+      {"abc", "abc", "abc"}, {"\x82\xA0\x83\x65", "あテ", "\x82\xA0\x83\x65"},
       {"\xB1\xDE", "ｱﾞ", "\xB1\xDE"},
       {"\x87\x40\xFA\x40\x81\xFC", "①ⅰ◯", "\x87\x40\xFA\x40\x81\xFC"},
       {"\x82", "\xEF\xBF\xBD", "?"},        // a lead byte at the end

@@ -79,10 +79,8 @@ TEST(PosixDiskTest, WritingReplacesFilesAndLinkTargetsWholeAndOtherFilesInPlace)
   // Path, error, bytes read afterwards (unless ""), lstat's mode afterwards (bits when given).
   const std::tuple<std::string, std::string, std::string, mode_t> cases[] = {
       {dir / "new", "", "x", S_IFREG | (0666 & ~umask_bits)},
-      {dir / "kept", "", "x", S_IFREG | 0640},
-      {dir / "r.csv", "", "x", S_IFLNK | 0777},
-      {"/dev/null", "", "", S_IFCHR},
-      {"/dev/full", "No space left on device", "", S_IFCHR},
+      {dir / "kept", "", "x", S_IFREG | 0640}, {dir / "r.csv", "", "x", S_IFLNK | 0777},
+      {"/dev/null", "", "", S_IFCHR}, {"/dev/full", "No space left on device", "", S_IFCHR},
       {dir / "fifo", "no program is reading from the fifo", "", S_IFIFO},  // and no wait for one
       {dir / "ro", "Permission denied", "old", S_IFREG | 0444},
   };

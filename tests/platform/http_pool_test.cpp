@@ -80,8 +80,7 @@ TEST_F(CurlPoolTest, EachRequestEndsInItsStatusOrFailure) {
     int redirects = 0;
   };
   const std::vector<Case> cases = {
-      {base_ + "/ok", 200, HttpFailure::kNone},
-      {base_ + "/hop", 503, HttpFailure::kNone, 1},
+      {base_ + "/ok", 200, HttpFailure::kNone}, {base_ + "/hop", 503, HttpFailure::kNone, 1},
       // Refused, time-out, redirect loop and cut-off answers: see the checker's JSON reasons.
       {base_ + "/ftp", std::nullopt, HttpFailure::kBadRedirect, 1},
       {"https" + base_.substr(4) + "/ok", std::nullopt, HttpFailure::kTlsHandshake},  // plain

@@ -32,8 +32,7 @@ TEST(PageEncodingTest, DecisionRulesApplyInOrder) {
       {"<meta charset=Shift_JIS>" + utf8_body, false, std::nullopt, kSjis},
       {"<meta charset=x-unknown>" + utf8_body, false, std::nullopt, kSjis},
       {"<meta charset=iso-2022-jp>", false, std::nullopt, kJis},
-      {utf8_body, false, std::nullopt, kUtf8},
-      {sjis_body, false, std::nullopt, kSjis},
+      {utf8_body, false, std::nullopt, kUtf8}, {sjis_body, false, std::nullopt, kSjis},
       {"<p>ascii only</p>", false, std::nullopt, kSjis},
   };
   for (const Case& c : cases) {
@@ -61,12 +60,10 @@ TEST(PageEncodingTest, DeclarationIsFirstCharsetInMetaTagReadAsCodePage932) {
     Charset expected;
   } cases[] = {
       {"<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; Charset=euc-jp\">", "euc-jp"},
-      {"<meta\r\ncharset = 'sjis'/>", "sjis"},
-      {"<meta charset =\"x-euc-jp\" >", "x-euc-jp"},
+      {"<meta\r\ncharset = 'sjis'/>", "sjis"}, {"<meta charset =\"x-euc-jp\" >", "x-euc-jp"},
       {"<meta content=\"charset=a;b\"><meta charset=c>", "a"},
       {"<meta name=x><p>charset=utf-8</p><meta charset=euc-jp>", "euc-jp"},
-      {"<meta charset=utf-8", "utf-8"},
-      {"<meta charset=>", ""},
+      {"<meta charset=utf-8", "utf-8"}, {"<meta charset=>", ""},
       {"<p>charset=utf-8</p><metadata charset=utf-8>", std::nullopt},
       // ツ takes the "c", so the first tag declares nothing.
       {"<meta content=\"" + tsu + "charset=UTF-8\"><meta charset=EUC-JP>", "EUC-JP"},
@@ -80,8 +77,7 @@ TEST(PageEncodingTest, CharsetParameterOfContentType) {
     const char* header;
     Charset expected;
   } cases[] = {
-      {"text/html; charset=Shift_JIS", "Shift_JIS"},
-      {"text/html;CHARSET=\"utf-8\"", "utf-8"},
+      {"text/html; charset=Shift_JIS", "Shift_JIS"}, {"text/html;CHARSET=\"utf-8\"", "utf-8"},
       {"text/html ; charset = 'EUC-JP' ; q=1", "EUC-JP"},
       {"text/html; x=\"a;charset=b\"; charset=utf-8", "utf-8"},
       {"text/html; x=\"a\\\";charset=b\"; charset=utf-8", "utf-8"},  // an escaped quote
@@ -96,8 +92,7 @@ TEST(PageEncodingTest, Utf8ValidityAndSanitising) {
     bool multibyte;
     std::string sanitised;
   } cases[] = {
-      {"日本\xF0\x9F\x98\x80", true, "日本\xF0\x9F\x98\x80"},
-      {"a\xFFz", false, "a\uFFFDz"},
+      {"日本\xF0\x9F\x98\x80", true, "日本\xF0\x9F\x98\x80"}, {"a\xFFz", false, "a\uFFFDz"},
       {"\xC0\xAF", false, "\uFFFD\uFFFD"},            // overlong "/"
       {"\xED\xA0\x80", false, "\uFFFD\uFFFD\uFFFD"},  // surrogate
       {"本\xE3\x81", false, "本\uFFFD\uFFFD"},
@@ -116,8 +111,7 @@ TEST(PageEncodingTest, Iso2022JpDecodesAndReplacesInvalidUnits) {
       {"\x1B$BF|K\\8l\x1B(B", "日本語"},
       {"\x1B$B:#F|$ONI$$E75$$G$9!#\x1B(B\r\nABC", "今日は良い天気です。\r\nABC"},
       // Row 9 is unassigned; the pair goes as one unit and the next pair still reads.
-      {"\x1B$B)!F|\x1B(Ba\x80z", "\uFFFD日a\uFFFDz"},
-      {"\x1B$BF", "\uFFFD"},
+      {"\x1B$B)!F|\x1B(Ba\x80z", "\uFFFD日a\uFFFDz"}, {"\x1B$BF", "\uFFFD"},
   };
   for (const auto& c : cases) EXPECT_EQ(Iso2022JpToUtf8(c.bytes), c.text);
 }

@@ -20,11 +20,9 @@ TEST(EucToSjisTest, ConvertsByJisArithmeticAndWidensHalfWidthKana) {
       {"abc\r\n", "abc\r\n"},
       {"\xA4\xA2\xA5\xC6", "あテ"},        // odd and even rows
       {"\xB0\xA1\xDF\xA1\xE0\xA1", "亜漾燹"},  // lead bytes on both sides of the 0x9F jump
-      {"\xA1\xA1\xF4\xA6", "　熙"},
-      {"\x8E\xB1\x8E\xDE", "ア゛"},
+      {"\xA1\xA1\xF4\xA6", "　熙"}, {"\x8E\xB1\x8E\xDE", "ア゛"},
       {"x\xB1", "xｱ"},  // a byte left over at the end stands alone, not widened
-      {"x\xFF", "x?"},
-      {"\xAD\xA1", "①"},
+      {"x\xFF", "x?"}, {"\xAD\xA1", "①"},
       {"\xA9\xA1", "?"},  // a row code page 932 leaves empty
   };
   for (const Case& c : cases) {
