@@ -209,7 +209,7 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
 // "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 3 https:// links left out; 0.4 s".
 std::string SummaryLine(const RunSummary& summary, double seconds, bool colour) {
   const std::array<size_t, 4>& counts = summary.rows_by_mark;
-  const char* marks[4] = {kMarkFailed, kMarkOk, kMarkRefresh, kMarkScript};
+  const auto& marks = kMarks;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
   };

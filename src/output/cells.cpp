@@ -16,8 +16,9 @@ std::string CellText(const ResultRow& row, int column) {
     case kColMark: return MarkOf(row.outcome);
     case kColTarget: return row.link.target;
     case kColName: return row.link.name;
-    // A page's path keeps the bytes the disk names it by; shown, it must be text.
-    case kColFile: return IsWebAddress(row.link.page) ? row.link.page : DisplayName(row.link.page);
+    // A page's path keeps the bytes the disk names it by; shown, it must be text. An address
+    // is text already and passes through.
+    case kColFile: return DisplayName(row.link.page);
     default: return "";
   }
 }

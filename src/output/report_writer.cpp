@@ -107,9 +107,10 @@ std::string FormatHtmlReport(const std::vector<ResultRow>& rows, const char* cha
 }
 
 std::string CsvRowLine(const ResultRow& row) {
-  return CsvField(RowNumberText(row.number)) + "," + CsvField(MarkOf(row.outcome)) + "," +
-         CsvField(row.link.target) + "," + CsvField(row.link.name) + "," +
-         CsvField(CellText(row, kColFile));
+  std::string line;
+  for (int column : {kColNo2, kColMark, kColTarget, kColName, kColFile})
+    line += (line.empty() ? "" : ",") + CsvField(CellText(row, column));
+  return line;
 }
 
 std::string FormatCsvReport(const std::vector<ResultRow>& rows) {

@@ -99,25 +99,6 @@ bool OpenRegularForReading(const std::string& path, Fd* fd, std::string* err) {
   return true;
 }
 
-bool OpenForWriting(const std::string& path, Fd* fd, std::string* err) {
-  // O_NONBLOCK: opening a fifo without a reader fails at once instead of waiting.
-  int raw = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (raw < 0) {
-    SetErr(err, ErrnoText(errno));
-    return false;
-  }
-  Fd opened(raw);
-  struct stat st;
-  if (fstat(raw, &st) != 0 || !S_ISREG(st.st_mode)) {
-    SetErr(err, "not a regular file");
-    return false;
-  }
-  int flags = fcntl(raw, F_GETFL);
-  if (flags >= 0) fcntl(raw, F_SETFL, flags & ~O_NONBLOCK);
-  fd->Reset(opened.Release());
-  return true;
-}
-
 bool WriteAll(int fd, const char* data, size_t size, std::string* err) {
   while (size > 0) {
     ssize_t written = write(fd, data, size);
@@ -359,29 +340,6 @@ bool PosixDisk::WriteWholeFile(const std::string& path, const std::string& bytes
   return MayReplace(target, st, err) && ReplaceWhole(target, &st, bytes, err);
 }
 
-bool PosixDisk::CopyFile(const std::string& from, const std::string& to, std::string* err) {
-  Fd source;
-  if (!OpenRegularForReading(from, &source, err)) return false;
-  // Truncating the target would wipe the source when both name the same file.
-  struct stat from_st, to_st;
-  if (fstat(source.get(), &from_st) == 0 && stat(to.c_str(), &to_st) == 0 &&
-      from_st.st_dev == to_st.st_dev && from_st.st_ino == to_st.st_ino)
-    return true;
-  Fd target;
-  if (!OpenForWriting(to, &target, err)) return false;
-  char buffer[kChunkSize];
-  for (;;) {
-    ssize_t got = ReadSome(source.get(), buffer, sizeof buffer);
-    if (got < 0) {
-      SetErr(err, ErrnoText(errno));
-      return false;
-    }
-    if (got == 0) break;
-    if (!WriteAll(target.get(), buffer, static_cast<size_t>(got), err)) return false;
-  }
-  return CloseChecked(&target, err);
-}
-
 bool PosixDisk::DeleteFile(const std::string& path, std::string* err) {
   if (unlink(path.c_str()) != 0) {
     SetErr(err, ErrnoText(errno));
@@ -424,15 +382,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder_slash && name_slash) return folder + name.substr(1);
   if (folder_slash || name_slash) return folder + name;
   return folder + "/" + name;
-}
-
-bool PosixDisk::ReplaceFile(const std::string& from, const std::string& to, std::string* err) {
-  // rename() would happily replace a read-only file; the user marked it so for a reason.
-  struct stat st;
-  if (stat(to.c_str(), &st) == 0 && !MayReplace(to, st, err)) return false;
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  if (err) *err = std::strerror(errno);
-  return false;
 }
 
 }  // namespace voxtrel

@@ -42,15 +42,9 @@ class DiskInterface {
   /// was there is then as it was.
   virtual bool WriteWholeFile(const std::string& path, const std::string& bytes,
                               std::string* err) = 0;
-  /// Copies `from` over `to`, replacing it.
-  virtual bool CopyFile(const std::string& from, const std::string& to, std::string* err) = 0;
   virtual bool DeleteFile(const std::string& path, std::string* err) = 0;
   /// True when `path` names a file this process can open for reading now (not a folder).
   virtual bool FileExists(const std::string& path) = 0;
-  /// Moves `from` over `to` in one step (both in one folder). Fails, leaving both as they are,
-  /// when `to` exists but may not be written or has no write bit, so a read-only file is never
-  /// replaced, not even by root.
-  virtual bool ReplaceFile(const std::string& from, const std::string& to, std::string* err) = 0;
 };
 
 class PosixDisk : public DiskInterface {
@@ -62,13 +56,11 @@ class PosixDisk : public DiskInterface {
   /// A regular file or a new name is replaced in one step by a uniquely named temporary file
   /// beside it (the old file's permissions kept); through symbolic links, the final target is
   /// replaced and the links stay. A device, fifo or socket is written in place; a fifo no one
-  /// reads is an error, not a wait. A read-only file is refused, as ReplaceFile refuses it.
+  /// reads is an error, not a wait. A file without a write bit is refused, even for root.
   bool WriteWholeFile(const std::string& path, const std::string& bytes,
                       std::string* err) override;
-  bool CopyFile(const std::string& from, const std::string& to, std::string* err) override;
   bool DeleteFile(const std::string& path, std::string* err) override;
   bool FileExists(const std::string& path) override;
-  bool ReplaceFile(const std::string& from, const std::string& to, std::string* err) override;
 };
 
 /// The running executable's folder when it is a writable build or copy folder; for an installed

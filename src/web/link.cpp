@@ -12,16 +12,6 @@ bool IsScriptLink(const FoundLink& link) {
   return EndsWithNoCase(link.target, ".PL");
 }
 
-const char* MarkOf(const CheckOutcome& outcome) {
-  switch (outcome.kind) {
-    case CheckOutcome::Kind::kAnswered: return kMarkOk;
-    case CheckOutcome::Kind::kRefresh: return kMarkRefresh;
-    case CheckOutcome::Kind::kScript: return kMarkScript;
-    case CheckOutcome::Kind::kFailed: break;
-  }
-  return kMarkFailed;
-}
-
 size_t MarkIndex(const CheckOutcome& outcome) {
   switch (outcome.kind) {
     case CheckOutcome::Kind::kAnswered: return 1;
@@ -31,6 +21,8 @@ size_t MarkIndex(const CheckOutcome& outcome) {
   }
   return 0;
 }
+
+const char* MarkOf(const CheckOutcome& outcome) { return kMarks[MarkIndex(outcome)]; }
 
 bool IsListed(const CheckOutcome& outcome, bool show_all) {
   return show_all || outcome.kind == CheckOutcome::Kind::kFailed ||

@@ -12,6 +12,8 @@ inline constexpr const char* kMarkOk = "◎";
 inline constexpr const char* kMarkRefresh = "△";
 inline constexpr const char* kMarkFailed = "×";
 inline constexpr const char* kMarkScript = "Ｐ";
+/// The marks in the order MarkIndex counts them.
+inline constexpr const char* kMarks[4] = {kMarkFailed, kMarkOk, kMarkRefresh, kMarkScript};
 
 /// Link name of a link whose text names a .gif or .jpg file.
 inline constexpr const char* kImageLinkName = "画像";

@@ -70,25 +70,9 @@ bool FakeDisk::WriteWholeFile(const std::string& path, const std::string& bytes,
   return true;
 }
 
-bool FakeDisk::CopyFile(const std::string& from, const std::string& to, std::string* err) {
-  log.push_back("copy " + to);
-  std::string bytes;
-  return ReadWholeFile(from, &bytes, err) && WriteWholeFile(to, bytes, err);
-}
-
 bool FakeDisk::DeleteFile(const std::string& path, std::string* err) {
   log.push_back("delete " + path);
   if (!files_.erase(path)) return Refuse(err, "No such file or directory");
-  return true;
-}
-
-bool FakeDisk::ReplaceFile(const std::string& from, const std::string& to, std::string* err) {
-  log.push_back("replace " + to);
-  if (Fails(DiskOp::kWrite, to)) return Refuse(err, "Permission denied");
-  std::string bytes;
-  if (!ReadWholeFile(from, &bytes, err)) return false;
-  files_[to] = bytes;
-  files_.erase(from);
   return true;
 }
 

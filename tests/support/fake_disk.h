@@ -17,7 +17,7 @@ enum class DiskOp { kRead, kWrite };
 
 /// Files held in memory, path to bytes, for the failures a real disk will not give on demand.
 /// A folder lists the files directly in it. Every operation is recorded in `log` as its name and
-/// path ("list /s", "read /s/a.htm", "write ...", "copy ...", "delete ...", "replace ...").
+/// path ("list /s", "read /s/a.htm", "write ...", "delete ...").
 class FakeDisk : public DiskInterface {
  public:
   void AddFile(const std::string& path, const std::string& bytes) { files_[path] = bytes; }
@@ -31,9 +31,7 @@ class FakeDisk : public DiskInterface {
   std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* err) override;
   bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err) override;
   bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* err) override;
-  bool CopyFile(const std::string& from, const std::string& to, std::string* err) override;
   bool DeleteFile(const std::string& path, std::string* err) override;
-  bool ReplaceFile(const std::string& from, const std::string& to, std::string* err) override;
   bool FileExists(const std::string& path) override;
 
   std::vector<std::string> log;
