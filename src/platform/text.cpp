@@ -39,27 +39,36 @@ size_t Utf8Length(std::string_view text) {
   return count;
 }
 
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    const size_t len = b < 0x80                 ? 1
-                       : b >= 0xC2 && b <= 0xDF ? 2
-                       : b >= 0xE0 && b <= 0xEF ? 3
-                       : b >= 0xF0 && b <= 0xF4 ? 4
-                                                : 0;
-    if (len == 0 || text.size() - i < len) return false;
-    uint32_t c = len == 1 ? b : b & (0x7Fu >> len);
-    for (size_t k = 1; k < len; ++k) {
-      const auto trail = static_cast<unsigned char>(text[i + k]);
-      if ((trail & 0xC0) != 0x80) return false;
-      c = (c << 6) | (trail & 0x3Fu);
-    }
-    if ((len == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
-        (len == 4 && (c < 0x10000 || c > 0x10FFFF)))
-      return false;
-    i += len;
+size_t Utf8SequenceLength(const unsigned char* p, size_t left) {
+  const unsigned char b = p[0];
+  if (b < 0x80) return 1;
+  size_t len = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (b >= 0xC2 && b <= 0xDF) {
+    len = 2;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    len = 3;
+    if (b == 0xE0) low = 0xA0;
+    if (b == 0xED) high = 0x9F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    len = 4;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;
+  } else {
+    return 0;
   }
+  if (left < len || p[1] < low || p[1] > high) return 0;
+  for (size_t k = 2; k < len; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+  }
+  return len;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = 0, len = 0; i < text.size(); i += len)
+    if ((len = Utf8SequenceLength(p + i, text.size() - i)) == 0) return false;
   return true;
 }
 

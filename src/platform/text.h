@@ -24,6 +24,10 @@ std::string_view TrimBlanks(std::string_view text);
 /// Number of characters (code points) in UTF-8 text.
 size_t Utf8Length(std::string_view text);
 
+/// Length of the well-formed UTF-8 sequence at `p` (of `left` bytes, at least one), 0 when none
+/// starts there: overlong forms, surrogates and code points past U+10FFFF are not well-formed.
+size_t Utf8SequenceLength(const unsigned char* p, size_t left);
+
 /// Whether `text` is well-formed UTF-8: no overlong forms, surrogates or code points past
 /// U+10FFFF.
 bool IsValidUtf8(std::string_view text);

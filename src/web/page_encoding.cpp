@@ -69,34 +69,6 @@ std::optional<std::string> CharsetInTag(const std::string& tag) {
   return std::nullopt;
 }
 
-// Length of the valid UTF-8 sequence at p (of `left` bytes), 0 when none starts there. Overlong
-// forms, surrogates and code points past U+10FFFF are not valid.
-size_t ValidSequenceLength(const unsigned char* p, size_t left) {
-  const unsigned char b = p[0];
-  if (b < 0x80) return 1;
-  size_t len = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (b >= 0xC2 && b <= 0xDF) {
-    len = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    len = 3;
-    if (b == 0xE0) low = 0xA0;
-    if (b == 0xED) high = 0x9F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    len = 4;
-    if (b == 0xF0) low = 0x90;
-    if (b == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (left < len || p[1] < low || p[1] > high) return 0;
-  for (size_t k = 2; k < len; ++k) {
-    if ((p[k] & 0xC0) != 0x80) return 0;
-  }
-  return len;
-}
-
 // Converts a few bytes with a fresh descriptor; false when iconv refuses any of them.
 bool ConvertsTo(const char* from_code, std::string_view bytes, std::string_view expected) {
   iconv_t cd = iconv_open("UTF-8", from_code);
@@ -244,7 +216,7 @@ bool IsUtf8WithMultibyte(std::string_view bytes) {
       ++i;
       continue;
     }
-    const size_t len = ValidSequenceLength(p + i, n - i);
+    const size_t len = Utf8SequenceLength(p + i, n - i);
     if (len == 0) return false;
     multibyte = true;
     i += len;
@@ -308,7 +280,7 @@ std::string ValidUtf8(std::string_view bytes) {
     // Copy each run of valid sequences in one go; most pages are nothing else.
     const size_t run = i;
     size_t len = 0;
-    while (i < n && (len = ValidSequenceLength(p + i, n - i)) != 0) i += len;
+    while (i < n && (len = Utf8SequenceLength(p + i, n - i)) != 0) i += len;
     out.append(bytes.data() + run, i - run);
     if (i < n) {
       out.append(kReplacement);
