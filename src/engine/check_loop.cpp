@@ -78,7 +78,9 @@ class Pipeline {
         case Step::kFinished: return RunOutcome::kDone;
         case Step::kWaiting: break;
       }
-      WaitForAnswers();
+      // Links that need no request (passed over, scripts, answers known) never wait: the
+      // loop goes straight on to scan and commit more of them.
+      if (InFlight() > 0 || RetryDue()) WaitForAnswers();
     }
   }
 
@@ -264,11 +266,10 @@ class Pipeline {
     finished_.clear();
     if (InFlight() > 0) {
       seams_.http.Wait(kWaitSliceMs, &finished_);
-    } else if (std::optional<Clock::time_point> until = RetryDue()) {
-      // Nothing on the wire but a 429 wait: slept in slices so the window stays alive. Without
-      // one there is nothing to wait for, and the loop goes straight on.
+    } else {
+      // Nothing on the wire but a 429 wait: slept in slices so the window stays alive.
       std::this_thread::sleep_until(
-          std::min(*until, Clock::now() + std::chrono::milliseconds(kWaitSliceMs)));
+          std::min(*RetryDue(), Clock::now() + std::chrono::milliseconds(kWaitSliceMs)));
     }
     for (const auto& [id, answer] : finished_) {
       auto dropped = discarded_.find(id);

@@ -67,6 +67,7 @@ class CheckLoopTest : public ::testing::Test {
     view.abort_at_row = abort_at;
     results_.Clear();
     summary_ = RunFolder(RunSeams{view, disk_, pool_, results_, abort}, settings_, "/site", false);
+    waits_ = view.waits;
     return view.events;
   }
   std::string Marks() const {
@@ -80,6 +81,7 @@ class CheckLoopTest : public ::testing::Test {
   RunSettings settings_;
   ResultList results_;
   RunSummary summary_;
+  size_t waits_ = 0;
   unsigned seed_ = 0;
   long max_delay_ms_ = 0;
 };
@@ -193,6 +195,18 @@ TEST_F(CheckLoopTest, TooManyRequestsIsAskedOnceMoreThenItsHostOneAtATime) {
   ASSERT_EQ(pool_.host_load.size(), 13u);
   EXPECT_EQ(std::vector<int>(pool_.host_load.begin() + 8, pool_.host_load.end()),
             std::vector<int>(5, 1));
+}
+
+TEST_F(CheckLoopTest, LinksThatNeedNoRequestNeverWait) {
+  std::vector<std::string> targets;
+  for (int i = 0; i < 300; ++i)
+    targets.push_back(i % 3 == 0 ? "https://s.jp/" : i % 3 == 1 ? "http://a.jp/x.pl" : "http://a.jp/skip");
+  Page("a.htm", targets);
+  settings_.jobs = 1;
+  settings_.excluded = [](const std::string& url) { return url.ends_with("skip"); };
+  Run();
+  EXPECT_EQ(summary_.https_skipped + summary_.excluded + summary_.rows_by_mark[3], 300u);
+  EXPECT_EQ(waits_, 0u);
 }
 
 TEST_F(CheckLoopTest, PageWithoutRequestObjectIsReportedOnceAndSkipped) {

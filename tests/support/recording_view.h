@@ -24,7 +24,10 @@ class RecordingView : public RunView {
                      std::to_string(rows));
   }
   void Yield() override {}
-  bool KeepAlive() override { return keep_alive; }
+  bool KeepAlive() override {
+    ++waits;
+    return keep_alive;
+  }
   MessageAnswer ShowMessage(const std::string& /*title*/, const std::string& text,
                             MessageIcon /*icon*/, MessageButtons /*buttons*/) override {
     events.push_back("message " + text);
@@ -38,6 +41,8 @@ class RecordingView : public RunView {
   std::deque<MessageAnswer> answers;
   /// What KeepAlive says: false is a window closing while requests wait.
   bool keep_alive = true;
+  /// How often the run waited (KeepAlive is asked once a wait).
+  size_t waits = 0;
   /// Set both to have the abort raised as that row (1-based) is added.
   AbortSignal* abort = nullptr;
   size_t abort_at_row = 0;
