@@ -60,12 +60,6 @@ TEST_F(LinkScannerTest, FetchedPageIsScannedAsItCameWithLineFeedsEndingLines) {
   EXPECT_TRUE(disk_.log.empty());
 }
 
-TEST_F(LinkScannerTest, HttpsLinksComeOnlyWhenAskedFor) {
-  Page("a.htm", "<A HREF=\"ftp://f.jp/\">f</A>\r<A HREF=\"HTTPS://s.jp/\">s</A><A HREF=\"ftp://f.jp/\">f</A>");
-  EXPECT_EQ(Scan({{"a.htm", {}}}, true),
-            (std::vector<std::string>{"HTTPS://s.jp/ [s] a.htm", "end a.htm"}));
-}
-
 TEST_F(LinkScannerTest, ShiftJisAndEucJpPagesAreDecoded) {
   // ォ is 83 48: its trail byte is the "H" of the first HREF, which is therefore no link.
   Page("sjis.htm",

@@ -21,15 +21,15 @@ bool FakePool::Start(uint64_t id, HttpRequest request) {
   started.push_back(request.url);
   FakeAnswer answer = script(request.url, n);
   const long due = now_ms + answer.delay_ms;
-  flying_.push_back(Flying{id, request.url, due, std::move(request), std::move(answer)});
+  flying_.push_back(Flying{id, due, std::move(request), std::move(answer)});
   most_in_flight = std::max(most_in_flight, flying_.size());
   int host = 0;
   int same = 0;
   for (const Flying& f : flying_) {
-    host += HostOf(f.url) == HostOf(flying_.back().url);
-    same += f.url == flying_.back().url;
+    host += HostOf(f.request.url) == HostOf(flying_.back().request.url);
+    same += f.request.url == flying_.back().request.url;
   }
-  int& most_host = most_per_host[HostOf(flying_.back().url)];
+  int& most_host = most_per_host[HostOf(flying_.back().request.url)];
   most_host = std::max(most_host, host);
   host_load.push_back(host);
   most_per_url = std::max(most_per_url, same);

@@ -54,7 +54,6 @@ class FakePool : public HttpPool {
  private:
   struct Flying {
     uint64_t id;
-    std::string url;
     long due_ms;
     HttpRequest request;
     FakeAnswer answer;

@@ -50,21 +50,17 @@ TEST(CutLinkTest, CutsTargetAndNameAsTheLinkTextStepsSay) {
 
 TEST(ScanClassicLineTest, QueryIsKeptOnlyWhenAskedAndHttpsOnlyWhenChecked) {
   const std::string line = "<A HREF=\"http://a.jp/c?q=1#f\">c</A><A HREF=\"https://s.jp/?x\">s</A>";
-  struct Case {
-    ClassicRule rule;
-    std::vector<std::string> found;
-  };
-  const Case cases[] = {
+  const std::pair<ClassicRule, std::vector<std::string>> cases[] = {
       {{false, false}, {"http://a.jp/c", "passed over"}},
       {{false, true}, {"http://a.jp/c?q=1", "passed over"}},
       {{true, true}, {"http://a.jp/c?q=1", "https://s.jp/?x"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [rule, expected] : cases) {
     std::vector<ClassicLink> links;
-    ScanClassicLine(line, TextForm::kUtf8, c.rule, "p", &links);
+    ScanClassicLine(line, TextForm::kUtf8, rule, "p", &links);
     std::vector<std::string> found;
     for (const ClassicLink& link : links) found.push_back(link.passed_over ? "passed over" : link.link.target);
-    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(found, expected);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -12,11 +13,7 @@ namespace voxtrel {
 namespace {
 
 TEST(EucToSjisTest, ConvertsByJisArithmeticAndWidensHalfWidthKana) {
-  struct Case {
-    std::string euc;
-    std::string text;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"abc\r\n", "abc\r\n"},
       {"\xA4\xA2\xA5\xC6", "あテ"},        // odd and even rows
       {"\xB0\xA1\xDF\xA1\xE0\xA1", "亜漾燹"},  // lead bytes on both sides of the 0x9F jump
@@ -25,10 +22,7 @@ TEST(EucToSjisTest, ConvertsByJisArithmeticAndWidensHalfWidthKana) {
       {"x\xFF", "x?"}, {"\xAD\xA1", "①"},
       {"\xA9\xA1", "?"},  // a row code page 932 leaves empty
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(Cp932ToUtf8(EucToSjis(c.euc)), c.text);
-  }
+  for (const auto& [euc, text] : cases) EXPECT_EQ(Cp932ToUtf8(EucToSjis(euc)), text) << text;
 }
 
 TEST(DecodePageTest, EucJpPagesAreConvertedOthersKeptFetchedPagesSplitAtLineFeeds) {
@@ -60,13 +54,6 @@ TEST(DecodePageTest, EucJpPagesAreConvertedOthersKeptFetchedPagesSplitAtLineFeed
     EXPECT_EQ(text.text, c.text);
     EXPECT_EQ(text.form, c.form);
   }
-}
-
-TEST(PageLinesTest, CrOrCrLfEndsALineAndABareLfDoesNot) {
-  PageLines lines("a\r\nb\nc\r\rd");
-  std::vector<std::string> got;
-  for (std::string_view line; lines.Next(&line);) got.emplace_back(line);
-  EXPECT_EQ(got, (std::vector<std::string>{"a", "b\nc", "", "d"}));
 }
 
 }  // namespace

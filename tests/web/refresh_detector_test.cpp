@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -73,17 +74,13 @@ TEST(RefreshDetectorTest, AgreesWithTheWholeBodyTestInEveryCut) {
 
 TEST(IsRefreshPageTest, DeclarationCountsFromTheEleventhCharacter) {
   const std::string decl = "REFRESH\" CONTENT=\"0\">";
-  struct Case {
-    std::string text;
-    bool refresh;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, bool> cases[] = {
       {"0123456789" + decl, true},   {"012345678" + decl, false},
       {"ああああああああああ" + decl, true}, {"あああああああああ" + decl, false},
       {"<meta http-equiv=\"refresh\" content=\"0\">", true},
       {"<meta http-equiv=\"refresh\"  content=\"0\">", false}, {"", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(IsRefreshPage(c.text), c.refresh) << c.text;
+  for (const auto& [text, refresh] : cases) EXPECT_EQ(IsRefreshPage(text), refresh) << text;
 }
 
 }  // namespace
