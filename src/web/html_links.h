@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace voxtrel {
+
+/// Pages longer than this are parsed a segment at a time, so one parse tree stays small.
+inline constexpr size_t kHtmlSegmentBytes = size_t{4} << 20;
+
+/// The longest link name, in bytes; longer names are cut at a character boundary.
+inline constexpr size_t kHtmlNameCap = 1024;
+
+/// A link as a browser finds it in a page.
+struct HtmlLink {
+  /// The attribute value with entities decoded and ASCII whitespace trimmed at both ends.
+  std::string written;
+  /// The link text of a/area (else the alt of an image inside, else 画像 or ""), the alt of an
+  /// img (else 画像), the rel of a link, the tag name of any other element.
+  std::string name;
+  /// The lower-case tag name: "a", "img", ...
+  std::string element;
+};
+
+/// What a page holds for link checking.
+struct HtmlLinks {
+  /// The links in document order; within one element, in a fixed order of its attributes.
+  std::vector<HtmlLink> links;
+  /// The trimmed href of the first <base> that has one.
+  std::optional<std::string> base;
+  /// Every non-empty id of any element and name of an <a>, in document order, duplicates kept.
+  std::vector<std::string> anchors;
+};
+
+/// The links a browser would follow in a page's decoded text, read by an HTML5 parser. Invalid
+/// UTF-8 reads as U+FFFD. Pages longer than `segment_bytes` are parsed in segments cut between
+/// tags where possible, which can misread markup that spans a cut.
+HtmlLinks FindHtmlLinks(std::string_view utf8_text, size_t segment_bytes = kHtmlSegmentBytes);
+
+}  // namespace voxtrel
