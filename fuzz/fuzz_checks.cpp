@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "web/classic_links.h"
 #include "web/euc_to_sjis.h"
+#include "web/html_links.h"
 
 namespace voxtrel::fuzz {
 namespace {
@@ -194,6 +195,44 @@ void CheckReportWriter(const uint8_t* data, size_t size) {
     const bool quoted = csv.size() >= 2 && csv.front() == '"' && csv.back() == '"' && csv != field;
     const std::string back = quoted ? ReplaceAll(csv.substr(1, csv.size() - 2), "\"\"", "\"") : csv;
     Require(back == field, "a comma-separated field reads back as the value");
+  }
+}
+
+void CheckHtmlLinks(const uint8_t* data, size_t size) {
+  // Wrapped in brackets, so two copies meet where a segment may be cut.
+  const std::string page = "<" + std::string(View(data, size)) + ">";
+  const HtmlLinks found = FindHtmlLinks(page);
+  std::string rebuilt;
+  for (const HtmlLink& link : found.links) {
+    const std::string_view w = link.written;
+    Require(!w.empty() && w.find_first_of(" \t\n\f\r") != 0 &&
+                w.find_last_of(" \t\n\f\r") != w.size() - 1,
+            "a link is written, trimmed");
+    for (std::string_view scheme : {"JAVASCRIPT:", "MAILTO:", "TEL:", "DATA:"})
+      Require(!StartsWithNoCase(w, scheme), "no script, mail, phone or data links");
+    Require(link.name.size() <= kHtmlNameCap && IsValidUtf8(link.name) && IsValidUtf8(w),
+            "names are short and all text is UTF-8");
+    rebuilt += "<a href=\"" +
+               ReplaceAll(ReplaceAll(ReplaceAll(w, "&", "&amp;"), "\"", "&quot;"), "<", "&lt;") +
+               "\">";
+  }
+  std::vector<std::string> again;
+  for (const HtmlLink& link : FindHtmlLinks(rebuilt).links) again.push_back(link.written);
+  std::vector<std::string> written;
+  for (const HtmlLink& link : found.links) written.push_back(link.written);
+  Require(again == written, "each link written back as an href is found as written");
+
+  // A page twice over, cut where the first copy ends, gives the links of each copy in turn.
+  const HtmlLinks one = FindHtmlLinks(page, page.size());
+  const HtmlLinks two = FindHtmlLinks(page + page, page.size());
+  Require(two.links.size() == 2 * one.links.size() &&
+              two.anchors.size() == 2 * one.anchors.size() && two.base == one.base,
+          "segments add up");
+  for (size_t i = 0; i < two.links.size(); ++i) {
+    const HtmlLink& a = two.links[i];
+    const HtmlLink& b = one.links[i % one.links.size()];
+    Require(a.written == b.written && a.name == b.name && a.element == b.element,
+            "segments add up");
   }
 }
 

@@ -12,5 +12,6 @@ void CheckEucToSjis(const uint8_t* data, size_t size);
 void CheckCp932RoundTrip(const uint8_t* data, size_t size);
 void CheckSettingsReader(const uint8_t* data, size_t size);
 void CheckReportWriter(const uint8_t* data, size_t size);
+void CheckHtmlLinks(const uint8_t* data, size_t size);
 
 }  // namespace voxtrel::fuzz

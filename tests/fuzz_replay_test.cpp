@@ -16,7 +16,7 @@ TEST(FuzzReplayTest, CorpusAndCrashInputsKeepTheirProperties) {
   const std::pair<const char*, Check> targets[] = {
       {"line_scanner", fuzz::CheckLineScanner},     {"euc_to_sjis", fuzz::CheckEucToSjis},
       {"cp932_round_trip", fuzz::CheckCp932RoundTrip}, {"settings_reader", fuzz::CheckSettingsReader},
-      {"report_writer", fuzz::CheckReportWriter},
+      {"report_writer", fuzz::CheckReportWriter},     {"html_links", fuzz::CheckHtmlLinks},
   };
   size_t inputs = 0;
   for (const auto& [name, check] : targets) {
