@@ -29,6 +29,7 @@ inline constexpr const char* kMenuOptionsCaption = "ｵﾌﾟｼｮﾝ(&O)";
 inline constexpr const char* kMenuOnceCaption = "同じURLは1度だけ検査する";
 inline constexpr const char* kMenuHttpsCaption = "https:// のﾘﾝｸも検査する";
 inline constexpr const char* kMenuKeepQueryCaption = "URLの ? 以降も含めて検査する";
+inline constexpr const char* kMenuAllLinksCaption = "すべてのﾘﾝｸを検査する（相対ﾘﾝｸ・画像を含む）";
 
 inline constexpr const char* kSearchingHtmlCaption = "HTML検索中";
 inline constexpr const char* kAbortingCaption = "中止処理中";

@@ -240,10 +240,8 @@ bool Link_Main::SetCheckState(int which, int state) {
 void Link_Main::SetSinglePageTarget(const std::string& text) { single_page_.target = text; }
 
 void Link_Main::SetOption(SettingsOption option, bool on) {
-  QAction* action = option == SettingsOption::kHttps  ? https_action_
-                    : option == SettingsOption::kOnce ? once_action_
-                                                      : keep_query_action_;
-  action->setChecked(on);
+  QAction* const actions[] = {https_action_, once_action_, keep_query_action_, all_links_action_};
+  actions[static_cast<int>(option)]->setChecked(on);
 }
 
 void Link_Main::ReadSettings() {
@@ -261,6 +259,7 @@ bool Link_Main::WriteSettings() {
   values.https = https_action_->isChecked();
   values.once = once_action_->isChecked();
   values.keep_query = keep_query_action_->isChecked();
+  values.all_links = all_links_action_->isChecked();
   values.single_page_target = single_page_.target;
   std::string err;
   return WriteSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), values, &err);

@@ -221,6 +221,7 @@ class Link_Main : public QMainWindow,
   QAction* once_action_ = nullptr;
   QAction* https_action_ = nullptr;
   QAction* keep_query_action_ = nullptr;
+  QAction* all_links_action_ = nullptr;
 };
 
 }  // namespace voxtrel

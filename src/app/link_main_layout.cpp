@@ -221,6 +221,11 @@ void Link_Main::BuildMenu() {
   keep_query_action_->setCheckable(true);
   connect(keep_query_action_, &QAction::toggled, this,
           [this](bool on) { settings_.keep_query = on; });
+  all_links_action_ = options_menu_->addAction(QString::fromUtf8(kMenuAllLinksCaption));
+  all_links_action_->setObjectName(QStringLiteral("AllLinksOption"));
+  all_links_action_->setCheckable(true);
+  connect(all_links_action_, &QAction::toggled, this,
+          [this](bool on) { settings_.all_links = on; });
   connect(once_action_, &QAction::toggled, this, [this](bool on) { settings_.once = on; });
   connect(https_action_, &QAction::toggled, this, [this](bool on) { settings_.https = on; });
 }

@@ -1,5 +1,8 @@
 #include "app/settings_file.h"
 
+#include <initializer_list>
+#include <utility>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -119,7 +122,9 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
         target.SetSinglePageTarget(text);
         break;
       case 8:
-        target.SetOption(SettingsOption::kKeepQuery, raw == kOptionOn);
+      case 9:
+        target.SetOption(counter == 8 ? SettingsOption::kKeepQuery : SettingsOption::kAllLinks,
+                         raw == kOptionOn);
         break;
       default:
         break;
@@ -131,6 +136,17 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
   return applied;
 }
 
+// The lines after the eighth, each " 1 " or empty, up to the last option that is on.
+std::string OptionLines(std::initializer_list<bool> options) {
+  std::string lines;
+  std::string pending;
+  for (bool on : options) {
+    pending += std::string(on ? kOptionOn : "") + "\r\n";
+    if (on) lines += std::exchange(pending, "");
+  }
+  return lines;
+}
+
 std::string FormatSettings(const SettingsValues& values) {
   const std::string target = OneLine(values.single_page_target.empty() ? std::string("http://")
                                                                        : values.single_page_target);
@@ -138,7 +154,7 @@ std::string FormatSettings(const SettingsValues& values) {
                            std::to_string(values.check1) + " \r\n" + " " +
                            std::to_string(values.check2) + " \r\n" + (values.https ? kOptionOn : "") +
                            "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" + target +
-                           "\r\n" + (values.keep_query ? std::string(kOptionOn) + "\r\n" : "");
+                           "\r\n" + OptionLines({values.keep_query, values.all_links});
   const std::string cp932 = Utf8ToCp932(utf8);
   // A name with a character the code page lacks (café) would come back as another name (caf?).
   if (Cp932ToUtf8(cp932) == utf8 || !IsValidUtf8(utf8)) return cp932;

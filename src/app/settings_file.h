@@ -13,11 +13,11 @@ inline constexpr const char* kSettingsFileName = "Voxtrel.DEF";
 inline constexpr const char* kOptionOn = " 1 ";
 
 /// The options lines 5 and 6 keep.
-enum class SettingsOption { kHttps, kOnce, kKeepQuery };
+enum class SettingsOption { kHttps, kOnce, kKeepQuery, kAllLinks };
 
-/// Lines the settings file may hold; later lines are never looked at. Line 9 is written only
-/// when its option is on, so files of eight lines stay as they were.
-inline constexpr size_t kSettingsLineCount = 9;
+/// Lines the settings file may hold; later lines are never looked at. Lines 9 and 10 are written
+/// only when an option from there on is on, so files of eight lines stay as they were.
+inline constexpr size_t kSettingsLineCount = 10;
 
 /// What the settings reader hands its values to, one at a time in file order. Each operation
 /// that can fail returns false; the reading goes on with the next line.
@@ -46,6 +46,7 @@ struct SettingsValues {
   bool once = false;
   std::string single_page_target = "http://";
   bool keep_query = false;
+  bool all_links = false;
 };
 
 /// Splits the file's bytes into at most `max_lines` lines decoded to UTF-8: code page 932, or

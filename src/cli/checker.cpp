@@ -267,7 +267,9 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
     err << "voxtrel-check: cannot read " << target << "\n";
     return kExitUsage;
   }
-  return RunSinglePage(seams, settings, target, kModeLocalFile);
+  // A named root is absolute, and so must the page be to be seen under it.
+  return RunSinglePage(seams, settings, settings.root.empty() ? target : AbsoluteFolder(target),
+                       kModeLocalFile);
 }
 
 RunSettings SettingsFor(const CheckerOptions& options) {
@@ -275,6 +277,8 @@ RunSettings SettingsFor(const CheckerOptions& options) {
   settings.show_all = options.all_results;
   settings.https = options.https;
   settings.keep_query = options.keep_query;
+  settings.all_links = options.all_links;
+  if (options.root) settings.root = AbsoluteFolder(*options.root);
   settings.jobs = options.jobs;
   settings.per_host = options.per_host;
   settings.once = options.once;

@@ -29,6 +29,10 @@ const char* const kCheckerUsage =
     "      --once               ask each distinct address once per run\n"
     "      --https              also check https:// links\n"
     "      --keep-query         ask addresses with what follows their '?'\n"
+    "      --links classic|all  the old rule's absolute http:// links (classic), or every\n"
+    "                           link a browser follows: relative links, images, style\n"
+    "                           sheets, scripts, frames, anchors (all)\n"
+    "      --root DIR           where /... links of local pages lead (the checked folder)\n"
     "      --cacert FILE        trust the certificates in this PEM file instead\n"
     "      --timeout SECONDS    per request (connect time-out at most 15 s)\n"
     "      --user-agent TEXT    the User-Agent header sent\n"
@@ -96,6 +100,12 @@ const std::map<std::string, Setter>& ValueOptions() {
          return v.find_first_of("\r\n") == std::string::npos;
        }},
       {"--cacert", [](CheckerOptions* o, const std::string& v) { o->ca_file = v; return !v.empty(); }},
+      {"--links",
+       [](CheckerOptions* o, const std::string& v) {
+         o->all_links = v == "all";
+         return v == "all" || v == "classic";
+       }},
+      {"--root", [](CheckerOptions* o, const std::string& v) { o->root = v; return !v.empty(); }},
       {"--exclude",
        [](CheckerOptions* o, const std::string& v) {
          try {

@@ -17,6 +17,8 @@ struct CheckerOptions {
   bool https = false;
   bool once = false;
   bool keep_query = false;
+  bool all_links = false;
+  std::optional<std::string> root;
   bool json_rows = false;
   int jobs = kDefaultJobs;
   int per_host = kDefaultPerHost;

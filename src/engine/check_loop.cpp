@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 
+#include "engine/local_links.h"
 #include "engine/messages.h"
 #include "platform/text.h"
 #include "web/answer_outcome.h"
@@ -60,7 +61,9 @@ class Pipeline {
       : settings_(settings),
         seams_(seams),
         summary_(summary),
-        scanner_(std::move(pages), seams.disk, ClassicRule{settings.https, settings.keep_query}),
+        scanner_(std::move(pages), seams.disk,
+                 ScanRule{{settings.https, settings.keep_query}, settings.all_links, settings.root}),
+        local_(seams.disk),
         jobs_(std::max(1, settings.jobs)),
         // Enough look-ahead to keep every request slot busy past slow hosts, bounded so memory
         // does not grow with the site.
@@ -99,14 +102,17 @@ class Pipeline {
       if (pending.item.kind == ScanItem::Kind::kPageEnd) {
         pending.state = Pending::State::kPageEnd;
       } else if (pending.item.kind == ScanItem::Kind::kHttpsSkipped ||
-                 (settings_.excluded && settings_.excluded(pending.item.link.target))) {
+                 (settings_.excluded && settings_.excluded(AddressOf(pending.item.link)))) {
         // Counted when their turn comes, so an aborted run counts only what it reached.
         pending.state = Pending::State::kPassedOver;
       } else if (IsScriptLink(pending.item.link)) {
         pending.outcome.kind = CheckOutcome::Kind::kScript;
         pending.state = Pending::State::kDone;
+      } else if (pending.item.link.local) {
+        pending.outcome = local_.Check(pending.item.link.resolved, pending.item.link.anchor);
+        pending.state = Pending::State::kDone;
       } else {
-        pending.host = HostKey(pending.item.link.target);
+        pending.host = HostKey(AddressOf(pending.item.link));
       }
     }
   }
@@ -127,7 +133,7 @@ class Pipeline {
       if (InFlight() >= static_cast<size_t>(jobs_)) return;
       if (pending.state != Pending::State::kWaiting && pending.state != Pending::State::kInFlight)
         continue;
-      const std::string& url = pending.item.link.target;
+      const std::string& url = AddressOf(pending.item.link);
       const bool blocked = !unanswered.insert(url).second;
       if (pending.state != Pending::State::kWaiting || blocked || now < pending.not_before)
         continue;
@@ -148,7 +154,7 @@ class Pipeline {
   void Start(Pending& pending) {
     const uint64_t id = next_id_++;
     HttpRequest request;
-    request.url = pending.item.link.target;
+    request.url = AddressOf(pending.item.link);
     RefreshDetector* refresh = &pending.refresh;
     *refresh = RefreshDetector();
     request.on_body = [refresh](std::string_view chunk) { refresh->Feed(chunk); };
@@ -181,7 +187,7 @@ class Pipeline {
     }
     pending.outcome = AnswerOutcome(answer, pending.refresh.IsRefresh());
     const CheckOutcome& outcome = pending.outcome;
-    if (settings_.once) answers_[pending.item.link.target] = outcome;
+    if (settings_.once) answers_[AddressOf(pending.item.link)] = outcome;
     pending.state = Pending::State::kDone;
   }
 
@@ -209,7 +215,7 @@ class Pipeline {
       if (!script && announced_ != &head) {
         // The labels show the link whose row comes next, as a run asking one at a time does.
         seams_.view.PageStarted(link.page);
-        seams_.view.LinkStarted(link.target);
+        seams_.view.LinkStarted(AddressOf(link));
         announced_ = &head;
       }
       if (head.state == Pending::State::kNoRequest) {
@@ -298,6 +304,7 @@ class Pipeline {
   const RunSeams& seams_;
   RunSummary& summary_;
   LinkScanner scanner_;
+  LocalLinkChecker local_;
   const int jobs_;
   const size_t max_pending_;
   std::deque<Pending> queue_;

@@ -1,18 +1,47 @@
 #include "engine/link_scanner.h"
 
+#include <algorithm>
 #include <utility>
 
-namespace voxtrel {
+#include "web/html_links.h"
+#include "web/url.h"
 
-LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk,
-                         const ClassicRule& rule)
-    : pages_(std::move(pages)), disk_(disk), rule_(rule) {}
+namespace voxtrel {
+namespace {
+
+// Local pages are given an address on a host no one has, so that their links resolve as a
+// browser resolves them on the server: "../" never climbs above the site's root.
+constexpr std::string_view kLocalSite = "http://local.voxtrel.invalid";
+
+// A path as part of an address: what would end the path there is escaped.
+std::string PathAsUrl(std::string_view path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#')
+      out += c == '%' ? "%25" : c == '?' ? "%3F" : "%23";
+    else
+      out += c;
+  }
+  return out;
+}
+
+// The address of `written` for a request: the fragment always cut, the query unless kept.
+std::string AddressToAsk(std::string_view written, bool keep_query) {
+  size_t end = written.find('#');
+  if (!keep_query) end = std::min(end, written.find('?'));
+  return std::string(written.substr(0, end));
+}
+
+}  // namespace
+
+LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule)
+    : pages_(std::move(pages)), disk_(disk), rule_(std::move(rule)) {}
 
 void LinkScanner::StartPage() {
   PageToCheck& page = pages_[next_page_++];
   page_ = page.source;
-  line_links_.clear();
-  line_pos_ = 0;
+  items_.clear();
+  item_pos_ = 0;
   PageSource source;
   if (page.fetched) {
     source = std::move(*page.fetched);
@@ -24,22 +53,80 @@ void LinkScanner::StartPage() {
     if (!disk_.ReadWholeFile(page.source, &source.bytes, &err)) return;
   }
   text_ = DecodePage(std::move(source));
-  lines_.emplace(text_->text);
+  if (!rule_.all_links) {
+    lines_.emplace(text_->text);
+    return;
+  }
+  ScanAllLinks(*text_);
+  text_.reset();
+  pending_page_end_ = true;
+}
+
+void LinkScanner::ScanLine(std::string_view raw) {
+  ScanClassicLine(raw, text_->form, rule_.classic, page_, &line_links_);
+  items_.clear();
+  item_pos_ = 0;
+  for (ClassicLink& found : line_links_) {
+    ScanItem& item = items_.emplace_back();
+    item.kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;
+    item.link = std::move(found.link);
+  }
+}
+
+void LinkScanner::ScanAllLinks(const PageText& text) {
+  HtmlLinks found = FindHtmlLinks(Utf8Text(text));
+  // What relative links resolve against: the page's address, or for a local page its place
+  // under the root, then the page's <base href>.
+  const bool web = IsWebAddress(page_);
+  std::string root = rule_.root.empty() ? page_.substr(0, page_.rfind('/')) : rule_.root;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  const bool under_root = page_.compare(0, root.size() + 1, root + "/") == 0;
+  if (!under_root) root.clear();
+  std::string base = web ? page_ : std::string(kLocalSite) + PathAsUrl(page_.substr(root.size()));
+  if (found.base)
+    if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
+
+  for (HtmlLink& html : found.links) {
+    const std::string scheme = SchemeOf(html.written);
+    ScanItem item;
+    FoundLink& link = item.link;
+    link.target = html.written;
+    link.name = std::move(html.name);
+    link.page = page_;
+    if (scheme == "http" || scheme == "https" || (scheme.empty() && html.written.starts_with("//"))) {
+      link.resolved = AddressToAsk(scheme.empty() ? "http:" + html.written : html.written,
+                                   rule_.classic.keep_query);
+      if (!rule_.classic.https && SchemeOf(link.resolved) == "https")
+        item.kind = ScanItem::Kind::kHttpsSkipped;
+    } else if (!scheme.empty()) {
+      continue;  // ftp:, file: and the like: nothing a link check can ask
+    } else {
+      link.internal = true;
+      const std::optional<std::string> resolved = ResolveUrl(base, html.written);
+      if (!resolved) continue;
+      if (resolved->starts_with(kLocalSite)) {
+        const std::optional<UrlParts> parts = SplitUrl(*resolved);
+        link.local = true;
+        link.resolved = root + PercentDecode(parts->path);
+        link.anchor = PercentDecode(std::string_view(parts->fragment).substr(parts->fragment.empty() ? 0 : 1));
+      } else {
+        link.resolved = AddressToAsk(*resolved, rule_.classic.keep_query);
+      }
+    }
+    items_.push_back(std::move(item));
+  }
 }
 
 bool LinkScanner::Next(ScanItem* item) {
   for (;;) {
-    if (line_pos_ < line_links_.size()) {
-      ClassicLink& found = line_links_[line_pos_++];
-      item->kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;
-      item->link = std::move(found.link);
+    if (item_pos_ < items_.size()) {
+      *item = std::move(items_[item_pos_++]);
       return true;
     }
     if (lines_) {
       std::string_view raw;
       if (lines_->Next(&raw)) {
-        ScanClassicLine(raw, text_->form, rule_, page_, &line_links_);
-        line_pos_ = 0;
+        ScanLine(raw);
         continue;
       }
       SkipRestOfPage();
@@ -47,7 +134,8 @@ bool LinkScanner::Next(ScanItem* item) {
     if (pending_page_end_) {
       pending_page_end_ = false;
       item->kind = ScanItem::Kind::kPageEnd;
-      item->link = FoundLink{"", "", page_};
+      item->link = FoundLink{};
+      item->link.page = page_;
       return true;
     }
     if (next_page_ >= pages_.size()) return false;
@@ -57,8 +145,8 @@ bool LinkScanner::Next(ScanItem* item) {
 }
 
 void LinkScanner::SkipRestOfPage() {
-  line_links_.clear();
-  line_pos_ = 0;
+  items_.clear();
+  item_pos_ = 0;
   lines_.reset();
   // The text goes as soon as its page is done: only one page is ever held.
   text_.reset();

@@ -26,6 +26,11 @@ struct RunSettings {
   bool https = false;
   /// Ask an address with what follows its "?"; it is cut off otherwise.
   bool keep_query = false;
+  /// Check every link a browser would follow (relative links, images, style sheets, anchors),
+  /// not only the old rule's absolute http:// links.
+  bool all_links = false;
+  /// Where "/…" links of local pages lead; empty: the checked folder, or a single page's own.
+  std::string root;
   /// Requests in flight at once and to one host; 1 asks one at a time.
   int jobs = kDefaultJobs;
   int per_host = kDefaultPerHost;

@@ -143,6 +143,15 @@ static std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
+// Rows of every link found say what each is, and what an internal one was looked up as; rows
+// of the old rule stay as they always were.
+static std::string KindFields(const FoundLink& link) {
+  if (link.resolved.empty()) return "";
+  std::string fields = ",\"kind\":" + JsonString(KindName(KindOf(link)));
+  if (link.internal) fields += ",\"resolved\":" + JsonString(DisplayName(link.resolved));
+  return fields;
+}
+
 std::string JsonRow(const ResultRow& row) {
   const CheckOutcome& outcome = row.outcome;
   // The number as the running count, not the six-digit cell, which wraps after 999999.
@@ -152,7 +161,7 @@ std::string JsonRow(const ResultRow& row) {
          ",\"status\":" + (outcome.status ? std::to_string(*outcome.status) : "null") +
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +
-         ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + "}";
+         ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + KindFields(row.link) + "}";
 }
 
 std::string FormatJsonReport(const std::vector<ResultRow>& rows) {

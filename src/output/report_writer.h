@@ -45,7 +45,8 @@ std::string CsvRowLine(const ResultRow& row);
 ReportForm ReportFormForCheckerName(const std::string& path);
 
 /// One row as a JSON object: no, mark, url, name, page, status (or null), reason, redirects,
-/// elapsed_ms.
+/// elapsed_ms; for a link found among every link of a page also kind ("http", "https",
+/// "internal", "script") and, when internal, resolved (the address asked or the path looked up).
 std::string JsonRow(const ResultRow& row);
 
 /// The whole report as UTF-8 text, every line ending in CR LF, rows in the given order. An HTML

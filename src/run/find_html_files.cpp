@@ -28,11 +28,6 @@ void Emit(const PathSink& sink, const std::string& text) {
 
 }  // namespace
 
-bool IsHtmlFileName(std::string_view name) {
-  return EndsWithNoCase(name, ".SHTML") || EndsWithNoCase(name, ".SHTM") ||
-         EndsWithNoCase(name, ".HTML") || EndsWithNoCase(name, ".HTM");
-}
-
 void FindHtmlFiles(DiskInterface& disk, const std::string& folder, bool include_subfolders,
                    const PathSink& append_path, const PathSink& set_progress,
                    const AbortSignal* abort) {

@@ -7,14 +7,12 @@
 
 #include "engine/run_settings.h"
 #include "platform/disk.h"
+#include "web/page.h"
 
 namespace voxtrel {
 
 /// Receives one string: a found page's full path, or the progress text.
 using PathSink = std::function<void(const std::string&)>;
-
-/// Whether `name` ends in .htm, .html, .shtm or .shtml, in any letter case.
-bool IsHtmlFileName(std::string_view name);
 
 /// Appends the full path of every page in `folder` to `append_path`, in listing order, then, when
 /// `include_subfolders`, does the same for each subfolder (depth first, pre-order).

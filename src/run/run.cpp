@@ -80,7 +80,12 @@ RunSummary RunFolder(const RunSeams& seams, const RunSettings& settings, const s
   view.RunPreparing(true);
   std::vector<PageToCheck> pages;
   for (std::string& path : found.pages) pages.push_back(PageToCheck{std::move(path), {}});
-  return Closed(seams, CheckLinks(std::move(pages), settings, seams));
+  if (!settings.all_links || !settings.root.empty())
+    return Closed(seams, CheckLinks(std::move(pages), settings, seams));
+  // "/…" links lead into the checked folder unless another root was named.
+  RunSettings rooted = settings;
+  rooted.root = folder;
+  return Closed(seams, CheckLinks(std::move(pages), rooted, seams));
 }
 
 std::optional<int16_t> SinglePageModeFor(const std::string& target) {

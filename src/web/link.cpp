@@ -8,8 +8,23 @@ bool IsWebAddress(std::string_view target) {
   return StartsWithNoCase(target, "HTTP://") || StartsWithNoCase(target, "HTTPS://");
 }
 
+const std::string& AddressOf(const FoundLink& link) {
+  return link.resolved.empty() ? link.target : link.resolved;
+}
+
+LinkKind KindOf(const FoundLink& link) {
+  if (IsScriptLink(link)) return LinkKind::kScript;
+  if (link.internal) return LinkKind::kInternal;
+  return StartsWithNoCase(AddressOf(link), "HTTPS:") ? LinkKind::kHttps : LinkKind::kHttp;
+}
+
+const char* KindName(LinkKind kind) {
+  static constexpr const char* kNames[] = {"http", "https", "internal", "script"};
+  return kNames[static_cast<int>(kind)];
+}
+
 bool IsScriptLink(const FoundLink& link) {
-  return EndsWithNoCase(link.target, ".PL");
+  return EndsWithNoCase(AddressOf(link), ".PL");
 }
 
 size_t MarkIndex(const CheckOutcome& outcome) {
@@ -48,6 +63,10 @@ std::string ReasonText(const CheckOutcome& outcome) {
     case FailureReason::kBadRedirect: return "redirect to an unusable address";
     case FailureReason::kUnreachable: return "host unreachable";
     case FailureReason::kProxy: return "proxy failed";
+    case FailureReason::kFileNotFound: return "file not found";
+    case FailureReason::kNoIndexPage: return "no index page";
+    case FailureReason::kCaseDiffers: return "differs in case: " + outcome.detail;
+    case FailureReason::kAnchorNotFound: return "anchor not found";
     case FailureReason::kNone:
       // Failed with a good status: the answer held nothing to read.
       if (outcome.status) return "empty page";

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace voxtrel {
 
@@ -20,16 +21,42 @@ inline constexpr const char* kImageLinkName = "画像";
 
 /// A link as the scanner cuts it out of a page.
 struct FoundLink {
+  FoundLink() = default;
+  FoundLink(std::string target, std::string name, std::string page)
+      : target(std::move(target)), name(std::move(name)), page(std::move(page)) {}
+
+  /// The link as written (the old rule: as cut, which is also the address asked).
   std::string target;
   std::string name;
   /// The page it was found in: its path, or the address of a fetched page.
   std::string page;
+  /// What is asked (an absolute address) or looked at (a file path, percent-decoded); empty
+  /// when the target is asked as it stands.
+  std::string resolved;
+  /// With `local`, the fragment to find in the file (decoded, without "#"); may be empty.
+  std::string anchor;
+  /// Written relative to its page ("a.htm", "/a/", "#s"), not as a full address.
+  bool internal = false;
+  /// Looked up on the disk, not asked over HTTP.
+  bool local = false;
 };
+
+/// What a link is, as rows name it.
+enum class LinkKind { kHttp, kHttps, kInternal, kScript };
+
+/// The address a link is asked at, or the path it is looked up by.
+const std::string& AddressOf(const FoundLink& link);
+
+/// The link's kind: a script link, an internal one, else by the scheme of its address.
+LinkKind KindOf(const FoundLink& link);
+
+/// "http", "https", "internal" or "script".
+const char* KindName(LinkKind kind);
 
 /// Whether `target` is a web address: it starts with http:// or https://, in any letter case.
 bool IsWebAddress(std::string_view target);
 
-/// Whether the link is to a Perl script (its target ends in ".pl", any case): listed, never
+/// Whether the link is to a Perl script (its address ends in ".pl", any case): listed, never
 /// requested.
 bool IsScriptLink(const FoundLink& link);
 
@@ -52,6 +79,10 @@ enum class FailureReason {
   kBadRedirect,
   kUnreachable,
   kProxy,
+  kFileNotFound,
+  kNoIndexPage,
+  kCaseDiffers,  // the detail names the file as it is on the disk
+  kAnchorNotFound,
 };
 
 /// What checking one link came to.
@@ -63,6 +94,8 @@ struct CheckOutcome {
   std::optional<int> status;
   int redirects = 0;
   int64_t elapsed_ms = 0;
+  /// What a reason needs besides its kind (the name as it is on the disk).
+  std::string detail;
 };
 
 /// The result mark of an outcome: ◎, △, × or Ｐ.

@@ -66,6 +66,15 @@ std::string ExpandLineFeeds(std::string_view text) {
 
 }  // namespace
 
+std::string Utf8Text(const PageText& page) {
+  return page.form == TextForm::kUtf8 ? ValidUtf8(page.text) : Cp932ToUtf8(page.text);
+}
+
+bool IsHtmlFileName(std::string_view name) {
+  return EndsWithNoCase(name, ".SHTML") || EndsWithNoCase(name, ".SHTM") ||
+         EndsWithNoCase(name, ".HTML") || EndsWithNoCase(name, ".HTM");
+}
+
 PageText DecodePage(PageSource page) {
   PageText decoded;
   decoded.source = std::move(page.source);

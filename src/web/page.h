@@ -29,9 +29,15 @@ struct PageText {
   TextForm form = TextForm::kShiftJis;
 };
 
+/// Whether `name` ends in .htm, .html, .shtm or .shtml, in any letter case.
+bool IsHtmlFileName(std::string_view name);
+
 /// Decides the page's encoding and converts it: EUC-JP to Shift_JIS bytes, ISO-2022-JP to UTF-8,
 /// UTF-8 without its byte order mark, Shift_JIS as it is.
 PageText DecodePage(PageSource page);
+
+/// The page's text as UTF-8, whatever form it is held in.
+std::string Utf8Text(const PageText& page);
 
 /// Whether the page, read line by line as code page 932 text, declares "CHARSET=EUC-JP" in any
 /// letter case.

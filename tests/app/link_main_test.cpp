@@ -135,6 +135,7 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
   QCOMPARE(window.messages, std::vector<std::string>{OverwriteQuestionText(dir / "report.csv")});
 
   window.findChild<QAction*>("HttpsOption")->trigger();
+  window.findChild<QAction*>("AllLinksOption")->trigger();
   QVERIFY(!window.findChild<QAction*>("OnceOption")->isChecked());
   window.findChild<QCheckBox*>("Check2")->setChecked(false);
   window.Pro_Exit_Click();
@@ -142,6 +143,7 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
   const std::string settings = test::ReadFile(dir / "Voxtrel.DEF");
   const std::string folder_line = "\r\n" + (dir / "site") + "\r\n 1 \r\n 0 \r\n 1 \r\n\r\n\r\n";
   QVERIFY2(settings.find(folder_line) != std::string::npos, settings.c_str());
+  QVERIFY2(settings.ends_with("\r\n\r\n 1 \r\n"), settings.c_str());  // line 9 off, line 10 on
 }
 
 void LinkMainTest::RunShowsWhereItIsOnTheControls() {

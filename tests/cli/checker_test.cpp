@@ -252,7 +252,7 @@ std::string Parsed(const std::vector<std::string>& args) {
   }
   std::string text;
   for (auto [set, name] : {std::pair{o.recursive, "r "}, {o.all_results, "a "}, {o.quiet, "q "},
-                           {o.https, "https "}, {o.once, "once "}, {o.keep_query, "kq "}, {o.json_rows, "json "}})
+                           {o.https, "https "}, {o.once, "once "}, {o.keep_query, "kq "}, {o.json_rows, "json "}, {o.all_links, "all "}})
     if (set) text += name;
   text += "j" + std::to_string(o.jobs) + " h" + std::to_string(o.per_host);
   if (o.report_path) text += " o=" + *o.report_path;
@@ -262,6 +262,7 @@ std::string Parsed(const std::vector<std::string>& args) {
   if (o.timeout_s) text += " t=" + std::to_string(*o.timeout_s);
   if (o.user_agent) text += " ua=" + *o.user_agent;
   if (o.ca_file) text += " ca=" + *o.ca_file;
+  if (o.root) text += " root=" + *o.root;
   for (const std::string& exclude : o.excludes) text += " x=" + exclude;
   return text + " " + o.target;
 }
@@ -297,6 +298,8 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       // A value is the next argument whole, whatever it begins with.
       {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"}, "j128 h8 ua=-a x=-old x=-new T"},
       {{"-o", "-r.csv", "T"}, "j128 h8 o=-r.csv T"},
+      {{"--links", "all", "--root=/s", "T"}, "all j128 h8 root=/s T"}, {{"--links=classic", "T"}, "j128 h8 T"},
+      {{"--links", "every", "T"}, "error"}, {{"--root=", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }

@@ -84,8 +84,8 @@ class CheckLoopTest : public ::testing::Test {
 };
 
 TEST_F(CheckLoopTest, ManyInFlightGiveTheEventsOfOneAtATime) {
-  const char* paths[] = {"/ok",   "/missing", "/error", "/dead", "/refresh",
-                         "/flip", "/x.pl",    "https",  "/ok?q"};
+  const char* paths[] = {"/ok",   "/missing", "/error", "/dead", "/refresh", "/flip",
+                         "/x.pl", "https",    "/ok?q",  "b.htm",  "../c.htm#n"};
   const char* hosts[] = {"http://a.jp", "http://b.jp:8080", "http://c.jp"};
   max_delay_ms_ = 30;
   for (unsigned seed = 1; seed <= 8; ++seed) {
@@ -95,13 +95,16 @@ TEST_F(CheckLoopTest, ManyInFlightGiveTheEventsOfOneAtATime) {
       std::vector<std::string> targets;
       for (size_t n = random() % 12; n > 0; --n) {
         const std::string path = paths[random() % std::size(paths)];
-        targets.push_back(path == "https" ? "https://s.jp/" : hosts[random() % 3] + path);
+        const std::string host = hosts[random() % 3];
+        targets.push_back(path == "https" ? "https://s.jp/" : path[0] != '/' ? path : host + path);
       }
       Page(page, targets);
     }
     settings_.show_all = seed % 2 == 1;
     settings_.once = seed % 3 == 0;
     settings_.per_host = seed % 2 ? 2 : kDefaultPerHost;
+    // Every link of a page, relative ones looked up on the disk, keeps the same order too.
+    settings_.all_links = seed % 4 == 1;
     std::vector<Events> runs;
     for (int jobs : {1, 64}) {
       seed_ = seed;

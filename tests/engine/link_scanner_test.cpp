@@ -14,7 +14,7 @@ class LinkScannerTest : public ::testing::Test {
  protected:
   /// Every scan item of `pages` (names in the temp folder) as "target [name] page" or "end page".
   std::vector<std::string> Scan(std::vector<PageToCheck> pages, bool https) {
-    LinkScanner scanner(std::move(pages), disk_, ClassicRule{https, false});
+    LinkScanner scanner(std::move(pages), disk_, ScanRule{{https, false}, false, ""});
     std::vector<std::string> items;
     ScanItem item;
     while (scanner.Next(&item)) {
@@ -78,7 +78,7 @@ TEST_F(LinkScannerTest, LineOfManyOpenAnchorsIsScannedWithShortNames) {
   std::string line;
   while (line.size() < (2u << 20)) line += "<A HREF=\"http://x.jp/\">t ";
   Page("big.htm", line);
-  LinkScanner scanner({{"big.htm", {}}}, disk_, ClassicRule{});
+  LinkScanner scanner({{"big.htm", {}}}, disk_, ScanRule{});
   ScanItem item;
   size_t links = 0;
   size_t longest = 0;
@@ -88,6 +88,39 @@ TEST_F(LinkScannerTest, LineOfManyOpenAnchorsIsScannedWithShortNames) {
   }
   EXPECT_EQ(links, line.size() / 25);
   EXPECT_EQ(longest, 1024u);
+}
+
+TEST_F(LinkScannerTest, EveryLinkIsFoundInDocumentOrderAndResolvedAsABrowserWould) {
+  // Each link as "written -> resolved[#anchor] kind", local lookups marked "file".
+  auto scan = [this](const std::string& page, const std::string& root, bool https) {
+    LinkScanner scanner({{page, {}}}, disk_, ScanRule{{https, false}, true, root});
+    std::vector<std::string> found;
+    for (ScanItem item; scanner.Next(&item) && item.kind != ScanItem::Kind::kPageEnd;) {
+      const FoundLink& l = item.link;
+      found.push_back(item.kind == ScanItem::Kind::kHttpsSkipped
+                          ? "passed over"
+                          : l.target + " -> " + l.resolved + (l.anchor.empty() ? "" : "#" + l.anchor) +
+                                " " + KindName(KindOf(l)) + (l.local ? " file" : ""));
+    }
+    return found;
+  };
+  Page("/s/sub/a.htm",
+       "<a href=\"b.htm#%E7%AB%A0\">b</a><img src=\"../img/My%20Photo.JPG\"><a href=\"../../../up.htm\">u</a>"
+       "<link rel=stylesheet href=\"/css/x.css?v=2\"><a href=\"//cdn.jp/j.js#f\">c</a>"
+       "<a href=\"http://x.jp/p?q=1#f\">x</a><a href=\"https://s.jp/\">s</a><a href=\"#top\">t</a>"
+       "<a href=\"ftp://f.jp/\">f</a><a href=\"count.pl\">p</a>");
+  EXPECT_EQ(scan("/s/sub/a.htm", "/s", false),
+            (std::vector<std::string>{
+                "b.htm#%E7%AB%A0 -> /s/sub/b.htm#章 internal file",
+                "../img/My%20Photo.JPG -> /s/img/My Photo.JPG internal file",
+                "../../../up.htm -> /s/up.htm internal file", "/css/x.css?v=2 -> /s/css/x.css internal file",
+                "//cdn.jp/j.js#f -> http://cdn.jp/j.js http", "http://x.jp/p?q=1#f -> http://x.jp/p http",
+                "passed over", "#top -> /s/sub/a.htm#top internal file",
+                "count.pl -> /s/sub/count.pl script file"}));
+  // A page's <base href> moves its relative links; a fetched page's go to its server.
+  Page("/s/b.htm", "<base href=\"http://w.jp/d/\"><a href=\"../e.htm\">e</a><a href=\"f/\">f</a>");
+  EXPECT_EQ(scan("/s/b.htm", "", true),
+            (std::vector<std::string>{"../e.htm -> http://w.jp/e.htm internal", "f/ -> http://w.jp/d/f/ internal"}));
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/disk.h"
+#include "web/link.h"
+
+namespace voxtrel {
+
+/// The folder index pages a link to a folder is answered by, in the order looked for.
+inline constexpr const char* kIndexPages[] = {"index.html", "index.htm", "index.shtml",
+                                              "default.htm"};
+
+/// Looks the targets of internal links up on the disk, each distinct target once per run.
+class LocalLinkChecker {
+ public:
+  explicit LocalLinkChecker(DiskInterface& disk) : disk_(disk) {}
+
+  /// ◎ when `path` is a file (and, for a page, `anchor` names an element of it, unless empty or
+  /// "top") or a folder holding an index page; × otherwise, saying why. The file is looked for by
+  /// the path's UTF-8 bytes and by their code page 932 form, as old Windows sites store names.
+  CheckOutcome Check(const std::string& path, const std::string& anchor);
+
+ private:
+  enum class Found { kNone, kFile, kFolder };
+  Found Lookup(const std::string& path);
+  /// The path as it is on the disk when only letter case differs, with the name that differs.
+  std::optional<std::pair<std::string, std::string>> CaseMatch(const std::string& path);
+  const std::vector<DirEntry>* Listing(const std::string& folder);
+  bool HasAnchor(const std::string& page, const std::string& anchor);
+
+  DiskInterface& disk_;
+  std::map<std::string, CheckOutcome> checked_;
+  std::map<std::string, std::optional<std::vector<DirEntry>>> listings_;
+  std::map<std::string, std::set<std::string>> anchors_;
+};
+
+}  // namespace voxtrel
