@@ -52,7 +52,7 @@ void ParserThroughput() {
   voxtrel::PageLines lines(text);
   std::vector<voxtrel::ClassicLink> links;
   for (std::string_view line; lines.Next(&line);) {
-    voxtrel::ScanClassicLine(line, voxtrel::TextForm::kUtf8, {}, "p", &links);
+    voxtrel::ScanClassicLine(line, voxtrel::TextForm::kUtf8, {}, &links);
     classic += links.size();
   }
   const double classic_s = Seconds(start);

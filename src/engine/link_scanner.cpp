@@ -57,68 +57,74 @@ void LinkScanner::StartPage() {
     lines_.emplace(text_->text);
     return;
   }
-  ScanAllLinks(*text_);
+  utf8_ = Utf8Text(*text_);
   text_.reset();
-  pending_page_end_ = true;
+  html_.emplace(utf8_);
+  // What relative links resolve against: the page's address, or for a local page its place
+  // under the root, as its server would give it; then the page's <base href>.
+  local_root_ = rule_.root.empty() ? page_.substr(0, page_.rfind('/')) : rule_.root;
+  while (local_root_.size() > 1 && local_root_.back() == '/') local_root_.pop_back();
+  if (page_.compare(0, local_root_.size() + 1, local_root_ + "/") != 0) local_root_.clear();
+  base_ = IsWebAddress(page_)
+              ? page_
+              : std::string(kLocalSite) + PathAsUrl(page_.substr(local_root_.size()));
 }
 
 void LinkScanner::ScanLine(std::string_view raw) {
-  ScanClassicLine(raw, text_->form, rule_.classic, page_, &line_links_);
-  items_.clear();
-  item_pos_ = 0;
-  for (ClassicLink& found : line_links_) {
-    ScanItem& item = items_.emplace_back();
-    item.kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;
-    item.link = std::move(found.link);
-  }
+  ScanClassicLine(raw, text_->form, rule_.classic, &line_links_);
+  line_pos_ = 0;
 }
 
-void LinkScanner::ScanAllLinks(const PageText& text) {
-  HtmlLinks found = FindHtmlLinks(Utf8Text(text));
-  // What relative links resolve against: the page's address, or for a local page its place
-  // under the root, then the page's <base href>.
-  const bool web = IsWebAddress(page_);
-  std::string root = rule_.root.empty() ? page_.substr(0, page_.rfind('/')) : rule_.root;
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  const bool under_root = page_.compare(0, root.size() + 1, root + "/") == 0;
-  if (!under_root) root.clear();
-  std::string base = web ? page_ : std::string(kLocalSite) + PathAsUrl(page_.substr(root.size()));
+bool LinkScanner::ScanNextSegment() {
+  HtmlLinks found;
+  if (!html_ || !html_->Next(&found)) return false;
+  items_.clear();
+  item_pos_ = 0;
   if (found.base)
-    if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
+    if (std::optional<std::string> resolved = ResolveUrl(base_, *found.base)) base_ = *resolved;
+  for (HtmlLink& html : found.links) AddHtmlLink(html);
+  return true;
+}
 
-  for (HtmlLink& html : found.links) {
-    const std::string scheme = SchemeOf(html.written);
-    ScanItem item;
-    FoundLink& link = item.link;
-    link.target = html.written;
-    link.name = std::move(html.name);
-    link.page = page_;
-    if (scheme == "http" || scheme == "https" || (scheme.empty() && html.written.starts_with("//"))) {
-      link.resolved = AddressToAsk(scheme.empty() ? "http:" + html.written : html.written,
-                                   rule_.classic.keep_query);
-      if (!rule_.classic.https && SchemeOf(link.resolved) == "https")
-        item.kind = ScanItem::Kind::kHttpsSkipped;
-    } else if (!scheme.empty()) {
-      continue;  // ftp:, file: and the like: nothing a link check can ask
+void LinkScanner::AddHtmlLink(HtmlLink& html) {
+  const std::string scheme = SchemeOf(html.written);
+  ScanItem item;
+  FoundLink& link = item.link;
+  link.target = html.written;
+  link.name = std::move(html.name);
+  link.page = page_;
+  if (scheme == "http" || scheme == "https" || (scheme.empty() && html.written.starts_with("//"))) {
+    link.resolved = AddressToAsk(scheme.empty() ? "http:" + html.written : html.written,
+                                 rule_.classic.keep_query);
+    if (!rule_.classic.https && SchemeOf(link.resolved) == "https")
+      item.kind = ScanItem::Kind::kHttpsSkipped;
+  } else if (!scheme.empty()) {
+    return;  // ftp:, file: and the like: nothing a link check can ask
+  } else {
+    link.internal = true;
+    const std::optional<std::string> resolved = ResolveUrl(base_, html.written);
+    if (!resolved) return;
+    if (resolved->starts_with(kLocalSite)) {
+      const std::optional<UrlParts> parts = SplitUrl(*resolved);
+      const std::string_view fragment = parts->fragment;
+      link.local = true;
+      link.resolved = local_root_ + PercentDecode(parts->path);
+      link.anchor = PercentDecode(fragment.substr(fragment.empty() ? 0 : 1));
     } else {
-      link.internal = true;
-      const std::optional<std::string> resolved = ResolveUrl(base, html.written);
-      if (!resolved) continue;
-      if (resolved->starts_with(kLocalSite)) {
-        const std::optional<UrlParts> parts = SplitUrl(*resolved);
-        link.local = true;
-        link.resolved = root + PercentDecode(parts->path);
-        link.anchor = PercentDecode(std::string_view(parts->fragment).substr(parts->fragment.empty() ? 0 : 1));
-      } else {
-        link.resolved = AddressToAsk(*resolved, rule_.classic.keep_query);
-      }
+      link.resolved = AddressToAsk(*resolved, rule_.classic.keep_query);
     }
-    items_.push_back(std::move(item));
   }
+  items_.push_back(std::move(item));
 }
 
 bool LinkScanner::Next(ScanItem* item) {
   for (;;) {
+    if (line_pos_ < line_links_.size()) {
+      ClassicLink& found = line_links_[line_pos_++];
+      item->kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;
+      item->link = FoundLink(std::move(found.target), std::move(found.name), page_);
+      return true;
+    }
     if (item_pos_ < items_.size()) {
       *item = std::move(items_[item_pos_++]);
       return true;
@@ -131,6 +137,10 @@ bool LinkScanner::Next(ScanItem* item) {
       }
       SkipRestOfPage();
     }
+    if (html_) {
+      if (ScanNextSegment()) continue;
+      SkipRestOfPage();
+    }
     if (pending_page_end_) {
       pending_page_end_ = false;
       item->kind = ScanItem::Kind::kPageEnd;
@@ -140,16 +150,20 @@ bool LinkScanner::Next(ScanItem* item) {
     }
     if (next_page_ >= pages_.size()) return false;
     StartPage();
-    if (!lines_) pending_page_end_ = true;
+    if (!lines_ && !html_) pending_page_end_ = true;
   }
 }
 
 void LinkScanner::SkipRestOfPage() {
+  line_links_.clear();
+  line_pos_ = 0;
   items_.clear();
   item_pos_ = 0;
   lines_.reset();
+  html_.reset();
   // The text goes as soon as its page is done: only one page is ever held.
   text_.reset();
+  utf8_ = std::string();
   // The page end is still to come, so the caller yields after this page as after any other.
   pending_page_end_ = true;
 }

@@ -7,6 +7,7 @@
 
 #include "platform/disk.h"
 #include "web/classic_links.h"
+#include "web/html_links.h"
 #include "web/link.h"
 #include "web/page.h"
 
@@ -48,7 +49,9 @@ class LinkScanner {
  private:
   void StartPage();
   void ScanLine(std::string_view raw);
-  void ScanAllLinks(const PageText& text);
+  /// Finds the page's links a segment at a time; false once the page is done.
+  bool ScanNextSegment();
+  void AddHtmlLink(HtmlLink& html);
 
   std::vector<PageToCheck> pages_;
   DiskInterface& disk_;
@@ -58,6 +61,13 @@ class LinkScanner {
   std::optional<PageText> text_;
   std::optional<PageLines> lines_;
   std::vector<ClassicLink> line_links_;
+  size_t line_pos_ = 0;
+  /// With every link: the page's text as UTF-8, read a segment at a time, and what its relative
+  /// links resolve against.
+  std::string utf8_;
+  std::optional<HtmlLinkReader> html_;
+  std::string base_;
+  std::string local_root_;
   std::vector<ScanItem> items_;
   size_t item_pos_ = 0;
   bool pending_page_end_ = false;

@@ -178,7 +178,7 @@ FoundLink CutLink(const std::string& line, int32_t hit) {
 }
 
 void ScanClassicLine(std::string_view raw, TextForm form, const ClassicRule& rule,
-                     const std::string& page, std::vector<ClassicLink>* links) {
+                     std::vector<ClassicLink>* links) {
   links->clear();
   if (!RawMayHoldLink(raw, true)) return;
   std::string line = form == TextForm::kUtf8 ? ValidUtf8(raw) : Cp932ToUtf8(raw);
@@ -197,8 +197,9 @@ void ScanClassicLine(std::string_view raw, TextForm form, const ClassicRule& rul
       link.passed_over = true;
       continue;
     }
-    link.link = CutLinkFrom(line, static_cast<int32_t>(found + 1), finders, rule.keep_query);
-    link.link.page = page;
+    FoundLink cut = CutLinkFrom(line, static_cast<int32_t>(found + 1), finders, rule.keep_query);
+    link.target = std::move(cut.target);
+    link.name = std::move(cut.name);
   }
 }
 

@@ -18,10 +18,12 @@ struct ClassicRule {
   bool keep_query = false;
 };
 
-/// One link of a line: cut out, or an https:// link passed over.
+/// One link of a line: cut out, or an https:// link passed over. Its page is the scanner's to
+/// add: a line of a long page can hold millions of links.
 struct ClassicLink {
   bool passed_over = false;
-  FoundLink link;
+  std::string target;
+  std::string name;
 };
 
 /// Cuts the target and link text of the link whose "HREF=" starts at 1-based character position
@@ -29,8 +31,8 @@ struct ClassicLink {
 FoundLink CutLink(const std::string& line, int32_t hit);
 
 /// The links written as HREF="http://..." (or https) on one raw line of a page's text held in
-/// `form`, in line order, each found in `page`. Replaces the contents of *links.
+/// `form`, in line order. Replaces the contents of *links.
 void ScanClassicLine(std::string_view raw, TextForm form, const ClassicRule& rule,
-                     const std::string& page, std::vector<ClassicLink>* links);
+                     std::vector<ClassicLink>* links);
 
 }  // namespace voxtrel

@@ -513,20 +513,33 @@ class PageParser {
 
 }  // namespace
 
-HtmlLinks FindHtmlLinks(std::string_view utf8_text, size_t segment_bytes) {
+HtmlLinkReader::HtmlLinkReader(std::string_view utf8_text, size_t segment_bytes)
+    : rest_(utf8_text), segment_bytes_(std::max<size_t>(segment_bytes, 4)) {}
+
+bool HtmlLinkReader::Next(HtmlLinks* out) {
   // Gumbo's tree takes up to 70 times the bytes of its text, so a long page is parsed a segment
   // at a time, cut between two tags where one lies in reach. A cut inside a comment, a script or
   // an element's text can misread the markup next to it; pages this large are rare.
-  segment_bytes = std::max<size_t>(segment_bytes, 4);
-  HtmlLinks out;
-  PageParser parser(segment_bytes, out);
-  while (!utf8_text.empty()) {
-    size_t end = utf8_text.size();
-    if (end > segment_bytes) end = CutPoint(utf8_text, segment_bytes);
-    parser.Segment(utf8_text.substr(0, end));
-    utf8_text.remove_prefix(end);
+  *out = HtmlLinks();
+  if (rest_.empty()) return false;
+  size_t end = rest_.size();
+  if (end > segment_bytes_) end = CutPoint(rest_, segment_bytes_);
+  PageParser(segment_bytes_, *out).Segment(rest_.substr(0, end));
+  rest_.remove_prefix(end);
+  if (base_seen_) out->base.reset();
+  base_seen_ = base_seen_ || out->base;
+  return true;
+}
+
+HtmlLinks FindHtmlLinks(std::string_view utf8_text, size_t segment_bytes) {
+  HtmlLinks all;
+  HtmlLinkReader reader(utf8_text, segment_bytes);
+  for (HtmlLinks part; reader.Next(&part);) {
+    if (!all.base) all.base = std::move(part.base);
+    for (HtmlLink& link : part.links) all.links.push_back(std::move(link));
+    for (std::string& anchor : part.anchors) all.anchors.push_back(std::move(anchor));
   }
-  return out;
+  return all;
 }
 
 }  // namespace voxtrel

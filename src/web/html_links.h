@@ -40,4 +40,19 @@ struct HtmlLinks {
 /// tags where possible, which can misread markup that spans a cut.
 HtmlLinks FindHtmlLinks(std::string_view utf8_text, size_t segment_bytes = kHtmlSegmentBytes);
 
+/// The same findings a segment at a time, so that a huge page never has all its links in memory
+/// at once. `utf8_text` must outlive the reader.
+class HtmlLinkReader {
+ public:
+  explicit HtmlLinkReader(std::string_view utf8_text, size_t segment_bytes = kHtmlSegmentBytes);
+  /// Replaces *out with the next segment's links and anchors; its base is the page's first, set
+  /// only in the segment that holds it. False once the text is done.
+  bool Next(HtmlLinks* out);
+
+ private:
+  std::string_view rest_;
+  size_t segment_bytes_;
+  bool base_seen_ = false;
+};
+
 }  // namespace voxtrel

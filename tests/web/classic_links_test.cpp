@@ -57,9 +57,9 @@ TEST(ScanClassicLineTest, QueryIsKeptOnlyWhenAskedAndHttpsOnlyWhenChecked) {
   };
   for (const auto& [rule, expected] : cases) {
     std::vector<ClassicLink> links;
-    ScanClassicLine(line, TextForm::kUtf8, rule, "p", &links);
+    ScanClassicLine(line, TextForm::kUtf8, rule, &links);
     std::vector<std::string> found;
-    for (const ClassicLink& link : links) found.push_back(link.passed_over ? "passed over" : link.link.target);
+    for (const ClassicLink& link : links) found.push_back(link.passed_over ? "passed over" : link.target);
     EXPECT_EQ(found, expected);
   }
 }
