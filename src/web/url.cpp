@@ -101,6 +101,31 @@ std::optional<std::string> ResolveUrl(std::string_view base, std::string_view re
   return from->scheme + "://" + from->authority + RemoveDotSegments(path) + query + fragment;
 }
 
+std::optional<std::string> NormalizeUrl(std::string_view url) {
+  std::optional<UrlParts> parts = SplitUrl(url);
+  if (!parts) return std::nullopt;
+  const std::string default_port = parts->scheme == "http" ? ":80" : ":443";
+  if (parts->authority.ends_with(default_port))
+    parts->authority.resize(parts->authority.size() - default_port.size());
+  std::string out = parts->scheme + "://" + parts->authority;
+  const std::string rest = RemoveDotSegments(parts->path) + parts->query;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '%' && i + 2 < rest.size() && HexValue(rest[i + 1]) >= 0 &&
+        HexValue(rest[i + 2]) >= 0) {
+      const char c = static_cast<char>(HexValue(rest[i + 1]) * 16 + HexValue(rest[i + 2]));
+      const bool unreserved = std::isalnum(static_cast<unsigned char>(c)) || c == '-' ||
+                              c == '.' || c == '_' || c == '~';
+      out += unreserved ? std::string(1, c)
+                        : std::string{'%', static_cast<char>(std::toupper(rest[i + 1])),
+                                      static_cast<char>(std::toupper(rest[i + 2]))};
+      i += 2;
+    } else {
+      out += rest[i];
+    }
+  }
+  return out;
+}
+
 std::string PercentDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());

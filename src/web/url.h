@@ -28,6 +28,12 @@ std::string RemoveDotSegments(std::string_view path);
 /// address `base`, as a browser resolves a link; nothing when `base` is no such address.
 std::optional<std::string> ResolveUrl(std::string_view base, std::string_view reference);
 
+/// The form two addresses of one page share, for telling pages apart: fragment cut, scheme and
+/// host lower-cased, default port dropped, "." and ".." resolved, escapes of unreserved
+/// characters decoded and the others' hex upper-cased. Nothing for an address that is no
+/// absolute http(s) one.
+std::optional<std::string> NormalizeUrl(std::string_view url);
+
 /// Every %XX escape replaced by its byte; a "%" without two hex digits stays.
 std::string PercentDecode(std::string_view text);
 

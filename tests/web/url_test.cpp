@@ -26,5 +26,13 @@ TEST(UrlTest, ReferencesResolveAsABrowserResolvesThem) {
   EXPECT_EQ(SchemeOf("a/b:c"), "");
 }
 
+TEST(UrlTest, AddressesOfOnePageNormaliseAlike) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"HTTP://Ex.JP:80/a/./b/../c?q#f", "http://ex.jp/a/c?q"}, {"https://ex.jp:443", "https://ex.jp/"},
+      {"http://ex.jp:8080/%7e%41%2f%e7", "http://ex.jp:8080/~A%2F%E7"}, {"ftp://ex.jp/", "none"},
+  };
+  for (const auto& [url, normal] : cases) EXPECT_EQ(NormalizeUrl(url).value_or("none"), normal) << url;
+}
+
 }  // namespace
 }  // namespace voxtrel
