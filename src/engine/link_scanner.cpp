@@ -62,12 +62,17 @@ void LinkScanner::StartPage() {
   html_.emplace(utf8_);
   // What relative links resolve against: the page's address, or for a local page its place
   // under the root, as its server would give it; then the page's <base href>.
-  local_root_ = rule_.root.empty() ? page_.substr(0, page_.rfind('/')) : rule_.root;
+  // A page named without a folder lies in the current one.
+  const std::string path = page_.find('/') == std::string::npos ? "./" + page_ : page_;
+  local_root_ = rule_.root.empty() ? path.substr(0, path.rfind('/')) : rule_.root;
   while (local_root_.size() > 1 && local_root_.back() == '/') local_root_.pop_back();
-  if (page_.compare(0, local_root_.size() + 1, local_root_ + "/") != 0) local_root_.clear();
-  base_ = IsWebAddress(page_)
-              ? page_
-              : std::string(kLocalSite) + PathAsUrl(page_.substr(local_root_.size()));
+  if (path.compare(0, local_root_.size() + 1, local_root_ + "/") != 0) local_root_.clear();
+  base_ = IsWebAddress(page_) ? page_
+                              : std::string(kLocalSite) +
+                                    PathAsUrl(path.substr(local_root_.size()));
+  // A relative path outside the root still needs a "/" to be an address's path.
+  if (!IsWebAddress(page_) && local_root_.empty() && path.front() != '/')
+    base_ = std::string(kLocalSite) + "/" + PathAsUrl(path);
 }
 
 void LinkScanner::ScanLine(std::string_view raw) {

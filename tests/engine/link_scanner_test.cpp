@@ -117,10 +117,13 @@ TEST_F(LinkScannerTest, EveryLinkIsFoundInDocumentOrderAndResolvedAsABrowserWoul
                 "//cdn.jp/j.js#f -> http://cdn.jp/j.js http", "http://x.jp/p?q=1#f -> http://x.jp/p http",
                 "passed over", "#top -> /s/sub/a.htm#top internal file",
                 "count.pl -> /s/sub/count.pl script file"}));
-  // A page's <base href> moves its relative links; a fetched page's go to its server.
+  // A page's <base href> moves its relative links, onto a server too.
   Page("/s/b.htm", "<base href=\"http://w.jp/d/\"><a href=\"../e.htm\">e</a><a href=\"f/\">f</a>");
   EXPECT_EQ(scan("/s/b.htm", "", true),
             (std::vector<std::string>{"../e.htm -> http://w.jp/e.htm internal", "f/ -> http://w.jp/d/f/ internal"}));
+  // A page named without a folder lies in the current one.
+  Page("c.htm", "<a href=\"../d.htm#x\">d</a>");
+  EXPECT_EQ(scan("c.htm", "", false), (std::vector<std::string>{"../d.htm#x -> ./d.htm#x internal file"}));
 }
 
 }  // namespace
