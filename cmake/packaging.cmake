@@ -32,9 +32,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "dead link checker for Japanese web sites"
 # Debian shows the description as it is, so its lines are broken here, under 80 columns.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Voxtrel reads the HTML pages of a web site (a local folder tree, one local"
-  "file, or one page fetched from a web server; Shift_JIS or EUC-JP), requests"
-  "every absolute link it finds and lists the ones that no longer answer. The"
-  "results can be saved as an HTML table or as comma-separated text."
+  "file, or one page fetched from a web server; Shift_JIS, EUC-JP, UTF-8 or"
+  "ISO-2022-JP), requests every absolute link it finds (or, when asked, every"
+  "link a browser follows) and lists the ones that no longer answer. The results"
+  "can be saved as an HTML table or as comma-separated text. Ctrl-C or the abort"
+  "button stops a run at once."
   "."
   "The package holds the Qt window, voxtrel, and the headless checker for"
   "terminals and CI jobs, voxtrel-check.")
@@ -51,6 +53,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # with, the face the window is laid out for and Qt's own Japanese captions (message box buttons).
 # Qt's xcb and offscreen platform plugins come with libqt6gui6, which shlibdeps finds.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
+# The completion of voxtrel-check's options works only where bash-completion is installed.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 if(VOXTREL_BUILD_APP)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", fonts-noto-cjk, qt6-translations-l10n")
   # Link names may hold emoji; without a colour face they show as empty boxes.
