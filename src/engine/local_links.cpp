@@ -38,33 +38,27 @@ CheckOutcome LocalLinkChecker::Check(const std::string& path, const std::string&
   std::vector<std::string> spellings = {path};
   const std::string cp932 = Utf8ToCp932(path);
   if (cp932 != path && Cp932ToUtf8(cp932) == path) spellings.push_back(cp932);
-  CheckOutcome outcome = Failed(FailureReason::kFileNotFound);
-  bool found = false;
   for (const std::string& spelling : spellings) {
     const Found what = Lookup(spelling);
     if (what == Found::kNone) continue;
-    found = true;
+    CheckOutcome outcome = Answered();
     if (what == Found::kFolder) {
       outcome = Failed(FailureReason::kNoIndexPage);
       for (const char* index : kIndexPages)
         if (disk_.FileExists(JoinPath(WithoutTrailingSlash(spelling), index))) outcome = Answered();
-    } else {
-      const bool checks_anchor = IsHtmlFileName(spelling) && !anchor.empty() &&
-                                 AsciiUpper(anchor) != "TOP";
-      outcome = !checks_anchor || HasAnchor(spelling, anchor)
-                    ? Answered()
-                    : Failed(FailureReason::kAnchorNotFound);
+    } else if (IsHtmlFileName(spelling) && !anchor.empty() && AsciiUpper(anchor) != "TOP" &&
+               !HasAnchor(spelling, anchor)) {
+      outcome = Failed(FailureReason::kAnchorNotFound);
     }
-    break;
+    return checked_[key] = outcome;
   }
-  if (!found) {
-    // A site made on Windows and moved to a Linux server breaks where a name differs in letter
-    // case only: say which name it is on the disk.
-    for (const std::string& spelling : spellings) {
-      if (auto match = CaseMatch(spelling)) {
-        outcome = Failed(FailureReason::kCaseDiffers, DisplayName(match->second));
-        break;
-      }
+  // A site made on Windows and moved to a Linux server breaks where a name differs in letter
+  // case only: say which name it is on the disk.
+  CheckOutcome outcome = Failed(FailureReason::kFileNotFound);
+  for (const std::string& spelling : spellings) {
+    if (auto match = CaseMatch(spelling)) {
+      outcome = Failed(FailureReason::kCaseDiffers, DisplayName(*match));
+      break;
     }
   }
   return checked_[key] = outcome;
@@ -88,8 +82,7 @@ const std::vector<DirEntry>* LocalLinkChecker::Listing(const std::string& folder
   return known->second ? &*known->second : nullptr;
 }
 
-std::optional<std::pair<std::string, std::string>> LocalLinkChecker::CaseMatch(
-    const std::string& path) {
+std::optional<std::string> LocalLinkChecker::CaseMatch(const std::string& path) {
   if (path.empty()) return std::nullopt;
   // A relative path (a page named relative to the current folder) is walked from there.
   std::string real = path.front() == '/' ? "/" : ".";
@@ -119,7 +112,7 @@ std::optional<std::pair<std::string, std::string>> LocalLinkChecker::CaseMatch(
     real = real == "." ? entry->name : JoinPath(real, entry->name);
   }
   if (differing.empty()) return std::nullopt;
-  return std::make_pair(real, differing);
+  return differing;
 }
 
 bool LocalLinkChecker::HasAnchor(const std::string& page, const std::string& anchor) {

@@ -28,8 +28,9 @@ class LocalLinkChecker {
  private:
   enum class Found { kNone, kFile, kFolder };
   Found Lookup(const std::string& path);
-  /// The path as it is on the disk when only letter case differs, with the name that differs.
-  std::optional<std::pair<std::string, std::string>> CaseMatch(const std::string& path);
+  /// The name as it is on the disk that differs from `path` in letter case only, when such a
+  /// path exists.
+  std::optional<std::string> CaseMatch(const std::string& path);
   const std::vector<DirEntry>* Listing(const std::string& folder);
   bool HasAnchor(const std::string& page, const std::string& anchor);
 

@@ -121,6 +121,9 @@ TEST_F(LinkScannerTest, EveryLinkIsFoundInDocumentOrderAndResolvedAsABrowserWoul
   Page("/s/b.htm", "<base href=\"http://w.jp/d/\"><a href=\"../e.htm\">e</a><a href=\"f/\">f</a>");
   EXPECT_EQ(scan("/s/b.htm", "", true),
             (std::vector<std::string>{"../e.htm -> http://w.jp/e.htm internal", "f/ -> http://w.jp/d/f/ internal"}));
+  // A page whose path holds what ends an address's path still resolves within its folder.
+  Page("/s/50%/c?#.htm", "<a href=\"e.htm\">e</a>");
+  EXPECT_EQ(scan("/s/50%/c?#.htm", "/s", false), (std::vector<std::string>{"e.htm -> /s/50%/e.htm internal file"}));
   // A page named without a folder lies in the current one.
   Page("c.htm", "<a href=\"../d.htm#x\">d</a>");
   EXPECT_EQ(scan("c.htm", "", false), (std::vector<std::string>{"../d.htm#x -> ./d.htm#x internal file"}));
