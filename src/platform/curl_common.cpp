@@ -89,6 +89,17 @@ bool ConfigureGet(CURL* easy, const HttpOptions& options, const std::string& use
   return ok;
 }
 
+int StatusOf(std::string_view status_line) {
+  size_t blank = status_line.find(' ');
+  if (blank == std::string_view::npos || status_line.size() < blank + 4) return 0;
+  int status = 0;
+  for (char c : status_line.substr(blank + 1, 3)) {
+    if (c < '0' || c > '9') return 0;
+    status = status * 10 + (c - '0');
+  }
+  return status;
+}
+
 bool AnswerHead::Take(std::string_view line) {
   if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
     *this = AnswerHead();

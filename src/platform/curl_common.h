@@ -31,6 +31,9 @@ bool ConfigureGet(CURL* easy, const HttpOptions& options, const std::string& use
 
 /// The head of the latest answer, read line by line as libcurl hands the lines over. libcurl
 /// gives every answer's head in turn (interim 1xx ones, redirects): a status line starts afresh.
+/// The status code of an HTTP status line ("HTTP/1.1 301 Moved"); 0 when it has none.
+int StatusOf(std::string_view status_line);
+
 class AnswerHead {
  public:
   /// Takes one header line, line end included; true when it starts a new answer.

@@ -99,6 +99,7 @@ struct CurlPool::Transfer {
   CURL* easy = nullptr;
   size_t received = 0;  // body bytes handed on, kept or not
   bool cap_reached = false;
+  int first_status = 0;  // of the first answer, interim ones aside
   curl::AnswerHead head;
   std::string body;
 };
@@ -127,7 +128,10 @@ size_t CurlPool::Transfer::OnHeader(char* data, size_t size, size_t count, void*
   auto* transfer = static_cast<Transfer*>(self);
   size_t bytes = size * count;
   // A new status line starts a new answer (an interim 1xx, say): only the last one's body counts.
-  if (transfer->head.Take(std::string_view(data, bytes))) {
+  std::string_view line(data, bytes);
+  if (transfer->head.Take(line)) {
+    int status = curl::StatusOf(line);
+    if (transfer->first_status == 0 && status >= 200) transfer->first_status = status;
     transfer->body.clear();
     transfer->received = 0;
     transfer->cap_reached = false;
@@ -147,6 +151,12 @@ HttpAnswer CurlPool::Transfer::Finish(CURLcode result) {
   if (ended_well && head.complete()) curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
   if (code > 0) {
     answer.status = static_cast<int>(code);
+    char* final_url = nullptr;
+    if (answer.redirects > 0 &&
+        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &final_url) == CURLE_OK && final_url) {
+      answer.final_url = final_url;
+      answer.moved_permanently = first_status == 301 || first_status == 308;
+    }
     answer.retry_after_s = head.RetryAfterSeconds();
     answer.content_type = head.content_type();
     answer.body = std::move(body);

@@ -39,6 +39,10 @@ struct HttpAnswer {
   std::optional<int> status;  // final status after redirects; nothing whenever failure != kNone
   HttpFailure failure = HttpFailure::kNone;
   int redirects = 0;    // redirects followed
+  /// Where the redirects ended; "" when none was followed.
+  std::string final_url;
+  /// The first answer was a permanent redirect (301, 308): the link itself should change.
+  bool moved_permanently = false;
   long elapsed_ms = 0;  // from Start to completion
   /// The final answer's Retry-After in seconds from now (a past date gives 0); nothing when
   /// absent or unreadable.

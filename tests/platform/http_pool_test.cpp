@@ -46,6 +46,7 @@ class CurlPoolTest : public ::testing::Test {
       s.Get("/hop",
             [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/busy"); });
       s.Get("/ftp", [](const auto&, auto& res) { res.set_redirect("ftp://127.0.0.1/"); });
+      s.Get("/moved", [](const auto&, auto& res) { res.set_redirect("/hop", 301); });
     }
     base_ = local_.Start();
     other_base_ = other_.Start();
@@ -78,9 +79,13 @@ TEST_F(CurlPoolTest, EachRequestEndsInItsStatusOrFailure) {
     std::optional<int> status;
     HttpFailure failure;
     int redirects = 0;
+    std::string ended_at = "";  // the path the redirects ended at
+    bool moved = false;
   };
   const std::vector<Case> cases = {
-      {base_ + "/ok", 200, HttpFailure::kNone}, {base_ + "/hop", 503, HttpFailure::kNone, 1},
+      {base_ + "/ok", 200, HttpFailure::kNone},
+      {base_ + "/hop", 503, HttpFailure::kNone, 1, "/busy"},
+      {base_ + "/moved", 503, HttpFailure::kNone, 2, "/busy", true},
       // Refused, time-out, redirect loop and cut-off answers: see the checker's JSON reasons.
       {base_ + "/ftp", std::nullopt, HttpFailure::kBadRedirect, 1},
       {"https" + base_.substr(4) + "/ok", std::nullopt, HttpFailure::kTlsHandshake},  // plain
@@ -97,6 +102,8 @@ TEST_F(CurlPoolTest, EachRequestEndsInItsStatusOrFailure) {
     EXPECT_EQ(answers[i].status, cases[i].status);
     EXPECT_EQ(answers[i].failure, cases[i].failure);
     EXPECT_EQ(answers[i].redirects, cases[i].redirects);
+    EXPECT_EQ(answers[i].final_url, cases[i].ended_at.empty() ? "" : base_ + cases[i].ended_at);
+    EXPECT_EQ(answers[i].moved_permanently, cases[i].moved);
     if (cases[i].failure != HttpFailure::kNone) {
       EXPECT_EQ(answers[i].body, "");
     }
