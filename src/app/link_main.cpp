@@ -43,7 +43,12 @@ constexpr const char* kWebWorkFile = "WEB_Dummy.htm";
 constexpr const char* kScanWorkFile = "Dummy_File_PC.htm";
 
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
-  return icon == MessageIcon::kQuestion ? QMessageBox::Question : QMessageBox::Warning;
+  switch (icon) {
+    case MessageIcon::kQuestion: return QMessageBox::Question;
+    case MessageIcon::kInformation: return QMessageBox::Information;
+    case MessageIcon::kWarning: break;
+  }
+  return QMessageBox::Warning;
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ struct Pending {
   RefreshDetector refresh;
   bool retried = false;
   Clock::time_point not_before{};
+  Clock::time_point started{};
 };
 
 // Scheme, host and port: what the per-host limit counts by.
@@ -67,7 +68,9 @@ class Pipeline {
         jobs_(std::max(1, settings.jobs)),
         // Enough look-ahead to keep every request slot busy past slow hosts, bounded so memory
         // does not grow with the site.
-        max_pending_(static_cast<size_t>(jobs_) * 4 + 16) {}
+        max_pending_(static_cast<size_t>(jobs_) * 4 + 16) {
+    progress_.pages_found = summary.pages.size();
+  }
 
   ~Pipeline() { seams_.http.CancelAll(); }
 
@@ -76,7 +79,9 @@ class Pipeline {
       if (seams_.abort.Raised() || abandoned_) return RunOutcome::kAborted;
       Fill();
       StartReady();
-      switch (Commit()) {
+      const Step step = Commit();
+      TellProgress();
+      switch (step) {
         case Step::kAborted: return RunOutcome::kAborted;
         case Step::kFinished: return RunOutcome::kDone;
         case Step::kWaiting: break;
@@ -99,6 +104,7 @@ class Pipeline {
       }
       Pending& pending = queue_.emplace_back();
       pending.item = std::move(item);
+      if (pending.item.kind != ScanItem::Kind::kPageEnd) ++progress_.links_found;
       if (pending.item.kind == ScanItem::Kind::kPageEnd) {
         pending.state = Pending::State::kPageEnd;
       } else if (pending.item.kind == ScanItem::Kind::kHttpsSkipped ||
@@ -113,8 +119,23 @@ class Pipeline {
         pending.state = Pending::State::kDone;
       } else {
         pending.host = HostKey(AddressOf(pending.item.link));
+        continue;
       }
+      ++progress_.links_answered;
     }
+  }
+
+  void TellProgress() {
+    progress_.waiting_for = {};
+    progress_.waiting_ms = 0;
+    if (!queue_.empty() && queue_.front().state == Pending::State::kInFlight) {
+      const Pending& head = queue_.front();
+      progress_.waiting_for = AddressOf(head.item.link);
+      progress_.waiting_ms = static_cast<long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - head.started)
+              .count());
+    }
+    seams_.view.Progress(progress_);
   }
 
   // Requests started and not yet answered, those of skipped pages included.
@@ -142,6 +163,7 @@ class Pipeline {
         if (known != answers_.end()) {
           pending.outcome = known->second;
           pending.state = Pending::State::kDone;
+          ++progress_.links_answered;
           unanswered.erase(url);
           continue;
         }
@@ -160,9 +182,11 @@ class Pipeline {
     request.on_body = [refresh](std::string_view chunk) { refresh->Feed(chunk); };
     if (!seams_.http.Start(id, std::move(request))) {
       pending.state = Pending::State::kNoRequest;
+      ++progress_.links_answered;
       return;
     }
     pending.state = Pending::State::kInFlight;
+    if (!pending.retried) pending.started = Clock::now();
     by_id_[id] = &pending;
     ++host_load_[pending.host];
   }
@@ -189,6 +213,7 @@ class Pipeline {
     const CheckOutcome& outcome = pending.outcome;
     if (settings_.once) answers_[AddressOf(pending.item.link)] = outcome;
     pending.state = Pending::State::kDone;
+    ++progress_.links_answered;
   }
 
   // Commits every step at the head that has what it needs; stops at the first still waiting.
@@ -196,6 +221,7 @@ class Pipeline {
     while (!queue_.empty()) {
       Pending& head = queue_.front();
       if (head.state == Pending::State::kPageEnd) {
+        ++progress_.pages_done;
         queue_.pop_front();
         if (Aborted()) return Step::kAborted;
         continue;
@@ -265,6 +291,9 @@ class Pipeline {
       by_id_.erase(it);
       break;
     }
+    // Settled without an answer: it will never be asked.
+    if (pending.state == Pending::State::kWaiting || pending.state == Pending::State::kInFlight)
+      ++progress_.links_answered;
     pending.state = Pending::State::kSkipped;
   }
 
@@ -316,6 +345,7 @@ class Pipeline {
   std::vector<std::pair<uint64_t, HttpAnswer>> finished_;
   std::map<uint64_t, std::string> discarded_;
   const Pending* announced_ = nullptr;
+  RunProgress progress_;
   uint64_t next_id_ = 1;
   bool abandoned_ = false;
 };
@@ -323,6 +353,16 @@ class Pipeline {
 // The end message's detail line when https:// links were passed over.
 std::string HttpsSkippedDetail(size_t count) {
   return "https:// のﾘﾝｸ " + std::to_string(count) + " 件は検査していません";
+}
+
+// "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件", in the order of the marks.
+std::string MarkCounts(const std::array<size_t, 4>& rows_by_mark) {
+  std::string counts;
+  for (size_t i = 0; i < rows_by_mark.size(); ++i) {
+    if (i > 0) counts += " / ";
+    counts += std::string(kMarks[i]) + " " + std::to_string(rows_by_mark[i]) + " 件";
+  }
+  return counts;
 }
 
 void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary) {
@@ -333,7 +373,11 @@ void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary
   // message's detail line does.
   if (!settings.https && summary.https_skipped > 0)
     text = HttpsSkippedDetail(summary.https_skipped) + "     \r\r" + text;
-  seams.view.ShowMessage(kMessageTitle, text, MessageIcon::kWarning, MessageButtons::kOk);
+  text += "\r\r" + MarkCounts(summary.rows_by_mark);
+  const bool failed = summary.rows_by_mark[0] > 0;  // ×
+  seams.view.ShowMessage(kMessageTitle, text,
+                         failed ? MessageIcon::kWarning : MessageIcon::kInformation,
+                         MessageButtons::kOk);
 }
 
 }  // namespace

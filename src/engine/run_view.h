@@ -2,12 +2,13 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "engine/result_list.h"
 
 namespace voxtrel {
 
-enum class MessageIcon { kWarning, kQuestion };
+enum class MessageIcon { kWarning, kQuestion, kInformation };
 enum class MessageButtons { kOk, kOkCancel };
 enum class MessageAnswer { kOk, kCancel };
 
@@ -21,6 +22,18 @@ enum class RunOutcome {
   kNoPages,            // the folder holds no pages
   kCancelled,          // the user said no to the confirmation or closed the dialog
   kTargetUnreadable,   // the single page could not be read or fetched
+};
+
+/// How far a run has come. Links are answered when their answer is in, committed or not.
+struct RunProgress {
+  size_t pages_done = 0;
+  size_t pages_found = 0;
+  size_t links_answered = 0;
+  size_t links_found = 0;
+  /// The address the next row waits for, and since how long; empty when it waits for none.
+  /// Valid during the call only.
+  std::string_view waiting_for;
+  long waiting_ms = 0;
 };
 
 /// What a run tells its front end, by meaning; each front end shows it its own way. Every event
@@ -48,6 +61,8 @@ class RunView {
   virtual void LinkStarted(const std::string& /*target*/) {}
   virtual void RowAdded(const ResultRow& /*row*/) {}
   virtual void CountChanged(size_t /*rows*/) {}
+  /// Told often while a run goes on (every pass of its loop): a view shows it when it likes.
+  virtual void Progress(const RunProgress& /*progress*/) {}
   /// The user asked to stop; the run stops at the next row.
   virtual void AbortRequested() {}
   /// The run has ended; the end message follows.

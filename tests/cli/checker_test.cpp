@@ -398,7 +398,8 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
                             "/gone,gone," + page + "\n000003,Ｐ," + base_ + "/y.pl,pl," + page +
                             "\n");
   EXPECT_EQ(std::regex_replace(err_.str(), std::regex("[0-9]+\\.[0-9] s\n$"), "N s\n"),
-            "https:// のﾘﾝｸ 1 件は検査していません\nVoxtrelが完了しました。\n" + note +
+            "https:// のﾘﾝｸ 1 件は検査していません\nVoxtrelが完了しました。\n× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件\n" +
+                note +
                 "voxtrel-check: 3 links checked: 1 ×, 1 ◎, 0 △, 1 Ｐ; 1 excluded; 1 https:// "
                 "links left out; N s\n");
   EXPECT_EQ(Run({"-q", "--exclude=skip", page}), kExitDeadLinks);

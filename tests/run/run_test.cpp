@@ -81,7 +81,7 @@ TEST_F(RunTest, SinglePagesNameTheirFileOrAddress) {
   EXPECT_EQ(view_.events, (Events{Message(StartConfirmationText(1)),
                                   "row 000001 ◎ http://w.jp/ok [ok] " + page,
                                   "row 000002 × http://w.jp/missing [] " + page,
-                                  Message(kMsgRunComplete), Closed(RunOutcome::kDone, 2)}));
+                                  Message(std::string(kMsgRunComplete) + "\r\r× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 0 件"), Closed(RunOutcome::kDone, 2)}));
 
   view_.events.clear();
   const RunSummary failed = RunSinglePage(seams_, settings_, "http://w.jp/none.htm", kModeWebPage);
