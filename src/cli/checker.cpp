@@ -65,6 +65,12 @@ class TerminalView : public RunView {
     }
     DrawProgress();
   }
+  void Progress(const RunProgress& progress) override {
+    if (progress.pages_done == pages_done_ && progress.pages_found == pages_found_) return;
+    pages_done_ = progress.pages_done;
+    pages_found_ = progress.pages_found;
+    DrawProgress();
+  }
   void LinkStarted(const std::string& target) override {
     link_ = target;
     DrawProgress();
@@ -108,8 +114,14 @@ class TerminalView : public RunView {
  private:
   void DrawProgress() {
     if (!show_progress_ || pages_ == 0) return;
-    std::string line = "[" + std::to_string(std::max<size_t>(page_number_, 1)) + "/" +
-                       std::to_string(pages_) + "] " + kConnecting + TerminalSafe(link_);
+    // A crawl finds its pages as it goes: the page itself, and how many are done and to come.
+    std::string line =
+        options_.crawl ? "[" + std::to_string(pages_done_) + " done, " +
+                             std::to_string(pages_found_ - std::min(pages_found_, pages_done_)) +
+                             " queued] " + TerminalSafe(page_) + " " + kConnecting +
+                             TerminalSafe(link_)
+                       : "[" + std::to_string(std::max<size_t>(page_number_, 1)) + "/" +
+                             std::to_string(pages_) + "] " + kConnecting + TerminalSafe(link_);
     // Keep the line short enough not to wrap on a narrow terminal, so \r can redraw it.
     if (Utf8Length(line) > 100) {
       size_t chars = 0;
@@ -136,6 +148,8 @@ class TerminalView : public RunView {
   std::string page_;
   std::string link_;
   size_t page_number_ = 0;
+  size_t pages_done_ = 0;
+  size_t pages_found_ = 0;
   bool drawn_ = false;
   bool output_failed_ = false;
 };
@@ -207,7 +221,7 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
 }
 
 // "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 3 https:// links left out; 0.4 s".
-std::string SummaryLine(const RunSummary& summary, double seconds, bool colour) {
+std::string SummaryLine(const RunSummary& summary, double seconds, bool colour, bool crawled) {
   const std::array<size_t, 4>& counts = summary.rows_by_mark;
   const auto& marks = kMarks;
   auto paint = [colour](const std::string& text, const char* code) {
@@ -225,6 +239,10 @@ std::string SummaryLine(const RunSummary& summary, double seconds, bool colour) 
               ? ""
               : std::to_string(summary.pages_cut.size()) + " page cut at " +
                     std::to_string(kPageCap >> 20) + " MiB; ") +
+         (crawled ? std::to_string(summary.pages.size()) + " pages crawled, " +
+                        std::to_string(summary.pages_left_out) + " left out by the bounds, " +
+                        std::to_string(summary.pages_disallowed) + " disallowed by robots.txt; "
+                  : "") +
          time;
 }
 
@@ -236,7 +254,9 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
   const std::string& target = options.target;
   struct stat st {};
   if (IsWebAddress(target)) {
-    RunSummary summary = RunSinglePage(seams, settings, target, kModeWebPage);
+    RunSummary summary = options.crawl
+                             ? RunCrawl(seams, settings, target, options.crawl_bounds)
+                             : RunSinglePage(seams, settings, target, kModeWebPage);
     if (summary.outcome != RunOutcome::kTargetUnreadable) return summary;
     view.ClearProgress();
     err << "voxtrel-check: cannot fetch " << target << ": " << ReasonText(summary.fetch_answer)
@@ -305,6 +325,8 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (options.recursive && IsWebAddress(options.target))
     return Usage(err, "-r takes a folder, not a web address");
+  if (options.crawl && !IsWebAddress(options.target))
+    return Usage(err, "--crawl takes a web address (http:// or https://), not a folder or file");
   std::string why;
   if (options.report_path && !ReportPathWritable(*options.report_path, &why)) {
     err << "voxtrel-check: cannot write report " << *options.report_path << ": " << why << "\n";
@@ -351,7 +373,8 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (!options.quiet) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    err << "voxtrel-check: " << SummaryLine(summary, seconds, env.err_is_terminal && !env.no_color)
+    err << "voxtrel-check: " << SummaryLine(summary, seconds, env.err_is_terminal && !env.no_color,
+                                            options.crawl)
         << "\n";
   }
   return status;

@@ -33,6 +33,12 @@ const char* const kCheckerUsage =
     "                           link a browser follows: relative links, images, style\n"
     "                           sheets, scripts, frames, anchors (all)\n"
     "      --root DIR           where /... links of local pages lead (the checked folder)\n"
+    "      --crawl              with a web page TARGET: check every page of its site\n"
+    "                           (same scheme, host and port, under the page's folder)\n"
+    "                           reached from it by links, breadth first; robots.txt\n"
+    "                           is honoured and each address asked once\n"
+    "      --max-pages N        pages a crawl checks at most (10000)\n"
+    "      --max-depth N        links a crawl follows from the start page at most (50)\n"
     "      --cacert FILE        trust the certificates in this PEM file instead\n"
     "      --timeout SECONDS    per request (connect time-out at most 15 s)\n"
     "      --user-agent TEXT    the User-Agent header sent\n"
@@ -106,6 +112,20 @@ const std::map<std::string, Setter>& ValueOptions() {
          return v == "all" || v == "classic";
        }},
       {"--root", [](CheckerOptions* o, const std::string& v) { o->root = v; return !v.empty(); }},
+      {"--max-pages",
+       [](CheckerOptions* o, const std::string& v) {
+         int pages = 0;
+         if (!ParseInt(v, 1, 100000000, &pages)) return false;
+         o->crawl_bounds.max_pages = static_cast<size_t>(pages);
+         return true;
+       }},
+      {"--max-depth",
+       [](CheckerOptions* o, const std::string& v) {
+         int depth = 0;
+         if (!ParseInt(v, 0, 100000000, &depth)) return false;
+         o->crawl_bounds.max_depth = static_cast<size_t>(depth);
+         return true;
+       }},
       {"--exclude",
        [](CheckerOptions* o, const std::string& v) {
          try {
@@ -125,6 +145,7 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
       {"--recursive", &CheckerOptions::recursive}, {"--all", &CheckerOptions::all_results},
       {"--quiet", &CheckerOptions::quiet},         {"--https", &CheckerOptions::https},
       {"--once", &CheckerOptions::once},           {"--keep-query", &CheckerOptions::keep_query},
+      {"--crawl", &CheckerOptions::crawl},
   };
   return flags;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/crawl_frontier.h"
 #include "engine/run_settings.h"
 #include "output/report_writer.h"
 
@@ -19,6 +20,9 @@ struct CheckerOptions {
   bool keep_query = false;
   bool all_links = false;
   std::optional<std::string> root;
+  /// Check the whole site of a web page TARGET, within these bounds.
+  bool crawl = false;
+  CrawlBounds crawl_bounds;
   bool json_rows = false;
   int jobs = kDefaultJobs;
   int per_host = kDefaultPerHost;

@@ -11,6 +11,7 @@
 #include "engine/messages.h"
 #include "platform/text.h"
 #include "web/answer_outcome.h"
+#include "web/fetch_web_page.h"
 #include "web/refresh_detector.h"
 
 namespace voxtrel {
@@ -27,6 +28,12 @@ struct Pending {
   ScanItem item;
   State state = State::kWaiting;
   std::string host;
+  /// What the run knows the address by: as written, or in a crawl its normalised form.
+  std::string key;
+  /// A crawl's fetch of a page of the site, not a link: it has no row, and its answer is also
+  /// that of every link to the page.
+  std::optional<size_t> candidate;
+  bool disallowed = false;  // robots.txt keeps crawlers away: neither asked nor listed
   CheckOutcome outcome;
   RefreshDetector refresh;
   bool retried = false;
@@ -58,18 +65,23 @@ std::string HostKey(const std::string& url) {
 class Pipeline {
  public:
   Pipeline(std::vector<PageToCheck> pages, const RunSettings& settings, const RunSeams& seams,
-           RunSummary& summary)
+           RunSummary& summary, CrawlFrontier* crawl)
       : settings_(settings),
         seams_(seams),
         summary_(summary),
         scanner_(std::move(pages), seams.disk,
                  ScanRule{{settings.https, settings.keep_query}, settings.all_links, settings.root}),
         local_(seams.disk),
+        crawl_(crawl),
         jobs_(std::max(1, settings.jobs)),
         // Enough look-ahead to keep every request slot busy past slow hosts, bounded so memory
         // does not grow with the site.
         max_pending_(static_cast<size_t>(jobs_) * 4 + 16) {
     progress_.pages_found = summary.pages.size();
+    if (crawl_) {
+      // The start page was fetched before the run: its links take its answer.
+      for (const std::string& key : crawl_->start_keys()) answers_[key] = crawl_->start_outcome();
+    }
   }
 
   ~Pipeline() { seams_.http.CancelAll(); }
@@ -86,6 +98,9 @@ class Pipeline {
         case Step::kFinished: return RunOutcome::kDone;
         case Step::kWaiting: break;
       }
+      // A crawl page whose fetch nothing will make: never wait for it.
+      if (crawl_waits_ && queue_.empty() && InFlight() == 0 && !RetryDue())
+        return RunOutcome::kDone;
       // Links that need no request (passed over, scripts, answers known) never wait: the
       // loop goes straight on to scan and commit more of them.
       if (InFlight() > 0 || RetryDue()) WaitForAnswers();
@@ -98,8 +113,10 @@ class Pipeline {
   void Fill() {
     ScanItem item;
     while (!scan_done_ && queue_.size() < max_pending_) {
+      if (crawl_ && !SettleCrawl()) break;
       if (!scanner_.Next(&item)) {
-        scan_done_ = true;
+        if (crawl_ && NextCrawlPage()) continue;
+        scan_done_ = !crawl_ || crawl_waits_ == false;
         break;
       }
       Pending& pending = queue_.emplace_back();
@@ -118,11 +135,52 @@ class Pipeline {
         pending.outcome = local_.Check(pending.item.link.resolved, pending.item.link.anchor);
         pending.state = Pending::State::kDone;
       } else {
-        pending.host = HostKey(AddressOf(pending.item.link));
-        continue;
+        const std::string& url = AddressOf(pending.item.link);
+        pending.key = crawl_ ? CrawlFrontier::KeyOf(url) : url;
+        if (pending.key.empty()) pending.key = url;
+        if (crawl_ && crawl_->Disallows(pending.key)) {
+          pending.disallowed = true;
+          pending.state = Pending::State::kPassedOver;
+        } else {
+          pending.host = HostKey(url);
+          continue;
+        }
       }
       ++progress_.links_answered;
     }
+  }
+
+  // Queues the fetches of the pages the crawl found; false while it has to wait for answers.
+  bool SettleCrawl() {
+    fetches_.clear();
+    const bool settled = crawl_->Settle(&fetches_);
+    for (CrawlFrontier::Fetch& fetch : fetches_) {
+      Pending& pending = queue_.emplace_back();
+      pending.item.link.target = std::move(fetch.address);
+      pending.key = CrawlFrontier::KeyOf(pending.item.link.target);
+      pending.host = HostKey(pending.item.link.target);
+      pending.candidate = fetch.candidate;
+    }
+    progress_.pages_found = crawl_->pages_known();
+    return settled;
+  }
+
+  // Hands the crawl's next page to the scanner; false when none is ready (crawl_waits_ says
+  // whether one may still come).
+  bool NextCrawlPage() {
+    PageToCheck page;
+    bool cut = false;
+    const CrawlFrontier::Next next = crawl_->NextPage(&page, &cut);
+    crawl_waits_ = next == CrawlFrontier::Next::kWait;
+    if (next != CrawlFrontier::Next::kPage) return false;
+    summary_.pages.push_back(page.source);
+    if (cut) {
+      summary_.pages_cut.push_back(page.source);
+      seams_.view.ShowMessage(kMessageTitle, PageCutText(page.source), MessageIcon::kWarning,
+                              MessageButtons::kOk);
+    }
+    scanner_.AddPage(std::move(page));
+    return true;
   }
 
   void TellProgress() {
@@ -154,17 +212,17 @@ class Pipeline {
       if (InFlight() >= static_cast<size_t>(jobs_)) return;
       if (pending.state != Pending::State::kWaiting && pending.state != Pending::State::kInFlight)
         continue;
-      const std::string& url = AddressOf(pending.item.link);
-      const bool blocked = !unanswered.insert(url).second;
+      const bool blocked = !unanswered.insert(pending.key).second;
       if (pending.state != Pending::State::kWaiting || blocked || now < pending.not_before)
         continue;
-      if (settings_.once) {
-        auto known = answers_.find(url);
+      // A page of the crawl is fetched for its text even when a link asked its address before.
+      if (settings_.once && !pending.candidate) {
+        auto known = answers_.find(pending.key);
         if (known != answers_.end()) {
           pending.outcome = known->second;
           pending.state = Pending::State::kDone;
           ++progress_.links_answered;
-          unanswered.erase(url);
+          unanswered.erase(pending.key);
           continue;
         }
       }
@@ -180,8 +238,14 @@ class Pipeline {
     RefreshDetector* refresh = &pending.refresh;
     *refresh = RefreshDetector();
     request.on_body = [refresh](std::string_view chunk) { refresh->Feed(chunk); };
+    if (pending.candidate) {
+      request.keep_body = true;
+      request.keep_pages_only = true;
+      request.body_cap = kPageCap;
+    }
     if (!seams_.http.Start(id, std::move(request))) {
       pending.state = Pending::State::kNoRequest;
+      if (pending.candidate) crawl_->Unanswered(*pending.candidate);
       ++progress_.links_answered;
       return;
     }
@@ -191,7 +255,7 @@ class Pipeline {
     ++host_load_[pending.host];
   }
 
-  void Finish(uint64_t id, const HttpAnswer& answer) {
+  void Finish(uint64_t id, HttpAnswer& answer) {
     auto found = by_id_.find(id);
     if (found == by_id_.end()) return;
     Pending& pending = *found->second;
@@ -211,7 +275,18 @@ class Pipeline {
     }
     pending.outcome = AnswerOutcome(answer, pending.refresh.IsRefresh());
     const CheckOutcome& outcome = pending.outcome;
-    if (settings_.once) answers_[AddressOf(pending.item.link)] = outcome;
+    if (settings_.once) answers_[pending.key] = outcome;
+    if (pending.candidate) {
+      if (!answer.final_url.empty() && answer.status && *answer.status / 100 == 2) {
+        // Where the redirects ended answered without any: a later link there is not asked.
+        HttpAnswer direct;
+        direct.status = answer.status;
+        direct.content_type = answer.content_type;
+        answers_.emplace(CrawlFrontier::KeyOf(answer.final_url),
+                         AnswerOutcome(direct, pending.refresh.IsRefresh()));
+      }
+      crawl_->Answered(*pending.candidate, answer);
+    }
     pending.state = Pending::State::kDone;
     ++progress_.links_answered;
   }
@@ -231,8 +306,16 @@ class Pipeline {
         continue;
       }
       if (head.state == Pending::State::kPassedOver) {
-        ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? summary_.https_skipped
-                                                            : summary_.excluded);
+        if (!head.disallowed)
+          ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? summary_.https_skipped
+                                                              : summary_.excluded);
+        queue_.pop_front();
+        continue;
+      }
+      if (head.candidate) {
+        // A page fetched for the crawl: its row, if any, is that of a link to it.
+        if (head.state != Pending::State::kDone && head.state != Pending::State::kNoRequest)
+          return Step::kWaiting;
         queue_.pop_front();
         continue;
       }
@@ -292,8 +375,10 @@ class Pipeline {
       break;
     }
     // Settled without an answer: it will never be asked.
-    if (pending.state == Pending::State::kWaiting || pending.state == Pending::State::kInFlight)
+    if (pending.state == Pending::State::kWaiting || pending.state == Pending::State::kInFlight) {
       ++progress_.links_answered;
+      if (pending.candidate) crawl_->Unanswered(*pending.candidate);
+    }
     pending.state = Pending::State::kSkipped;
   }
 
@@ -306,7 +391,7 @@ class Pipeline {
       std::this_thread::sleep_until(
           std::min(*RetryDue(), Clock::now() + std::chrono::milliseconds(kWaitSliceMs)));
     }
-    for (const auto& [id, answer] : finished_) {
+    for (auto& [id, answer] : finished_) {
       auto dropped = discarded_.find(id);
       if (dropped == discarded_.end()) {
         Finish(id, answer);
@@ -334,6 +419,9 @@ class Pipeline {
   RunSummary& summary_;
   LinkScanner scanner_;
   LocalLinkChecker local_;
+  CrawlFrontier* crawl_;
+  std::vector<CrawlFrontier::Fetch> fetches_;
+  bool crawl_waits_ = false;
   const int jobs_;
   const size_t max_pending_;
   std::deque<Pending> queue_;
@@ -382,14 +470,23 @@ void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary
 
 }  // namespace
 
+std::string PageCutText(const std::string& page) {
+  return "ﾍﾟｰｼﾞが大きすぎるため、先頭の " + std::to_string(kPageCap >> 20) +
+         " MiB だけを検査しました： " + page + "     ";
+}
+
 RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
-                      const RunSeams& seams) {
+                      const RunSeams& seams, CrawlFrontier* crawl) {
   RunSummary summary;
   for (const PageToCheck& page : pages) summary.pages.push_back(page.source);
-  seams.view.RunStarted(pages.size());
+  seams.view.RunStarted(crawl ? crawl->pages_known() : pages.size());
   {
-    Pipeline pipeline(std::move(pages), settings, seams, summary);
+    Pipeline pipeline(std::move(pages), settings, seams, summary, crawl);
     summary.outcome = pipeline.Run();
+  }
+  if (crawl) {
+    summary.pages_left_out = crawl->left_out();
+    summary.pages_disallowed = crawl->disallowed();
   }
   EndRun(settings, seams, summary);
   return summary;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/crawl_frontier.h"
 #include "engine/link_scanner.h"
 #include "engine/result_list.h"
 #include "engine/run_settings.h"
@@ -23,7 +24,11 @@ struct RunSeams {
 /// Checks every link of `pages` in order, adding rows to seams.results and telling seams.view as
 /// it goes; ends with the end message. The outcome is kAborted when the abort was raised before
 /// or during the run, or the view gave up waiting; kDone otherwise.
+/// With `crawl`, the pages are those it hands on as the run finds them, after `pages`.
 RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
-                      const RunSeams& seams);
+                      const RunSeams& seams, CrawlFrontier* crawl = nullptr);
+
+/// "ﾍﾟｰｼﾞが大きすぎるため、先頭の 64 MiB だけを検査しました： " + the page + five blanks.
+std::string PageCutText(const std::string& page);
 
 }  // namespace voxtrel

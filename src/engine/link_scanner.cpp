@@ -25,13 +25,6 @@ std::string PathAsUrl(std::string_view path) {
   return out;
 }
 
-// The address of `written` for a request: the fragment always cut, the query unless kept.
-std::string AddressToAsk(std::string_view written, bool keep_query) {
-  size_t end = written.find('#');
-  if (!keep_query) end = std::min(end, written.find('?'));
-  return std::string(written.substr(0, end));
-}
-
 }  // namespace
 
 LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule)
@@ -99,7 +92,7 @@ void LinkScanner::AddHtmlLink(HtmlLink& html) {
   link.name = std::move(html.name);
   link.page = page_;
   if (scheme == "http" || scheme == "https" || (scheme.empty() && html.written.starts_with("//"))) {
-    link.resolved = AddressToAsk(scheme.empty() ? "http:" + html.written : html.written,
+    link.resolved = RequestAddress(scheme.empty() ? "http:" + html.written : html.written,
                                  rule_.classic.keep_query);
     if (!rule_.classic.https && SchemeOf(link.resolved) == "https")
       item.kind = ScanItem::Kind::kHttpsSkipped;
@@ -116,7 +109,7 @@ void LinkScanner::AddHtmlLink(HtmlLink& html) {
       link.resolved = local_root_ + PercentDecode(parts->path);
       link.anchor = PercentDecode(fragment.substr(fragment.empty() ? 0 : 1));
     } else {
-      link.resolved = AddressToAsk(*resolved, rule_.classic.keep_query);
+      link.resolved = RequestAddress(*resolved, rule_.classic.keep_query);
     }
   }
   items_.push_back(std::move(item));

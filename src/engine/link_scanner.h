@@ -45,6 +45,8 @@ class LinkScanner {
   bool Next(ScanItem* item);
   /// Drops the rest of the current page's links (its page end still comes).
   void SkipRestOfPage();
+  /// Another page to scan after those given.
+  void AddPage(PageToCheck page) { pages_.push_back(std::move(page)); }
 
  private:
   void StartPage();

@@ -80,6 +80,12 @@ long MillisecondsSince(Clock::time_point start) {
 
 }  // namespace
 
+bool IsHtmlContentType(std::string_view content_type) {
+  const std::string_view type = content_type.substr(0, content_type.find(';'));
+  const std::string upper = AsciiUpper(TrimBlanks(type));
+  return upper == "TEXT/HTML" || upper == "APPLICATION/XHTML+XML";
+}
+
 struct CurlPool::Transfer {
   Transfer(uint64_t id, HttpRequest request, size_t body_cap)
       : id(id), request(std::move(request)), body_cap(body_cap), start(Clock::now()) {}
@@ -111,7 +117,9 @@ size_t CurlPool::Transfer::OnBody(char* data, size_t size, size_t count, void* s
   size_t taken = std::min(bytes, room);
   if (taken > 0) {
     std::string_view chunk(data, taken);
-    if (transfer->request.keep_body) transfer->body.append(chunk);
+    if (transfer->request.keep_body &&
+        (!transfer->request.keep_pages_only || IsHtmlContentType(transfer->head.content_type())))
+      transfer->body.append(chunk);
     if (transfer->request.on_body) transfer->request.on_body(chunk);
     transfer->received += taken;
   }

@@ -4,6 +4,8 @@
 #include "platform/text.h"
 #include "run/find_html_files.h"
 #include "web/fetch_web_page.h"
+#include "web/robots.h"
+#include "web/url.h"
 
 namespace voxtrel {
 namespace {
@@ -25,6 +27,19 @@ RunSummary Refuse(const RunSeams& seams, RunSummary summary, RunOutcome outcome,
   return Closed(seams, std::move(summary));
 }
 
+// Fetches `url` for the run; kAbandoned once the abort is raised or the view gives up.
+FetchResult Fetch(const RunSeams& seams, const std::string& url) {
+  FetchResult fetched = FetchWebPage(seams.http, url, [&seams] {
+    return !seams.abort.Raised() && seams.view.KeepAlive();
+  });
+  seams.view.Yield();
+  return fetched;
+}
+
+// A start page that could not be fetched: why, told as the single page run tells it.
+RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::string& target,
+                     const FetchResult& fetched);
+
 RunSummary Stopped(const RunSeams& seams, RunSummary summary, RunOutcome outcome) {
   summary.outcome = outcome;
   return Closed(seams, std::move(summary));
@@ -34,11 +49,6 @@ RunSummary Stopped(const RunSeams& seams, RunSummary summary, RunOutcome outcome
 
 std::string StartConfirmationText(size_t file_count) {
   return "HTMLﾌｧｲﾙ数： " + std::to_string(file_count) + "     \r\rVoxtrelを開始しますか？   ";
-}
-
-std::string PageCutText(const std::string& page) {
-  return "ﾍﾟｰｼﾞが大きすぎるため、先頭の " + std::to_string(kPageCap >> 20) +
-         " MiB だけを検査しました： " + page + "     ";
 }
 
 bool IsCheckableFolder(const std::string& folder) {
@@ -105,10 +115,7 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   std::vector<PageToCheck> pages(1, PageToCheck{target, {}});
   if (mode != kModeWebPage) return Closed(seams, CheckLinks(std::move(pages), settings, seams));
 
-  FetchResult fetched = FetchWebPage(seams.http, target, [&seams] {
-    return !seams.abort.Raised() && seams.view.KeepAlive();
-  });
-  seams.view.Yield();
+  FetchResult fetched = Fetch(seams, target);
   if (fetched.kind == FetchResult::Kind::kOk) {
     pages.front().fetched = std::move(fetched.page);
     // Said before the run, so a long run does not hide that its page was not read whole.
@@ -119,6 +126,13 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
     if (fetched.cut) summary.pages_cut.push_back(target);
     return Closed(seams, std::move(summary));
   }
+  return Unfetched(seams, std::move(summary), target, fetched);
+}
+
+namespace {
+
+RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::string& target,
+                     const FetchResult& fetched) {
   summary.pages.push_back(target);
   if (fetched.kind == FetchResult::Kind::kAbandoned)
     return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
@@ -129,6 +143,49 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   }
   seams.view.PageStarted(target);
   return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable, kFetchFailedMessage);
+}
+
+// The site's robots.txt for this crawler; one that cannot be fetched or read allows all.
+RobotsRules RobotsOf(const RunSeams& seams, const std::string& page) {
+  const std::optional<UrlParts> parts = SplitUrl(page);
+  if (!parts) return RobotsRules();
+  const FetchResult robots = Fetch(seams, parts->scheme + "://" + parts->authority + "/robots.txt");
+  if (robots.kind != FetchResult::Kind::kOk || robots.answer.kind != CheckOutcome::Kind::kAnswered)
+    return RobotsRules();
+  return RobotsRules(robots.page.bytes, "Voxtrel");
+}
+
+}  // namespace
+
+std::string CrawlConfirmationText(const std::string& start) {
+  return "開始ｱﾄﾞﾚｽ： " + start + "     \r\rVoxtrelを開始しますか？   ";
+}
+
+RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const std::string& start,
+                    CrawlBounds bounds) {
+  RunSummary summary;
+  if (seams.view.ShowMessage(kMessageTitle, CrawlConfirmationText(start), MessageIcon::kQuestion,
+                             MessageButtons::kOkCancel) != MessageAnswer::kOk)
+    return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
+  seams.results.Clear();
+  seams.view.RunPreparing(true);
+  FetchResult fetched = Fetch(seams, start);
+  if (fetched.kind != FetchResult::Kind::kOk)
+    return Unfetched(seams, std::move(summary), start, fetched);
+  const std::string page = fetched.final_url.empty() ? start : fetched.final_url;
+  if (fetched.cut)
+    seams.view.ShowMessage(kMessageTitle, PageCutText(page), MessageIcon::kWarning,
+                           MessageButtons::kOk);
+  RobotsRules robots = RobotsOf(seams, page);
+  if (seams.abort.Raised()) return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
+  CrawlFrontier crawl(std::move(fetched.page), fetched.final_url, fetched.answer, std::move(robots),
+                      bounds, settings.keep_query);
+  // A site repeats its menus and images on every page: each address is asked once.
+  RunSettings once = settings;
+  once.once = true;
+  summary = CheckLinks({}, once, seams, &crawl);
+  if (fetched.cut) summary.pages_cut.insert(summary.pages_cut.begin(), page);
+  return Closed(seams, std::move(summary));
 }
 
 SaveOutcome SaveReport(const ResultList& results, DiskInterface& disk, RunView& view,

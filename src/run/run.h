@@ -14,9 +14,6 @@ inline constexpr const char* kNoHtmlFilesMessage = "HTMLﾌｧｲﾙがみつか
 inline constexpr const char* kSpecifyHtmlMessage = "HTMLを指定してください。     ";
 inline constexpr const char* kFetchFailedMessage = "WEBｻｰﾊﾞｰからHTMLを取得できません。     ";
 
-/// "ﾍﾟｰｼﾞが大きすぎるため、先頭の 64 MiB だけを検査しました： " + the page + five blanks.
-std::string PageCutText(const std::string& page);
-
 /// What a single page target names: nothing chosen, a web page, a local file.
 inline constexpr int16_t kModeNone = 0;
 inline constexpr int16_t kModeWebPage = 777;
@@ -49,6 +46,15 @@ std::optional<int16_t> SinglePageModeFor(const std::string& target);
 /// summary.fetch_answer says why.
 RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
                          const std::string& target, int16_t mode);
+
+/// "開始ｱﾄﾞﾚｽ： " + address + five blanks + CR CR + "Voxtrelを開始しますか？   ".
+std::string CrawlConfirmationText(const std::string& start);
+
+/// Checks the site of the web page `start`: the page, then every page of the site reached from
+/// it, breadth first, within `bounds` and the site's robots.txt. Every distinct address is asked
+/// once. Asks to start first; kTargetUnreadable when the start page cannot be fetched.
+RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const std::string& start,
+                    CrawlBounds bounds);
 
 enum class SaveOutcome { kSaved, kNothingToSave, kCancelled, kFailed };
 

@@ -32,6 +32,7 @@ FetchResult FetchWebPage(HttpPool& http, const std::string& url,
   }
   HttpAnswer& answer = finished.front().second;
   result.answer = AnswerOutcome(answer, false);
+  result.final_url = answer.final_url;
   if (result.answer.kind == CheckOutcome::Kind::kFailed) return result;
   if (answer.body.empty()) {
     result.answer.kind = CheckOutcome::Kind::kFailed;

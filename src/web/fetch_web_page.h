@@ -19,6 +19,8 @@ struct FetchResult {
   PageSource page;
   /// The page went on past kPageCap and was cut there.
   bool cut = false;
+  /// Where the redirects ended; "" when none was followed.
+  std::string final_url;
 };
 
 /// The most bytes of a fetched page read for its links; a local page is read whole.

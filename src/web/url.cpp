@@ -1,8 +1,8 @@
 #include "web/url.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
-
 
 namespace voxtrel {
 namespace {
@@ -124,6 +124,12 @@ std::optional<std::string> NormalizeUrl(std::string_view url) {
     }
   }
   return out;
+}
+
+std::string RequestAddress(std::string_view written, bool keep_query) {
+  size_t end = written.find('#');
+  if (!keep_query) end = std::min(end, written.find('?'));
+  return std::string(written.substr(0, end));
 }
 
 std::string PercentDecode(std::string_view text) {

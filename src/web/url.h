@@ -34,6 +34,9 @@ std::optional<std::string> ResolveUrl(std::string_view base, std::string_view re
 /// absolute http(s) one.
 std::optional<std::string> NormalizeUrl(std::string_view url);
 
+/// The address of a link for a request: the fragment always cut, the query unless kept.
+std::string RequestAddress(std::string_view written, bool keep_query);
+
 /// Every %XX escape replaced by its byte; a "%" without two hex digits stays.
 std::string PercentDecode(std::string_view text);
 

@@ -51,11 +51,14 @@ void FakePool::Wait(int /*timeout_ms*/, std::vector<std::pair<uint64_t, HttpAnsw
     answer.status = it->answer.failure == HttpFailure::kNone ? it->answer.status : std::nullopt;
     answer.failure = it->answer.failure;
     answer.redirects = it->answer.redirects;
+    answer.final_url = it->answer.final_url;
     answer.elapsed_ms = it->answer.delay_ms;
     answer.retry_after_s = it->answer.retry_after_s;
     answer.content_type = it->answer.content_type;
     if (it->request.on_body) it->request.on_body(it->answer.body);
-    if (it->request.keep_body) answer.body = it->answer.body;
+    if (it->request.keep_body &&
+        (!it->request.keep_pages_only || IsHtmlContentType(answer.content_type)))
+      answer.body = it->answer.body;
     finished->emplace_back(it->id, std::move(answer));
     it = flying_.erase(it);
   }

@@ -21,6 +21,7 @@ struct FakeAnswer {
   std::string content_type = "text/html";
   std::optional<long> retry_after_s;
   int redirects = 0;
+  std::string final_url;  // where the redirects ended
 };
 
 /// A connection pool that asks nobody: each request is answered from `script` (the address and

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/link_scanner.h"
+#include "platform/http_pool.h"
+#include "web/link.h"
+#include "web/page.h"
+#include "web/robots.h"
+
+namespace voxtrel {
+
+/// How far a crawl goes: pages in all (the start page included) and links followed from it.
+struct CrawlBounds {
+  size_t max_pages = 10000;
+  size_t max_depth = 50;
+};
+
+/// The pages of one site a crawl has found and the order they are checked in: breadth first,
+/// in order of first discovery. A page is kept as fetched only until it is handed on for its
+/// scan; every address is remembered by its normalised form alone.
+class CrawlFrontier {
+ public:
+  /// `start` is the start page as fetched, its source the address it was fetched from and
+  /// `final_address` where the redirects ended ("" when none), `start_outcome` its answer.
+  /// The site is the final address's scheme, host and port, and paths under its folder.
+  CrawlFrontier(PageSource start, const std::string& final_address, CheckOutcome start_outcome,
+                RobotsRules robots, CrawlBounds bounds, bool keep_query);
+
+  /// A page address waiting for its fetch: the frontier's number for it, and the address.
+  struct Fetch {
+    size_t candidate;
+    std::string address;
+  };
+
+  /// Turns what the pages handed on so far link to into pages to fetch, in order, appending
+  /// them to *to_fetch. False while it must wait for earlier fetches to tell whether another
+  /// page still fits under max_pages.
+  bool Settle(std::vector<Fetch>* to_fetch);
+
+  /// The answer to a candidate's fetch; its body, when it is a page, is kept until its turn.
+  void Answered(size_t candidate, HttpAnswer& answer);
+  /// The candidate's fetch came to nothing (no request could be made, or it was dropped).
+  void Unanswered(size_t candidate);
+
+  enum class Next { kPage, kWait, kDone };
+  /// The next page in crawl order, decoded for its links to follow; kWait while an earlier
+  /// candidate's answer is still out. *cut says the page was cut at the page size cap.
+  Next NextPage(PageToCheck* page, bool* cut);
+
+  /// The key an address is known by: its normalised form.
+  static std::string KeyOf(std::string_view address);
+  /// Whether `key` names a page of the site: same scheme, host and port, path under the folder.
+  bool OnSite(const std::string& key) const;
+  /// Whether the site's robots.txt keeps crawlers from `key` (on the site's host); counts each
+  /// such address once.
+  bool Disallows(const std::string& key);
+
+  /// The start page's answer and the keys it goes by (asked for, and where redirects ended).
+  const CheckOutcome& start_outcome() const { return start_outcome_; }
+  const std::vector<std::string>& start_keys() const { return start_keys_; }
+
+  size_t pages_handed_on() const { return handed_on_; }
+  /// Pages handed on, plus candidates not yet settled as pages or not.
+  size_t pages_known() const { return handed_on_ + (candidates_.size() - next_); }
+  size_t left_out() const { return left_out_; }
+  size_t disallowed() const { return disallowed_keys_.size(); }
+
+ private:
+  enum class State { kAsked, kPage, kNotPage };
+  struct Candidate {
+    std::string address;  // the final one once answered
+    size_t depth = 0;
+    State state = State::kAsked;
+    bool answered = false;
+    std::optional<PageSource> page;
+    bool cut = false;
+  };
+  /// Settles answered candidates in crawl order: a page unless its final address is one an
+  /// earlier page already goes by.
+  void Resolve();
+  void FindLinksToFollow(const PageSource& page, size_t depth);
+
+  std::string scheme_authority_;  // "http://host:port" as normalised
+  std::string folder_;            // the path prefix of the site's pages
+  std::vector<std::string> start_keys_;
+  CheckOutcome start_outcome_;
+  RobotsRules robots_;
+  CrawlBounds bounds_;
+  bool keep_query_;
+  std::vector<Candidate> candidates_;
+  /// Every key met on the site: a candidate, one left out or disallowed.
+  std::unordered_set<std::string> known_;
+  /// The keys of the pages settled so far, by the address their redirects ended at.
+  std::unordered_set<std::string> page_keys_;
+  std::deque<std::pair<std::string, size_t>> found_;  // address, depth
+  size_t resolved_ = 0;  // candidates settled as page or not, in order
+  size_t pages_ = 0;     // of those, pages
+  size_t next_ = 0;      // the next candidate to hand on
+  size_t handed_on_ = 0;
+  size_t left_out_ = 0;
+  std::unordered_set<std::string> disallowed_keys_;
+};
+
+}  // namespace voxtrel
