@@ -1,5 +1,6 @@
 #include "app/link_kobetu.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -40,6 +41,9 @@ Link_Kobetu::Link_Kobetu(KobetuLogic& logic, KobetuOwner& owner, QWidget* parent
   auto* label3 = new QLabel(QString::fromUtf8(kKobetuLabel3Caption), frame1);
   label3->setObjectName(QStringLiteral("Label3"));
   PlaceFitted(label3, 240, 240, 4350, 180);
+  crawl_ = new QCheckBox(QString::fromUtf8(kKobetuCrawlCaption), this);
+  crawl_->setObjectName(QStringLiteral("Check1"));
+  PlaceFitted(crawl_, 240, 1440, 4350, 210);
 
   auto* ok = new QPushButton(QString::fromUtf8(kKobetuOkCaption), this);
   ok->setObjectName(QStringLiteral("Command1_0"));
@@ -67,6 +71,10 @@ void Link_Kobetu::SetText1(const std::string& text) {
 }
 
 void Link_Kobetu::SelectAllText1() { text1_->selectAll(); }
+
+bool Link_Kobetu::CrawlChecked() { return crawl_->isChecked(); }
+
+void Link_Kobetu::SetCrawlChecked(bool on) { crawl_->setChecked(on); }
 
 void Link_Kobetu::FocusText1() {
   const bool had_focus = text1_->hasFocus();
@@ -113,6 +121,7 @@ void KobetuLogic::Form_Load(KobetuView& view) {
   view.SetText1(kNoTarget);
   if (choice_.target.empty()) choice_.target = kNoTarget;
   view.SetText1(choice_.target);
+  view.SetCrawlChecked(choice_.crawl);
 }
 
 void KobetuLogic::Text1_GotFocus(KobetuView& view) { view.SelectAllText1(); }
@@ -147,6 +156,7 @@ void KobetuLogic::Command1_Click(KobetuView& view, int index) {
     return;
   }
   choice_.mode = *mode;
+  choice_.crawl = view.CrawlChecked();
   Close(view);
 }
 

@@ -7,6 +7,7 @@
 
 #include "run/run.h"
 
+class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -29,6 +30,7 @@ inline constexpr const char* kKobetuLabel1Caption = "HTMLﾌｧｲﾙ名";
 inline constexpr const char* kKobetuLabel3Caption =
     "WEBｻｰﾊﾞまたはﾊﾟｿｺﾝのHTMLﾌｧｲﾙ名を入力してください";
 inline constexpr const char* kKobetuBrowseCaption = "参照";
+inline constexpr const char* kKobetuCrawlCaption = "ｻｲﾄ内のﾍﾟｰｼﾞもたどる";
 inline constexpr const char* kKobetuOkCaption = "OK";
 inline constexpr const char* kKobetuCancelCaption = "ｷｬﾝｾﾙ";
 inline constexpr const char* kKobetuOpenFilter = "HTMLﾌｧｲﾙ|*.htm;*.html;*.shtm;*.shtml";
@@ -42,6 +44,9 @@ class KobetuView {
   virtual void SetText1(const std::string& text) = 0;
   /// Selects the whole text of Text1.
   virtual void SelectAllText1() = 0;
+  /// The check box that asks for the pages of a web page's site too.
+  virtual bool CrawlChecked() { return false; }
+  virtual void SetCrawlChecked(bool /*on*/) {}
   /// Moves the focus into Text1; the window then runs Text1_GotFocus.
   virtual void FocusText1() = 0;
   /// Closes (unloads) the dialog; the window must not report this as a close-box close.
@@ -89,6 +94,8 @@ class Link_Kobetu : public QDialog, public KobetuView {
   std::string Text1() override;
   void SetText1(const std::string& text) override;
   void SelectAllText1() override;
+  bool CrawlChecked() override;
+  void SetCrawlChecked(bool on) override;
   void FocusText1() override;
   void CloseDialog() override;
   MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
@@ -104,6 +111,7 @@ class Link_Kobetu : public QDialog, public KobetuView {
   KobetuLogic& logic_;
   KobetuOwner& owner_;
   QLineEdit* text1_ = nullptr;
+  QCheckBox* crawl_ = nullptr;
 };
 
 }  // namespace voxtrel

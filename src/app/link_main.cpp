@@ -245,6 +245,10 @@ bool Link_Main::SetCheckState(int which, int state) {
 void Link_Main::SetSinglePageTarget(const std::string& text) { single_page_.target = text; }
 
 void Link_Main::SetOption(SettingsOption option, bool on) {
+  if (option == SettingsOption::kCrawl) {
+    single_page_.crawl = on;
+    return;
+  }
   QAction* const actions[] = {https_action_, once_action_, keep_query_action_, all_links_action_};
   actions[static_cast<int>(option)]->setChecked(on);
 }
@@ -265,6 +269,7 @@ bool Link_Main::WriteSettings() {
   values.once = once_action_->isChecked();
   values.keep_query = keep_query_action_->isChecked();
   values.all_links = all_links_action_->isChecked();
+  values.crawl = single_page_.crawl;
   values.single_page_target = single_page_.target;
   std::string err;
   return WriteSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), values, &err);
@@ -504,8 +509,11 @@ void Link_Main::KKK_Search_Click() {
   if (!dialog.closed()) dialog.Form_CloseBox();
   if (shutting_down_ || single_page_.mode == kModeNone) return;
   abort_.Lower();
-  RunSummary summary = RunSinglePage(RunSeams{*this, disk_, http_, results_, abort_}, settings_,
-                                     single_page_.target, single_page_.mode);
+  const RunSeams seams{*this, disk_, http_, results_, abort_};
+  RunSummary summary =
+      single_page_.crawl && single_page_.mode == kModeWebPage
+          ? RunCrawl(seams, settings_, single_page_.target, CrawlBounds())
+          : RunSinglePage(seams, settings_, single_page_.target, single_page_.mode);
   if (shutting_down_) return;
   pages_ = std::move(summary.pages);
   SyncList1();

@@ -123,7 +123,10 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
         break;
       case 8:
       case 9:
-        target.SetOption(counter == 8 ? SettingsOption::kKeepQuery : SettingsOption::kAllLinks,
+      case 10:
+        target.SetOption(counter == 8   ? SettingsOption::kKeepQuery
+                         : counter == 9 ? SettingsOption::kAllLinks
+                                        : SettingsOption::kCrawl,
                          raw == kOptionOn);
         break;
       default:
@@ -154,7 +157,7 @@ std::string FormatSettings(const SettingsValues& values) {
                            std::to_string(values.check1) + " \r\n" + " " +
                            std::to_string(values.check2) + " \r\n" + (values.https ? kOptionOn : "") +
                            "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" + target +
-                           "\r\n" + OptionLines({values.keep_query, values.all_links});
+                           "\r\n" + OptionLines({values.keep_query, values.all_links, values.crawl});
   const std::string cp932 = Utf8ToCp932(utf8);
   // A name with a character the code page lacks (café) would come back as another name (caf?).
   if (Cp932ToUtf8(cp932) == utf8 || !IsValidUtf8(utf8)) return cp932;

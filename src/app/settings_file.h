@@ -13,11 +13,11 @@ inline constexpr const char* kSettingsFileName = "Voxtrel.DEF";
 inline constexpr const char* kOptionOn = " 1 ";
 
 /// The options lines 5 and 6 keep.
-enum class SettingsOption { kHttps, kOnce, kKeepQuery, kAllLinks };
+enum class SettingsOption { kHttps, kOnce, kKeepQuery, kAllLinks, kCrawl };
 
-/// Lines the settings file may hold; later lines are never looked at. Lines 9 and 10 are written
+/// Lines the settings file may hold; later lines are never looked at. Lines 9 to 11 are written
 /// only when an option from there on is on, so files of eight lines stay as they were.
-inline constexpr size_t kSettingsLineCount = 10;
+inline constexpr size_t kSettingsLineCount = 11;
 
 /// What the settings reader hands its values to, one at a time in file order. Each operation
 /// that can fail returns false; the reading goes on with the next line.
@@ -47,6 +47,7 @@ struct SettingsValues {
   std::string single_page_target = "http://";
   bool keep_query = false;
   bool all_links = false;
+  bool crawl = false;  // the single page dialog's site check box
 };
 
 /// Splits the file's bytes into at most `max_lines` lines decoded to UTF-8: code page 932, or

@@ -453,7 +453,8 @@ std::string MarkCounts(const std::array<size_t, 4>& rows_by_mark) {
   return counts;
 }
 
-void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary) {
+void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary,
+            bool crawled) {
   seams.view.Yield();
   seams.view.RunFinished(summary.outcome, seams.results.Count());
   std::string text = summary.outcome == RunOutcome::kAborted ? kMsgRunAborted : kMsgRunComplete;
@@ -462,6 +463,10 @@ void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary
   if (!settings.https && summary.https_skipped > 0)
     text = HttpsSkippedDetail(summary.https_skipped) + "     \r\r" + text;
   text += "\r\r" + MarkCounts(summary.rows_by_mark);
+  if (crawled)
+    text += "\rﾍﾟｰｼﾞ " + std::to_string(summary.pages.size()) + " 件 / 上限で省いたﾍﾟｰｼﾞ " +
+            std::to_string(summary.pages_left_out) + " 件 / robots.txt で除外 " +
+            std::to_string(summary.pages_disallowed) + " 件";
   const bool failed = summary.rows_by_mark[0] > 0;  // ×
   seams.view.ShowMessage(kMessageTitle, text,
                          failed ? MessageIcon::kWarning : MessageIcon::kInformation,
@@ -488,7 +493,7 @@ RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& setting
     summary.pages_left_out = crawl->left_out();
     summary.pages_disallowed = crawl->disallowed();
   }
-  EndRun(settings, seams, summary);
+  EndRun(settings, seams, summary, crawl != nullptr);
   return summary;
 }
 

@@ -24,6 +24,8 @@ inline constexpr const char* kNoTarget = "http://";
 struct SinglePageChoice {
   std::string target = kNoTarget;
   int16_t mode = kModeNone;
+  /// With a web page: check every page of its site reached from it.
+  bool crawl = false;
 };
 
 /// "HTMLﾌｧｲﾙ数： " + count + five blanks + CR CR + "Voxtrelを開始しますか？   ".

@@ -23,7 +23,7 @@ class AppliedValues : public SettingsTarget {
     return Add("check" + std::to_string(which), std::to_string(state)) && state <= 2;
   }
   void SetOption(SettingsOption option, bool on) override {
-    const char* names[] = {"https", "once", "query", "all"};
+    const char* names[] = {"https", "once", "query", "all", "crawl"};
     Add(names[static_cast<int>(option)], on ? "on" : "off");
   }
   void SetSinglePageTarget(const std::string& text) override { Add("target", text); }
@@ -36,9 +36,9 @@ class AppliedValues : public SettingsTarget {
 
 TEST(SettingsFileTest, FileLinesApplyInOrderAndAFailedLineLeavesTheOthers) {
   const std::pair<std::string, std::string> cases[] = {  // file, values applied
-      {"/ \r\n /home/a b \r\n 1 \r\n 0 \r\n 1 \r\n\r\n\r\n http://x.jp/a.htm \r\n 1 \r\n 1 \r\nignored\r\n",
+      {"/ \r\n /home/a b \r\n 1 \r\n 0 \r\n 1 \r\n\r\n\r\n http://x.jp/a.htm \r\n 1 \r\n 1 \r\n 1 \r\nignored\r\n",
        "drive=/;folder=/home/a b;check1=1;check2=0;https=on;once=off;target=http://x.jp/a.htm;"
-       "query=on;all=on;"},
+       "query=on;all=on;crawl=on;"},
       {"/\r/f\r0.5\r1.5\r1\r 1  \r\r", "drive=/;folder=/f;check1=0;check2=2;https=off;once=off;"},
       {"/\r\n/f\n/g\r\n2.5\r\n-0.4\r\n 1 \r\n 1 \r\nline7\r\n\r\n", "drive=/;folder=/f\n/g;check1=2;"
        "check2=0;https=on;once=on;target=;"},
