@@ -215,6 +215,13 @@ class Pipeline {
       const bool blocked = !unanswered.insert(pending.key).second;
       if (pending.state != Pending::State::kWaiting || blocked || now < pending.not_before)
         continue;
+      if (pending.candidate && page_ends_.count(pending.key)) {
+        // Another fetch of the crawl was redirected here: the page is known, and not asked again.
+        crawl_->Unanswered(*pending.candidate);
+        pending.state = Pending::State::kDone;
+        unanswered.erase(pending.key);
+        continue;
+      }
       // A page of the crawl is fetched for its text even when a link asked its address before.
       if (settings_.once && !pending.candidate) {
         auto known = answers_.find(pending.key);
@@ -282,8 +289,9 @@ class Pipeline {
         HttpAnswer direct;
         direct.status = answer.status;
         direct.content_type = answer.content_type;
-        answers_.emplace(CrawlFrontier::KeyOf(answer.final_url),
-                         AnswerOutcome(direct, pending.refresh.IsRefresh()));
+        const std::string end = CrawlFrontier::KeyOf(answer.final_url);
+        answers_.emplace(end, AnswerOutcome(direct, pending.refresh.IsRefresh()));
+        page_ends_.insert(end);
       }
       crawl_->Answered(*pending.candidate, answer);
     }
@@ -430,6 +438,7 @@ class Pipeline {
   std::map<std::string, int> host_load_;
   std::set<std::string> slowed_hosts_;
   std::map<std::string, CheckOutcome> answers_;
+  std::set<std::string> page_ends_;  // where a crawl fetch's redirects ended
   std::vector<std::pair<uint64_t, HttpAnswer>> finished_;
   std::map<uint64_t, std::string> discarded_;
   const Pending* announced_ = nullptr;

@@ -421,6 +421,9 @@ TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
       {{"-o", dir_ / "none/r.csv", site},
        "voxtrel-check: cannot write report " + (dir_ / "none/r.csv") +
            ": No such file or directory\n"},
+      {{"--crawl", site},
+       "voxtrel-check: --crawl takes a web address (http:// or https://), not a folder or "
+       "file\nTry 'voxtrel-check --help'.\n"},
       {{"--cacert", dir_ / "none.pem", site},
        "voxtrel-check: cannot read " + (dir_ / "none.pem") + "\nTry 'voxtrel-check --help'.\n"},
   };
@@ -431,6 +434,28 @@ TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
     EXPECT_EQ(err_.str(), c.err);
   }
   EXPECT_EQ(requests_, 0);
+}
+
+TEST_F(CheckerTest, ACrawlFollowsRedirectsOnTheSiteAndHonoursItsRobotsTxt) {
+  httplib::Server& s = server_.server();
+  const auto page = [](const std::string& html) {
+    return [html](const auto&, auto& res) { res.set_content(html, "text/html"); };
+  };
+  s.Get("/s/index.html", page("<a href=old.html>o</a><a href=no.html>n</a><a href=/ok>k</a>"));
+  s.Get("/s/old.html", [](const auto&, auto& res) { res.set_redirect("/s/new.html", 301); });
+  s.Get("/s/new.html", page("<a href=index.html>i</a><a href=new.html>self</a>"));
+  s.Get("/s/no.html", page("never"));
+  s.Get("/robots.txt", [](const auto&, auto& res) {
+    res.set_content("User-agent: *\nDisallow: /s/no\n", "text/plain");
+  });
+  EXPECT_EQ(Run({"--crawl", "--links", "all", "-a", base_ + "/s/index.html"}), kExitClean);
+  const std::string start = base_ + "/s/index.html";
+  EXPECT_EQ(out_.str(), "000001,◎,old.html,o," + start + "\n000002,◎,/ok,k," + start +
+                            "\n000003,◎,index.html,i," + base_ + "/s/new.html\n000004,◎,"
+                            "new.html,self," + base_ + "/s/new.html\n");
+  EXPECT_NE(err_.str().find("2 pages crawled, 0 left out by the bounds, 1 disallowed"),
+            std::string::npos) << err_.str();
+  EXPECT_EQ(requests_, 5);  // the start page, robots.txt, old.html and where it led, /ok
 }
 
 TEST_F(CheckerTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {

@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "run/run.h"
+#include "support/fake_disk.h"
+#include "support/fake_pool.h"
+#include "support/recording_view.h"
+
+namespace voxtrel {
+namespace {
+
+using Events = std::vector<std::string>;
+using Pages = std::vector<std::string>;
+
+constexpr const char* kStart = "http://s.jp/a/index.html";
+
+// A page whose links are `targets`, each an <a> unless it names its element ("iframe:x").
+std::string Html(const std::vector<std::string>& targets) {
+  std::string body = "<html><body>";
+  for (const std::string& target : targets) {
+    const size_t colon = target.find(':');
+    if (colon != std::string::npos && target.find("://") == std::string::npos &&
+        !target.starts_with("mailto:"))
+      body += "<" + target.substr(0, colon) + " src=\"" + target.substr(colon + 1) + "\"></" +
+              target.substr(0, colon) + ">";
+    else
+      body += "<a href=\"" + target + "\">" + target + "</a>";
+  }
+  return body + "</body></html>";
+}
+
+class CrawlTest : public ::testing::Test {
+ protected:
+  CrawlTest() {
+    settings_.all_links = true;
+    pool_.script = [this](const std::string& url, int) {
+      auto found = site_.find(url);
+      test::FakeAnswer answer;
+      if (found == site_.end())
+        answer.status = 404;
+      else
+        answer = found->second;
+      if (max_delay_ms_ > 0) answer.delay_ms = static_cast<long>(random_() % max_delay_ms_);
+      return answer;
+    };
+  }
+
+  void Page(const std::string& url, const std::vector<std::string>& targets) {
+    site_[url].body = Html(targets);
+  }
+  void File(const std::string& url, const std::string& type = "image/png") {
+    site_[url].content_type = type;
+  }
+
+  RunSummary Crawl(CrawlBounds bounds = {}) {
+    view_.events.clear();
+    pool_.asked.clear();
+    return RunCrawl(seams_, settings_, kStart, bounds);
+  }
+
+  std::map<std::string, test::FakeAnswer> site_;
+  std::mt19937 random_;
+  unsigned max_delay_ms_ = 0;
+  test::RecordingView view_;
+  test::FakeDisk disk_;
+  test::FakePool pool_;
+  ResultList results_;
+  RunSettings settings_;
+  AbortSignal abort_;
+  const RunSeams seams_{view_, disk_, pool_, results_, abort_};
+};
+
+TEST_F(CrawlTest, PagesOfTheSiteBreadthFirstInDocumentOrderEachAskedOnce) {
+  Page(kStart, {"p1.html", "sub/p2.html#top", "img.png", "../up.html", "http://t.jp/a/x.html",
+                "http://s.jp:8080/a/y.html", "gone.html", "away.html", "p1.html", "P1.html"});
+  Page("http://s.jp/a/p1.html", {"p3.html", "sub/p2.html", "index.html", "../a/./p1.html"});
+  Page("http://s.jp/a/sub/p2.html", {"iframe:../p4.html", "mailto:x@s.jp"});
+  Page("http://s.jp/a/p3.html", {"text.html"});
+  Page("http://s.jp/a/p4.html", {});
+  Page("http://s.jp/a/P1.html", {});
+  File("http://s.jp/a/img.png");
+  File("http://s.jp/a/text.html", "text/plain");
+  // Off the site: another folder above, host, port, and a redirect leaving it.
+  for (const char* off : {"http://s.jp/up.html", "http://t.jp/a/x.html", "http://s.jp:8080/a/y.html"})
+    Page(off, {"http://s.jp/a/never.html"});
+  Page("http://s.jp/a/away.html", {"never.html"});
+  site_["http://s.jp/a/away.html"].final_url = "http://t.jp/a/away.html";
+  site_["http://s.jp/a/away.html"].redirects = 1;
+
+  const RunSummary summary = Crawl();
+  EXPECT_EQ(summary.pages, (Pages{kStart, "http://s.jp/a/p1.html", "http://s.jp/a/sub/p2.html",
+                                  "http://s.jp/a/P1.html", "http://s.jp/a/p3.html",
+                                  "http://s.jp/a/p4.html"}));
+  for (const auto& [url, times] : pool_.asked) EXPECT_EQ(times, 1) << url;
+  EXPECT_EQ(pool_.asked.count("http://s.jp/a/never.html"), 0u);
+  EXPECT_EQ(pool_.asked.size(), site_.size() + 2);  // gone.html and robots.txt answer 404
+  // Every occurrence keeps its row, named by the page that has it.
+  EXPECT_EQ(view_.events[1], "row 000001 ◎ p1.html [p1.html] " + std::string(kStart));
+  EXPECT_EQ(view_.events[11], "row 000011 ◎ p3.html [p3.html] http://s.jp/a/p1.html");
+  EXPECT_EQ(summary.rows_by_mark[0], 1u);  // gone.html
+}
+
+TEST_F(CrawlTest, APageIsKnownByWhereItsRedirectsEndAndByItsNormalForm) {
+  Page(kStart, {"old.html", "HTTP://S.JP:80/a/%70%31.html", "new.html", "./p1.html"});
+  Page("http://s.jp/a/old.html", {});
+  site_["http://s.jp/a/old.html"].final_url = "http://s.jp/a/new.html";
+  site_["http://s.jp/a/old.html"].redirects = 1;
+  Page("HTTP://S.JP:80/a/%70%31.html", {"index.html"});
+  // One at a time, the redirect's answer is in before the page it leads to would be asked.
+  settings_.jobs = 1;
+  const RunSummary summary = Crawl();
+  EXPECT_EQ(summary.pages, (Pages{kStart, "http://s.jp/a/new.html", "HTTP://S.JP:80/a/%70%31.html"}));
+  EXPECT_EQ(pool_.asked.count("http://s.jp/a/new.html"), 0u);
+  EXPECT_EQ(pool_.asked.count("http://s.jp/a/p1.html"), 0u);
+  EXPECT_EQ(pool_.asked.count(kStart), 1u);  // the start page, never again for a link to it
+}
+
+TEST_F(CrawlTest, RobotsTxtKeepsPagesUnaskedAndUnlisted) {
+  Page(kStart, {"open/a.html", "shut/b.html", "shut/ok/c.html"});
+  for (const char* page : {"open/a.html", "shut/b.html", "shut/ok/c.html"})
+    Page("http://s.jp/a/" + std::string(page), {});
+  const struct {
+    std::optional<std::string> robots;
+    Pages crawled;
+    size_t disallowed;
+  } cases[] = {
+      {std::nullopt, {"open/a.html", "shut/b.html", "shut/ok/c.html"}, 0},
+      {"User-agent: *\nDisallow: /a/shut/\n", {"open/a.html"}, 2},
+      {"User-agent: *\nDisallow: /a/shut/\nAllow: /a/shut/ok/\n", {"open/a.html", "shut/ok/c.html"}, 1},
+      {"User-agent: voxtrel\nDisallow: /a/open\nUser-agent: *\nDisallow: /\n", {"shut/b.html", "shut/ok/c.html"}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.robots.value_or("(none)"));
+    site_.erase("http://s.jp/robots.txt");
+    if (c.robots) {
+      site_["http://s.jp/robots.txt"].body = *c.robots;
+      File("http://s.jp/robots.txt", "text/plain");
+    }
+    const RunSummary summary = Crawl();
+    Pages crawled;
+    for (size_t i = 1; i < summary.pages.size(); ++i) crawled.push_back(summary.pages[i].substr(14));
+    EXPECT_EQ(crawled, c.crawled);
+    EXPECT_EQ(summary.pages_disallowed, c.disallowed);
+    EXPECT_EQ(pool_.asked.size(), 2 + c.crawled.size());
+    EXPECT_EQ(summary.links_checked, c.crawled.size());
+  }
+}
+
+TEST_F(CrawlTest, BoundsLeaveOutWhatLiesBeyondThem) {
+  // A chain three deep with a non-page at its front: it must not use up a page.
+  Page(kStart, {"data.html", "b1.html", "b2.html"});
+  File("http://s.jp/a/data.html", "application/pdf");
+  Page("http://s.jp/a/b1.html", {"c1.html"});
+  Page("http://s.jp/a/b2.html", {"c2.html"});
+  Page("http://s.jp/a/c1.html", {"d1.html"});
+  Page("http://s.jp/a/c2.html", {});
+  Page("http://s.jp/a/d1.html", {});
+  const struct {
+    CrawlBounds bounds;
+    size_t crawled;
+    size_t left_out;
+  } cases[] = {{{10000, 50}, 6, 0}, {{3, 50}, 3, 2}, {{1, 50}, 1, 3}, {{10000, 1}, 3, 2},
+               {{10000, 0}, 1, 3}, {{4, 1}, 3, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bounds.max_pages) + " " + std::to_string(c.bounds.max_depth));
+    const RunSummary summary = Crawl(c.bounds);
+    EXPECT_EQ(summary.pages.size(), c.crawled);
+    EXPECT_EQ(summary.pages_left_out, c.left_out);
+  }
+}
+
+TEST_F(CrawlTest, ManyInFlightGiveTheRowsOfOneAtATimeAndAnAbortKeepsThoseBefore) {
+  std::mt19937 shape(7);
+  for (int page = 0; page < 30; ++page) {
+    std::vector<std::string> targets;
+    for (int n = static_cast<int>(shape() % 6); n > 0; --n) {
+      const unsigned pick = shape() % 40;
+      targets.push_back(pick < 30 ? "p" + std::to_string(pick) + ".html"
+                                  : "http://x" + std::to_string(pick % 3) + ".jp/" + std::to_string(pick));
+    }
+    Page(page == 0 ? kStart : "http://s.jp/a/p" + std::to_string(page) + ".html", targets);
+  }
+  max_delay_ms_ = 40;
+  settings_.jobs = 1;
+  const Events one = (Crawl(), view_.events);
+  ASSERT_GT(one.size(), 20u);
+  settings_.jobs = 64;
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    random_.seed(seed);
+    EXPECT_EQ((Crawl(), view_.events), one) << seed;
+  }
+  for (size_t k : {1, 5, 17}) {
+    abort_.Lower();
+    view_ = test::RecordingView();
+    view_.abort = &abort_;
+    view_.abort_at_row = k;
+    Crawl();
+    ASSERT_GT(view_.events.size(), k + 1);
+    EXPECT_EQ(Events(view_.events.begin(), view_.events.begin() + 1 + static_cast<long>(k)),
+              Events(one.begin(), one.begin() + 1 + static_cast<long>(k)));
+    EXPECT_EQ(view_.events.back(), "closed 1 " + std::to_string(k));
+  }
+}
+
+}  // namespace
+}  // namespace voxtrel
