@@ -155,6 +155,11 @@ class Pipeline {
     fetches_.clear();
     const bool settled = crawl_->Settle(&fetches_);
     for (CrawlFrontier::Fetch& fetch : fetches_) {
+      // What the user keeps out of the run is not fetched for the crawl either.
+      if (settings_.excluded && settings_.excluded(fetch.address)) {
+        crawl_->Unanswered(fetch.candidate);
+        continue;
+      }
       Pending& pending = queue_.emplace_back();
       pending.item.link.target = std::move(fetch.address);
       pending.key = CrawlFrontier::KeyOf(pending.item.link.target);
