@@ -116,7 +116,7 @@ class Pipeline {
       if (crawl_ && !SettleCrawl()) break;
       if (!scanner_.Next(&item)) {
         if (crawl_ && NextCrawlPage()) continue;
-        scan_done_ = !crawl_ || crawl_waits_ == false;
+        scan_done_ = !crawl_ || !crawl_waits_;
         break;
       }
       Pending& pending = queue_.emplace_back();
