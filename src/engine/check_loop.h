@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "engine/link_scanner.h"
@@ -25,5 +26,13 @@ struct RunSeams {
 /// or during the run, or the view gave up waiting; kDone otherwise.
 RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
                       const RunSeams& seams);
+
+/// Scheme, host and port of an address, upper-cased, the port filled in: what the per-host
+/// limit counts by.
+std::string HostKey(const std::string& url);
+
+/// Ends a run the way every run ends: the view hears RunFinished, then the end message with the
+/// counts of each mark, an information icon when no row is ×, a warning icon otherwise.
+void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary);
 
 }  // namespace voxtrel

@@ -25,14 +25,13 @@ std::string PathAsUrl(std::string_view path) {
   return out;
 }
 
-// The address of `written` for a request: the fragment always cut, the query unless kept.
+}  // namespace
+
 std::string AddressToAsk(std::string_view written, bool keep_query) {
   size_t end = written.find('#');
   if (!keep_query) end = std::min(end, written.find('?'));
   return std::string(written.substr(0, end));
 }
-
-}  // namespace
 
 LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule)
     : pages_(std::move(pages)), disk_(disk), rule_(std::move(rule)) {}

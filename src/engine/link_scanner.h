@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/disk.h"
@@ -72,5 +73,8 @@ class LinkScanner {
   size_t item_pos_ = 0;
   bool pending_page_end_ = false;
 };
+
+/// The address of `written` for a request: the fragment always cut, the query unless kept.
+std::string AddressToAsk(std::string_view written, bool keep_query);
 
 }  // namespace voxtrel

@@ -20,4 +20,20 @@ void ResultList::Reorder(std::vector<ResultRow> rows) {
   if (observer_) observer_->RowsReordered();
 }
 
+const ResultRow* ResultList::ReplaceOutcome(int64_t number, const CheckOutcome& outcome) {
+  // Sorting moves rows but never renumbers them; the number is how a row is found again.
+  for (size_t index = 0; index < rows_.size(); ++index) {
+    if (rows_[index].number != number) continue;
+    rows_[index].outcome = outcome;
+    if (observer_) observer_->RowChanged(index);
+    return &rows_[index];
+  }
+  return nullptr;
+}
+
+void ResultList::Restore(std::vector<ResultRow> rows) {
+  rows_ = std::move(rows);
+  if (observer_) observer_->RowsCleared();
+}
+
 }  // namespace voxtrel
