@@ -8,7 +8,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTreeView>
-
 #include <algorithm>
 
 #include "output/report_writer.h"
@@ -125,7 +124,8 @@ void RowActions::ShowMenu(const QPoint& pos) {
   bool any_failed = false;
   for (const ResultRow& row : results_.Rows())
     if ((any_failed = row.outcome.kind == CheckOutcome::Kind::kFailed)) break;
-  for (QAction* action : {open_link_, open_page_, copy_url_}) action->setEnabled(menu_row_.has_value());
+  for (QAction* action : {open_link_, open_page_, copy_url_})
+    action->setEnabled(menu_row_.has_value());
   recheck_->setEnabled(any_failed && idle_());
   menu_->popup(list_->viewport()->mapToGlobal(pos));
 }

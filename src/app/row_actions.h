@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
-
 #include <cstddef>
 #include <functional>
 #include <optional>

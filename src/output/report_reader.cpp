@@ -305,7 +305,8 @@ bool ReadLink(RowFields& fields, bool keep_query, FoundLink* link) {
     link->resolved = *resolved;
     link->local = !IsWebAddress(*resolved);
     const size_t hash = url->find('#');
-    if (link->local && hash != std::string::npos) link->anchor = PercentDecode(url->substr(hash + 1));
+    if (link->local && hash != std::string::npos)
+      link->anchor = PercentDecode(url->substr(hash + 1));
     return true;
   }
   if (*kind == "internal") return fields.Fail("an internal link without \"resolved\"");
@@ -315,7 +316,8 @@ bool ReadLink(RowFields& fields, bool keep_query, FoundLink* link) {
 
 bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::string* err) {
   const auto* object = std::get_if<JsonObject>(&value.value);
-  if (!object) return JsonParser::Fail("line " + std::to_string(value.line) + ": a row is not an object", err);
+  if (!object)
+    return JsonParser::Fail("line " + std::to_string(value.line) + ": a row is not an object", err);
   RowFields fields(*object, value.line);
   const std::optional<int64_t> number = fields.Integer("no", 1);
   const std::string* mark = fields.Text("mark");
@@ -323,8 +325,8 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
   const std::string* reason = fields.Text("reason");
   const std::optional<int64_t> redirects = fields.Integer("redirects", 0);
   const std::optional<int64_t> elapsed = fields.Integer("elapsed_ms", 0);
-  if (fields.why.empty() && ReadLink(fields, keep_query, &row->link) && number && mark &&
-      reason && redirects && elapsed) {
+  if (fields.why.empty() && ReadLink(fields, keep_query, &row->link) && number && mark && reason &&
+      redirects && elapsed) {
     row->number = *number;
     CheckOutcome& outcome = row->outcome;
     outcome.status = status ? std::optional<int>(static_cast<int>(*status)) : std::nullopt;

@@ -62,7 +62,8 @@ class Recheck {
         if (update.question && !update.question->answered) break;
         const CheckOutcome& outcome = update.question ? update.question->outcome : update.outcome;
         const bool kept = update.question && update.question->kept;
-        if (const ResultRow* row = kept ? nullptr : seams_.results.ReplaceOutcome(update.number, outcome))
+        if (const ResultRow* row =
+                kept ? nullptr : seams_.results.ReplaceOutcome(update.number, outcome))
           seams_.view.RowUpdated(*row);
         ++summary.links_checked;
         seams_.view.Yield();
@@ -138,8 +139,8 @@ class Recheck {
       --host_load_[question.host];
       if (answer.status == 429 && !question.retried) {
         // The server asks us to slow down: wait as it says, once, then one at a time.
-        const long wait_ms = answer.retry_after_s ? *answer.retry_after_s * 1000
-                                                  : settings_.retry_after_default_ms;
+        const long wait_ms =
+            answer.retry_after_s ? *answer.retry_after_s * 1000 : settings_.retry_after_default_ms;
         question.retried = true;
         question.asked = false;
         question.not_before = Clock::now() + std::chrono::milliseconds(

@@ -265,8 +265,9 @@ void LinkMainTest::EnterInTheDialogChecksTheTypedPage() {
 void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
   test::TempDir dir;
   const std::string page = dir / "site/a.htm";
-  test::WriteFile(page, "<A HREF=\"http://a.jp/ok\">ok</A>\r\n<A HREF=\"http://a.jp/gone\">g</A>\r\n"
-                        "<A HREF=\"http://a.jp/dead\">d</A>\r\n");
+  test::WriteFile(page,
+                  "<A HREF=\"http://a.jp/ok\">ok</A>\r\n<A HREF=\"http://a.jp/gone\">g</A>\r\n"
+                  "<A HREF=\"http://a.jp/dead\">d</A>\r\n");
   PosixDisk disk;
   test::FakePool http;
   http.script = [](const std::string& url, int n) {  // /gone answers when asked again
@@ -284,7 +285,10 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
   QCOMPARE(list->model()->rowCount(), 3);
   std::vector<std::string> calls;
   window.row_actions().SetDesktop(
-      {[&calls](const QUrl& url) { return calls.push_back("open " + url.toString().toStdString()), true; },
+      {[&calls](const QUrl& url) {
+         calls.push_back("open " + url.toString().toStdString());
+         return true;
+       },
        [&calls](const QString& text) { calls.push_back("copy " + text.toStdString()); }});
   auto centre = [list](int row) { return list->visualRect(list->model()->index(row, 2)).center(); };
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(0));
@@ -295,7 +299,8 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
   for (const char* name : {"OpenLink", "OpenPage", "CopyUrl", "CopyRows"})
     window.findChild<QAction*>(name)->trigger();
   window.row_actions().menu()->close();
-  const std::string csv = "copy 000001,◎,http://a.jp/ok,ok," + page + "\r\n000003,×,http://a.jp/dead,d," + page + "\r\n";
+  const std::string csv = "copy 000001,◎,http://a.jp/ok,ok," + page +
+                          "\r\n000003,×,http://a.jp/dead,d," + page + "\r\n";
   QCOMPARE(calls, (std::vector<std::string>{"open http://a.jp/ok", csv, "open http://a.jp/gone",
                                             "open file://" + page, "copy http://a.jp/gone", csv}));
 
@@ -307,10 +312,14 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
   recheck->trigger();
   window.row_actions().menu()->close();
   QString marks;
-  for (int row = 0; row < 3; ++row) marks += Cell(list, row, kColNo) + Cell(list, row, kColMark) + " ";
+  for (int row = 0; row < 3; ++row)
+    marks += Cell(list, row, kColNo) + Cell(list, row, kColMark) + " ";
   QCOMPARE(marks, QString("000003× 000002◎ 000001◎ "));
-  QCOMPARE(http.asked, (std::map<std::string, int>{{"http://a.jp/dead", 2}, {"http://a.jp/gone", 2}, {"http://a.jp/ok", 1}}));
-  QCOMPARE(window.messages, std::vector<std::string>{std::string(kMsgRunComplete) + "\r\r× 1 件 / ◎ 2 件 / △ 0 件 / Ｐ 0 件"});
+  QCOMPARE(http.asked,
+           (std::map<std::string, int>{
+               {"http://a.jp/dead", 2}, {"http://a.jp/gone", 2}, {"http://a.jp/ok", 1}}));
+  QCOMPARE(window.messages, std::vector<std::string>{std::string(kMsgRunComplete) +
+                                                     "\r\r× 1 件 / ◎ 2 件 / △ 0 件 / Ｐ 0 件"});
 }
 
 }  // namespace

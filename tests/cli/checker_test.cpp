@@ -470,7 +470,8 @@ TEST_F(CheckerTest, RecheckAsksTheFailedRowsOfAReportAgainKeepingTheirNumbers) {
     int status;
     std::string out;
   } cases[] = {
-      {{"-a", "--recheck", dir_ / "a.json"}, kExitDeadLinks,
+      {{"-a", "--recheck", dir_ / "a.json"},
+       kExitDeadLinks,
        "000001,◎," + base_ + "/ok,ok," + a + "\n000002,×," + base_ + "/gone,gone," + a + "\n"},
       {{"--recheck", dir_ / "b.json", "-o", dir_ / "b2.json"}, kExitClean, ""},
       {{"--recheck", dir_ / "bad.json"}, kExitUsage, ""},
@@ -482,8 +483,9 @@ TEST_F(CheckerTest, RecheckAsksTheFailedRowsOfAReportAgainKeepingTheirNumbers) {
     EXPECT_EQ(out_.str(), c.out);
   }
   EXPECT_NE(err_.str().find("--recheck takes no TARGET"), std::string::npos);
-  EXPECT_NE(test::ReadFile(dir_ / "b2.json").find("{\"no\":1,\"mark\":\"◎\",\"url\":\"" + base_ +
-                                                     "/ok\",\"name\":\"b\",\"page\":\"" + b + "\",\"status\":200"),
+  EXPECT_NE(test::ReadFile(dir_ / "b2.json")
+                .find("{\"no\":1,\"mark\":\"◎\",\"url\":\"" + base_ +
+                      "/ok\",\"name\":\"b\",\"page\":\"" + b + "\",\"status\":200"),
             std::string::npos);
   Run({"--recheck", dir_ / "bad.json"});
   EXPECT_EQ(err_.str(), "voxtrel-check: cannot read report " + (dir_ / "bad.json") +

@@ -22,7 +22,9 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
   local.resolved = "/s/Photo.jpg";
   const ResultRow rows[] = {
       {7, {"http://a.jp/", "a", "/s/a.htm"}, Failed(FailureReason::kHttpStatus, 404)},
-      {8, {"http://b.jp/", "b", "http://w.jp/"}, {CheckOutcome::Kind::kAnswered, {}, 200, 2, 15, ""}},
+      {8,
+       {"http://b.jp/", "b", "http://w.jp/"},
+       {CheckOutcome::Kind::kAnswered, {}, 200, 2, 15, ""}},
       {9, {"http://c.jp/x.pl", "", "/s/a.htm"}, {CheckOutcome::Kind::kScript, {}, {}, 0, 0, ""}},
       {10, https, Failed(FailureReason::kTimeout, {})},
       {11, local, Failed(FailureReason::kCaseDiffers, {}, "photo.JPG")},
@@ -59,7 +61,8 @@ TEST(ReportReaderTest, AnythingElseIsRefusedSayingWhy) {
       {with("\"no\":1", "\"no\":0"), "line 2: \"no\" is not a whole number from 1"},
       {with("\"no\":1,", ""), "line 2: the row has no \"no\""},
       {with("\"status\":null", "\"status\":\"200\""), "line 2: \"status\" is not a whole number"},
-      {with("\"page\":\"p\"", "\"page\":\"p\",\"page\":\"q\""), "line 2: the field \"page\" appears twice"},
+      {with("\"page\":\"p\"", "\"page\":\"p\",\"page\":\"q\""),
+       "line 2: the field \"page\" appears twice"},
       {with("×", "x"), "line 2: unknown mark \"x\""},
       {with("time-out", "gone"), "line 2: unknown reason \"gone\""},
       {with("\"page\":\"p\"", "\"page\":\"p\",\"kind\":\"internal\""), "line 2: an internal link"},

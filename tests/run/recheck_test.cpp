@@ -44,7 +44,8 @@ class RecheckTest : public ::testing::Test {
 
   std::string Marks() const {
     std::string marks;
-    for (const ResultRow& row : results_.Rows()) marks += RowNumberText(row.number) + MarkOf(row.outcome) + " ";
+    for (const ResultRow& row : results_.Rows())
+      marks += RowNumberText(row.number) + MarkOf(row.outcome) + " ";
     return marks;
   }
 
@@ -62,17 +63,18 @@ TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {
   const RunSummary summary = RecheckFailed(seams_, settings_);
   EXPECT_EQ(Marks(), "000006◎ 000005◎ 000004◎ 000003× 000002◎ 000001◎ ");
   EXPECT_EQ(results_.Row(3).outcome.status, 404);
-  EXPECT_EQ(pool_.asked, (std::map<std::string, int>{
-                             {"http://a.jp/gone", 1}, {"http://a.jp/slow", 1}, {"http://b.jp/ok", 1}}));
+  EXPECT_EQ(pool_.asked,
+            (std::map<std::string, int>{
+                {"http://a.jp/gone", 1}, {"http://a.jp/slow", 1}, {"http://b.jp/ok", 1}}));
   EXPECT_EQ(pool_.most_per_host["http://a.jp"], 1);
   EXPECT_EQ(summary.links_checked, 5u);
   EXPECT_EQ(summary.rows_by_mark, (std::array<size_t, 4>{1, 5, 0, 0}));
-  EXPECT_EQ(view_.events, (std::vector<std::string>{
-                              "updated 000006 ◎", "updated 000005 ◎", "updated 000004 ◎",
-                              "updated 000003 ×", "updated 000001 ◎",
-                              "message " + std::string(kMsgRunComplete) +
-                                  "\r\r× 1 件 / ◎ 5 件 / △ 0 件 / Ｐ 0 件",
-                              "closed 0 6"}));
+  EXPECT_EQ(view_.events,
+            (std::vector<std::string>{"updated 000006 ◎", "updated 000005 ◎", "updated 000004 ◎",
+                                      "updated 000003 ×", "updated 000001 ◎",
+                                      "message " + std::string(kMsgRunComplete) +
+                                          "\r\r× 1 件 / ◎ 5 件 / △ 0 件 / Ｐ 0 件",
+                                      "closed 0 6"}));
 }
 
 TEST_F(RecheckTest, AnAbortLeavesTheRowsNotReachedAsTheyWere) {
