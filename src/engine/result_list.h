@@ -61,6 +61,8 @@ class ResultList {
  private:
   std::vector<ResultRow> rows_;
   ResultListObserver* observer_ = nullptr;
+  /// Where the search for the next row to replace begins.
+  size_t replaced_ = 0;
 };
 
 }  // namespace voxtrel
