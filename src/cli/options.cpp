@@ -39,7 +39,7 @@ const char* const kCheckerUsage =
     "      --user-agent TEXT    the User-Agent header sent\n"
     "      --exclude REGEX      no request and no row for matching links (repeatable)\n"
     "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
-    "                           keep their numbers and are written as above\n"
+    "                           keep their numbers and are written as a run's rows are\n"
     "  -h, --help               show this help\n"
     "      --version            show the version\n"
     "\n"
