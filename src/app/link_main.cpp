@@ -33,6 +33,7 @@
 #include "app/link_main_parts.h"
 #include "app/link_kobetu.h"
 #include "app/result_model.h"
+#include "run/recheck.h"
 #include "version.h"
 
 namespace voxtrel {
@@ -531,6 +532,12 @@ void Link_Main::ListView1_ColumnClick(int section) {
                                                           SortDirection::kDescending
                                                       ? Qt::DescendingOrder
                                                       : Qt::AscendingOrder);
+}
+
+void Link_Main::Recheck_Click() {
+  if (shutting_down_) return;
+  abort_.Lower();
+  RecheckFailed(RunSeams{*this, disk_, http_, results_, abort_}, settings_);
 }
 
 void Link_Main::Pro_Exit_Click() {

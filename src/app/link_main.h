@@ -32,6 +32,7 @@ namespace voxtrel {
 
 class InstanceLock;
 class ResultModel;
+class RowActions;
 
 /// The save dialog on QFileDialog.
 class QtSaveDialog : public SaveDialog {
@@ -116,6 +117,8 @@ class Link_Main : public QMainWindow,
   const ResultList& results() const { return results_; }
   const RunSettings& settings() const { return settings_; }
   ResultSorter& sorter() { return sorter_; }
+  /// What ListView1's rows offer: open, copy, ask the × rows again.
+  RowActions& row_actions() { return *row_actions_; }
   /// The last report name chosen, proposed by the next save. Empty at start-up.
   std::string& report_file_name() { return report_file_name_; }
   const std::string& program_folder() const { return program_folder_; }
@@ -131,6 +134,8 @@ class Link_Main : public QMainWindow,
   void KKK_Search_Click();
   void Pro_Exit_Click();
   void ListView1_ColumnClick(int section);
+  /// Asks the × rows again, updating them in place; the abort button stops it.
+  void Recheck_Click();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -214,6 +219,7 @@ class Link_Main : public QMainWindow,
   QSortFilterProxyModel* dir1_filter_ = nullptr;
   QTreeView* list_view1_ = nullptr;
   ResultModel* result_model_ = nullptr;
+  RowActions* row_actions_ = nullptr;
   QLineEdit* text1_ = nullptr;
   QListWidget* list1_ = nullptr;
   QMenu* f000_ = nullptr;

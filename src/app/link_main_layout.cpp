@@ -19,6 +19,7 @@
 #include "app/link_main.h"
 #include "app/link_main_parts.h"
 #include "app/result_model.h"
+#include "app/row_actions.h"
 
 // Building and placing Link_Main's controls; their behaviour lives in link_main.cpp.
 
@@ -165,6 +166,9 @@ void Link_Main::BuildResultList() {
   header->setMinimumSectionSize(0);
   header->setSortIndicatorShown(false);
   connect(header, &QHeaderView::sectionClicked, this, &Link_Main::ListView1_ColumnClick);
+  row_actions_ = new RowActions(
+      list_view1_, results_, [this] { Recheck_Click(); },
+      [this] { return !shutting_down_ && f000_ && f000_->isEnabled(); }, this);
 
 }
 

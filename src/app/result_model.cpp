@@ -78,4 +78,10 @@ void ResultModel::RowsReordered() {
   emit layoutChanged();
 }
 
+void ResultModel::RowChanged(size_t index) {
+  const int row = static_cast<int>(index);
+  if (row >= shown_rows_) return;  // not shown yet: it will be read as it is when it is
+  emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
+}
+
 }  // namespace voxtrel

@@ -21,6 +21,7 @@ class ResultModel : public QAbstractTableModel, public ResultListObserver {
   void RowsCleared() override;
   void RowAdded(size_t index) override;
   void RowsReordered() override;
+  void RowChanged(size_t index) override;
 
  private:
   ResultList& results_;

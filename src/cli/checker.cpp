@@ -18,6 +18,8 @@
 #include "platform/disk.h"
 #include "platform/text.h"
 #include "cli/options.h"
+#include "output/report_reader.h"
+#include "run/recheck.h"
 #include "run/run.h"
 #include "web/fetch_web_page.h"
 #include "version.h"
@@ -75,7 +77,12 @@ class TerminalView : public RunView {
     link_ = target;
     DrawProgress();
   }
-  void RowAdded(const ResultRow& row) override {
+  void RowAdded(const ResultRow& row) override { PrintRow(row); }
+  // A row asked again is written as a new one would be, under its old number.
+  void RowUpdated(const ResultRow& row) override {
+    if (IsListed(row.outcome, options_.all_results)) PrintRow(row);
+  }
+  void PrintRow(const ResultRow& row) {
     if (output_failed_) return;
     ClearProgress();
     // A page's text must not drive the terminal: controls in it are shown, not obeyed.
@@ -292,6 +299,21 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
                        kModeLocalFile);
 }
 
+// Asks the × rows of a report again; an exit status when the report cannot be read.
+std::variant<int, RunSummary> RecheckReport(const RunSeams& seams, const RunSettings& settings,
+                                            const std::string& path, std::ostream& err) {
+  std::string bytes;
+  std::string why;
+  std::vector<ResultRow> rows;
+  if (!seams.disk.ReadWholeFile(path, &bytes, &why) ||
+      !ReadJsonReport(bytes, settings.keep_query, &rows, &why)) {
+    err << "voxtrel-check: cannot read report " << path << ": " << why << "\n";
+    return kExitUsage;
+  }
+  seams.results.Restore(std::move(rows));
+  return RecheckFailed(seams, settings);
+}
+
 RunSettings SettingsFor(const CheckerOptions& options) {
   RunSettings settings;
   settings.show_all = options.all_results;
@@ -345,7 +367,9 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   ResultList results;
   const RunSeams seams{view, disk, http, results, abort};
 
-  std::variant<int, RunSummary> ran = RunTarget(seams, SettingsFor(options), view, options, err);
+  std::variant<int, RunSummary> ran =
+      options.recheck_path ? RecheckReport(seams, SettingsFor(options), *options.recheck_path, err)
+                           : RunTarget(seams, SettingsFor(options), view, options, err);
   if (const int* failed = std::get_if<int>(&ran)) return *failed;
   const RunSummary& summary = std::get<RunSummary>(ran);
   view.ClearProgress();

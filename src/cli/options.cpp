@@ -10,6 +10,7 @@ namespace voxtrel {
 
 const char* const kCheckerUsage =
     "usage: voxtrel-check [options] TARGET\n"
+    "       voxtrel-check [options] --recheck REPORT.json\n"
     "\n"
     "Checks every absolute http:// link of HTML pages and lists the dead ones.\n"
     "TARGET is a folder (its .htm/.html/.shtm/.shtml pages), one local page file,\n"
@@ -43,6 +44,8 @@ const char* const kCheckerUsage =
     "      --timeout SECONDS    per request (connect time-out at most 15 s)\n"
     "      --user-agent TEXT    the User-Agent header sent\n"
     "      --exclude REGEX      no request and no row for matching links (repeatable)\n"
+    "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
+    "                           keep their numbers and are written as a run's rows are\n"
     "  -h, --help               show this help\n"
     "      --version            show the version\n"
     "\n"
@@ -125,6 +128,11 @@ const std::map<std::string, Setter>& ValueOptions() {
          if (!ParseInt(v, 0, 100000000, &depth)) return false;
          o->crawl_bounds.max_depth = static_cast<size_t>(depth);
          return true;
+       }},
+      {"--recheck",
+       [](CheckerOptions* o, const std::string& v) {
+         o->recheck_path = v;
+         return !v.empty();
        }},
       {"--exclude",
        [](CheckerOptions* o, const std::string& v) {
@@ -242,7 +250,11 @@ ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptio
       }
     }
   }
-  if (!have_target || options->target.empty()) {
+  if (options->recheck_path && have_target) {
+    *err = "--recheck takes no TARGET";
+    return ParseOutcome::kError;
+  }
+  if (!options->recheck_path && (!have_target || options->target.empty())) {
     *err = "no TARGET given";
     return ParseOutcome::kError;
   }

@@ -33,6 +33,8 @@ struct CheckerOptions {
   std::optional<std::string> user_agent;
   std::optional<std::string> ca_file;
   std::vector<std::string> excludes;
+  /// A JSON report whose × rows are asked again instead of checking a TARGET.
+  std::optional<std::string> recheck_path;
   std::string target;
 };
 

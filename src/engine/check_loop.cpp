@@ -41,24 +41,6 @@ struct Pending {
   Clock::time_point started{};
 };
 
-// Scheme, host and port: what the per-host limit counts by.
-std::string HostKey(const std::string& url) {
-  const size_t scheme_end = url.find("://");
-  if (scheme_end == std::string::npos) return url;
-  const std::string scheme = AsciiUpper(std::string_view(url).substr(0, scheme_end));
-  const size_t start = scheme_end + 3;
-  size_t end = url.find_first_of("/?#", start);
-  if (end == std::string::npos) end = url.size();
-  std::string authority = AsciiUpper(std::string_view(url).substr(start, end - start));
-  const size_t at = authority.rfind('@');
-  if (at != std::string::npos) authority.erase(0, at + 1);
-  const bool has_port = authority.find(':', authority.rfind(']') == std::string::npos
-                                                ? 0
-                                                : authority.rfind(']')) != std::string::npos;
-  if (!has_port) authority += scheme == "HTTPS" ? ":443" : ":80";
-  return scheme + "://" + authority;
-}
-
 // Scans ahead of the answers with many requests in flight, and commits each link's row strictly
 // in page and line order, so that rows, numbers, labels and messages are those a run asking one
 // link at a time would give for the same answers.
@@ -467,6 +449,25 @@ std::string MarkCounts(const std::array<size_t, 4>& rows_by_mark) {
   return counts;
 }
 
+}  // namespace
+
+std::string HostKey(const std::string& url) {
+  const size_t scheme_end = url.find("://");
+  if (scheme_end == std::string::npos) return url;
+  const std::string scheme = AsciiUpper(std::string_view(url).substr(0, scheme_end));
+  const size_t start = scheme_end + 3;
+  size_t end = url.find_first_of("/?#", start);
+  if (end == std::string::npos) end = url.size();
+  std::string authority = AsciiUpper(std::string_view(url).substr(start, end - start));
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+  const bool has_port = authority.find(':', authority.rfind(']') == std::string::npos
+                                                ? 0
+                                                : authority.rfind(']')) != std::string::npos;
+  if (!has_port) authority += scheme == "HTTPS" ? ":443" : ":80";
+  return scheme + "://" + authority;
+}
+
 void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary,
             bool crawled) {
   seams.view.Yield();
@@ -486,8 +487,6 @@ void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary
                          failed ? MessageIcon::kWarning : MessageIcon::kInformation,
                          MessageButtons::kOk);
 }
-
-}  // namespace
 
 std::string PageCutText(const std::string& page) {
   return "ﾍﾟｰｼﾞが大きすぎるため、先頭の " + std::to_string(kPageCap >> 20) +

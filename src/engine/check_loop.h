@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "engine/crawl_frontier.h"
@@ -30,5 +31,15 @@ RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& setting
 
 /// "ﾍﾟｰｼﾞが大きすぎるため、先頭の 64 MiB だけを検査しました： " + the page + five blanks.
 std::string PageCutText(const std::string& page);
+
+/// Scheme, host and port of an address, upper-cased, the port filled in: what the per-host
+/// limit counts by.
+std::string HostKey(const std::string& url);
+
+/// Ends a run the way every run ends: the view hears RunFinished, then the end message with the
+/// counts of each mark, an information icon when no row is ×, a warning icon otherwise; after a
+/// crawl, the counts of its pages too.
+void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary,
+            bool crawled = false);
 
 }  // namespace voxtrel

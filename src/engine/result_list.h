@@ -34,6 +34,8 @@ class ResultListObserver {
   virtual void RowsCleared() = 0;
   virtual void RowAdded(size_t index) = 0;
   virtual void RowsReordered() = 0;
+  /// The row at `index` has a new outcome; its number and place stayed.
+  virtual void RowChanged(size_t index) = 0;
 };
 
 /// The result list: rows in their current order, numbered as they are added.
@@ -48,11 +50,19 @@ class ResultList {
   const std::vector<ResultRow>& Rows() const { return rows_; }
   /// Replaces the order of the rows (used by sorting); `rows` must be a permutation.
   void Reorder(std::vector<ResultRow> rows);
+  /// Gives the row numbered `number` a new outcome, in its place; nullptr when no row has that
+  /// number.
+  const ResultRow* ReplaceOutcome(int64_t number, const CheckOutcome& outcome);
+  /// Replaces every row by `rows`, numbers and order as they come (rows read back from a
+  /// report); observers hear of it as of a clearing.
+  void Restore(std::vector<ResultRow> rows);
   void SetObserver(ResultListObserver* observer) { observer_ = observer; }
 
  private:
   std::vector<ResultRow> rows_;
   ResultListObserver* observer_ = nullptr;
+  /// Where the search for the next row to replace begins.
+  size_t replaced_ = 0;
 };
 
 }  // namespace voxtrel

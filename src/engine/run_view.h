@@ -60,6 +60,8 @@ class RunView {
   /// The next row to come is this link's.
   virtual void LinkStarted(const std::string& /*target*/) {}
   virtual void RowAdded(const ResultRow& /*row*/) {}
+  /// A row was asked again and has a new outcome; its number and place stayed.
+  virtual void RowUpdated(const ResultRow& /*row*/) {}
   virtual void CountChanged(size_t /*rows*/) {}
   /// Told often while a run goes on (every pass of its loop): a view shows it when it likes.
   virtual void Progress(const RunProgress& /*progress*/) {}

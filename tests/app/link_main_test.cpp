@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/row_actions.h"
+#include "engine/messages.h"
+#include "support/fake_pool.h"
 #include "support/fake_save_dialog.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
@@ -65,6 +68,7 @@ class LinkMainTest : public QObject {
   void SettingsChooseFolderOptionsAndTarget();
   void SinglePageDialogAcceptsAddressesAndAbsolutePaths();
   void EnterInTheDialogChecksTheTypedPage();
+  void RowsOpenCopyAndAreAskedAgainInPlace();
 };
 
 /// The dialog's controls as its logic sees them, with the messages it showed.
@@ -256,6 +260,66 @@ void LinkMainTest::EnterInTheDialogChecksTheTypedPage() {
   auto* list = window.findChild<QTreeView*>("ListView1");
   QCOMPARE(list->model()->rowCount(), 1);
   QCOMPARE(Cell(list, 0, kColFile), QString::fromStdString(dir / "p.htm"));
+}
+
+void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
+  test::TempDir dir;
+  const std::string page = dir / "site/a.htm";
+  test::WriteFile(page,
+                  "<A HREF=\"http://a.jp/ok\">ok</A>\r\n<A HREF=\"http://a.jp/gone\">g</A>\r\n"
+                  "<A HREF=\"http://a.jp/dead\">d</A>\r\n");
+  PosixDisk disk;
+  test::FakePool http;
+  http.script = [](const std::string& url, int n) {  // /gone answers when asked again
+    test::FakeAnswer answer;
+    if (url.ends_with("dead") || (url.ends_with("gone") && n == 1)) answer.status = 404;
+    return answer;
+  };
+  TestWindow window(dir.path(), disk, http);
+  window.show();
+  window.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  QVERIFY(window.SetFolder(dir / "site"));
+  window.findChild<QPushButton*>("Command1")->click();
+  auto* list = window.findChild<QTreeView*>("ListView1");
+  QCOMPARE(list->model()->rowCount(), 3);
+  std::vector<std::string> calls;
+  window.row_actions().SetDesktop(
+      {[&calls](const QUrl& url) {
+         calls.push_back("open " + url.toString().toStdString());
+         return true;
+       },
+       [&calls](const QString& text) { calls.push_back("copy " + text.toStdString()); }});
+  auto centre = [list](int row) { return list->visualRect(list->model()->index(row, 2)).center(); };
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(0));
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre(0));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(2));
+  QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+  window.row_actions().ShowMenu(centre(1));
+  for (const char* name : {"OpenLink", "OpenPage", "CopyUrl", "CopyRows"})
+    window.findChild<QAction*>(name)->trigger();
+  window.row_actions().menu()->close();
+  const std::string csv = "copy 000001,◎,http://a.jp/ok,ok," + page +
+                          "\r\n000003,×,http://a.jp/dead,d," + page + "\r\n";
+  QCOMPARE(calls, (std::vector<std::string>{"open http://a.jp/ok", csv, "open http://a.jp/gone",
+                                            "open file://" + page, "copy http://a.jp/gone", csv}));
+
+  window.ListView1_ColumnClick(kColNo);  // sorted since: rows are updated where they stand
+  window.messages.clear();
+  window.row_actions().ShowMenu(centre(0));
+  QAction* recheck = window.findChild<QAction*>("RecheckFailed");
+  QVERIFY(recheck->isEnabled());
+  recheck->trigger();
+  window.row_actions().menu()->close();
+  QString marks;
+  for (int row = 0; row < 3; ++row)
+    marks += Cell(list, row, kColNo) + Cell(list, row, kColMark) + " ";
+  QCOMPARE(marks, QString("000003× 000002◎ 000001◎ "));
+  QCOMPARE(http.asked,
+           (std::map<std::string, int>{
+               {"http://a.jp/dead", 2}, {"http://a.jp/gone", 2}, {"http://a.jp/ok", 1}}));
+  QCOMPARE(window.messages, std::vector<std::string>{std::string(kMsgRunComplete) +
+                                                     "\r\r× 1 件 / ◎ 2 件 / △ 0 件 / Ｐ 0 件"});
 }
 
 }  // namespace

@@ -476,5 +476,46 @@ TEST_F(CheckerTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {
   EXPECT_NE(out_.str().find("\"reason\":\"certificate not trusted\""), std::string::npos);
 }
 
+TEST_F(CheckerTest, RecheckAsksTheFailedRowsOfAReportAgainKeepingTheirNumbers) {
+  const std::string a = dir_ / "site/a.htm";
+  const std::string b = dir_ / "site/sub/b.htm";
+  // A report in which /ok had failed: asked again, it answers now.
+  auto report = [this](const std::string& page, const std::string& path) {
+    Run({"-a", "-o", path, page});
+    std::string text = test::ReadFile(path);
+    text.replace(text.find("◎"), std::string("◎").size(), "×");
+    text.replace(text.find("200,\"reason\":\"\""), 15, "500,\"reason\":\"HTTP 500\"");
+    test::WriteFile(path, text);
+  };
+  report(a, dir_ / "a.json");
+  report(b, dir_ / "b.json");
+  test::WriteFile(dir_ / "bad.json", "[{\"no\":1}]");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  } cases[] = {
+      {{"-a", "--recheck", dir_ / "a.json"},
+       kExitDeadLinks,
+       "000001,◎," + base_ + "/ok,ok," + a + "\n000002,×," + base_ + "/gone,gone," + a + "\n"},
+      {{"--recheck", dir_ / "b.json", "-o", dir_ / "b2.json"}, kExitClean, ""},
+      {{"--recheck", dir_ / "bad.json"}, kExitUsage, ""},
+      {{"--recheck", dir_ / "a.json", a}, kExitUsage, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    EXPECT_EQ(Run(c.args), c.status);
+    EXPECT_EQ(out_.str(), c.out);
+  }
+  EXPECT_NE(err_.str().find("--recheck takes no TARGET"), std::string::npos);
+  EXPECT_NE(test::ReadFile(dir_ / "b2.json")
+                .find("{\"no\":1,\"mark\":\"◎\",\"url\":\"" + base_ +
+                      "/ok\",\"name\":\"b\",\"page\":\"" + b + "\",\"status\":200"),
+            std::string::npos);
+  Run({"--recheck", dir_ / "bad.json"});
+  EXPECT_EQ(err_.str(), "voxtrel-check: cannot read report " + (dir_ / "bad.json") +
+                            ": line 1: the row has no \"mark\"\n");
+}
+
 }  // namespace
 }  // namespace voxtrel

@@ -11,12 +11,17 @@
 namespace voxtrel::test {
 
 /// A run view that records rows, messages and the closing outcome as strings, answers messages
-/// from a queue (OK once it is empty) and can raise an abort as a given row arrives.
+/// from a queue (OK once it is empty) and can raise an abort as a given row arrives or
+/// is updated.
 class RecordingView : public RunView {
  public:
   void RowAdded(const ResultRow& row) override {
     events.push_back("row " + RowNumberText(row.number) + " " + MarkOf(row.outcome) + " " +
                      row.link.target + " [" + row.link.name + "] " + row.link.page);
+    if (abort && ++rows_seen == abort_at_row) abort->Raise();
+  }
+  void RowUpdated(const ResultRow& row) override {
+    events.push_back("updated " + RowNumberText(row.number) + " " + MarkOf(row.outcome));
     if (abort && ++rows_seen == abort_at_row) abort->Raise();
   }
   void RunClosed(RunOutcome outcome, size_t rows) override {

@@ -1,0 +1,380 @@
+#include "output/report_reader.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <set>
+#include <variant>
+
+#include "engine/link_scanner.h"
+#include "platform/text.h"
+#include "web/url.h"
+
+namespace voxtrel {
+namespace {
+
+struct JsonValue;
+using JsonObject = std::map<std::string, JsonValue>;
+using JsonArray = std::vector<JsonValue>;
+
+// A number keeps its text: the report's numbers are integers, which doubles could not hold.
+struct JsonNumber {
+  std::string text;
+};
+
+struct JsonValue {
+  std::variant<std::nullptr_t, bool, JsonNumber, std::string, JsonArray, JsonObject> value;
+  size_t line = 1;
+};
+
+// RFC 8259 JSON, nothing more: no comments, no trailing commas, no duplicate keys, UTF-8 only.
+class JsonParser {
+ public:
+  explicit JsonParser(std::string_view text) : text_(text) {}
+
+  bool Parse(JsonValue* value, std::string* err) {
+    if (!IsValidUtf8(text_)) return Fail("the file is not UTF-8", err);
+    if (!Value(value, 0)) return Fail(why_, err);
+    SkipBlanks();
+    if (pos_ != text_.size()) return Fail("text after the end of the report", err);
+    return true;
+  }
+
+  static bool Fail(const std::string& why, std::string* err) {
+    *err = why;
+    return false;
+  }
+
+ private:
+  // Deeper than any report goes; keeps a hostile file from exhausting the stack.
+  static constexpr int kMaxDepth = 32;
+
+  bool Error(const std::string& what) {
+    why_ = "line " + std::to_string(Line()) + ": " + what;
+    return false;
+  }
+  // The reading only moves forward, so the lines are counted as it goes.
+  size_t Line() {
+    for (; counted_ < pos_ && counted_ < text_.size(); ++counted_) line_ += text_[counted_] == '\n';
+    return line_;
+  }
+  void SkipBlanks() {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
+                                   text_[pos_] == '\n' || text_[pos_] == '\r'))
+      ++pos_;
+  }
+  bool Take(char c) {
+    SkipBlanks();
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  bool Word(std::string_view word) {
+    if (text_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
+    return true;
+  }
+
+  bool Value(JsonValue* out, int depth) {
+    SkipBlanks();
+    out->line = Line();
+    if (depth > kMaxDepth) return Error("nested too deeply");
+    if (pos_ >= text_.size()) return Error("the text ends where a value should be");
+    const char c = text_[pos_];
+    if (c == '{') return Object(out, depth);
+    if (c == '[') return Array(out, depth);
+    if (c == '"') {
+      std::string s;
+      if (!String(&s)) return false;
+      out->value = std::move(s);
+      return true;
+    }
+    if (Word("null")) return out->value = nullptr, true;
+    if (Word("true")) return out->value = true, true;
+    if (Word("false")) return out->value = false, true;
+    return Number(out);
+  }
+
+  bool Number(JsonValue* out) {
+    const size_t start = pos_;
+    auto digits = [this] {
+      const size_t from = pos_;
+      while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
+      return pos_ - from;
+    };
+    if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
+    const size_t int_start = pos_;
+    const size_t int_digits = digits();
+    if (int_digits == 0 || (int_digits > 1 && text_[int_start] == '0'))
+      return Error("not a JSON value");
+    if (pos_ < text_.size() && text_[pos_] == '.' && (++pos_, digits() == 0))
+      return Error("a number without digits after its point");
+    if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+      ++pos_;
+      if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
+      if (digits() == 0) return Error("a number without digits in its exponent");
+    }
+    out->value = JsonNumber{std::string(text_.substr(start, pos_ - start))};
+    return true;
+  }
+
+  bool Hex4(uint32_t* code) {
+    if (pos_ + 4 > text_.size()) return Error("a short \\u escape");
+    *code = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char h = text_[pos_++];
+      const int digit = h >= '0' && h <= '9'   ? h - '0'
+                        : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                        : h >= 'A' && h <= 'F' ? h - 'A' + 10
+                                               : -1;
+      if (digit < 0) return Error("a bad \\u escape");
+      *code = *code * 16 + static_cast<uint32_t>(digit);
+    }
+    return true;
+  }
+
+  bool String(std::string* out) {
+    ++pos_;  // the opening quote
+    for (;;) {
+      if (pos_ >= text_.size()) return Error("a string without its closing quote");
+      const char c = text_[pos_++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return Error("a control character in a string");
+      if (c != '\\') {
+        *out += c;
+        continue;
+      }
+      if (pos_ >= text_.size()) return Error("a string without its closing quote");
+      const char e = text_[pos_++];
+      static constexpr std::string_view kFrom = "\"\\/bfnrt", kTo = "\"\\/\b\f\n\r\t";
+      if (const size_t k = kFrom.find(e); k != std::string_view::npos) {
+        *out += kTo[k];
+        continue;
+      }
+      if (e != 'u') return Error(std::string("an unknown escape \\") + e);
+      uint32_t code = 0;
+      if (!Hex4(&code)) return false;
+      if (code >= 0xDC00 && code <= 0xDFFF) return Error("a lone surrogate");
+      if (code >= 0xD800 && code <= 0xDBFF) {
+        uint32_t low = 0;
+        if (!Word("\\u") || !Hex4(&low) || low < 0xDC00 || low > 0xDFFF)
+          return Error("a lone surrogate");
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      }
+      AppendUtf8(code, out);
+    }
+  }
+
+  static void AppendUtf8(uint32_t code, std::string* out) {
+    if (code < 0x80) {
+      *out += static_cast<char>(code);
+      return;
+    }
+    const int extra = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    *out += static_cast<char>(kLead[extra] | (code >> (6 * extra)));
+    for (int i = extra - 1; i >= 0; --i)
+      *out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
+  }
+
+  bool Array(JsonValue* out, int depth) {
+    ++pos_;
+    JsonArray items;
+    if (!Take(']')) {
+      do {
+        if (!Value(&items.emplace_back(), depth + 1)) return false;
+      } while (Take(','));
+      if (!Take(']')) return Error("expected , or ] in a list");
+    }
+    out->value = std::move(items);
+    return true;
+  }
+
+  bool Object(JsonValue* out, int depth) {
+    ++pos_;
+    JsonObject fields;
+    if (!Take('}')) {
+      do {
+        SkipBlanks();
+        if (pos_ >= text_.size() || text_[pos_] != '"') return Error("expected a field name");
+        std::string key;
+        if (!String(&key)) return false;
+        if (fields.count(key)) return Error("the field \"" + key + "\" appears twice");
+        if (!Take(':')) return Error("expected : after a field name");
+        if (!Value(&fields[key], depth + 1)) return false;
+      } while (Take(','));
+      if (!Take('}')) return Error("expected , or } in an object");
+    }
+    out->value = std::move(fields);
+    return true;
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
+  size_t counted_ = 0;
+  size_t line_ = 1;
+  std::string why_;
+};
+
+// One row object's fields, each looked up with its type; the first failure is kept.
+class RowFields {
+ public:
+  RowFields(const JsonObject& fields, size_t line) : fields_(fields), line_(line) {}
+
+  const std::string* Text(const char* key, bool required = true) {
+    const JsonValue* value = Find(key, required);
+    if (!value) return nullptr;
+    if (const auto* text = std::get_if<std::string>(&value->value)) return text;
+    return Bad(key, "is not a string"), nullptr;
+  }
+  /// An integer from `low` up; nothing (and no failure) for null when `nullable`.
+  std::optional<int64_t> Integer(const char* key, int64_t low, bool nullable = false) {
+    const JsonValue* value = Find(key, true);
+    if (!value || (nullable && std::holds_alternative<std::nullptr_t>(value->value))) return {};
+    const auto* number = std::get_if<JsonNumber>(&value->value);
+    if (number) {
+      char* end = nullptr;
+      errno = 0;
+      const long long n = std::strtoll(number->text.c_str(), &end, 10);
+      if (*end == '\0' && errno == 0 && n >= low) return n;
+    }
+    return Bad(key, "is not a whole number from " + std::to_string(low)), std::nullopt;
+  }
+  bool Fail(const std::string& what) {
+    if (why.empty()) why = "line " + std::to_string(line_) + ": " + what;
+    return false;
+  }
+
+  std::string why;
+
+ private:
+  const JsonValue* Find(const char* key, bool required) {
+    auto found = fields_.find(key);
+    if (found != fields_.end()) return &found->second;
+    if (required) Fail(std::string("the row has no \"") + key + "\"");
+    return nullptr;
+  }
+  void Bad(const char* key, const std::string& what) {
+    Fail(std::string("\"") + key + "\" " + what);
+  }
+
+  const JsonObject& fields_;
+  size_t line_;
+};
+
+// The failure whose words a report wrote, found by asking every reason for its words; a reason
+// with a detail (the name as it is on the disk) matches around it.
+std::optional<CheckOutcome> FailureOf(const std::string& reason, CheckOutcome outcome) {
+  constexpr std::string_view kHole = "\x01";
+  for (int r = 0; r <= static_cast<int>(FailureReason::kAnchorNotFound); ++r) {
+    outcome.reason = static_cast<FailureReason>(r);
+    outcome.detail = kHole;
+    const std::string words = ReasonText(outcome);
+    const size_t hole = words.find(kHole);
+    if (hole == std::string::npos) {
+      outcome.detail.clear();
+      if (words == reason) return outcome;
+      continue;
+    }
+    const size_t tail = words.size() - hole - 1;
+    if (reason.size() >= hole + tail && reason.compare(0, hole, words, 0, hole) == 0 &&
+        reason.compare(reason.size() - tail, tail, words, hole + 1) == 0) {
+      outcome.detail = reason.substr(hole, reason.size() - hole - tail);
+      return outcome;
+    }
+  }
+  return std::nullopt;
+}
+
+bool ReadLink(RowFields& fields, bool keep_query, FoundLink* link) {
+  const std::string* url = fields.Text("url");
+  const std::string* name = fields.Text("name");
+  const std::string* page = fields.Text("page");
+  const std::string* kind = fields.Text("kind", false);
+  const std::string* resolved = fields.Text("resolved", false);
+  if (!url || !name || !page || !fields.why.empty()) return false;
+  *link = FoundLink(*url, *name, *page);
+  if (!kind) return !resolved || fields.Fail("\"resolved\" without \"kind\"");
+  static const std::set<std::string> kKinds = {"http", "https", "internal", "script"};
+  if (!kKinds.count(*kind)) return fields.Fail("unknown kind \"" + *kind + "\"");
+  if (resolved) {
+    link->internal = true;
+    link->resolved = *resolved;
+    link->local = !IsWebAddress(*resolved);
+    const size_t hash = url->find('#');
+    if (link->local && hash != std::string::npos)
+      link->anchor = PercentDecode(url->substr(hash + 1));
+    return true;
+  }
+  if (*kind == "internal") return fields.Fail("an internal link without \"resolved\"");
+  link->resolved = RequestAddress(url->starts_with("//") ? "http:" + *url : *url, keep_query);
+  return true;
+}
+
+bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::string* err) {
+  const auto* object = std::get_if<JsonObject>(&value.value);
+  if (!object)
+    return JsonParser::Fail("line " + std::to_string(value.line) + ": a row is not an object", err);
+  RowFields fields(*object, value.line);
+  const std::optional<int64_t> number = fields.Integer("no", 1);
+  const std::string* mark = fields.Text("mark");
+  const std::optional<int64_t> status = fields.Integer("status", 0, true);
+  const std::string* reason = fields.Text("reason");
+  const std::optional<int64_t> redirects = fields.Integer("redirects", 0);
+  const std::optional<int64_t> elapsed = fields.Integer("elapsed_ms", 0);
+  if (fields.why.empty() && ReadLink(fields, keep_query, &row->link) && number && mark && reason &&
+      redirects && elapsed) {
+    row->number = *number;
+    CheckOutcome& outcome = row->outcome;
+    outcome.status = status ? std::optional<int>(static_cast<int>(*status)) : std::nullopt;
+    outcome.redirects = static_cast<int>(*redirects);
+    outcome.elapsed_ms = *elapsed;
+    static constexpr CheckOutcome::Kind kKinds[] = {
+        CheckOutcome::Kind::kFailed, CheckOutcome::Kind::kAnswered, CheckOutcome::Kind::kRefresh,
+        CheckOutcome::Kind::kScript};
+    size_t index = 0;
+    while (index < std::size(kMarks) && *mark != kMarks[index]) ++index;
+    if (index == std::size(kMarks)) {
+      fields.Fail("unknown mark \"" + *mark + "\"");
+    } else {
+      outcome.kind = kKinds[index];
+      if (outcome.kind == CheckOutcome::Kind::kFailed) {
+        const std::optional<CheckOutcome> failed = FailureOf(*reason, outcome);
+        if (failed)
+          outcome = *failed;
+        else
+          fields.Fail("unknown reason \"" + *reason + "\"");
+      }
+    }
+  }
+  if (fields.why.empty()) return true;
+  *err = fields.why;
+  return false;
+}
+
+}  // namespace
+
+bool ReadJsonReport(std::string_view text, bool keep_query, std::vector<ResultRow>* rows,
+                    std::string* err) {
+  JsonValue report;
+  if (!JsonParser(text).Parse(&report, err)) return false;
+  const auto* items = std::get_if<JsonArray>(&report.value);
+  if (!items) return JsonParser::Fail("the report is not a list of rows", err);
+  std::set<int64_t> numbers;
+  rows->clear();
+  for (const JsonValue& item : *items) {
+    ResultRow& row = rows->emplace_back();
+    if (!ReadRow(item, keep_query, &row, err)) return false;
+    // Rows are found again by their numbers.
+    if (!numbers.insert(row.number).second)
+      return JsonParser::Fail("line " + std::to_string(item.line) + ": the number " +
+                                  std::to_string(row.number) + " appears twice",
+                              err);
+  }
+  return true;
+}
+
+}  // namespace voxtrel

@@ -1,0 +1,79 @@
+#include "output/report_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "output/report_writer.h"
+
+namespace voxtrel {
+namespace {
+
+CheckOutcome Failed(FailureReason reason, std::optional<int> status, std::string detail = "") {
+  return CheckOutcome{CheckOutcome::Kind::kFailed, reason, status, 0, 0, std::move(detail)};
+}
+
+TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
+  FoundLink https("//x.jp/a?b#c", "名 \"q\" \\ \x01", "/s/a.htm");
+  https.resolved = "http://x.jp/a";
+  FoundLink local("Photo.jpg#%E7%AB%A0", "", "/s/a.htm");
+  local.internal = local.local = true;
+  local.resolved = "/s/Photo.jpg";
+  const ResultRow rows[] = {
+      {7, {"http://a.jp/", "a", "/s/a.htm"}, Failed(FailureReason::kHttpStatus, 404)},
+      {8,
+       {"http://b.jp/", "b", "http://w.jp/"},
+       {CheckOutcome::Kind::kAnswered, {}, 200, 2, 15, ""}},
+      {9, {"http://c.jp/x.pl", "", "/s/a.htm"}, {CheckOutcome::Kind::kScript, {}, {}, 0, 0, ""}},
+      {10, https, Failed(FailureReason::kTimeout, {})},
+      {11, local, Failed(FailureReason::kCaseDiffers, {}, "photo.JPG")},
+      {12, {"http://d.jp/", "", "/s/a.htm"}, Failed(FailureReason::kNone, 200)},
+  };
+  const std::string text = FormatJsonReport({std::begin(rows), std::end(rows)});
+  std::vector<ResultRow> back;
+  std::string err;
+  ASSERT_TRUE(ReadJsonReport(text, false, &back, &err)) << err;
+  EXPECT_EQ(FormatJsonReport(back), text);
+  EXPECT_EQ(back[3].link.resolved, "http://x.jp/a");
+  EXPECT_TRUE(back[4].link.local);
+  EXPECT_EQ(back[4].link.anchor, "章");
+  EXPECT_EQ(back[4].outcome.detail, "photo.JPG");
+}
+
+TEST(ReportReaderTest, AnythingElseIsRefusedSayingWhy) {
+  const std::string row =
+      "{\"no\":1,\"mark\":\"×\",\"url\":\"http://a.jp/\",\"name\":\"\",\"page\":\"p\","
+      "\"status\":null,\"reason\":\"time-out\",\"redirects\":0,\"elapsed_ms\":5}";
+  auto with = [&row](const std::string& from, const std::string& to) {
+    std::string text = "[\n" + row + "\n]";
+    return text.replace(text.find(from), from.size(), to);
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "line 1: the text ends where a value should be"},
+      {"{}", "the report is not a list of rows"},
+      {"[1]", "line 1: a row is not an object"},
+      {"[" + row + ",]", "line 1: not a JSON value"},
+      {"[" + row + "] x", "text after the end of the report"},
+      {"[\"\xff\"]", "the file is not UTF-8"},
+      {"[\"\\ud800\"]", "line 1: a lone surrogate"},
+      {"[" + row + "," + row + "]", "line 1: the number 1 appears twice"},
+      {with("\"no\":1", "\"no\":0"), "line 2: \"no\" is not a whole number from 1"},
+      {with("\"no\":1,", ""), "line 2: the row has no \"no\""},
+      {with("\"status\":null", "\"status\":\"200\""), "line 2: \"status\" is not a whole number"},
+      {with("\"page\":\"p\"", "\"page\":\"p\",\"page\":\"q\""),
+       "line 2: the field \"page\" appears twice"},
+      {with("×", "x"), "line 2: unknown mark \"x\""},
+      {with("time-out", "gone"), "line 2: unknown reason \"gone\""},
+      {with("\"page\":\"p\"", "\"page\":\"p\",\"kind\":\"internal\""), "line 2: an internal link"},
+  };
+  for (const auto& [text, why] : cases) {
+    std::vector<ResultRow> rows;
+    std::string err;
+    EXPECT_FALSE(ReadJsonReport(text, false, &rows, &err)) << text;
+    EXPECT_TRUE(err.starts_with(why)) << text << "\n" << err;
+  }
+}
+
+}  // namespace
+}  // namespace voxtrel

@@ -1,0 +1,89 @@
+#include "run/recheck.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/messages.h"
+#include "output/cells.h"
+#include "support/fake_disk.h"
+#include "support/fake_pool.h"
+#include "support/recording_view.h"
+
+namespace voxtrel {
+namespace {
+
+class RecheckTest : public ::testing::Test {
+ protected:
+  RecheckTest() {
+    pool_.script = [](const std::string& url, int) {
+      test::FakeAnswer answer;
+      answer.delay_ms = url.ends_with("/slow") ? 500 : 10;
+      if (url.ends_with("/gone")) answer.status = 404;
+      return answer;
+    };
+    CheckOutcome failed;
+    failed.reason = FailureReason::kTimeout;
+    CheckOutcome ok{CheckOutcome::Kind::kAnswered, FailureReason::kNone, 200, 0, 0, ""};
+    FoundLink local("b.htm#s", "b", "/site/a.htm");
+    local.internal = local.local = true;
+    local.resolved = "/site/b.htm";
+    local.anchor = "s";
+    const std::pair<FoundLink, CheckOutcome> rows[] = {
+        {{"http://a.jp/slow", "1", "p"}, failed}, {{"http://a.jp/ok", "2", "p"}, ok},
+        {{"http://a.jp/gone", "3", "p"}, failed}, {{"http://a.jp/slow", "4", "p"}, failed},
+        {{"http://b.jp/ok", "5", "p"}, failed},   {local, failed},
+    };
+    for (const auto& [link, outcome] : rows) results_.Add(link, outcome);
+    // Sorted since the run: rows are found again by their numbers, not their places.
+    std::vector<ResultRow> reversed(results_.Rows().rbegin(), results_.Rows().rend());
+    results_.Reorder(reversed);
+    disk_.AddFile("/site/b.htm", "<a id=\"s\">");
+  }
+
+  std::string Marks() const {
+    std::string marks;
+    for (const ResultRow& row : results_.Rows())
+      marks += RowNumberText(row.number) + MarkOf(row.outcome) + " ";
+    return marks;
+  }
+
+  test::RecordingView view_;
+  test::FakeDisk disk_;
+  test::FakePool pool_;
+  ResultList results_;
+  RunSettings settings_;
+  AbortSignal abort_;
+  const RunSeams seams_{view_, disk_, pool_, results_, abort_};
+};
+
+TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {
+  settings_.per_host = 1;
+  const RunSummary summary = RecheckFailed(seams_, settings_);
+  EXPECT_EQ(Marks(), "000006◎ 000005◎ 000004◎ 000003× 000002◎ 000001◎ ");
+  EXPECT_EQ(results_.Row(3).outcome.status, 404);
+  EXPECT_EQ(pool_.asked,
+            (std::map<std::string, int>{
+                {"http://a.jp/gone", 1}, {"http://a.jp/slow", 1}, {"http://b.jp/ok", 1}}));
+  EXPECT_EQ(pool_.most_per_host["http://a.jp"], 1);
+  EXPECT_EQ(summary.links_checked, 5u);
+  EXPECT_EQ(summary.rows_by_mark, (std::array<size_t, 4>{1, 5, 0, 0}));
+  EXPECT_EQ(view_.events,
+            (std::vector<std::string>{"updated 000006 ◎", "updated 000005 ◎", "updated 000004 ◎",
+                                      "updated 000003 ×", "updated 000001 ◎",
+                                      "message " + std::string(kMsgRunComplete) +
+                                          "\r\r× 1 件 / ◎ 5 件 / △ 0 件 / Ｐ 0 件",
+                                      "closed 0 6"}));
+}
+
+TEST_F(RecheckTest, AnAbortLeavesTheRowsNotReachedAsTheyWere) {
+  view_.abort = &abort_;
+  view_.abort_at_row = 2;
+  EXPECT_EQ(RecheckFailed(seams_, settings_).outcome, RunOutcome::kAborted);
+  EXPECT_EQ(Marks(), "000006◎ 000005◎ 000004× 000003× 000002◎ 000001× ");
+  EXPECT_EQ(view_.events.back(), "closed 1 6");
+}
+
+}  // namespace
+}  // namespace voxtrel
