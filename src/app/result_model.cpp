@@ -1,6 +1,8 @@
 #include "app/result_model.h"
 
+#include <cstdint>
 #include <iterator>
+#include <numeric>
 
 #include "app/captions.h"
 #include "output/cells.h"
@@ -24,10 +26,9 @@ int ResultModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= shown_rows_ ||
-      static_cast<size_t>(index.row()) >= results_.Count())
+  if (!index.isValid() || index.row() >= shown_rows_ || ResultIndex(index.row()) >= results_.Count())
     return {};
-  const ResultRow& row = results_.Row(static_cast<size_t>(index.row()));
+  const ResultRow& row = results_.Row(ResultIndex(index.row()));
   const std::string reason = ReasonText(row.outcome);
   // A failed row says why wherever the pointer rests on it.
   if (role == Qt::ToolTipRole && !reason.empty()) return QString::fromStdString(reason);
@@ -57,25 +58,117 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
 void ResultModel::RowsCleared() {
   beginResetModel();
   shown_rows_ = static_cast<int>(results_.Count());
+  order_.clear();
   endResetModel();
 }
 
 void ResultModel::RowAdded(size_t index) {
-  const int row = static_cast<int>(index);
-  if (row != shown_rows_) {
-    // Not a plain append: start over rather than announce rows the views cannot place.
-    RowsCleared();
-    return;
-  }
-  beginInsertRows(QModelIndex(), row, row);
-  shown_rows_ = row + 1;
-  endInsertRows();
+  // Announced with the next batch; a row that is no plain append means the list changed under
+  // the views, which then start over.
+  if (index < static_cast<size_t>(shown_rows_)) RowsCleared();
 }
 
 void ResultModel::RowsReordered() {
-  emit layoutAboutToBeChanged();
+  // Re-orders this model makes itself announce their own changes.
+  if (rearranging_) return;
+  RowsCleared();
+}
+
+void ResultModel::ShowNewRows() {
+  if (!HasNewRows()) return;
+  if (resort_ && shown_rows_ > 0) {
+    PlaceSortedRows();
+    return;
+  }
+  if (resort_) {
+    rearranging_ = true;
+    resort_();
+    rearranging_ = false;
+  }
+  beginInsertRows(QModelIndex(), shown_rows_, static_cast<int>(results_.Count()) - 1);
   shown_rows_ = static_cast<int>(results_.Count());
+  endInsertRows();
+}
+
+void ResultModel::PlaceSortedRows() {
+  // The rows on show are the first to arrive, numbered 1 to shown_rows_; a stable sort by the
+  // order they already stand in leaves them in that order, so the new rows are only insertions.
+  const int64_t known = shown_rows_;
+  rearranging_ = true;
+  resort_();
+  rearranging_ = false;
+  const std::vector<ResultRow>& rows = results_.Rows();
+  order_.clear();
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].number <= known) order_.push_back(i);
+  for (size_t i = 0; i < rows.size();) {
+    if (rows[i].number <= known) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < rows.size() && rows[end].number > known) ++end;
+    // Every list index before i is on show by now, so model row i is list index i.
+    beginInsertRows(QModelIndex(), static_cast<int>(i), static_cast<int>(end) - 1);
+    std::vector<size_t> run(end - i);
+    std::iota(run.begin(), run.end(), i);
+    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(i), run.begin(), run.end());
+    shown_rows_ += static_cast<int>(end - i);
+    endInsertRows();
+    i = end;
+  }
+  order_.clear();
+}
+
+void ResultModel::Rearrange(const std::function<void()>& reorder) {
+  if (HasNewRows()) {
+    beginInsertRows(QModelIndex(), shown_rows_, static_cast<int>(results_.Count()) - 1);
+    shown_rows_ = static_cast<int>(results_.Count());
+    endInsertRows();
+  }
+  emit layoutAboutToBeChanged();
+  const QModelIndexList before = persistentIndexList();
+  std::vector<int64_t> numbers;
+  for (const QModelIndex& index : before) numbers.push_back(results_.Row(ResultIndex(index.row())).number);
+  rearranging_ = true;
+  reorder();
+  rearranging_ = false;
+  // Numbers run from 1 to the row count, so they index where each row went.
+  std::vector<int> where(results_.Count() + 1, -1);
+  for (size_t i = 0; i < results_.Count(); ++i) {
+    const int64_t number = results_.Row(i).number;
+    if (number > 0 && static_cast<size_t>(number) < where.size()) where[number] = static_cast<int>(i);
+  }
+  QModelIndexList after;
+  for (qsizetype k = 0; k < before.size(); ++k) {
+    const int64_t number = numbers[static_cast<size_t>(k)];
+    const int row = number > 0 && static_cast<size_t>(number) < where.size() ? where[number] : -1;
+    after.append(row < 0 ? QModelIndex() : index(row, before[k].column()));
+  }
+  changePersistentIndexList(before, after);
   emit layoutChanged();
+}
+
+ResultFilter::ResultFilter(const ResultList& results, ResultModel* source, QObject* parent)
+    : QSortFilterProxyModel(parent), results_(results), source_(source) {
+  setSourceModel(source);
+}
+
+void ResultFilter::SetFailedOnly(bool on) {
+  if (on == failed_only_) return;
+  failed_only_ = on;
+  invalidateFilter();
+}
+
+size_t ResultFilter::ResultIndex(const QModelIndex& view_index) const {
+  if (!view_index.isValid()) return SIZE_MAX;
+  return source_->ResultIndex(mapToSource(view_index).row());
+}
+
+bool ResultFilter::filterAcceptsRow(int row, const QModelIndex& /*parent*/) const {
+  if (!failed_only_) return true;
+  const size_t index = source_->ResultIndex(row);
+  return index < results_.Count() && MarkIndex(results_.Row(index).outcome) == 0;
 }
 
 }  // namespace voxtrel
