@@ -405,7 +405,8 @@ void Link_Main::RunStarted(size_t /*pages*/) {
     progress_bar_->setVisible(true);
     PlaceControls();
   }
-  shown_clock_.start();
+  // The first word of the run shows at once.
+  shown_clock_.invalidate();
 }
 
 void Link_Main::PageStarted(const std::string& file_column) { next_page_ = file_column; }

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <iterator>
-#include <numeric>
 
 #include "app/captions.h"
 #include "output/cells.h"
@@ -26,9 +25,10 @@ int ResultModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= shown_rows_ || ResultIndex(index.row()) >= results_.Count())
+  if (!index.isValid() || index.row() >= shown_rows_ ||
+      static_cast<size_t>(index.row()) >= results_.Count())
     return {};
-  const ResultRow& row = results_.Row(ResultIndex(index.row()));
+  const ResultRow& row = results_.Row(static_cast<size_t>(index.row()));
   const std::string reason = ReasonText(row.outcome);
   // A failed row says why wherever the pointer rests on it.
   if (role == Qt::ToolTipRole && !reason.empty()) return QString::fromStdString(reason);
@@ -58,7 +58,6 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
 void ResultModel::RowsCleared() {
   beginResetModel();
   shown_rows_ = static_cast<int>(results_.Count());
-  order_.clear();
   endResetModel();
 }
 
@@ -76,60 +75,28 @@ void ResultModel::RowsReordered() {
 
 void ResultModel::ShowNewRows() {
   if (!HasNewRows()) return;
-  if (resort_ && shown_rows_ > 0) {
-    PlaceSortedRows();
+  // New rows wait at the end of the list; in a sorted list they then move to their place.
+  if (resort_) {
+    Rearrange(resort_);
     return;
   }
-  if (resort_) {
-    rearranging_ = true;
-    resort_();
-    rearranging_ = false;
-  }
+  AppendNewRows();
+}
+
+void ResultModel::AppendNewRows() {
+  if (!HasNewRows()) return;
   beginInsertRows(QModelIndex(), shown_rows_, static_cast<int>(results_.Count()) - 1);
   shown_rows_ = static_cast<int>(results_.Count());
   endInsertRows();
 }
 
-void ResultModel::PlaceSortedRows() {
-  // The rows on show are the first to arrive, numbered 1 to shown_rows_; a stable sort by the
-  // order they already stand in leaves them in that order, so the new rows are only insertions.
-  const int64_t known = shown_rows_;
-  rearranging_ = true;
-  resort_();
-  rearranging_ = false;
-  const std::vector<ResultRow>& rows = results_.Rows();
-  order_.clear();
-  for (size_t i = 0; i < rows.size(); ++i)
-    if (rows[i].number <= known) order_.push_back(i);
-  for (size_t i = 0; i < rows.size();) {
-    if (rows[i].number <= known) {
-      ++i;
-      continue;
-    }
-    size_t end = i;
-    while (end < rows.size() && rows[end].number > known) ++end;
-    // Every list index before i is on show by now, so model row i is list index i.
-    beginInsertRows(QModelIndex(), static_cast<int>(i), static_cast<int>(end) - 1);
-    std::vector<size_t> run(end - i);
-    std::iota(run.begin(), run.end(), i);
-    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(i), run.begin(), run.end());
-    shown_rows_ += static_cast<int>(end - i);
-    endInsertRows();
-    i = end;
-  }
-  order_.clear();
-}
-
 void ResultModel::Rearrange(const std::function<void()>& reorder) {
-  if (HasNewRows()) {
-    beginInsertRows(QModelIndex(), shown_rows_, static_cast<int>(results_.Count()) - 1);
-    shown_rows_ = static_cast<int>(results_.Count());
-    endInsertRows();
-  }
+  AppendNewRows();
   emit layoutAboutToBeChanged();
   const QModelIndexList before = persistentIndexList();
   std::vector<int64_t> numbers;
-  for (const QModelIndex& index : before) numbers.push_back(results_.Row(ResultIndex(index.row())).number);
+  for (const QModelIndex& index : before)
+    numbers.push_back(results_.Row(static_cast<size_t>(index.row())).number);
   rearranging_ = true;
   reorder();
   rearranging_ = false;
@@ -150,7 +117,7 @@ void ResultModel::Rearrange(const std::function<void()>& reorder) {
 }
 
 ResultFilter::ResultFilter(const ResultList& results, ResultModel* source, QObject* parent)
-    : QSortFilterProxyModel(parent), results_(results), source_(source) {
+    : QSortFilterProxyModel(parent), results_(results) {
   setSourceModel(source);
 }
 
@@ -162,12 +129,12 @@ void ResultFilter::SetFailedOnly(bool on) {
 
 size_t ResultFilter::ResultIndex(const QModelIndex& view_index) const {
   if (!view_index.isValid()) return SIZE_MAX;
-  return source_->ResultIndex(mapToSource(view_index).row());
+  return static_cast<size_t>(mapToSource(view_index).row());
 }
 
 bool ResultFilter::filterAcceptsRow(int row, const QModelIndex& /*parent*/) const {
   if (!failed_only_) return true;
-  const size_t index = source_->ResultIndex(row);
+  const size_t index = static_cast<size_t>(row);
   return index < results_.Count() && MarkIndex(results_.Row(index).outcome) == 0;
 }
 

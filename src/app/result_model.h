@@ -28,37 +28,32 @@ class ResultModel : public QAbstractTableModel, public ResultListObserver {
   void RowAdded(size_t index) override;
   void RowsReordered() override;
 
-  /// Announces the rows added since the last call. With a `resort` set, it re-orders the whole
-  /// list (stably, by the order in force) and the new rows appear where they belong; without
-  /// one they are appended.
+  /// Announces the rows added since the last call. With a `resort` set, it then re-orders the
+  /// whole list (stably, by the order in force), so the new rows stand where they belong;
+  /// without one they are appended.
   void ShowNewRows();
   /// How new rows are placed from now on; empty: appended in arrival order.
   void KeepSorted(std::function<void()> resort) { resort_ = std::move(resort); }
   /// Runs `reorder`, which re-orders every row of the list, as one layout change: selected and
   /// current rows stay on the same result rows.
   void Rearrange(const std::function<void()>& reorder);
-  /// The result list index of a row of this model.
-  size_t ResultIndex(int row) const {
-    return order_.empty() ? static_cast<size_t>(row) : order_[static_cast<size_t>(row)];
-  }
   /// Whether rows are waiting to be announced.
   bool HasNewRows() const { return static_cast<size_t>(shown_rows_) < results_.Count(); }
 
  private:
-  void PlaceSortedRows();
+  void AppendNewRows();
 
   ResultList& results_;
   // The row count the views know of; the list has already changed when the observer hears of it.
   int shown_rows_ = 0;
   std::function<void()> resort_;
-  // While sorted rows are being placed: model row -> result list index. Empty means the same.
-  std::vector<size_t> order_;
   bool rearranging_ = false;
 };
 
 /// What ListView1 shows of the model: every row, or only the × rows.
 class ResultFilter : public QSortFilterProxyModel {
  public:
+  /// Model rows are result list indexes.
   ResultFilter(const ResultList& results, ResultModel* source, QObject* parent);
 
   void SetFailedOnly(bool on);
@@ -71,7 +66,6 @@ class ResultFilter : public QSortFilterProxyModel {
 
  private:
   const ResultList& results_;
-  ResultModel* source_;
   bool failed_only_ = false;
 };
 
