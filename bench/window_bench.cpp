@@ -2,7 +2,10 @@
 // both wall times and their ratio. Run it under a display (xvfb-run -a) so the window paints as
 // it does for a user; QT_QPA_PLATFORM=offscreen also works.
 //
-//   voxtrel_window_bench [--pages N] [--links N] [--ports N] [--sort-after MS] [--only window]
+//   voxtrel_window_bench [--pages N] [--links N] [--ports N] [--latency MS] [--sort-after MS]
+//                        [--only window]
+// --latency slows every answer (for pictures of a run under way); --sort-after clicks the URL
+// header that long into the window's run.
 
 #include <httplib.h>
 #include <spawn.h>
@@ -41,12 +44,13 @@ struct Options {
   int pages = 20;
   int links = 1000;  // per page
   int ports = 16;
+  int latency_ms = 0;
   int sort_after_ms = -1;  // click the name header this long into the window's run
   bool checker = true;
 };
 
 /// Answers every GET at once on `ports` servers in a child process; their ports come back.
-std::vector<int> StartServers(int ports, pid_t* pid) {
+std::vector<int> StartServers(int ports, int latency_ms, pid_t* pid) {
   int fds[2];
   if (pipe(fds) != 0 || (*pid = fork()) < 0) std::exit(1);
   if (*pid == 0) {
@@ -58,7 +62,8 @@ std::vector<int> StartServers(int ports, pid_t* pid) {
       svr.new_task_queue = [] { return new httplib::ThreadPool(32); };
       svr.set_keep_alive_max_count(1000000);
       svr.set_tcp_nodelay(true);
-      svr.Get(".*", [](const httplib::Request&, httplib::Response& res) {
+      svr.Get(".*", [latency_ms](const httplib::Request&, httplib::Response& res) {
+        if (latency_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency_ms));
         res.set_content("<html><body>ok</body></html>", "application/octet-stream");
       });
       int port = svr.bind_to_any_port("127.0.0.1");
@@ -132,11 +137,12 @@ int main(int argc, char* argv[]) {
     if (name == "--pages") o.pages = value;
     else if (name == "--links") o.links = value;
     else if (name == "--ports") o.ports = value;
+    else if (name == "--latency") o.latency_ms = value;
     else if (name == "--sort-after") o.sort_after_ms = value;
     else if (name == "--only") o.checker = std::strcmp(argv[i + 1], "window") != 0;
   }
   pid_t server = 0;
-  const std::vector<int> ports = StartServers(o.ports, &server);
+  const std::vector<int> ports = StartServers(o.ports, o.latency_ms, &server);
   const fs::path work = fs::temp_directory_path() / ("voxtrel-window-bench-" + std::to_string(getpid()));
   WriteSite(work / "site", o, ports);
   const int links = o.pages * o.links;

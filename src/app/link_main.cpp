@@ -396,6 +396,7 @@ void Link_Main::RunStarted(size_t /*pages*/) {
   next_page_.clear();
   next_link_.clear();
   row_count_told_ = false;
+  run_on_show_ = true;
   progress_ = RunProgress();
   waiting_for_.clear();
   if (!shutting_down_) {
@@ -430,6 +431,7 @@ void Link_Main::Progress(const RunProgress& progress) {
 void Link_Main::ShowRunIfDue() {
   // A few times a second is as often as anyone reads a count.
   constexpr qint64 kShowEveryMs = 200;
+  if (!run_on_show_) return;
   if (shown_clock_.isValid() && shown_clock_.elapsed() < kShowEveryMs) return;
   ShowRun();
 }
@@ -481,7 +483,8 @@ void Link_Main::AbortRequested() {
 }
 
 void Link_Main::RunFinished(RunOutcome /*outcome*/, size_t rows) {
-  ShowRun();
+  if (run_on_show_) ShowRun();
+  run_on_show_ = false;
   SetLabel(label7_, std::to_string(rows) + kItemsSuffix);
   SetBusyCursor(false);
   SetShown(label4_, false);

@@ -265,7 +265,8 @@ class Link_Main : public QMainWindow,
   // The list width the columns were last fitted to.
   int fitted_list_width_ = 0;
 
-  // What the run has told and the screen does not show yet.
+  // What the run has told and the screen does not show yet; only from the run's start to its end.
+  bool run_on_show_ = false;
   QElapsedTimer input_clock_;
   QElapsedTimer shown_clock_;
   std::string next_page_;

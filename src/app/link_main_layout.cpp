@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <numeric>
+
 #include "app/captions.h"
 #include "app/layout.h"
 #include "app/link_main.h"
@@ -327,11 +329,15 @@ void Link_Main::FitColumns() {
     shares[i] = fitted_list_width_ == 0 ? kColumnShares[i] : header->sectionSize(kSharedColumns[i]);
     total += shares[i];
   }
-  if (total <= 0) std::copy(std::begin(kColumnShares), std::end(kColumnShares), shares);
-  if (total <= 0) total = 4500 + 2400 + 4200 + 2400;
-  int left = std::max(room, 40);
+  if (total <= 0) {
+    std::copy(std::begin(kColumnShares), std::end(kColumnShares), shares);
+    total = std::accumulate(std::begin(kColumnShares), std::end(kColumnShares), 0);
+  }
+  const int shared = std::max(room, 40);
+  int left = shared;
   for (int i = 0; i < 4; ++i) {
-    const int width = i == 3 ? left : static_cast<int>(static_cast<long>(shares[i]) * std::max(room, 40) / total);
+    // The last column takes what rounding left over, so the columns end at the list's edge.
+    const int width = i == 3 ? left : static_cast<int>(static_cast<long>(shares[i]) * shared / total);
     header->resizeSection(kSharedColumns[i], std::max(width, 10));
     left -= width;
   }
