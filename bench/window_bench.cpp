@@ -3,9 +3,9 @@
 // it does for a user; QT_QPA_PLATFORM=offscreen also works.
 //
 //   voxtrel_window_bench [--pages N] [--links N] [--ports N] [--latency MS] [--sort-after MS]
-//                        [--only window]
+//                        [--abort-after MS] [--only window]
 // --latency slows every answer (for pictures of a run under way); --sort-after clicks the URL
-// header that long into the window's run.
+// header that long into the window's run, --abort-after the abort button.
 
 #include <httplib.h>
 #include <spawn.h>
@@ -45,7 +45,8 @@ struct Options {
   int links = 1000;  // per page
   int ports = 16;
   int latency_ms = 0;
-  int sort_after_ms = -1;  // click the name header this long into the window's run
+  int sort_after_ms = -1;  // click the URL header this long into the window's run
+  int abort_after_ms = -1;
   bool checker = true;
 };
 
@@ -138,6 +139,7 @@ int main(int argc, char* argv[]) {
     else if (name == "--links") o.links = value;
     else if (name == "--ports") o.ports = value;
     else if (name == "--latency") o.latency_ms = value;
+    else if (name == "--abort-after") o.abort_after_ms = value;
     else if (name == "--sort-after") o.sort_after_ms = value;
     else if (name == "--only") o.checker = std::strcmp(argv[i + 1], "window") != 0;
   }
@@ -169,8 +171,18 @@ int main(int argc, char* argv[]) {
                   std::chrono::duration<double, std::milli>(Clock::now() - clicked).count());
     });
   }
+  Clock::time_point aborted;
+  if (o.abort_after_ms >= 0) {
+    QTimer::singleShot(o.abort_after_ms, &window, [&window, &aborted] {
+      aborted = Clock::now();
+      window.Command2_Click();
+    });
+  }
   const Clock::time_point start = Clock::now();
   window.Command1_Click();
+  if (o.abort_after_ms >= 0)
+    std::printf("abort to the end of the run: %.1f ms\n",
+                std::chrono::duration<double, std::milli>(Clock::now() - aborted).count());
   const double window_s = std::chrono::duration<double>(Clock::now() - start).count();
   std::printf("window:  %zu rows in %.2f s\n", window.results().Count(), window_s);
   if (o.checker) std::printf("window / checker: %.2f\n", window_s / checker_s);

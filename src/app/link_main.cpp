@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,7 +21,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QInputDialog>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
@@ -617,7 +617,7 @@ void Link_Main::ListView1_ColumnClick(int section) {
   if (shutting_down_) return;
   QHeaderView* header = list_view1_->header();
   const QString caption = result_model_->headerData(section, Qt::Horizontal).toString();
-  // "No" brings back the order the rows came in; only from there does it turn them round.
+  // "No" brings back the order the rows came in; only a list already in that order turns round.
   const bool page_order = !header->isSortIndicatorShown() ||
                           (sorter_.sort_column == kColNo &&
                            sorter_.sort_direction == SortDirection::kAscending);
