@@ -3,7 +3,8 @@
 // it does for a user; QT_QPA_PLATFORM=offscreen also works.
 //
 //   voxtrel_window_bench [--pages N] [--links N] [--ports N] [--latency MS] [--sort-after MS]
-//                        [--abort-after MS] [--only window]
+//                        [--abort-after MS] [--rounds N] [--only window]
+// With several rounds the checker and the window take turns; the best time of each is compared.
 // --latency slows every answer (for pictures of a run under way); --sort-after clicks the URL
 // header that long into the window's run, --abort-after the abort button.
 
@@ -47,6 +48,7 @@ struct Options {
   int latency_ms = 0;
   int sort_after_ms = -1;  // click the URL header this long into the window's run
   int abort_after_ms = -1;
+  int rounds = 1;
   bool checker = true;
 };
 
@@ -140,6 +142,7 @@ int main(int argc, char* argv[]) {
     else if (name == "--ports") o.ports = value;
     else if (name == "--latency") o.latency_ms = value;
     else if (name == "--abort-after") o.abort_after_ms = value;
+    else if (name == "--rounds") o.rounds = std::max(1, value);
     else if (name == "--sort-after") o.sort_after_ms = value;
     else if (name == "--only") o.checker = std::strcmp(argv[i + 1], "window") != 0;
   }
@@ -149,13 +152,6 @@ int main(int argc, char* argv[]) {
   WriteSite(work / "site", o, ports);
   const int links = o.pages * o.links;
 
-  double checker_s = 0;
-  if (o.checker) {
-    checker_s = CheckerSeconds(work / "site");
-    std::printf("checker: %d links in %.2f s\n", links, checker_s);
-    std::fflush(stdout);
-  }
-
   QApplication app(argc, argv);
   voxtrel::PosixDisk disk;
   voxtrel::WindowPool http;
@@ -163,29 +159,44 @@ int main(int argc, char* argv[]) {
   window.show();
   window.SetFolder((work / "site").string());
   QApplication::processEvents();
-  if (o.sort_after_ms >= 0) {
-    QTimer::singleShot(o.sort_after_ms, &window, [&window] {
-      const Clock::time_point clicked = Clock::now();
-      window.ListView1_ColumnClick(voxtrel::kColTarget);
-      std::printf("header click with %zu rows: %.1f ms\n", window.results().Count(),
-                  std::chrono::duration<double, std::milli>(Clock::now() - clicked).count());
-    });
+
+  double best_checker = 1e9;
+  double best_window = 1e9;
+  for (int round = 0; round < o.rounds; ++round) {
+    if (o.checker) {
+      const double checker_s = CheckerSeconds(work / "site");
+      best_checker = std::min(best_checker, checker_s);
+      std::printf("checker: %d links in %.2f s\n", links, checker_s);
+      std::fflush(stdout);
+    }
+    if (o.sort_after_ms >= 0) {
+      QTimer::singleShot(o.sort_after_ms, &window, [&window] {
+        const Clock::time_point clicked = Clock::now();
+        window.ListView1_ColumnClick(voxtrel::kColTarget);
+        std::printf("header click with %zu rows: %.1f ms\n", window.results().Count(),
+                    std::chrono::duration<double, std::milli>(Clock::now() - clicked).count());
+      });
+    }
+    Clock::time_point aborted;
+    if (o.abort_after_ms >= 0) {
+      QTimer::singleShot(o.abort_after_ms, &window, [&window, &aborted] {
+        aborted = Clock::now();
+        window.Command2_Click();
+      });
+    }
+    const Clock::time_point start = Clock::now();
+    window.Command1_Click();
+    const double window_s = std::chrono::duration<double>(Clock::now() - start).count();
+    if (o.abort_after_ms >= 0)
+      std::printf("abort to the end of the run: %.1f ms\n",
+                  std::chrono::duration<double, std::milli>(Clock::now() - aborted).count());
+    best_window = std::min(best_window, window_s);
+    std::printf("window:  %zu rows in %.2f s\n", window.results().Count(), window_s);
+    std::fflush(stdout);
   }
-  Clock::time_point aborted;
-  if (o.abort_after_ms >= 0) {
-    QTimer::singleShot(o.abort_after_ms, &window, [&window, &aborted] {
-      aborted = Clock::now();
-      window.Command2_Click();
-    });
-  }
-  const Clock::time_point start = Clock::now();
-  window.Command1_Click();
-  if (o.abort_after_ms >= 0)
-    std::printf("abort to the end of the run: %.1f ms\n",
-                std::chrono::duration<double, std::milli>(Clock::now() - aborted).count());
-  const double window_s = std::chrono::duration<double>(Clock::now() - start).count();
-  std::printf("window:  %zu rows in %.2f s\n", window.results().Count(), window_s);
-  if (o.checker) std::printf("window / checker: %.2f\n", window_s / checker_s);
+  if (o.checker)
+    std::printf("best of %d: checker %.2f s, window %.2f s, window / checker %.2f\n", o.rounds,
+                best_checker, best_window, best_window / best_checker);
 
   kill(server, SIGKILL);
   waitpid(server, nullptr, 0);
