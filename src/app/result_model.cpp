@@ -100,19 +100,21 @@ void ResultModel::Rearrange(const std::function<void()>& reorder) {
   rearranging_ = true;
   reorder();
   rearranging_ = false;
-  // Numbers run from 1 to the row count, so they index where each row went.
-  std::vector<int> where(results_.Count() + 1, -1);
-  for (size_t i = 0; i < results_.Count(); ++i) {
-    const int64_t number = results_.Row(i).number;
-    if (number > 0 && static_cast<size_t>(number) < where.size()) where[number] = static_cast<int>(i);
+  if (!before.isEmpty()) {
+    // Numbers run from 1 to the row count, so they index where each row went.
+    std::vector<int> where(results_.Count() + 1, -1);
+    for (size_t i = 0; i < results_.Count(); ++i) {
+      const auto number = static_cast<size_t>(results_.Row(i).number);
+      if (number < where.size()) where[number] = static_cast<int>(i);
+    }
+    QModelIndexList after;
+    for (qsizetype k = 0; k < before.size(); ++k) {
+      const auto number = static_cast<size_t>(numbers[static_cast<size_t>(k)]);
+      const int row = number < where.size() ? where[number] : -1;
+      after.append(row < 0 ? QModelIndex() : index(row, before[k].column()));
+    }
+    changePersistentIndexList(before, after);
   }
-  QModelIndexList after;
-  for (qsizetype k = 0; k < before.size(); ++k) {
-    const int64_t number = numbers[static_cast<size_t>(k)];
-    const int row = number > 0 && static_cast<size_t>(number) < where.size() ? where[number] : -1;
-    after.append(row < 0 ? QModelIndex() : index(row, before[k].column()));
-  }
-  changePersistentIndexList(before, after);
   emit layoutChanged();
 }
 
