@@ -17,7 +17,6 @@
 #include <QHeaderView>
 #include <QTimer>
 #include <QTreeView>
-
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -91,7 +90,8 @@ void WriteSite(const fs::path& folder, const Options& o, const std::vector<int>&
     std::ofstream page(folder / ("page" + std::to_string(100 + p) + ".htm"), std::ios::binary);
     page << "<HTML><BODY>\r\n";
     for (int l = 0; l < o.links; ++l) {
-      const int port = ports[static_cast<size_t>((p * o.links + l) % static_cast<int>(ports.size()))];
+      const int port =
+          ports[static_cast<size_t>((p * o.links + l) % static_cast<int>(ports.size()))];
       page << "<A HREF=\"http://127.0.0.1:" << port << "/p" << p << "/l" << l << ".htm\">link " << l
            << "</A><BR>\r\n";
     }
@@ -123,8 +123,8 @@ class BenchWindow : public voxtrel::Link_Main {
   using Link_Main::Link_Main;
 
  protected:
-  voxtrel::MessageAnswer ShowMessageBox(const std::string&, const std::string&, voxtrel::MessageIcon,
-                                        voxtrel::MessageButtons) override {
+  voxtrel::MessageAnswer ShowMessageBox(const std::string&, const std::string&,
+                                        voxtrel::MessageIcon, voxtrel::MessageButtons) override {
     return voxtrel::MessageAnswer::kOk;
   }
   void EndProgram() override {}
@@ -137,18 +137,27 @@ int main(int argc, char* argv[]) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i];
     const int value = std::atoi(argv[i + 1]);
-    if (name == "--pages") o.pages = value;
-    else if (name == "--links") o.links = value;
-    else if (name == "--ports") o.ports = value;
-    else if (name == "--latency") o.latency_ms = value;
-    else if (name == "--abort-after") o.abort_after_ms = value;
-    else if (name == "--rounds") o.rounds = std::max(1, value);
-    else if (name == "--sort-after") o.sort_after_ms = value;
-    else if (name == "--only") o.checker = std::strcmp(argv[i + 1], "window") != 0;
+    if (name == "--pages")
+      o.pages = value;
+    else if (name == "--links")
+      o.links = value;
+    else if (name == "--ports")
+      o.ports = value;
+    else if (name == "--latency")
+      o.latency_ms = value;
+    else if (name == "--abort-after")
+      o.abort_after_ms = value;
+    else if (name == "--rounds")
+      o.rounds = std::max(1, value);
+    else if (name == "--sort-after")
+      o.sort_after_ms = value;
+    else if (name == "--only")
+      o.checker = std::strcmp(argv[i + 1], "window") != 0;
   }
   pid_t server = 0;
   const std::vector<int> ports = StartServers(o.ports, o.latency_ms, &server);
-  const fs::path work = fs::temp_directory_path() / ("voxtrel-window-bench-" + std::to_string(getpid()));
+  const fs::path work =
+      fs::temp_directory_path() / ("voxtrel-window-bench-" + std::to_string(getpid()));
   WriteSite(work / "site", o, ports);
   const int links = o.pages * o.links;
 

@@ -33,8 +33,8 @@
 #include "app/captions.h"
 #include "app/instance_lock.h"
 #include "app/layout.h"
-#include "app/link_main_parts.h"
 #include "app/link_kobetu.h"
+#include "app/link_main_parts.h"
 #include "app/result_model.h"
 #include "version.h"
 
@@ -256,10 +256,8 @@ void Link_Main::SetOption(SettingsOption option, bool on) {
 }
 
 void Link_Main::SetWindowLayout(const WindowLayout& layout) {
-  const QSize least = minimumSizeHint().expandedTo(default_layout_.width > 0
-                                                       ? QSize(default_layout_.width,
-                                                               default_layout_.height)
-                                                       : QSize());
+  const QSize least = minimumSizeHint().expandedTo(
+      default_layout_.width > 0 ? QSize(default_layout_.width, default_layout_.height) : QSize());
   resize(QSize(layout.width, layout.height).expandedTo(least));
   if (layout.columns.size() != std::size(kResultColumns)) return;
   QHeaderView* header = list_view1_->header();
@@ -440,7 +438,8 @@ void Link_Main::ShowRun() {
   shown_clock_.start();
   if (shutting_down_) return;
   result_model_->ShowNewRows();
-  if (!next_page_.empty() && label3_->text().toStdString() != next_page_) SetLabel(label3_, next_page_);
+  if (!next_page_.empty() && label3_->text().toStdString() != next_page_)
+    SetLabel(label3_, next_page_);
   std::string status;
   // A link that keeps the next row waiting says for how long, once that is worth saying.
   if (!waiting_for_.empty() && progress_.waiting_ms >= 1000)
@@ -618,15 +617,14 @@ void Link_Main::ListView1_ColumnClick(int section) {
   QHeaderView* header = list_view1_->header();
   const QString caption = result_model_->headerData(section, Qt::Horizontal).toString();
   // "No" brings back the order the rows came in; only a list already in that order turns round.
-  const bool page_order = !header->isSortIndicatorShown() ||
-                          (sorter_.sort_column == kColNo &&
-                           sorter_.sort_direction == SortDirection::kAscending);
+  const bool page_order =
+      !header->isSortIndicatorShown() ||
+      (sorter_.sort_column == kColNo && sorter_.sort_direction == SortDirection::kAscending);
   if (SortColumnForCaption(caption.toStdString()) == kColNo && !page_order &&
       sorter_.SortClickCount[kColNo] % 2 == 0)
     ++sorter_.SortClickCount[kColNo];
   bool sorted = false;
-  result_model_->Rearrange(
-      [&] { sorted = sorter_.SortByHeader(results_, caption.toStdString()); });
+  result_model_->Rearrange([&] { sorted = sorter_.SortByHeader(results_, caption.toStdString()); });
   // The header flips its own arrow on a click; the core's sort state is what it must show.
   if (sorted) header->setSortIndicatorShown(true);
   if (header->isSortIndicatorShown())
@@ -658,9 +656,9 @@ void Link_Main::Timeout_Click() {
 
 std::optional<int> Link_Main::AskTimeout(int current) {
   bool ok = false;
-  const int seconds = QInputDialog::getInt(
-      this, QString::fromUtf8(kDesignTitle), QString::fromUtf8(kTimeoutPrompt), current,
-      kMinTimeoutS, kMaxTimeoutS, 1, &ok);
+  const int seconds =
+      QInputDialog::getInt(this, QString::fromUtf8(kDesignTitle), QString::fromUtf8(kTimeoutPrompt),
+                           current, kMinTimeoutS, kMaxTimeoutS, 1, &ok);
   if (!ok) return std::nullopt;
   return seconds;
 }

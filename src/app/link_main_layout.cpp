@@ -178,7 +178,6 @@ void Link_Main::BuildResultList() {
     result_model_->ShowNewRows();
     result_filter_->SetFailedOnly(on);
   });
-
 }
 
 void Link_Main::ShowDir1NameStart() {
@@ -337,7 +336,8 @@ void Link_Main::FitColumns() {
   int left = shared;
   for (int i = 0; i < 4; ++i) {
     // The last column takes what rounding left over, so the columns end at the list's edge.
-    const int width = i == 3 ? left : static_cast<int>(static_cast<long>(shares[i]) * shared / total);
+    const int width =
+        i == 3 ? left : static_cast<int>(static_cast<long>(shares[i]) * shared / total);
     header->resizeSection(kSharedColumns[i], std::max(width, 10));
     left -= width;
   }

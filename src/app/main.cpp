@@ -2,8 +2,8 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdlib>
 #include <string>

@@ -193,18 +193,17 @@ bool ParseWindowLayout(const std::string& text, WindowLayout* layout) {
 std::string FormatSettings(const SettingsValues& values) {
   const std::string target = OneLine(values.single_page_target.empty() ? std::string("http://")
                                                                        : values.single_page_target);
-  const std::string utf8 = OneLine(values.drive) + "\r\n" + OneLine(values.folder) + "\r\n" + " " +
-                           std::to_string(values.check1) + " \r\n" + " " +
-                           std::to_string(values.check2) + " \r\n" + (values.https ? kOptionOn : "") +
-                           "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" + target +
-                           "\r\n" +
-      LaterLines({OptionLine(values.keep_query), OptionLine(values.all_links),
-                  OptionLine(values.crawl),
-                  values.timeout_s == kDefaultTimeoutS
-                      ? std::string()
-                      : " " + std::to_string(values.timeout_s) + " ",
-                  values.layout == values.default_layout ? std::string()
-                                                         : FormatWindowLayout(values.layout)});
+  const std::string utf8 =
+      OneLine(values.drive) + "\r\n" + OneLine(values.folder) + "\r\n" + " " +
+      std::to_string(values.check1) + " \r\n" + " " + std::to_string(values.check2) + " \r\n" +
+      (values.https ? kOptionOn : "") + "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" +
+      target + "\r\n" +
+      LaterLines(
+          {OptionLine(values.keep_query), OptionLine(values.all_links), OptionLine(values.crawl),
+           values.timeout_s == kDefaultTimeoutS ? std::string()
+                                                : " " + std::to_string(values.timeout_s) + " ",
+           values.layout == values.default_layout ? std::string()
+                                                  : FormatWindowLayout(values.layout)});
   const std::string cp932 = Utf8ToCp932(utf8);
   // A name with a character the code page lacks (café) would come back as another name (caf?).
   if (Cp932ToUtf8(cp932) == utf8 || !IsValidUtf8(utf8)) return cp932;

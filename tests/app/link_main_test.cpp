@@ -8,8 +8,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
-#include <QTimer>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
@@ -376,7 +376,8 @@ void LinkMainTest::ColumnsFitAndLayoutAndTimeOutAreKept() {
     layout = window.CurrentLayout();
     window.Pro_Exit_Click();
   }
-  QVERIFY(test::ReadFile(dir / "Voxtrel.DEF").ends_with("\r\n\r\n\r\n\r\n 120 \r\n" + FormatWindowLayout(layout) + "\r\n"));
+  QVERIFY(test::ReadFile(dir / "Voxtrel.DEF")
+              .ends_with("\r\n\r\n\r\n\r\n 120 \r\n" + FormatWindowLayout(layout) + "\r\n"));
   TestWindow window(dir.path(), disk, http);
   int timeout = 0;
   window.SetTimeoutListener([&timeout](int seconds) { timeout = seconds; });
