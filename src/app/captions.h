@@ -30,12 +30,20 @@ inline constexpr const char* kMenuOnceCaption = "同じURLは1度だけ検査す
 inline constexpr const char* kMenuHttpsCaption = "https:// のﾘﾝｸも検査する";
 inline constexpr const char* kMenuKeepQueryCaption = "URLの ? 以降も含めて検査する";
 inline constexpr const char* kMenuAllLinksCaption = "すべてのﾘﾝｸを検査する（相対ﾘﾝｸ・画像を含む）";
+inline constexpr const char* kMenuTimeoutCaption = "ﾀｲﾑｱｳﾄ…";
+inline constexpr const char* kTimeoutPrompt = "1つのﾘﾝｸの応答を待つ秒数（5～300）：";
+inline constexpr const char* kFailedOnlyCaption = "×のみ表示";
 
 inline constexpr const char* kSearchingHtmlCaption = "HTML検索中";
 inline constexpr const char* kAbortingCaption = "中止処理中";
 inline constexpr const char* kFileCountPrefix = "ﾌｧｲﾙ数：";
 /// Label8 while a link is checked: this, then the address.
 inline constexpr const char* kConnectingPrefix = "接続中 ： ";
+/// Label8 once the next row has waited a second: the address, then " （12秒）".
+inline constexpr const char* kWaitedOpen = " （";
+inline constexpr const char* kWaitedClose = "秒）";
+/// The progress bar's text: pages done of found, links answered of found.
+inline constexpr const char* kProgressFormat = "ﾍﾟｰｼﾞ %1 / %2    ﾘﾝｸ %3 / %4";
 /// Follows the row count in Label7.
 inline constexpr const char* kItemsSuffix = " 件";
 

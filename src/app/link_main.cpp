@@ -12,26 +12,29 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/captions.h"
 #include "app/instance_lock.h"
 #include "app/layout.h"
-#include "app/link_main_parts.h"
 #include "app/link_kobetu.h"
+#include "app/link_main_parts.h"
 #include "app/result_model.h"
 #include "run/recheck.h"
 #include "version.h"
@@ -131,9 +134,6 @@ void Link_Main::Form_Load() {
   single_page_ = SinglePageChoice();
 
   results_.Clear();
-  QHeaderView* header = list_view1_->header();
-  for (int column = 0; column < static_cast<int>(std::size(kResultColumns)); ++column)
-    header->resizeSection(column, Twips(kResultColumns[column].width_twips));
 
   // The start folder is the process's current folder, on its drive.
   drives_ = MountedDrives();
@@ -149,11 +149,13 @@ void Link_Main::Form_Load() {
 
   client_->setMinimumSize(Twips(kClientWidth), Twips(kClientHeight));
   resize(Twips(kClientWidth), Twips(kClientHeight) + menuBar()->sizeHint().height());
+  fitted_list_width_ = 0;
   PlaceControls();
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  default_layout_ = CurrentLayout();
 
   ReadSettings();
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
   label1_->setText(QString::fromStdString(Dir1Path()));
 }
 
@@ -254,6 +256,26 @@ void Link_Main::SetOption(SettingsOption option, bool on) {
   actions[static_cast<int>(option)]->setChecked(on);
 }
 
+void Link_Main::SetWindowLayout(const WindowLayout& layout) {
+  const QSize least = minimumSizeHint().expandedTo(
+      default_layout_.width > 0 ? QSize(default_layout_.width, default_layout_.height) : QSize());
+  resize(QSize(layout.width, layout.height).expandedTo(least));
+  if (layout.columns.size() != std::size(kResultColumns)) return;
+  QHeaderView* header = list_view1_->header();
+  for (int column = 0; column < static_cast<int>(layout.columns.size()); ++column)
+    header->resizeSection(column, layout.columns[static_cast<size_t>(column)]);
+  // The widths were those of the list at this size; the first placing must keep them.
+  fitted_list_width_ = Twips(kListWidth) + std::max(0, width() - Twips(kClientWidth));
+}
+
+WindowLayout Link_Main::CurrentLayout() const {
+  const QSize size = isMaximized() || isFullScreen() ? normalGeometry().size() : this->size();
+  WindowLayout layout{size.width(), size.height(), {}};
+  for (int column = 0; column < static_cast<int>(std::size(kResultColumns)); ++column)
+    layout.columns.push_back(list_view1_->header()->sectionSize(column));
+  return layout;
+}
+
 void Link_Main::ReadSettings() {
   ReadSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), *this);
   if (single_page_.target.empty()) single_page_.target = kNoTarget;
@@ -272,6 +294,9 @@ bool Link_Main::WriteSettings() {
   values.all_links = all_links_action_->isChecked();
   values.crawl = single_page_.crawl;
   values.single_page_target = single_page_.target;
+  values.timeout_s = timeout_s_;
+  values.layout = CurrentLayout();
+  values.default_layout = default_layout_;
   std::string err;
   return WriteSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), values, &err);
 }
@@ -367,25 +392,89 @@ void Link_Main::RunStarted(size_t /*pages*/) {
   SetShown(command1_, false);
   SetShown(command3_, false);
   SetBusyCursor(true);
+  next_page_.clear();
+  next_link_.clear();
+  row_count_told_ = false;
+  run_on_show_ = true;
+  progress_ = RunProgress();
+  waiting_for_.clear();
+  if (!shutting_down_) {
+    progress_bar_->setRange(0, 1);
+    progress_bar_->setValue(0);
+    progress_bar_->setFormat(QString());
+    progress_bar_->setVisible(true);
+    PlaceControls();
+  }
+  // The first word of the run shows at once.
+  shown_clock_.invalidate();
 }
 
-void Link_Main::PageStarted(const std::string& file_column) {
-  SetLabel(label3_, file_column);
-  RepaintNow(label3_);
-}
+void Link_Main::PageStarted(const std::string& file_column) { next_page_ = file_column; }
 
-void Link_Main::LinkStarted(const std::string& target) {
-  SetLabel(label8_, kConnectingPrefix + target);
-  RepaintNow(label8_);
-}
+void Link_Main::LinkStarted(const std::string& target) { next_link_ = target; }
 
-void Link_Main::RowAdded(const ResultRow& /*row*/) {
-  if (!shutting_down_) list_view1_->viewport()->repaint();
-}
+void Link_Main::RowAdded(const ResultRow& /*row*/) {}
 
 void Link_Main::CountChanged(size_t rows) {
-  SetLabel(label7_, std::to_string(rows) + kItemsSuffix);
-  RepaintNow(label7_);
+  row_count_ = rows;
+  row_count_told_ = true;
+}
+
+void Link_Main::Progress(const RunProgress& progress) {
+  progress_ = progress;
+  waiting_for_.assign(progress.waiting_for);
+  progress_.waiting_for = {};
+  ShowRunIfDue();
+}
+
+void Link_Main::ShowRunIfDue() {
+  // A few times a second is as often as anyone reads a count.
+  constexpr qint64 kShowEveryMs = 200;
+  if (!run_on_show_) return;
+  if (shown_clock_.isValid() && shown_clock_.elapsed() < kShowEveryMs) return;
+  ShowRun();
+}
+
+void Link_Main::ShowRun() {
+  shown_clock_.start();
+  if (shutting_down_) return;
+  result_model_->ShowNewRows();
+  if (!next_page_.empty() && label3_->text().toStdString() != next_page_)
+    SetLabel(label3_, next_page_);
+  std::string status;
+  // A link that keeps the next row waiting says for how long, once that is worth saying.
+  if (!waiting_for_.empty() && progress_.waiting_ms >= 1000)
+    status = kConnectingPrefix + waiting_for_ + kWaitedOpen +
+             std::to_string(progress_.waiting_ms / 1000) + kWaitedClose;
+  else if (!next_link_.empty())
+    status = kConnectingPrefix + next_link_;
+  if (!status.empty()) label8_->setText(QString::fromStdString(status));
+  if (row_count_told_) {
+    const QString count = QString::number(row_count_) + QString::fromUtf8(kItemsSuffix);
+    if (label7_->text() != count) SetLabel(label7_, count.toStdString());
+  }
+  if (progress_.pages_found > 0) {
+    // Pages fill the bar; a run of one page fills it by its links instead.
+    const bool by_links = progress_.pages_found == 1 && progress_.links_found > 0;
+    const size_t done = by_links ? progress_.links_answered : progress_.pages_done;
+    const size_t all = by_links ? progress_.links_found : progress_.pages_found;
+    progress_bar_->setRange(0, static_cast<int>(std::min<size_t>(all, INT_MAX)));
+    progress_bar_->setValue(static_cast<int>(std::min(done, all)));
+    progress_bar_->setFormat(QString::fromUtf8(kProgressFormat)
+                                 .arg(progress_.pages_done)
+                                 .arg(progress_.pages_found)
+                                 .arg(progress_.links_answered)
+                                 .arg(progress_.links_found));
+  }
+}
+
+void Link_Main::TakeInput() {
+  // Often enough that a click is answered at once, seldom enough to cost nothing per row.
+  constexpr qint64 kInputEveryMs = 15;
+  if (input_clock_.isValid() && input_clock_.elapsed() < kInputEveryMs) return;
+  input_clock_.start();
+  SyncList1();
+  QCoreApplication::processEvents();
 }
 
 void Link_Main::AbortRequested() {
@@ -394,6 +483,8 @@ void Link_Main::AbortRequested() {
 }
 
 void Link_Main::RunFinished(RunOutcome /*outcome*/, size_t rows) {
+  if (run_on_show_) ShowRun();
+  run_on_show_ = false;
   SetLabel(label7_, std::to_string(rows) + kItemsSuffix);
   SetBusyCursor(false);
   SetShown(label4_, false);
@@ -401,6 +492,10 @@ void Link_Main::RunFinished(RunOutcome /*outcome*/, size_t rows) {
   SetLabel(label8_, "");
   SetShown(command2_, false);
   SetShown(command1_, true);
+  if (!shutting_down_ && progress_bar_->isVisible()) {
+    progress_bar_->setVisible(false);
+    PlaceControls();
+  }
 }
 
 void Link_Main::RunClosed(RunOutcome outcome, size_t rows) {
@@ -415,13 +510,14 @@ void Link_Main::RunClosed(RunOutcome outcome, size_t rows) {
 void Link_Main::Yield() {
   // Once the shutdown has begun no handler of the window may run again.
   if (shutting_down_) return;
-  SyncList1();
-  QCoreApplication::processEvents();
+  ShowRunIfDue();
+  TakeInput();
 }
 
 bool Link_Main::KeepAlive() {
   if (shutting_down_) return false;
-  QCoreApplication::processEvents();
+  ShowRunIfDue();
+  TakeInput();
   return !shutting_down_;
 }
 
@@ -524,7 +620,15 @@ void Link_Main::ListView1_ColumnClick(int section) {
   if (shutting_down_) return;
   QHeaderView* header = list_view1_->header();
   const QString caption = result_model_->headerData(section, Qt::Horizontal).toString();
-  const bool sorted = sorter_.SortByHeader(results_, caption.toStdString());
+  // "No" brings back the order the rows came in; only a list already in that order turns round.
+  const bool page_order =
+      !header->isSortIndicatorShown() ||
+      (sorter_.sort_column == kColNo && sorter_.sort_direction == SortDirection::kAscending);
+  if (SortColumnForCaption(caption.toStdString()) == kColNo && !page_order &&
+      sorter_.SortClickCount[kColNo] % 2 == 0)
+    ++sorter_.SortClickCount[kColNo];
+  bool sorted = false;
+  result_model_->Rearrange([&] { sorted = sorter_.SortByHeader(results_, caption.toStdString()); });
   // The header flips its own arrow on a click; the core's sort state is what it must show.
   if (sorted) header->setSortIndicatorShown(true);
   if (header->isSortIndicatorShown())
@@ -532,6 +636,53 @@ void Link_Main::ListView1_ColumnClick(int section) {
                                                           SortDirection::kDescending
                                                       ? Qt::DescendingOrder
                                                       : Qt::AscendingOrder);
+  if (sorted) KeepSortOrder();
+}
+
+void Link_Main::KeepSortOrder() {
+  // Rows still to come go where the order in force puts them; in page order that is the end.
+  if (sorter_.sort_column == kColNo && sorter_.sort_direction == SortDirection::kAscending) {
+    result_model_->KeepSorted({});
+    return;
+  }
+  result_model_->KeepSorted(
+      [this] { SortResults(results_, sorter_.sort_column, sorter_.sort_direction); });
+}
+
+size_t Link_Main::ResultIndexOfViewRow(const QModelIndex& view_index) const {
+  return result_filter_->ResultIndex(view_index);
+}
+
+void Link_Main::Timeout_Click() {
+  if (shutting_down_) return;
+  if (const std::optional<int> seconds = AskTimeout(timeout_s_)) SetTimeout(*seconds);
+}
+
+std::optional<int> Link_Main::AskTimeout(int current) {
+  bool ok = false;
+  const int seconds =
+      QInputDialog::getInt(this, QString::fromUtf8(kDesignTitle), QString::fromUtf8(kTimeoutPrompt),
+                           current, kMinTimeoutS, kMaxTimeoutS, 1, &ok);
+  if (!ok) return std::nullopt;
+  return seconds;
+}
+
+void Link_Main::SetTimeout(int seconds) {
+  timeout_s_ = std::clamp(seconds, kMinTimeoutS, kMaxTimeoutS);
+  if (timeout_listener_) timeout_listener_(timeout_s_);
+}
+
+void Link_Main::SetTimeoutListener(std::function<void(int)> listener) {
+  timeout_listener_ = std::move(listener);
+  if (timeout_listener_) timeout_listener_(timeout_s_);
+}
+
+void Link_Main::BringToFront() {
+  if (shutting_down_) return;
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
 }
 
 void Link_Main::Recheck_Click() {

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/drive_list.h"
 #include "app/link_kobetu.h"
@@ -23,6 +26,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QSortFilterProxyModel;
 class QTimer;
@@ -31,6 +35,7 @@ class QTreeView;
 namespace voxtrel {
 
 class InstanceLock;
+class ResultFilter;
 class ResultModel;
 class RowActions;
 
@@ -80,6 +85,7 @@ class Link_Main : public QMainWindow,
   void LinkStarted(const std::string& target) override;
   void RowAdded(const ResultRow& row) override;
   void CountChanged(size_t rows) override;
+  void Progress(const RunProgress& progress) override;
   void AbortRequested() override;
   void RunFinished(RunOutcome outcome, size_t rows) override;
   void RunClosed(RunOutcome outcome, size_t rows) override;
@@ -103,6 +109,8 @@ class Link_Main : public QMainWindow,
   bool SetCheckState(int which, int state) override;
   void SetSinglePageTarget(const std::string& text) override;
   void SetOption(SettingsOption option, bool on) override;
+  void SetTimeout(int seconds) override;
+  void SetWindowLayout(const WindowLayout& layout) override;
 
   void ReadSettings();
   /// False when the file could not be written; the caller ends the program anyway.
@@ -112,6 +120,16 @@ class Link_Main : public QMainWindow,
   void SetSaveDialog(SaveDialog* dialog) { save_dialog_ = dialog; }
   /// The lock the window lets go of as the very last step of the shutdown.
   void SetInstanceLock(InstanceLock* lock) { instance_lock_ = lock; }
+  /// Told the request time-out in seconds now and whenever the user changes it; the window's
+  /// requests must then take at most that long.
+  void SetTimeoutListener(std::function<void(int)> listener);
+  int timeout_s() const { return timeout_s_; }
+  /// The window's size and column widths as they are now.
+  WindowLayout CurrentLayout() const;
+  /// Shows the window in front of the others, also when minimised (a later start asked).
+  void BringToFront();
+  /// The result list index of a row of ListView1 (as its model numbers it); SIZE_MAX for none.
+  size_t ResultIndexOfViewRow(const QModelIndex& view_index) const;
 
   SinglePageChoice& single_page() { return single_page_; }
   const ResultList& results() const { return results_; }
@@ -136,6 +154,8 @@ class Link_Main : public QMainWindow,
   void ListView1_ColumnClick(int section);
   /// Asks the × rows again, updating them in place; the abort button stops it.
   void Recheck_Click();
+  /// The time-out dialog of the options menu.
+  void Timeout_Click();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -146,6 +166,8 @@ class Link_Main : public QMainWindow,
                                        MessageIcon icon, MessageButtons buttons);
   /// Ends the process at once; tests replace it to stay alive.
   virtual void EndProgram();
+  /// Asks for the time-out in seconds, from 5 to 300; nothing when cancelled. Tests replace it.
+  virtual std::optional<int> AskTimeout(int current);
 
  private:
   void BuildControls();
@@ -167,6 +189,14 @@ class Link_Main : public QMainWindow,
   bool SetDir1Path(const QString& path);
   void ShowDrive(int index);
   void SyncList1();
+  // A run's progress reaches the screen a few times a second, and input is taken in between;
+  // drawing every row as it came cost far more than checking it.
+  void ShowRunIfDue();
+  void ShowRun();
+  void TakeInput();
+  void PlaceRunLine(int dy, int list_right);
+  void FitColumns();
+  void KeepSortOrder();
 
   std::string program_folder_;
   DiskInterface& disk_;
@@ -220,6 +250,9 @@ class Link_Main : public QMainWindow,
   QTreeView* list_view1_ = nullptr;
   ResultModel* result_model_ = nullptr;
   RowActions* row_actions_ = nullptr;
+  ResultFilter* result_filter_ = nullptr;
+  QCheckBox* failed_only_ = nullptr;
+  QProgressBar* progress_bar_ = nullptr;
   QLineEdit* text1_ = nullptr;
   QListWidget* list1_ = nullptr;
   QMenu* f000_ = nullptr;
@@ -228,6 +261,24 @@ class Link_Main : public QMainWindow,
   QAction* https_action_ = nullptr;
   QAction* keep_query_action_ = nullptr;
   QAction* all_links_action_ = nullptr;
+  QAction* timeout_action_ = nullptr;
+
+  int timeout_s_ = kDefaultTimeoutS;
+  std::function<void(int)> timeout_listener_;
+  WindowLayout default_layout_;
+  // The list width the columns were last fitted to.
+  int fitted_list_width_ = 0;
+
+  // What the run has told and the screen does not show yet; only from the run's start to its end.
+  bool run_on_show_ = false;
+  QElapsedTimer input_clock_;
+  QElapsedTimer shown_clock_;
+  std::string next_page_;
+  std::string next_link_;
+  size_t row_count_ = 0;
+  bool row_count_told_ = false;
+  RunProgress progress_;
+  std::string waiting_for_;
 };
 
 }  // namespace voxtrel

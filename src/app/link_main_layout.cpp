@@ -8,11 +8,14 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
+
+#include <numeric>
 
 #include "app/captions.h"
 #include "app/layout.h"
@@ -146,13 +149,19 @@ void Link_Main::BuildRunPanel() {
   label7_ = MakeLabel("Label7", "", client_);
   label7_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   label8_ = MakeElidingLabel("Label8", client_);
-
+  failed_only_ = new QCheckBox(QString::fromUtf8(kFailedOnlyCaption), client_);
+  failed_only_->setObjectName(QStringLiteral("FailedOnly"));
+  progress_bar_ = new QProgressBar(client_);
+  progress_bar_->setObjectName(QStringLiteral("ProgressBar"));
+  progress_bar_->setTextVisible(true);
+  progress_bar_->setVisible(false);
 }
 
 void Link_Main::BuildResultList() {
   // ListView1: report view over the engine's rows; the header sorts through the core only.
   result_model_ = new ResultModel(results_, this);
-  list_view1_->setModel(result_model_);
+  result_filter_ = new ResultFilter(results_, result_model_, this);
+  list_view1_->setModel(result_filter_);
   list_view1_->setRootIsDecorated(false);
   list_view1_->setItemsExpandable(false);
   list_view1_->setUniformRowHeights(true);
@@ -170,6 +179,10 @@ void Link_Main::BuildResultList() {
       list_view1_, results_, [this] { Recheck_Click(); },
       [this] { return !shutting_down_ && f000_ && f000_->isEnabled(); }, this);
 
+  connect(failed_only_, &QCheckBox::toggled, this, [this](bool on) {
+    result_model_->ShowNewRows();
+    result_filter_->SetFailedOnly(on);
+  });
 }
 
 void Link_Main::ShowDir1NameStart() {
@@ -230,6 +243,10 @@ void Link_Main::BuildMenu() {
   all_links_action_->setCheckable(true);
   connect(all_links_action_, &QAction::toggled, this,
           [this](bool on) { settings_.all_links = on; });
+  options_menu_->addSeparator();
+  timeout_action_ = options_menu_->addAction(QString::fromUtf8(kMenuTimeoutCaption));
+  timeout_action_->setObjectName(QStringLiteral("TimeoutOption"));
+  connect(timeout_action_, &QAction::triggered, this, &Link_Main::Timeout_Click);
   connect(once_action_, &QAction::toggled, this, [this](bool on) { settings_.once = on; });
   connect(https_action_, &QAction::toggled, this, [this](bool on) { settings_.https = on; });
 }
@@ -257,20 +274,79 @@ void Link_Main::PlaceControls() {
   command2_->setGeometry(command1_->geometry());
   FitLabel(label2_);
 
-  list_view1_->setGeometry(TwipsRect(240, 600, 9495, 5775).adjusted(0, 0, dx, dy));
+  list_view1_->setGeometry(TwipsRect(240, 600, kListWidth, 5775).adjusted(0, 0, dx, dy));
   const int list_right = list_view1_->geometry().right();
   label6_[0]->setGeometry(Fitted(label6_[0], TwipsRect(360, 120, 810, 180)));
   label6_[1]->setGeometry(Fitted(label6_[1], TwipsRect(360, 360, 810, 180)));
   FitLabel(label7_);
+  QRect failed_only = Fitted(failed_only_, TwipsRect(0, 360, 1200, 195));
+  failed_only.moveRight(label7_->geometry().left() - 8);
+  failed_only_->setGeometry(failed_only);
   QRect label1 = Fitted(label1_, TwipsRect(1200, 120, 495, 180));
   label1.setRight(list_right);
   label1_->setGeometry(label1);
   QRect label3 = Fitted(label3_, TwipsRect(1200, 360, 495, 180));
-  label3.setRight(std::max(label3.left() + Twips(495), label7_->geometry().left() - 8));
+  label3.setRight(std::max(label3.left() + Twips(495), failed_only.left() - 8));
   label3_->setGeometry(label3);
+  PlaceRunLine(dy, list_right);
+  FitColumns();
+}
+
+void Link_Main::PlaceRunLine(int dy, int list_right) {
+  // Under the list: what the run waits for, and during a run the bar of how far it has come.
   QRect label8 = Fitted(label8_, TwipsRect(360, 6405, 540, 165)).translated(0, dy);
   label8.setRight(list_right);
+  if (progress_bar_->isVisible()) {
+    QRect bar(0, label8.top(), Twips(3600), label8.height());
+    bar.moveRight(list_right);
+    progress_bar_->setGeometry(bar);
+    label8.setRight(bar.left() - 8);
+  }
   label8_->setGeometry(label8);
+}
+
+namespace {
+
+// Shares of the width the number and mark columns leave, in the order URL, name, page,
+// reason: the reason column shows at the window's first size.
+constexpr int kColumnShares[] = {4500, 2400, 4200, 2400};
+constexpr int kSharedColumns[] = {kColTarget, kColName, kColFile, kReasonColumn};
+
+}  // namespace
+
+void Link_Main::FitColumns() {
+  const int list_width = list_view1_->width();
+  if (list_width == fitted_list_width_) return;
+  QHeaderView* header = list_view1_->header();
+  if (fitted_list_width_ == 0) {
+    for (int column : {kColNo, kColMark, kColNo2})
+      header->resizeSection(column, Twips(kResultColumns[column].width_twips));
+  }
+  // The columns fill the list, room for its scroll bar kept, and follow its width.
+  const int room = list_width - 2 * list_view1_->frameWidth() -
+                   list_view1_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) -
+                   header->sectionSize(kColNo) - header->sectionSize(kColMark) -
+                   header->sectionSize(kColNo2);
+  int shares[4];
+  int total = 0;
+  for (int i = 0; i < 4; ++i) {
+    shares[i] = fitted_list_width_ == 0 ? kColumnShares[i] : header->sectionSize(kSharedColumns[i]);
+    total += shares[i];
+  }
+  if (total <= 0) {
+    std::copy(std::begin(kColumnShares), std::end(kColumnShares), shares);
+    total = std::accumulate(std::begin(kColumnShares), std::end(kColumnShares), 0);
+  }
+  const int shared = std::max(room, 40);
+  int left = shared;
+  for (int i = 0; i < 4; ++i) {
+    // The last column takes what rounding left over, so the columns end at the list's edge.
+    const int width =
+        i == 3 ? left : static_cast<int>(static_cast<long>(shares[i]) * shared / total);
+    header->resizeSection(kSharedColumns[i], std::max(width, 10));
+    left -= width;
+  }
+  fitted_list_width_ = list_width;
 }
 
 void Link_Main::FitLabel(QLabel* label) {

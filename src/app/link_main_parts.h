@@ -14,6 +14,8 @@ namespace voxtrel {
 // The designed client area, in twips.
 inline constexpr int kClientWidth = 12630;
 inline constexpr int kClientHeight = 6630;
+// ListView1's designed width; the list takes whatever the window grows by.
+inline constexpr int kListWidth = 9495;
 // Command1's top, where start-up moves Command2.
 inline constexpr int kCommand1Top = 4800;
 

@@ -2,16 +2,17 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdlib>
 #include <string>
 
 #include "app/instance_lock.h"
 #include "app/link_main.h"
+#include "app/single_window.h"
+#include "app/window_pool.h"
 #include "platform/disk.h"
-#include "platform/http_pool.h"
 
 namespace {
 
@@ -22,9 +23,15 @@ constexpr const char* kGrabVariable = "VOXTREL_GRAB_PNG";
 
 int main(int argc, char* argv[]) {
   const std::string program_folder = voxtrel::ProgramFolder();
-  // A second instance ends here: nothing shown, nothing read or written.
+  const QString window_name = voxtrel::SingleWindowName(program_folder);
+  // A second instance brings the running window to the front and ends: nothing shown, nothing
+  // read or written.
   voxtrel::InstanceLock lock;
-  if (!lock.Acquire(program_folder)) return 0;
+  if (!lock.Acquire(program_folder)) {
+    QCoreApplication caller(argc, argv);
+    voxtrel::CallRunningWindow(window_name, 3000);
+    return 0;
+  }
 
   QApplication app(argc, argv);
   // The window is laid out in twips for a 9-point face at 96 dots per inch.
@@ -39,9 +46,12 @@ int main(int argc, char* argv[]) {
     QCoreApplication::installTranslator(&qt_texts);
 
   voxtrel::PosixDisk disk;
-  voxtrel::CurlPool http;
+  voxtrel::WindowPool http;
   voxtrel::Link_Main window(program_folder, disk, http);
   window.SetInstanceLock(&lock);
+  window.SetTimeoutListener([&http](int seconds) { http.SetTimeout(seconds); });
+  voxtrel::SingleWindowServer later_starts;
+  later_starts.Listen(window_name, [&window] { window.BringToFront(); });
   window.show();
 
   if (const char* grab = std::getenv(kGrabVariable); grab && *grab) {

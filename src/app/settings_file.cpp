@@ -123,12 +123,25 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
         break;
       case 8:
       case 9:
-      case 10:
-        target.SetOption(counter == 8   ? SettingsOption::kKeepQuery
-                         : counter == 9 ? SettingsOption::kAllLinks
-                                        : SettingsOption::kCrawl,
-                         raw == kOptionOn);
+      case 10: {
+        const SettingsOption options[] = {SettingsOption::kKeepQuery, SettingsOption::kAllLinks,
+                                          SettingsOption::kCrawl};
+        target.SetOption(options[counter - 8], raw == kOptionOn);
         break;
+      }
+      case 11: {
+        int seconds = 0;
+        ok = ParseSettingsNumber(text, &seconds) && seconds >= kMinTimeoutS &&
+             seconds <= kMaxTimeoutS;
+        if (ok) target.SetTimeout(seconds);
+        break;
+      }
+      case 12: {
+        WindowLayout layout;
+        ok = ParseWindowLayout(text, &layout);
+        if (ok) target.SetWindowLayout(layout);
+        break;
+      }
       default:
         break;
     }
@@ -139,25 +152,58 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
   return applied;
 }
 
-// The lines after the eighth, each " 1 " or empty, up to the last option that is on.
-std::string OptionLines(std::initializer_list<bool> options) {
+// The lines after the eighth, up to the last one that is not empty (its default).
+std::string LaterLines(std::initializer_list<std::string> values) {
   std::string lines;
   std::string pending;
-  for (bool on : options) {
-    pending += std::string(on ? kOptionOn : "") + "\r\n";
-    if (on) lines += std::exchange(pending, "");
+  for (const std::string& value : values) {
+    pending += value + "\r\n";
+    if (!value.empty()) lines += std::exchange(pending, "");
   }
   return lines;
+}
+
+std::string OptionLine(bool on) { return on ? kOptionOn : ""; }
+
+std::string FormatWindowLayout(const WindowLayout& layout) {
+  std::string text = std::to_string(layout.width) + " " + std::to_string(layout.height);
+  for (int width : layout.columns) text += " " + std::to_string(width);
+  return text;
+}
+
+bool ParseWindowLayout(const std::string& text, WindowLayout* layout) {
+  std::vector<int> numbers;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    start = end + 1;
+    if (word.empty()) continue;
+    if (word.size() > 6 || word.find_first_not_of("0123456789") != std::string::npos) return false;
+    numbers.push_back(std::stoi(word));
+  }
+  if (numbers.size() < 2 || numbers[0] <= 0 || numbers[1] <= 0) return false;
+  layout->width = numbers[0];
+  layout->height = numbers[1];
+  layout->columns.assign(numbers.begin() + 2, numbers.end());
+  return true;
 }
 
 std::string FormatSettings(const SettingsValues& values) {
   const std::string target = OneLine(values.single_page_target.empty() ? std::string("http://")
                                                                        : values.single_page_target);
-  const std::string utf8 = OneLine(values.drive) + "\r\n" + OneLine(values.folder) + "\r\n" + " " +
-                           std::to_string(values.check1) + " \r\n" + " " +
-                           std::to_string(values.check2) + " \r\n" + (values.https ? kOptionOn : "") +
-                           "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" + target +
-                           "\r\n" + OptionLines({values.keep_query, values.all_links, values.crawl});
+  const std::string utf8 =
+      OneLine(values.drive) + "\r\n" + OneLine(values.folder) + "\r\n" + " " +
+      std::to_string(values.check1) + " \r\n" + " " + std::to_string(values.check2) + " \r\n" +
+      (values.https ? kOptionOn : "") + "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" +
+      target + "\r\n" +
+      LaterLines(
+          {OptionLine(values.keep_query), OptionLine(values.all_links), OptionLine(values.crawl),
+           values.timeout_s == kDefaultTimeoutS ? std::string()
+                                                : " " + std::to_string(values.timeout_s) + " ",
+           values.layout == values.default_layout ? std::string()
+                                                  : FormatWindowLayout(values.layout)});
   const std::string cp932 = Utf8ToCp932(utf8);
   // A name with a character the code page lacks (café) would come back as another name (caf?).
   if (Cp932ToUtf8(cp932) == utf8 || !IsValidUtf8(utf8)) return cp932;
@@ -183,7 +229,7 @@ void ReadSettingsFile(DiskInterface& disk, const std::string& path, SettingsTarg
     }
     for (size_t k = 0; k < n; ++k) ends += buffer[k] == '\r';
     bytes.append(buffer, n);
-    // Eight line ends are all the reader needs; the rest of a long file stays unread.
+    // The lines it applies are all the reader needs; the rest of a long file stays unread.
     if (ends >= kSettingsLineCount) break;
   }
   if (!whole_file) {

@@ -41,7 +41,7 @@ const char* const kCheckerUsage =
     "      --max-pages N        pages a crawl checks at most (10000)\n"
     "      --max-depth N        links a crawl follows from the start page at most (50)\n"
     "      --cacert FILE        trust the certificates in this PEM file instead\n"
-    "      --timeout SECONDS    per request (connect time-out at most 15 s)\n"
+    "      --timeout SECONDS    a request's time in all, 5-300 (60; connecting 15 at most)\n"
     "      --user-agent TEXT    the User-Agent header sent\n"
     "      --exclude REGEX      no request and no row for matching links (repeatable)\n"
     "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
@@ -97,11 +97,12 @@ const std::map<std::string, Setter>& ValueOptions() {
        }},
       {"--timeout",
        [](CheckerOptions* o, const std::string& v) {
-         char* end = nullptr;
-         const double seconds = std::strtod(v.c_str(), &end);
-         if (v.empty() || *end != '\0' || !(seconds > 0 && seconds <= 86400)) return false;
+         // Whole seconds from 5 to 300, as the window's time-out setting offers.
+         if (v.empty() || v.size() > 3 || v.find_first_not_of("0123456789") != std::string::npos)
+           return false;
+         const int seconds = std::stoi(v);
          o->timeout_s = seconds;
-         return true;
+         return seconds >= 5 && seconds <= 300;
        }},
       {"--user-agent",
        [](CheckerOptions* o, const std::string& v) {

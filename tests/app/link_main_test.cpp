@@ -7,16 +7,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTimer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/captions.h"
 #include "app/row_actions.h"
 #include "engine/messages.h"
+#include "app/single_window.h"
 #include "support/fake_pool.h"
 #include "support/fake_save_dialog.h"
 #include "support/files.h"
@@ -34,9 +39,13 @@ class TestWindow : public Link_Main {
   /// What the controls showed as each row arrived.
   std::vector<std::string> during;
 
+  /// Runs as each row arrives, with its number.
+  std::function<void(int64_t)> on_row;
+
   void RowAdded(const ResultRow& row) override {
     Link_Main::RowAdded(row);
     during.push_back(Controls());
+    if (on_row) on_row(row.number);
   }
   /// The run's labels and buttons as "name=caption+" (shown) or "name-" (hidden), menus last.
   std::string Controls() {
@@ -68,6 +77,10 @@ class LinkMainTest : public QObject {
   void SettingsChooseFolderOptionsAndTarget();
   void SinglePageDialogAcceptsAddressesAndAbsolutePaths();
   void EnterInTheDialogChecksTheTypedPage();
+  void RowsArrivingAfterAHeaderClickTakeTheirSortedPlace();
+  void ProgressShowsCountsAndTheAddressWaitedFor();
+  void SingleWindowAnswersALaterStart();
+  void ColumnsFitAndLayoutAndTimeOutAreKept();
   void RowsOpenCopyAndAreAskedAgainInPlace();
 };
 
@@ -262,6 +275,122 @@ void LinkMainTest::EnterInTheDialogChecksTheTypedPage() {
   QCOMPARE(Cell(list, 0, kColFile), QString::fromStdString(dir / "p.htm"));
 }
 
+QStringList Column(QTreeView* list, int column) {
+  QStringList cells;
+  for (int row = 0; row < list->model()->rowCount(); ++row) cells << Cell(list, row, column);
+  return cells;
+}
+
+void LinkMainTest::RowsArrivingAfterAHeaderClickTakeTheirSortedPlace() {
+  test::TempDir dir;
+  std::string page;
+  for (const char* name : {"b", "d", "a", "c", "e"})
+    page += std::string("<A HREF=\"http://h.jp/") + name + "\">" + name + "</A>\r\n";
+  test::WriteFile(dir / "site/a.htm", page);
+  PosixDisk disk;
+  test::FakePool http;
+  http.script = [](const std::string& url, int) {
+    test::FakeAnswer answer;
+    if (url.ends_with("a") || url.ends_with("c")) answer.status = 404;
+    return answer;
+  };
+  TestWindow window(dir.path(), disk, http);
+  window.show();
+  QVERIFY(window.SetFolder(dir / "site"));
+  auto* list = window.findChild<QTreeView*>("ListView1");
+  // The first click on a column sorts it descending; the rows still to come join in order.
+  window.on_row = [&](int64_t number) {
+    if (number == 2) window.ListView1_ColumnClick(kColName);
+  };
+  window.Command1_Click();
+  QCOMPARE(Column(list, kColName), QStringList({"e", "d", "c", "b", "a"}));
+  list->setCurrentIndex(list->model()->index(0, kColName));
+  window.ListView1_ColumnClick(kColNo);  // page order; the current row stays on its link
+  QCOMPARE(Column(list, kColName), QStringList({"b", "d", "a", "c", "e"}));
+  QCOMPARE(list->currentIndex().row(), 4);
+  list->setCurrentIndex(list->model()->index(1, kColName));
+  window.ListView1_ColumnClick(kColNo);
+  QCOMPARE(Column(list, kColName), QStringList({"e", "c", "a", "d", "b"}));
+  QCOMPARE(list->currentIndex().row(), 3);
+
+  // × only: the view filters, the rows stay whole and map back to their result rows.
+  window.findChild<QCheckBox*>("FailedOnly")->setChecked(true);
+  QCOMPARE(Column(list, kColName), QStringList({"c", "a"}));
+  QCOMPARE(window.results().Count(), size_t{5});
+  const size_t index = window.ResultIndexOfViewRow(list->model()->index(1, 0));
+  QCOMPARE(window.results().Row(index).link.name, std::string("a"));
+  window.findChild<QCheckBox*>("FailedOnly")->setChecked(false);
+  QCOMPARE(list->model()->rowCount(), 5);
+}
+
+void LinkMainTest::ProgressShowsCountsAndTheAddressWaitedFor() {
+  test::TempDir dir;
+  PosixDisk disk;
+  CurlPool http;
+  TestWindow window(dir.path(), disk, http);
+  window.show();
+  auto* label8 = window.findChild<QLabel*>("Label8");
+  auto* bar = window.findChild<QProgressBar*>("ProgressBar");
+  window.RunStarted(3);
+  window.LinkStarted("http://a.jp/");
+  const std::string slow = "http://slow.jp/x";
+  window.Progress(RunProgress{1, 3, 40, 120, slow, 12400});
+  QVERIFY(bar->isVisible());
+  QCOMPARE(bar->value(), 1);
+  QCOMPARE(bar->maximum(), 3);
+  QCOMPARE(bar->text(), QString("ﾍﾟｰｼﾞ 1 / 3    ﾘﾝｸ 40 / 120"));
+  QCOMPARE(label8->text(), QString("接続中 ： http://slow.jp/x （12秒）"));
+  window.RunFinished(RunOutcome::kDone, 0);
+  QVERIFY(!bar->isVisible());
+}
+
+void LinkMainTest::SingleWindowAnswersALaterStart() {
+  test::TempDir dir;
+  const QString name = SingleWindowName(dir.path());
+  QVERIFY(!CallRunningWindow(name, 200));
+  SingleWindowServer server;
+  int calls = 0;
+  QVERIFY(server.Listen(name, [&calls] { ++calls; }));
+  bool answered = false;
+  std::thread later([&] { answered = CallRunningWindow(name, 5000); });
+  QTRY_COMPARE(calls, 1);
+  later.join();
+  QVERIFY(answered);
+}
+
+void LinkMainTest::ColumnsFitAndLayoutAndTimeOutAreKept() {
+  test::TempDir dir;
+  PosixDisk disk;
+  CurlPool http;
+  WindowLayout layout;
+  {
+    TestWindow window(dir.path(), disk, http);
+    window.show();
+    QHeaderView* header = window.findChild<QTreeView*>("ListView1")->header();
+    const int view_width = header->viewport()->width();
+    QVERIFY(header->sectionSize(kReasonColumn) > 60);
+    QVERIFY(header->sectionViewportPosition(kReasonColumn) + header->sectionSize(kReasonColumn) <=
+            view_width);
+    window.resize(window.width() + 300, window.height() + 100);
+    QApplication::processEvents();
+    QVERIFY(header->sectionViewportPosition(kReasonColumn) + header->sectionSize(kReasonColumn) >
+            view_width + 250);
+    window.SetTimeout(120);
+    layout = window.CurrentLayout();
+    window.Pro_Exit_Click();
+  }
+  QVERIFY(test::ReadFile(dir / "Voxtrel.DEF")
+              .ends_with("\r\n\r\n\r\n\r\n 120 \r\n" + FormatWindowLayout(layout) + "\r\n"));
+  TestWindow window(dir.path(), disk, http);
+  int timeout = 0;
+  window.SetTimeoutListener([&timeout](int seconds) { timeout = seconds; });
+  QCOMPARE(timeout, 120);
+  window.show();
+  QApplication::processEvents();
+  QCOMPARE(FormatWindowLayout(window.CurrentLayout()), FormatWindowLayout(layout));
+}
+
+}  // namespace
 void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
   test::TempDir dir;
   const std::string page = dir / "site/a.htm";
@@ -322,7 +451,6 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
                                                      "\r\r× 1 件 / ◎ 2 件 / △ 0 件 / Ｐ 0 件"});
 }
 
-}  // namespace
 }  // namespace voxtrel
 
 QTEST_MAIN(voxtrel::LinkMainTest)

@@ -26,6 +26,8 @@ class AppliedValues : public SettingsTarget {
     const char* names[] = {"https", "once", "query", "all", "crawl"};
     Add(names[static_cast<int>(option)], on ? "on" : "off");
   }
+  void SetTimeout(int seconds) override { Add("timeout", std::to_string(seconds)); }
+  void SetWindowLayout(const WindowLayout& layout) override { Add("layout", FormatWindowLayout(layout)); }
   void SetSinglePageTarget(const std::string& text) override { Add("target", text); }
   bool Add(const std::string& name, const std::string& value) {
     applied += name + "=" + value + ";";
@@ -36,9 +38,13 @@ class AppliedValues : public SettingsTarget {
 
 TEST(SettingsFileTest, FileLinesApplyInOrderAndAFailedLineLeavesTheOthers) {
   const std::pair<std::string, std::string> cases[] = {  // file, values applied
-      {"/ \r\n /home/a b \r\n 1 \r\n 0 \r\n 1 \r\n\r\n\r\n http://x.jp/a.htm \r\n 1 \r\n 1 \r\n 1 \r\nignored\r\n",
+      {"/ \r\n /home/a b \r\n 1 \r\n 0 \r\n 1 \r\n\r\n\r\n http://x.jp/a.htm \r\n 1 \r\n 1 \r\n 1 \r\n"
+       " 30 \r\n 900  500 1 2 \r\nignored\r\n",
        "drive=/;folder=/home/a b;check1=1;check2=0;https=on;once=off;target=http://x.jp/a.htm;"
-       "query=on;all=on;crawl=on;"},
+       "query=on;all=on;crawl=on;timeout=30;layout=900 500 1 2;"},
+      // A time-out out of range and a layout that is no layout are passed over.
+      {"/\r\n/f\r\n1\r\n1\r\n\r\n\r\n\r\n\r\n\r\n\r\nx\r\n 4 \r\n0 5\r\n",
+       "drive=/;folder=/f;check1=1;check2=1;https=off;once=off;target=;query=off;all=off;crawl=off;"},
       {"/\r/f\r0.5\r1.5\r1\r 1  \r\r", "drive=/;folder=/f;check1=0;check2=2;https=off;once=off;"},
       {"/\r\n/f\n/g\r\n2.5\r\n-0.4\r\n 1 \r\n 1 \r\nline7\r\n\r\n", "drive=/;folder=/f\n/g;check1=2;"
        "check2=0;https=on;once=on;target=;"},
@@ -59,7 +65,7 @@ TEST(SettingsFileTest, FileLinesApplyInOrderAndAFailedLineLeavesTheOthers) {
 }
 
 TEST(SettingsFileTest, ValuesAreWrittenByteForByteAndReadBack) {
-  SettingsValues values{"/", "/home/テスト\rx", 0, 2, true, false, ""};
+  SettingsValues values{"/", "/home/テスト\rx", 0, 2, true, false, "", false, false, false, 60, {}, {}};
   const std::string bytes =
       "/\r\n/home/\x83\x65\x83\x58\x83\x67?x\r\n 0 \r\n 2 \r\n 1 \r\n\r\n\r\nhttp://\r\n";
   EXPECT_EQ(FormatSettings(values), bytes);
@@ -74,6 +80,10 @@ TEST(SettingsFileTest, ValuesAreWrittenByteForByteAndReadBack) {
   ASSERT_TRUE(WriteSettingsFile(disk, "/p/Voxtrel.DEF", values, &err));
   EXPECT_EQ(disk.Contents("/p/Voxtrel.DEF"),
             "\xEF\xBB\xBF/\r\n/home/café?\r\n 0 \r\n 2 \r\n\r\n 1 \r\n\r\n/a.htm\r\n\r\n 1 \r\n");
+  // Later lines only when they differ from their defaults: a time-out, a resized window.
+  values.timeout_s = 120;
+  values.layout = {900, 500, {50, 40}};
+  EXPECT_TRUE(FormatSettings(values).ends_with("\r\n 1 \r\n\r\n 120 \r\n900 500 50 40\r\n"));
   AppliedValues target;
   ReadSettingsFile(disk, "/p/Voxtrel.DEF", target);
   EXPECT_EQ(target.applied,

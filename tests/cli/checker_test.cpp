@@ -98,7 +98,7 @@ class CheckerTest : public ::testing::Test {
     env.err_is_terminal = terminal;
     env.out_is_terminal = terminal;
     env.http.connect_timeout_ms = 2000;
-    env.http.total_timeout_ms = 5000;
+    env.http.total_timeout_ms = total_timeout_ms_;
     env.abort = &abort_;
     return RunChecker(args, out ? *out : out_, err_, env);
   }
@@ -111,6 +111,7 @@ class CheckerTest : public ::testing::Test {
   test::TempDir dir_;
   std::ostringstream out_;
   std::ostringstream err_;
+  long total_timeout_ms_ = 5000;
 };
 
 TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
@@ -284,14 +285,15 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--format", "json", "--report-format=json", "T"}, "json j128 h8 form=json T"},
       {{"--format=csv", "--report-format", "csv", "--report-encoding", "shift_jis", "T"},
        "j128 h8 form=csv T"},
-      {{"--timeout", "0.5", "--user-agent", "UA 1", "--cacert=c.pem", "T"},
-       "j128 h8 t=0.500000 ua=UA 1 ca=c.pem T"},
+      {{"--timeout", "300", "--user-agent", "UA 1", "--cacert=c.pem", "T"},
+       "j128 h8 t=300.000000 ua=UA 1 ca=c.pem T"},
       {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"}, {{"-h"}, "help"},
       {{"--version"}, "version"}, {{"-j", "0", "T"}, "error"}, {{"-j", "257", "T"}, "error"},
       {{"-j", "8x", "T"}, "error"}, {{"--per-host", "65", "T"}, "error"},
       {{"--per-host=0", "T"}, "error"}, {{"--format", "xml", "T"}, "error"},
       {{"--report-format", "pdf", "T"}, "error"}, {{"--report-encoding", "latin1", "T"}, "error"},
-      {{"--timeout", "0", "T"}, "error"}, {{"--timeout", "abc", "T"}, "error"},
+      {{"--timeout", "4", "T"}, "error"}, {{"--timeout", "5.5", "T"}, "error"},
+      {{"--timeout", "301", "T"}, "error"}, {{"--timeout", "abc", "T"}, "error"},
       {{"--exclude", "(", "T"}, "error"}, {{"--user-agent", "a\nb", "T"}, "error"},
       {{"--cacert=", "T"}, "error"}, {{"-x", "T"}, "error"}, {{"T", "-o"}, "error"},
       {{"T", "--jobs"}, "error"}, {{"T", "U"}, "error"}, {{}, "error"}, {{"-qj", "-1", "T"}, "error"},
@@ -327,7 +329,8 @@ TEST_F(CheckerTest, JsonRowsCarryEveryFieldAndWhyALinkFailed) {
   std::string bytes;
   for (const auto& c : cases) bytes += "<A HREF=\"" + c.url + "\">" + name + "</A>\r\n";
   test::WriteFile(page, bytes);
-  EXPECT_EQ(Run({"--format", "json", "-a", "--timeout", "0.5", "--per-host", "4", page}),
+  total_timeout_ms_ = 500;
+  EXPECT_EQ(Run({"--format", "json", "-a", "--per-host", "4", page}),
             kExitDeadLinks);
   std::istringstream lines(out_.str());
   std::string line;
