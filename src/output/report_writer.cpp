@@ -152,6 +152,12 @@ static std::string KindFields(const FoundLink& link) {
   return fields;
 }
 
+// Only a row whose link moved for good says where to, so every other row stays as it was.
+static std::string RedirectField(const CheckOutcome& outcome) {
+  if (outcome.redirected_to.empty()) return "";
+  return ",\"redirected_to\":" + JsonString(outcome.redirected_to);
+}
+
 std::string JsonRow(const ResultRow& row) {
   const CheckOutcome& outcome = row.outcome;
   // The number as the running count, not the six-digit cell, which wraps after 999999.
@@ -161,7 +167,8 @@ std::string JsonRow(const ResultRow& row) {
          ",\"status\":" + (outcome.status ? std::to_string(*outcome.status) : "null") +
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +
-         ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + KindFields(row.link) + "}";
+         ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + KindFields(row.link) +
+         RedirectField(outcome) + "}";
 }
 
 std::string FormatJsonReport(const std::vector<ResultRow>& rows) {

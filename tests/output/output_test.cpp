@@ -84,6 +84,13 @@ TEST(ReportTest, WrittenReportIsShiftJisInTheFormItsNameSays) {
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "r.csv"));
 }
 
+TEST(ReportTest, JsonRowSaysWhereALinkMovedOnlyWhenItMovedForGood) {
+  ResultRow row{1, {"http://a.jp/", "a", "/p"}, Outcome(CheckOutcome::Kind::kAnswered)};
+  EXPECT_EQ(JsonRow(row).find("redirected_to"), std::string::npos);
+  row.outcome.redirected_to = "http://b.jp/";
+  EXPECT_TRUE(JsonRow(row).ends_with(",\"redirected_to\":\"http://b.jp/\"}")) << JsonRow(row);
+}
+
 TEST(SortTest, TextOrderFoldsAsciiCaseOnly) {
   struct Case {
     const char* a;
