@@ -100,6 +100,7 @@ class CheckerTest : public ::testing::Test {
     env.http.connect_timeout_ms = 2000;
     env.http.total_timeout_ms = 5000;
     env.abort = &abort_;
+    env.japanese = japanese_;
     return RunChecker(args, out ? *out : out_, err_, env);
   }
 
@@ -111,6 +112,7 @@ class CheckerTest : public ::testing::Test {
   test::TempDir dir_;
   std::ostringstream out_;
   std::ostringstream err_;
+  bool japanese_ = false;
 };
 
 TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
@@ -150,9 +152,9 @@ TEST_F(CheckerTest, ProgressOnATerminalFitsOneLineAndSaysWhyALinkFailed) {
   const std::string long_target = base_ + "/gone/" + std::string(120, 'x');
   test::WriteFile(dir_ / "long.htm", "<A HREF=\"" + long_target + "\">x</A>\r\n");
   EXPECT_EQ(Run({dir_ / "long.htm"}, true), 1);
-  const std::string line = "[1/1] 接続中 ： " + long_target;
+  const std::string line = "[1/1] checking " + long_target;
   // 99 characters and an ellipsis: the line never wraps, so a carriage return redraws it.
-  const std::string cut = line.substr(0, line.find(base_) + (99 - 12)) + "…";
+  const std::string cut = line.substr(0, line.find(base_) + (99 - 15)) + "…";
   EXPECT_NE(err_.str().find("\r\x1b[K" + cut + "\r\x1b[K"), std::string::npos) << err_.str();
   EXPECT_NE(err_.str().find("  × HTTP 404\n"), std::string::npos);
   EXPECT_NE(err_.str().find("\x1b[31m1 ×\x1b[0m"), std::string::npos);
@@ -228,8 +230,12 @@ TEST_F(CheckerTest, AnAbortAtAnyMomentStopsTheRunAtOnce) {
   abort_.Lower();
   EXPECT_EQ(Run({"-a", base_ + "/huge.htm"}), kExitDeadLinks);
   EXPECT_EQ(out_.str(), "000001,◎," + base_ + "/ok,a," + base_ + "/huge.htm\n");
+  EXPECT_NE(err_.str().find("only its first 64 MiB checked: " + base_ + "/huge.htm\n"),
+            std::string::npos);
+  japanese_ = true;
+  EXPECT_EQ(Run({"-a", base_ + "/huge.htm"}), kExitDeadLinks);
   EXPECT_NE(err_.str().find(MessageLineOf(PageCutText(base_ + "/huge.htm"))), std::string::npos);
-  EXPECT_NE(err_.str().find("1 page cut at 64 MiB"), std::string::npos);
+  japanese_ = false;
   // A stream that takes no row ends the run like an interrupt, with its own status.
   abort_.Lower();
   std::ostream nowhere(nullptr);
@@ -302,6 +308,23 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--links", "every", "T"}, "error"}, {{"--root=", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
+}
+
+TEST(CheckerOptionsTest, JapaneseWhenTheFirstLocaleVariableSetSaysSo) {
+  const struct {
+    const char* lc_all;
+    const char* lc_messages;
+    const char* lang;
+    bool japanese;
+  } cases[] = {
+      {nullptr, nullptr, nullptr, false},        {nullptr, nullptr, "ja_JP.UTF-8", true},
+      {"", "", "ja", true},                      {"C", nullptr, "ja_JP.UTF-8", false},
+      {nullptr, "en_US.UTF-8", "ja_JP", false},  {"ja_JP.eucJP", "C", "en_GB", true},
+      {nullptr, nullptr, "en_US.UTF-8", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsJapaneseLocale(c.lc_all, c.lc_messages, c.lang), c.japanese)
+        << (c.lc_all ? c.lc_all : "-") << " " << (c.lc_messages ? c.lc_messages : "-");
 }
 
 TEST_F(CheckerTest, JsonRowsCarryEveryFieldAndWhyALinkFailed) {
@@ -397,14 +420,19 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   EXPECT_EQ(out_.str(), "000001,◎," + base_ + "/ok,ok," + page + "\n000002,×," + base_ +
                             "/gone,gone," + page + "\n000003,Ｐ," + base_ + "/y.pl,pl," + page +
                             "\n");
-  EXPECT_EQ(std::regex_replace(err_.str(), std::regex("[0-9]+\\.[0-9] s\n$"), "N s\n"),
-            "https:// のﾘﾝｸ 1 件は検査していません\nVoxtrelが完了しました。\n× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件\n" +
-                note +
-                "voxtrel-check: 3 links checked: 1 ×, 1 ◎, 0 △, 1 Ｐ; 1 excluded; 1 https:// "
-                "links left out; N s\n");
+  // Each fact once, in the locale's language.
+  const std::regex seconds("[0-9]+\\.[0-9]");
+  EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
+            note + "voxtrel-check: 3 links checked: 1 ×, 1 ◎, 0 △, 1 Ｐ; 1 excluded; N s\n");
+  japanese_ = true;
+  EXPECT_EQ(Run({"-a", "--exclude", "/skip/", page}), kExitDeadLinks);
+  EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
+            "https:// のﾘﾝｸ 1 件は検査していません（--https で検査します）\nvoxtrel-check: "
+            "Voxtrelが完了しました。 ﾘﾝｸ 3 件を検査： × 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件、除外 1 件、N 秒\n");
+  japanese_ = false;
   EXPECT_EQ(Run({"-q", "--exclude=skip", page}), kExitDeadLinks);
   EXPECT_EQ(err_.str(), note);
-  EXPECT_EQ(requests_, 4);
+  EXPECT_EQ(requests_, 6);
 }
 
 TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
@@ -414,7 +442,7 @@ TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
     std::vector<std::string> args;
     std::string err;
   } cases[] = {
-      {{dir_ / "empty"}, "HTMLﾌｧｲﾙがみつかりません。\n"},
+      {{dir_ / "empty"}, "voxtrel-check: no pages (.htm, .html, .shtm, .shtml) found\n"},
       {{"-r", base_ + "/a.htm"},
        "voxtrel-check: -r takes a folder, not a web address\nTry 'voxtrel-check --help'.\n"},
       {{"-o", site, site}, "voxtrel-check: cannot write report " + site + ": it is a folder\n"},
