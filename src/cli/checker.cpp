@@ -422,6 +422,12 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
     return Usage(err, "cannot read " + *options.ca_file);
 
   const auto started = std::chrono::steady_clock::now();
+  ReportHeading heading =
+      HeadingForRun(IsWebAddress(options.target) ? options.target : AbsoluteFolder(options.target),
+                    SettingsFor(options), options.recursive);
+  // The command as given is the surest account of how the run was asked for.
+  heading.options = "voxtrel-check";
+  for (const std::string& arg : args) heading.options += " " + arg;
   PosixDisk disk;
   CurlPool http(HttpOptionsFor(env, options));
   AbortSignal own_abort;
@@ -446,9 +452,12 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (options.report_path) {
     ReportFormat format;
     format.form = options.report_form.value_or(ReportFormForCheckerName(*options.report_path));
-    format.encoding = options.report_encoding;
+    format.detailed = options.report_detail;
+    format.encoding = options.report_encoding.value_or(
+        options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
     std::string write_error;
-    if (!WriteReport(disk, results.Rows(), *options.report_path, format, &write_error)) {
+    if (!WriteReport(disk, results.Rows(), *options.report_path, format, &write_error,
+                     heading)) {
       err << Fill(texts.cannot_write_report, {*options.report_path, write_error}) << "\n";
       if (status != kExitInterrupted) status = kExitUsage;
     }
