@@ -137,11 +137,27 @@ std::string HtmlText(std::string_view text) {
   return out;
 }
 
+// An address as an href takes: what a URL may not hold (blanks, controls, quotes, bytes past
+// ASCII) percent-escaped, as a browser would send it.
+std::string HrefOf(std::string_view address) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : address) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool unsafe = std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos;
+    if (u <= 0x20 || u >= 0x7F || unsafe)
+      out += {'%', kHex[u >> 4], kHex[u & 15]};
+    else
+      out += c;
+  }
+  return EscapeHtml(out);
+}
+
 // A web address as a link; anything else (a file path, a relative link) as text, since from
 // where the report is opened it would lead nowhere.
 std::string LinkOrText(const std::string& text) {
   if (!IsWebAddress(TrimBlanks(text))) return HtmlText(text);
-  return "<a href=\"" + HtmlText(TrimBlanks(text)) + "\">" + HtmlText(text) + "</a>";
+  return "<a href=\"" + HrefOf(TrimBlanks(text)) + "\">" + HtmlText(text) + "</a>";
 }
 
 // The seven detailed columns of a row, as text.

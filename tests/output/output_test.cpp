@@ -105,7 +105,7 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
            "<tr><th>No</th><th>結果</th><th>URL</th><th>リンク名</th><th>ページ</th><th>理由</th>"
            "<th>転送先</th></tr>",
            "<tr class=\"failed\"><td>000001</td><td class=\"mark\">×</td><td class=\"url\">"
-           "<a href=\"http://a.jp/?q=1&amp;r=&lt;2&gt;\">http://a.jp/?q=1&amp;r=&lt;2&gt;</a></td>"
+           "<a href=\"http://a.jp/?q=1&amp;r=%3C2%3E\">http://a.jp/?q=1&amp;r=&lt;2&gt;</a></td>"
            "<td>say &quot;hi&quot;</td><td class=\"page\">/p/a.htm</td><td>ﾀｲﾑｱｳﾄ</td>"
            "<td class=\"moved\"></td></tr>\r\n",
            "<td class=\"moved\"><a href=\"http://new.jp/\">http://new.jp/</a></td>"})
