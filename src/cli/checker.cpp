@@ -412,6 +412,8 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (options.recursive && IsWebAddress(options.target))
     return Usage(err, "-r takes a folder, not a web address");
+  if (options.report_detail && !options.report_path)
+    return Usage(err, "--report-detail needs a report: -o FILE");
   const Texts& texts = env.japanese ? kJapanese : kEnglish;
   std::string why;
   if (options.report_path && !ReportPathWritable(*options.report_path, texts, &why)) {
