@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
 
@@ -82,7 +83,7 @@ QString VersionTitle(int major, int minor, int patch) {
 std::optional<std::string> QtSaveDialog::ShowSave(const std::string& proposed_name,
                                                    const std::string& filter, int* chosen_filter) {
   const QString filters = QtFileFilter(filter);
-  // A bare name opens in the folder that was checked; a remembered path keeps its own folder.
+  // A bare name opens in the start folder; a remembered path keeps its own folder.
   QString proposed = QString::fromStdString(proposed_name);
   if (!proposed.contains(QLatin1Char('/')) && !start_folder_.empty())
     proposed = QDir(QString::fromStdString(start_folder_)).filePath(proposed);
@@ -375,6 +376,8 @@ void Link_Main::SearchFinished(size_t pages) {
 void Link_Main::SearchClosed() { SetShown(label4_, false); }
 
 void Link_Main::RunPreparing(bool folder_run) {
+  report_heading_ = HeadingForRun(folder_run ? Dir1Path() : single_page_.target, settings_,
+                                  folder_run && CheckValue(check1_) == 1);
   SetShown(command3_, false);
   if (folder_run) {
     SetLabel(label4_, kLabel4Caption);
@@ -587,13 +590,11 @@ void Link_Main::Command2_Click() {
 
 void Link_Main::Command3_Click() {
   if (shutting_down_) return;
-  std::string folder = Dir1Path();
-  if (single_page_.mode == kModeLocalFile)
-    folder = QFileInfo(QString::fromStdString(single_page_.target)).absolutePath().toStdString();
-  else if (single_page_.mode == kModeWebPage)
-    folder.clear();
-  qt_save_dialog_.SetStartFolder(folder);
-  if (SaveReport(results_, disk_, *this, *save_dialog_, &report_file_name_) ==
+  // Never the checked folder: a report saved there would be one of its pages next time.
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+  qt_save_dialog_.SetStartFolder(folder.toStdString());
+  if (SaveReport(results_, disk_, *this, *save_dialog_, &report_file_name_, report_heading_) ==
       SaveOutcome::kNothingToSave)
     FocusOn(text1_);
 }

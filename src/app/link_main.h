@@ -210,6 +210,7 @@ class Link_Main : public QMainWindow,
   std::vector<std::string> pages_;
   ResultSorter sorter_;
   std::string report_file_name_;
+  ReportHeading report_heading_;
   QtSaveDialog qt_save_dialog_;
   SaveDialog* save_dialog_;
   InstanceLock* instance_lock_ = nullptr;

@@ -29,7 +29,7 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
       static_cast<size_t>(index.row()) >= results_.Count())
     return {};
   const ResultRow& row = results_.Row(static_cast<size_t>(index.row()));
-  const std::string reason = ReasonText(row.outcome);
+  const std::string reason = ReasonColumnText(row.outcome);
   // A failed row says why wherever the pointer rests on it.
   if (role == Qt::ToolTipRole && !reason.empty()) return QString::fromStdString(reason);
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {

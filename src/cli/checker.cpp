@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <regex>
+#include <string_view>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -20,6 +22,7 @@
 #include "cli/options.h"
 #include "output/report_reader.h"
 #include "run/recheck.h"
+#include "engine/messages.h"
 #include "run/run.h"
 #include "web/fetch_web_page.h"
 #include "version.h"
@@ -27,8 +30,90 @@
 namespace voxtrel {
 namespace {
 
-// The progress line's text before the address being checked.
-constexpr const char* kConnecting = "接続中 ： ";
+// What the run says on err, in the two languages it speaks; "{1}", "{2}" ... stand for what
+// is filled in. Usage errors stay in the language of --help.
+struct Texts {
+  Language language;
+  const char* checking;  // before the address on the progress line
+  const char* cannot_fetch;
+  const char* cannot_read_folder;
+  const char* not_a_folder;
+  const char* cannot_read;
+  const char* cannot_write_report;
+  const char* is_a_folder;
+  const char* cannot_write_rows;
+  const char* https_note;
+  const char* done;
+  const char* stopped;
+  const char* summary;  // links checked, the counts, excluded, seconds, what a crawl did
+  const char* mark_count;
+  const char* count_separator;
+  const char* crawl_progress;  // pages done, pages queued, the page
+  const char* crawled;         // pages crawled, left out, disallowed
+};
+
+constexpr Texts kEnglish = {
+    Language::kEnglish,
+    "checking ",
+    "voxtrel-check: cannot fetch {1}: {2}",
+    "voxtrel-check: cannot read folder {1}: {2}",
+    "voxtrel-check: {1} cannot be checked as a folder",
+    "voxtrel-check: cannot read {1}",
+    "voxtrel-check: cannot write report {1}: {2}",
+    "it is a folder",
+    "voxtrel-check: cannot write the rows to standard output",
+    "{1} https:// links were not checked (add --https to check them)",
+    "",
+    "stopped; ",
+    "voxtrel-check: {1}{2} links checked: {3}; {4} excluded; {6}{5} s",
+    "{1} {2}",
+    ", ",
+    "[{1} done, {2} queued] {3} ",
+    "{1} pages crawled, {2} left out by the bounds, {3} disallowed by robots.txt; ",
+};
+
+constexpr Texts kJapanese = {
+    Language::kJapanese,
+    "接続中 ： ",
+    "voxtrel-check: WEBｻｰﾊﾞｰからHTMLを取得できません： {1} （{2}）",
+    "voxtrel-check: ﾌｫﾙﾀﾞを読めません： {1} （{2}）",
+    "voxtrel-check: ﾌｫﾙﾀﾞとして検査できません： {1}",
+    "voxtrel-check: ﾌｧｲﾙを読めません： {1}",
+    "voxtrel-check: 結果を保存できません： {1} （{2}）",
+    "ﾌｫﾙﾀﾞです",
+    "voxtrel-check: 標準出力に書き込めません",
+    "https:// のﾘﾝｸ {1} 件は検査していません（--https で検査します）",
+    "Voxtrelが完了しました。 ",
+    "Voxtrelを中止しました。 ",
+    "voxtrel-check: {1}ﾘﾝｸ {2} 件を検査： {3}、除外 {4} 件、{6}{5} 秒",
+    "{2} {1} 件",
+    " / ",
+    "[済 {1} / 待ち {2}] {3} ",
+    "ﾍﾟｰｼﾞ {1} 件をたどり、上限で省いたﾍﾟｰｼﾞ {2} 件、robots.txt で除外 {3} 件、",
+};
+
+// The run's own messages, which are Japanese, as an English checker says them.
+constexpr const char* kEnglishNoPages = "voxtrel-check: no pages (.htm, .html, .shtm, .shtml) found";
+constexpr const char* kEnglishNoRequestObject = "voxtrel-check: no HTTP request could be created";
+constexpr const char* kEnglishPageCut =
+    "voxtrel-check: page too long, only its first {1} MiB checked: {2}";
+
+// `pattern` with "{1}", "{2}" ... replaced by the first, second ... of `values`.
+std::string Fill(std::string_view pattern, std::initializer_list<std::string> values) {
+  std::string text;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const size_t n = i + 2 < pattern.size() && pattern[i] == '{' && pattern[i + 2] == '}'
+                         ? static_cast<size_t>(pattern[i + 1] - '1')
+                         : values.size();
+    if (n < values.size()) {
+      text += values.begin()[n];
+      i += 2;
+    } else {
+      text += pattern[i];
+    }
+  }
+  return text;
+}
 
 // A message box's text as one terminal line: carriage returns become a break, trailing blanks go.
 std::string MessageLine(const std::string& text) {
@@ -49,10 +134,11 @@ std::string MessageLine(const std::string& text) {
 class TerminalView : public RunView {
  public:
   TerminalView(std::ostream& out, std::ostream& err, const CheckerOptions& options,
-               bool show_progress, bool out_is_terminal, AbortSignal& abort)
+               const Texts& texts, bool show_progress, bool out_is_terminal, AbortSignal& abort)
       : out_(out),
         err_(err),
         options_(options),
+        texts_(texts),
         show_progress_(show_progress),
         out_is_terminal_(out_is_terminal),
         abort_(abort) {}
@@ -96,16 +182,22 @@ class TerminalView : public RunView {
     }
     // Why a link failed, where a person watches the run.
     if (row.outcome.kind == CheckOutcome::Kind::kFailed && show_progress_)
-      err_ << "  " << kMarkFailed << " " << ReasonText(row.outcome) << "\n";
+      err_ << "  " << kMarkFailed << " " << ReasonText(row.outcome, texts_.language) << "\n";
     DrawProgress();
   }
+  void RunFinished(RunOutcome, size_t) override { finished_ = true; }
   void Yield() override {}
   MessageAnswer ShowMessage(const std::string&, const std::string& text, MessageIcon icon,
                             MessageButtons) override {
     // Questions are the confirmations before a run: the command line already said yes.
     if (icon == MessageIcon::kQuestion || options_.quiet) return MessageAnswer::kOk;
+    // How the run ended is the summary line's to say, and why a target could not be checked
+    // the checker's own error line's: the run's messages would say it a second time.
+    if (finished_ || text == kFetchFailedMessage || text == kSelectFolderMessage ||
+        text == kMsgRunAborted)
+      return MessageAnswer::kOk;
     ClearProgress();
-    err_ << MessageLine(text) << "\n";
+    err_ << MessageLine(InOwnLanguage(text)) << "\n";
     err_.flush();
     return MessageAnswer::kOk;
   }
@@ -122,13 +214,15 @@ class TerminalView : public RunView {
   void DrawProgress() {
     if (!show_progress_ || pages_ == 0) return;
     // A crawl finds its pages as it goes: the page itself, and how many are done and to come.
-    std::string line =
-        options_.crawl ? "[" + std::to_string(pages_done_) + " done, " +
-                             std::to_string(pages_found_ - std::min(pages_found_, pages_done_)) +
-                             " queued] " + TerminalSafe(page_) + " " + kConnecting +
-                             TerminalSafe(link_)
-                       : "[" + std::to_string(std::max<size_t>(page_number_, 1)) + "/" +
-                             std::to_string(pages_) + "] " + kConnecting + TerminalSafe(link_);
+    const std::string where =
+        options_.crawl
+            ? Fill(texts_.crawl_progress,
+                   {std::to_string(pages_done_),
+                    std::to_string(pages_found_ - std::min(pages_found_, pages_done_)),
+                    TerminalSafe(page_)})
+            : "[" + std::to_string(std::max<size_t>(page_number_, 1)) + "/" +
+                  std::to_string(pages_) + "] ";
+    std::string line = where + texts_.checking + TerminalSafe(link_);
     // Keep the line short enough not to wrap on a narrow terminal, so \r can redraw it.
     if (Utf8Length(line) > 100) {
       size_t chars = 0;
@@ -145,9 +239,23 @@ class TerminalView : public RunView {
     drawn_ = true;
   }
 
+  // The run's own Japanese messages in the language of the checker's texts.
+  std::string InOwnLanguage(const std::string& text) const {
+    if (texts_.language == Language::kJapanese) return text;
+    if (text == kNoHtmlFilesMessage) return kEnglishNoPages;
+    if (text == kMsgNoRequestObject) return kEnglishNoRequestObject;
+    const std::string cut = PageCutText("");
+    const std::string_view head = std::string_view(cut).substr(0, cut.size() - 5);
+    if (text.starts_with(head) && text.size() >= cut.size())
+      return Fill(kEnglishPageCut, {std::to_string(kPageCap >> 20),
+                                      text.substr(head.size(), text.size() - cut.size())});
+    return text;
+  }
+
   std::ostream& out_;
   std::ostream& err_;
   const CheckerOptions& options_;
+  const Texts& texts_;
   bool show_progress_;
   bool out_is_terminal_;
   AbortSignal& abort_;
@@ -159,6 +267,7 @@ class TerminalView : public RunView {
   size_t pages_found_ = 0;
   bool drawn_ = false;
   bool output_failed_ = false;
+  bool finished_ = false;
 };
 
 // The folder as an absolute path without resolving symlinks, so the page column names the pages
@@ -185,11 +294,11 @@ HttpOptions HttpOptionsFor(const CheckerEnvironment& env, const CheckerOptions& 
 
 // Whether a report can be written at `path`, asked before the run so a long run never ends in a
 // report that cannot be saved. An existing file is not touched.
-bool ReportPathWritable(const std::string& path, std::string* why) {
+bool ReportPathWritable(const std::string& path, const Texts& texts, std::string* why) {
   struct stat st {};
   const bool exists = stat(path.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) {
-    *why = "it is a folder";
+    *why = texts.is_a_folder;
     return false;
   }
   // A device or fifo is written in place, so only it must take writes; a file is replaced in
@@ -227,37 +336,38 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
   };
 }
 
-// "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 3 https:// links left out; 0.4 s".
-std::string SummaryLine(const RunSummary& summary, double seconds, bool colour, bool crawled) {
+// "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 0.4 s", or the same in Japanese with
+// how the run ended; after a crawl, its pages too. The https:// links passed over have their own
+// note.
+std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds,
+                        bool colour, bool crawled) {
   const std::array<size_t, 4>& counts = summary.rows_by_mark;
-  const auto& marks = kMarks;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
   };
+  const char* const codes[] = {counts[0] ? "31" : "0", "32", nullptr, nullptr};
+  std::string marks;
+  for (size_t i = 0; i < counts.size(); ++i) {
+    const std::string shown = Fill(texts.mark_count, {std::to_string(counts[i]), kMarks[i]});
+    marks += (i ? texts.count_separator : "") + (codes[i] ? paint(shown, codes[i]) : shown);
+  }
   char time[32];
-  std::snprintf(time, sizeof time, "%.1f s", seconds);
-  return std::to_string(summary.links_checked) + " links checked: " +
-         paint(std::to_string(counts[0]) + " " + marks[0], counts[0] ? "31" : "0") + ", " +
-         paint(std::to_string(counts[1]) + " " + marks[1], "32") + ", " +
-         std::to_string(counts[2]) + " " + marks[2] + ", " + std::to_string(counts[3]) + " " +
-         marks[3] + "; " + std::to_string(summary.excluded) + " excluded; " +
-         std::to_string(summary.https_skipped) + " https:// links left out; " +
-         (summary.pages_cut.empty()
-              ? ""
-              : std::to_string(summary.pages_cut.size()) + " page cut at " +
-                    std::to_string(kPageCap >> 20) + " MiB; ") +
-         (crawled ? std::to_string(summary.pages.size()) + " pages crawled, " +
-                        std::to_string(summary.pages_left_out) + " left out by the bounds, " +
-                        std::to_string(summary.pages_disallowed) + " disallowed by robots.txt; "
-                  : "") +
-         time;
+  std::snprintf(time, sizeof time, "%.1f", seconds);
+  return Fill(texts.summary,
+              {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
+               std::to_string(summary.links_checked), marks, std::to_string(summary.excluded),
+               time,
+               crawled ? Fill(texts.crawled, {std::to_string(summary.pages.size()),
+                                              std::to_string(summary.pages_left_out),
+                                              std::to_string(summary.pages_disallowed)})
+                       : std::string()});
 }
 
 // Runs the check the target names; an exit status when it could not run, its summary when it
 // ran.
 std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings& settings,
                                         TerminalView& view, const CheckerOptions& options,
-                                        std::ostream& err) {
+                                        const Texts& texts, std::ostream& err) {
   const std::string& target = options.target;
   struct stat st {};
   if (IsWebAddress(target)) {
@@ -266,7 +376,7 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
                              : RunSinglePage(seams, settings, target, kModeWebPage);
     if (summary.outcome != RunOutcome::kTargetUnreadable) return summary;
     view.ClearProgress();
-    err << "voxtrel-check: cannot fetch " << target << ": " << ReasonText(summary.fetch_answer)
+    err << Fill(texts.cannot_fetch, {target, ReasonText(summary.fetch_answer, texts.language)})
         << "\n";
     return kExitUsage;
   }
@@ -275,13 +385,13 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
     std::vector<DirEntry> entries;
     std::string list_error;
     if (!seams.disk.ListFolder(folder, &entries, &list_error)) {
-      err << "voxtrel-check: cannot read folder " << target << ": " << list_error << "\n";
+      err << Fill(texts.cannot_read_folder, {target, list_error}) << "\n";
       return kExitUsage;
     }
     RunSummary summary = RunFolder(seams, settings, folder, options.recursive);
     switch (summary.outcome) {
       case RunOutcome::kFolderRefused:
-        err << "voxtrel-check: " << target << " cannot be checked as a folder\n";
+        err << Fill(texts.not_a_folder, {target}) << "\n";
         return kExitUsage;
       case RunOutcome::kNoPages:
         // A CI job pointed at the wrong folder must not pass.
@@ -291,7 +401,7 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
     }
   }
   if (!seams.disk.FileExists(target)) {
-    err << "voxtrel-check: cannot read " << target << "\n";
+    err << Fill(texts.cannot_read, {target}) << "\n";
     return kExitUsage;
   }
   // A named root is absolute, and so must the page be to be seen under it.
@@ -335,6 +445,12 @@ int Usage(std::ostream& err, const std::string& why) {
 
 }  // namespace
 
+bool IsJapaneseLocale(const char* lc_all, const char* lc_messages, const char* lang) {
+  for (const char* value : {lc_all, lc_messages, lang})
+    if (value && *value) return std::string_view(value).starts_with("ja");
+  return false;
+}
+
 int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                const CheckerEnvironment& env) {
   CheckerOptions options;
@@ -349,27 +465,37 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
     return Usage(err, "-r takes a folder, not a web address");
   if (options.crawl && !IsWebAddress(options.target))
     return Usage(err, "--crawl takes a web address (http:// or https://), not a folder or file");
+  if (options.report_detail && !options.report_path)
+    return Usage(err, "--report-detail needs a report: -o FILE");
+  const Texts& texts = env.japanese ? kJapanese : kEnglish;
   std::string why;
-  if (options.report_path && !ReportPathWritable(*options.report_path, &why)) {
-    err << "voxtrel-check: cannot write report " << *options.report_path << ": " << why << "\n";
+  if (options.report_path && !ReportPathWritable(*options.report_path, texts, &why)) {
+    err << Fill(texts.cannot_write_report, {*options.report_path, why}) << "\n";
     return kExitUsage;
   }
   if (options.ca_file && access(options.ca_file->c_str(), R_OK) != 0)
     return Usage(err, "cannot read " + *options.ca_file);
 
   const auto started = std::chrono::steady_clock::now();
+  ReportHeading heading =
+      HeadingForRun(IsWebAddress(options.target) ? options.target : AbsoluteFolder(options.target),
+                    SettingsFor(options), options.recursive);
+  // The command as given is the surest account of how the run was asked for.
+  heading.options = "voxtrel-check";
+  for (const std::string& arg : args) heading.options += " " + arg;
   PosixDisk disk;
   CurlPool http(HttpOptionsFor(env, options));
   AbortSignal own_abort;
   AbortSignal& abort = env.abort ? *env.abort : own_abort;
-  TerminalView view(out, err, options, env.err_is_terminal && !options.quiet,
+  TerminalView view(out, err, options, texts, env.err_is_terminal && !options.quiet,
                     env.out_is_terminal, abort);
   ResultList results;
   const RunSeams seams{view, disk, http, results, abort};
 
   std::variant<int, RunSummary> ran =
-      options.recheck_path ? RecheckReport(seams, SettingsFor(options), *options.recheck_path, err)
-                           : RunTarget(seams, SettingsFor(options), view, options, err);
+      options.recheck_path
+          ? RecheckReport(seams, SettingsFor(options), *options.recheck_path, err)
+          : RunTarget(seams, SettingsFor(options), view, options, texts, err);
   if (const int* failed = std::get_if<int>(&ran)) return *failed;
   const RunSummary& summary = std::get<RunSummary>(ran);
   view.ClearProgress();
@@ -380,25 +506,27 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
                : !summary.pages_cut.empty()              ? kExitDeadLinks
                                                          : kExitClean;
   // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
-  if (view.output_failed()) err << "voxtrel-check: cannot write the rows to standard output\n";
+  if (view.output_failed()) err << texts.cannot_write_rows << "\n";
   if (options.report_path) {
     ReportFormat format;
     format.form = options.report_form.value_or(ReportFormForCheckerName(*options.report_path));
-    format.encoding = options.report_encoding;
+    format.detailed = options.report_detail;
+    format.encoding = options.report_encoding.value_or(
+        options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
     std::string write_error;
-    if (!WriteReport(disk, results.Rows(), *options.report_path, format, &write_error)) {
-      err << "voxtrel-check: cannot write report " << *options.report_path << ": " << write_error
-          << "\n";
+    if (!WriteReport(disk, results.Rows(), *options.report_path, format, &write_error,
+                     heading)) {
+      err << Fill(texts.cannot_write_report, {*options.report_path, write_error}) << "\n";
       if (status != kExitInterrupted) status = kExitUsage;
     }
   }
   if (summary.https_skipped > 0 && !options.https)
-    err << summary.https_skipped << " https:// links were not checked (add --https to check them)\n";
+    err << Fill(texts.https_note, {std::to_string(summary.https_skipped)}) << "\n";
   if (!options.quiet) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    err << "voxtrel-check: " << SummaryLine(summary, seconds, env.err_is_terminal && !env.no_color,
-                                            options.crawl)
+    err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color,
+                       options.crawl)
         << "\n";
   }
   return status;

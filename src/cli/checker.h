@@ -23,10 +23,16 @@ struct CheckerEnvironment {
   bool out_is_terminal = false;
   /// NO_COLOR is set: never colour the summary.
   bool no_color = false;
+  /// The locale's language is Japanese: what the run says on `err` is said in Japanese.
+  bool japanese = false;
   HttpOptions http;
   /// Raised by the Ctrl-C handler: the run stops at once, whatever it is doing.
   AbortSignal* abort = nullptr;
 };
+
+/// Whether messages are to be Japanese: the first set of LC_ALL, LC_MESSAGES and LANG (any may
+/// be null or empty) starts with "ja".
+bool IsJapaneseLocale(const char* lc_all, const char* lc_messages, const char* lang);
 
 /// Runs `voxtrel-check` with `args` (without the program name); rows go to `out` as UTF-8
 /// comma-separated lines, progress and messages to `err`. Returns the exit status.

@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
   env.abort = &g_abort;
   const char* no_color = std::getenv("NO_COLOR");
   env.no_color = no_color && *no_color;
+  env.japanese = voxtrel::IsJapaneseLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
+                                           std::getenv("LANG"));
   ApplyTimeoutOverride(&env.http);
   std::vector<std::string> args(argv + 1, argv + argc);
   return voxtrel::RunChecker(args, std::cout, std::cerr, env);

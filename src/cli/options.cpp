@@ -22,7 +22,10 @@ const char* const kCheckerUsage =
     "  -o, --output FILE        save the result list as a report: HTML when FILE ends\n"
     "                           in .htm or .html, JSON for .json, CSV otherwise\n"
     "      --report-format csv|html|json   force the report's form\n"
-    "      --report-encoding shift_jis|utf-8   the report's encoding (shift_jis)\n"
+    "      --report-encoding shift_jis|utf-8   the report's encoding (shift_jis;\n"
+    "                           utf-8 for a detailed report)\n"
+    "      --report-detail      a detailed HTML or CSV report: what was checked, when,\n"
+    "                           the counts, and each row's reason and new address\n"
     "      --format csv|json    rows on stdout as CSV (default) or JSON Lines\n"
     "  -q, --quiet              print only errors and the https note\n"
     "  -j, --jobs N             requests in flight at once, 1-256 (128; 1 = one at a time)\n"
@@ -155,6 +158,7 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
       {"--quiet", &CheckerOptions::quiet},         {"--https", &CheckerOptions::https},
       {"--once", &CheckerOptions::once},           {"--keep-query", &CheckerOptions::keep_query},
       {"--crawl", &CheckerOptions::crawl},
+      {"--report-detail", &CheckerOptions::report_detail},
   };
   return flags;
 }

@@ -28,7 +28,9 @@ struct CheckerOptions {
   int per_host = kDefaultPerHost;
   std::optional<std::string> report_path;
   std::optional<ReportForm> report_form;
-  ReportEncoding report_encoding = ReportEncoding::kShiftJis;
+  /// Shift_JIS unless asked, or UTF-8 for a detailed report.
+  std::optional<ReportEncoding> report_encoding;
+  bool report_detail = false;
   std::optional<double> timeout_s;
   std::optional<std::string> user_agent;
   std::optional<std::string> ca_file;

@@ -5,6 +5,7 @@
 #include "output/cells.h"
 #include "platform/cp932.h"
 #include "platform/text.h"
+#include "version.h"
 
 namespace voxtrel {
 
@@ -119,6 +120,122 @@ std::string FormatCsvReport(const std::vector<ResultRow>& rows) {
   return out;
 }
 
+namespace {
+
+constexpr const char* kDetailedColumns[] = {"No", "結果", "URL", "リンク名", "ページ", "理由", "転送先"};
+
+// Text for an HTML5 page: escaped, and the control characters HTML forbids shown as U+FFFD.
+std::string HtmlText(std::string_view text) {
+  std::string out;
+  for (char c : EscapeHtml(text)) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F)
+      out += "\xEF\xBF\xBD";
+    else
+      out += c;
+  }
+  return out;
+}
+
+// An address as an href takes: what a URL may not hold (blanks, controls, quotes, bytes past
+// ASCII) percent-escaped, as a browser would send it.
+std::string HrefOf(std::string_view address) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : address) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool unsafe = std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos;
+    if (u <= 0x20 || u >= 0x7F || unsafe)
+      out += {'%', kHex[u >> 4], kHex[u & 15]};
+    else
+      out += c;
+  }
+  return EscapeHtml(out);
+}
+
+// A web address as a link; anything else (a file path, a relative link) as text, since from
+// where the report is opened it would lead nowhere.
+std::string LinkOrText(const std::string& text) {
+  if (!IsWebAddress(TrimBlanks(text))) return HtmlText(text);
+  return "<a href=\"" + HrefOf(TrimBlanks(text)) + "\">" + HtmlText(text) + "</a>";
+}
+
+// The seven detailed columns of a row, as text.
+std::vector<std::string> DetailedCells(const ResultRow& row) {
+  return {RowNumberText(row.number),
+          MarkOf(row.outcome),
+          row.link.target,
+          row.link.name,
+          CellText(row, kColFile),
+          ReasonText(row.outcome, Language::kJapanese),
+          row.outcome.redirected_to};
+}
+
+// "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件".
+std::string CountsText(const std::vector<ResultRow>& rows) {
+  size_t counts[std::size(kMarks)] = {};
+  for (const ResultRow& row : rows) ++counts[MarkIndex(row.outcome)];
+  std::string text;
+  for (size_t i = 0; i < std::size(kMarks); ++i)
+    text += std::string(i ? " / " : "") + kMarks[i] + " " + std::to_string(counts[i]) + " 件";
+  return text;
+}
+
+constexpr const char* kDetailedStyle =
+    "body{font-family:sans-serif;margin:1.5em;color:#222}"
+    "h1{font-size:1.4em}"
+    "dl{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}"
+    "dt{font-weight:bold}dd{margin:0}"
+    "table{border-collapse:collapse;font-size:.9em}"
+    "th,td{border:1px solid #aaa;padding:.25em .5em;text-align:left;vertical-align:top}"
+    "th{background:#e8e8e8}td.mark{text-align:center}tr.failed td{background:#fdeaea}"
+    "td.url,td.page,td.moved{word-break:break-all}";
+
+}  // namespace
+
+std::string FormatDetailedHtmlReport(const std::vector<ResultRow>& rows,
+                                     const ReportHeading& heading, const char* charset) {
+  std::string out = "<!DOCTYPE html>\r\n<html lang=\"ja\">\r\n<head>\r\n";
+  out += std::string("<meta charset=\"") + charset + "\">\r\n";
+  out += std::string(kReportGeneratorMeta) + " " + kVersionString + "\">\r\n";
+  out += "<title>Voxtrel ﾘﾝｸ検査結果</title>\r\n";
+  out += std::string("<style>") + kDetailedStyle + "</style>\r\n</head>\r\n<body>\r\n";
+  out += "<h1>Voxtrel ﾘﾝｸ検査結果</h1>\r\n<dl>\r\n";
+  const std::pair<const char*, const std::string*> facts[] = {
+      {"検査対象", &heading.checked}, {"検査日時", &heading.when}, {"ｵﾌﾟｼｮﾝ", &heading.options}};
+  for (const auto& [term, value] : facts)
+    out += std::string("<dt>") + term + "</dt><dd>" + HtmlText(*value) + "</dd>\r\n";
+  out += "</dl>\r\n<p>" + CountsText(rows) + "</p>\r\n<table>\r\n<thead>\r\n<tr>";
+  for (const char* column : kDetailedColumns) out += std::string("<th>") + column + "</th>";
+  out += "</tr>\r\n</thead>\r\n";
+  // An empty body is left out rather than written empty.
+  if (!rows.empty()) out += "<tbody>\r\n";
+  for (const ResultRow& row : rows) {
+    const std::vector<std::string> cells = DetailedCells(row);
+    const bool failed = row.outcome.kind == CheckOutcome::Kind::kFailed;
+    out += failed ? "<tr class=\"failed\">" : "<tr>";
+    out += "<td>" + cells[0] + "</td><td class=\"mark\">" + cells[1] + "</td>";
+    out += "<td class=\"url\">" + LinkOrText(cells[2]) + "</td><td>" + HtmlText(cells[3]) + "</td>";
+    out += "<td class=\"page\">" + LinkOrText(cells[4]) + "</td><td>" + HtmlText(cells[5]) + "</td>";
+    out += "<td class=\"moved\">" + LinkOrText(cells[6]) + "</td></tr>\r\n";
+  }
+  if (!rows.empty()) out += "</tbody>\r\n";
+  return out + "</table>\r\n</body>\r\n</html>\r\n";
+}
+
+std::string FormatDetailedCsvReport(const std::vector<ResultRow>& rows) {
+  std::string out;
+  for (const char* column : kDetailedColumns) out += (out.empty() ? "" : ",") + std::string(column);
+  out += kCrLf;
+  for (const ResultRow& row : rows) {
+    std::string line;
+    for (const std::string& cell : DetailedCells(row))
+      line += (line.empty() ? "" : ",") + CsvField(cell);
+    out += line + kCrLf;
+  }
+  return out;
+}
+
 ReportForm ReportFormForCheckerName(const std::string& path) {
   if (EndsWithNoCase(path, ".HTM") || EndsWithNoCase(path, ".HTML")) return ReportForm::kHtml;
   if (EndsWithNoCase(path, ".JSON")) return ReportForm::kJson;
@@ -152,6 +269,12 @@ static std::string KindFields(const FoundLink& link) {
   return fields;
 }
 
+// Only a row whose link moved for good says where to, so every other row stays as it was.
+static std::string RedirectField(const CheckOutcome& outcome) {
+  if (outcome.redirected_to.empty()) return "";
+  return ",\"redirected_to\":" + JsonString(outcome.redirected_to);
+}
+
 std::string JsonRow(const ResultRow& row) {
   const CheckOutcome& outcome = row.outcome;
   // The number as the running count, not the six-digit cell, which wraps after 999999.
@@ -161,7 +284,8 @@ std::string JsonRow(const ResultRow& row) {
          ",\"status\":" + (outcome.status ? std::to_string(*outcome.status) : "null") +
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +
-         ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + KindFields(row.link) + "}";
+         ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + KindFields(row.link) +
+         RedirectField(outcome) + "}";
 }
 
 std::string FormatJsonReport(const std::vector<ResultRow>& rows) {
@@ -170,23 +294,28 @@ std::string FormatJsonReport(const std::vector<ResultRow>& rows) {
   return out + "\n]\n";
 }
 
-std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format) {
+std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format,
+                        const ReportHeading& heading) {
   const bool utf8 = format.encoding == ReportEncoding::kUtf8;
   switch (format.form) {
     case ReportForm::kJson:
       return FormatJsonReport(rows);
     case ReportForm::kHtml:
+      if (format.detailed)
+        return utf8 ? FormatDetailedHtmlReport(rows, heading)
+                    : Utf8ToCp932(FormatDetailedHtmlReport(rows, heading, "Shift_JIS"));
       return utf8 ? FormatHtmlReport(rows, "UTF-8") : Utf8ToCp932(FormatHtmlReport(rows));
     case ReportForm::kCsv:
       break;
   }
+  const std::string text = format.detailed ? FormatDetailedCsvReport(rows) : FormatCsvReport(rows);
   // The byte order mark tells spreadsheet programs the file is UTF-8.
-  return utf8 ? "\xEF\xBB\xBF" + FormatCsvReport(rows) : Utf8ToCp932(FormatCsvReport(rows));
+  return utf8 ? "\xEF\xBB\xBF" + text : Utf8ToCp932(text);
 }
 
 bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
-                 const ReportFormat& format, std::string* err) {
-  return disk.WriteWholeFile(path, ReportBytes(rows, format), err);
+                 const ReportFormat& format, std::string* err, const ReportHeading& heading) {
+  return disk.WriteWholeFile(path, ReportBytes(rows, format, heading), err);
 }
 
 std::string OverwriteQuestionText(const std::string& path) {

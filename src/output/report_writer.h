@@ -13,9 +13,15 @@ namespace voxtrel {
 inline constexpr const char* kDefaultReportName = "Voxtrel.htm";
 inline constexpr const char* kReportFilter =
     "HTMLﾌｧｲﾙ(*.htm)|*.htm|CSVﾌｧｲﾙ(*.csv)|*.csv|CSVﾌｧｲﾙ UTF-8(*.csv)|*.csv|"
+    "HTMLﾌｧｲﾙ 詳細(*.html)|*.html|CSVﾌｧｲﾙ 詳細(*.csv)|*.csv|"
     "ﾃｷｽﾄﾌｧｲﾙ(*.txt)|*.txt|すべてのﾌｧｲﾙ(*.*)|*.*";
-/// The filter entry (counted from 0) that saves the report as UTF-8.
+/// The filter entries (counted from 0) that save the report as UTF-8, and in detail.
 inline constexpr int kUtf8CsvFilterIndex = 2;
+inline constexpr int kDetailedHtmlFilterIndex = 3;
+inline constexpr int kDetailedCsvFilterIndex = 4;
+/// How a detailed HTML report names its maker; a page that carries it is a report, not a page
+/// of the site.
+inline constexpr const char* kReportGeneratorMeta = "<meta name=\"generator\" content=\"Voxtrel";
 inline constexpr const char* kSaveReportTitle = "ﾘﾝｸ結果の保存";
 
 enum class ReportForm { kHtml, kCsv, kJson };
@@ -24,6 +30,18 @@ enum class ReportEncoding { kShiftJis, kUtf8 };
 struct ReportFormat {
   ReportForm form = ReportForm::kCsv;
   ReportEncoding encoding = ReportEncoding::kShiftJis;
+  /// The detailed form: with a header, the reason and where a moved link leads (HTML and CSV).
+  bool detailed = false;
+};
+
+/// What a detailed report says above its rows.
+struct ReportHeading {
+  /// The folder, page file or address that was checked.
+  std::string checked;
+  /// When the run began, as local time ("2026-12-07 10:52:03").
+  std::string when;
+  /// The run's options in words.
+  std::string options;
 };
 
 /// HTML when the upper-cased path's last four characters are ".HTM", otherwise comma-separated;
@@ -46,7 +64,8 @@ ReportForm ReportFormForCheckerName(const std::string& path);
 
 /// One row as a JSON object: no, mark, url, name, page, status (or null), reason, redirects,
 /// elapsed_ms; for a link found among every link of a page also kind ("http", "https",
-/// "internal", "script") and, when internal, resolved (the address asked or the path looked up).
+/// "internal", "script") and, when internal, resolved (the address asked or the path looked up);
+/// redirected_to only for a link that moved permanently.
 std::string JsonRow(const ResultRow& row);
 
 /// The whole report as UTF-8 text, every line ending in CR LF, rows in the given order. An HTML
@@ -54,17 +73,25 @@ std::string JsonRow(const ResultRow& row);
 std::string FormatHtmlReport(const std::vector<ResultRow>& rows,
                              const char* charset = "Shift_JIS");
 std::string FormatCsvReport(const std::vector<ResultRow>& rows);
+/// The detailed forms: an HTML5 page with the heading, the counts by mark and the columns No,
+/// 結果, URL, リンク名, ページ, 理由, 転送先; comma-separated text with those columns and a
+/// header line. UTF-8, lines ending in CR LF.
+std::string FormatDetailedHtmlReport(const std::vector<ResultRow>& rows,
+                                     const ReportHeading& heading,
+                                     const char* charset = "UTF-8");
+std::string FormatDetailedCsvReport(const std::vector<ResultRow>& rows);
 /// A JSON array of JsonRow objects, one a line.
 std::string FormatJsonReport(const std::vector<ResultRow>& rows);
 
 /// The report's bytes: Shift_JIS, or UTF-8 (a CSV then begins with a byte order mark); a JSON
 /// report is always UTF-8 without one.
-std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format);
+std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format,
+                        const ReportHeading& heading = {});
 
 /// Writes the report of `rows` in `format` to `path` through DiskInterface::WriteWholeFile; on
 /// failure *err gets the system's description and a file at `path` is unchanged.
 bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
-                 const ReportFormat& format, std::string* err);
+                 const ReportFormat& format, std::string* err, const ReportHeading& heading = {});
 
 /// The dialog that asks where to save a report.
 class SaveDialog {

@@ -1,7 +1,9 @@
 #include "run/find_html_files.h"
 
+#include <memory>
 #include <vector>
 
+#include "output/report_writer.h"
 #include "platform/text.h"
 
 namespace voxtrel {
@@ -20,6 +22,25 @@ bool IsPageAttribute(int attributes) {
     default:
       return false;
   }
+}
+
+// A detailed report saved inside the site names its maker near its top: it is no page of the
+// site. Only the head is read, so the search stays a walk over names.
+bool IsSavedReport(DiskInterface& disk, const std::string& path) {
+  std::string err;
+  std::unique_ptr<InputFile> file = disk.OpenForReading(path, &err);
+  // A page that cannot be read stays in the list, where its check says so.
+  if (!file) return false;
+  char head[1024];
+  size_t got = 0;
+  bool failed = false;
+  while (got < sizeof head && !failed) {
+    const size_t count = file->Read(head + got, sizeof head - got, &failed);
+    if (count == 0) break;
+    got += count;
+  }
+  return AsciiUpper(std::string_view(head, got)).find(AsciiUpper(kReportGeneratorMeta)) !=
+         std::string::npos;
 }
 
 void Emit(const PathSink& sink, const std::string& text) {
@@ -46,6 +67,7 @@ void FindHtmlFiles(DiskInterface& disk, const std::string& folder, bool include_
     if (IsPageAttribute(entry.attributes)) {
       if (!IsHtmlFileName(entry.name)) continue;
       const std::string path = JoinPath(folder, entry.name);
+      if (IsSavedReport(disk, path)) continue;
       Emit(append_path, path);
       Emit(set_progress, path);
     } else if (entry.attributes == kAttrDirectory) {

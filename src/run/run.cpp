@@ -1,6 +1,9 @@
 #include "run/run.h"
 
+#include <ctime>
+
 #include "engine/messages.h"
+#include "platform/cp932.h"
 #include "platform/text.h"
 #include "run/find_html_files.h"
 #include "web/fetch_web_page.h"
@@ -188,8 +191,34 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
   return Closed(seams, std::move(summary));
 }
 
+std::string RunOptionsText(const RunSettings& settings, bool include_subfolders) {
+  std::string text;
+  auto add = [&text](bool on, const std::string& words) {
+    if (on) text += (text.empty() ? "" : "、") + words;
+  };
+  add(include_subfolders, "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む");
+  add(settings.show_all, "ﾘﾝｸ結果すべて表示");
+  add(settings.all_links, "すべてのﾘﾝｸ");
+  add(settings.https, "https:// も検査");
+  add(settings.keep_query, "? 以降も含めて検査");
+  add(settings.once, "同じｱﾄﾞﾚｽは 1 回だけ検査");
+  add(true, "同時 " + std::to_string(settings.jobs) + " 件 (1 ﾎｽﾄ " +
+                std::to_string(settings.per_host) + " 件)");
+  return text;
+}
+
+ReportHeading HeadingForRun(const std::string& checked, const RunSettings& settings,
+                            bool include_subfolders) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char when[32];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+  return {DisplayName(checked), when, RunOptionsText(settings, include_subfolders)};
+}
+
 SaveOutcome SaveReport(const ResultList& results, DiskInterface& disk, RunView& view,
-                       SaveDialog& dialog, std::string* last_name) {
+                       SaveDialog& dialog, std::string* last_name, const ReportHeading& heading) {
   if (results.Count() == 0) return SaveOutcome::kNothingToSave;
   const std::string_view remembered = TrimBlanks(*last_name);
   const std::string proposed = remembered.empty() ? kDefaultReportName : std::string(remembered);
@@ -207,7 +236,11 @@ SaveOutcome SaveReport(const ResultList& results, DiskInterface& disk, RunView& 
   std::string err;
   ReportFormat format = ReportFormatForName(path);
   if (filter == kUtf8CsvFilterIndex) format.encoding = ReportEncoding::kUtf8;
-  if (!WriteReport(disk, results.Rows(), path, format, &err)) {
+  // A detailed report is for sending on: UTF-8 carries every address and name as it is.
+  if (filter == kDetailedHtmlFilterIndex || filter == kDetailedCsvFilterIndex)
+    format = {filter == kDetailedHtmlFilterIndex ? ReportForm::kHtml : ReportForm::kCsv,
+              ReportEncoding::kUtf8, true};
+  if (!WriteReport(disk, results.Rows(), path, format, &err, heading)) {
     view.ShowMessage(kMessageTitle, SaveErrorText(err), MessageIcon::kWarning, MessageButtons::kOk);
     return SaveOutcome::kFailed;
   }

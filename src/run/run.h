@@ -58,11 +58,21 @@ std::string CrawlConfirmationText(const std::string& start);
 RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const std::string& start,
                     CrawlBounds bounds);
 
+/// The options of a run in words, as a detailed report states them ("ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む、…").
+std::string RunOptionsText(const RunSettings& settings, bool include_subfolders);
+
+/// What a detailed report of a run beginning now on `checked` says above its rows.
+ReportHeading HeadingForRun(const std::string& checked, const RunSettings& settings,
+                            bool include_subfolders);
+
 enum class SaveOutcome { kSaved, kNothingToSave, kCancelled, kFailed };
 
 /// Saves the result list where the user chooses, proposing the last name chosen (kept in
-/// *last_name); asks before replacing a file, tells the user when the write fails.
+/// *last_name); asks before replacing a file, tells the user when the write fails. The form
+/// follows the name, unless a detailed filter was chosen: that one decides, in UTF-8, with
+/// `heading` above the rows.
 SaveOutcome SaveReport(const ResultList& results, DiskInterface& disk, RunView& view,
-                       SaveDialog& dialog, std::string* last_name);
+                       SaveDialog& dialog, std::string* last_name,
+                       const ReportHeading& heading = {});
 
 }  // namespace voxtrel

@@ -47,6 +47,8 @@ CheckOutcome AnswerOutcome(const HttpAnswer& answer, bool refresh) {
     return outcome;
   }
   outcome.status = answer.status;
+  // A temporary redirect is the server's business; a permanent one means the page should change.
+  if (answer.moved_permanently) outcome.redirected_to = answer.final_url;
   if (*answer.status < 200 || *answer.status >= 300) {
     outcome.reason = FailureReason::kHttpStatus;
     return outcome;

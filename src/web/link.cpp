@@ -44,36 +44,65 @@ bool IsListed(const CheckOutcome& outcome, bool show_all) {
          outcome.kind == CheckOutcome::Kind::kScript;
 }
 
-std::string ReasonText(const CheckOutcome& outcome) {
-  if (outcome.kind != CheckOutcome::Kind::kFailed) return "";
+namespace {
+
+// A reason in both languages; the Japanese one writes katakana half-width, as the window does.
+struct ReasonWords {
+  const char* english;
+  const char* japanese;
+};
+
+ReasonWords WordsFor(const CheckOutcome& outcome) {
   switch (outcome.reason) {
-    case FailureReason::kHttpStatus:
-      return "HTTP " + std::to_string(outcome.status.value_or(0));
-    case FailureReason::kTimeout: return "time-out";
-    case FailureReason::kRefused: return "connection refused";
-    case FailureReason::kHostNotFound: return "host not found";
-    case FailureReason::kTls: return "certificate not trusted";
-    case FailureReason::kTooManyRedirects: return "too many redirects";
-    case FailureReason::kCutOff: return "answer cut off";
-    case FailureReason::kBadAddress: return "bad address";
-    case FailureReason::kTlsHandshake: return "TLS handshake failed";
-    case FailureReason::kCertificateFile: return "certificate file unreadable";
-    case FailureReason::kBadAnswer: return "malformed answer";
-    case FailureReason::kBadEncoding: return "answer could not be decoded";
-    case FailureReason::kBadRedirect: return "redirect to an unusable address";
-    case FailureReason::kUnreachable: return "host unreachable";
-    case FailureReason::kProxy: return "proxy failed";
-    case FailureReason::kFileNotFound: return "file not found";
-    case FailureReason::kNoIndexPage: return "no index page";
-    case FailureReason::kCaseDiffers: return "differs in case: " + outcome.detail;
-    case FailureReason::kAnchorNotFound: return "anchor not found";
+    case FailureReason::kHttpStatus: return {"HTTP ", "HTTP "};
+    case FailureReason::kTimeout: return {"time-out", "ﾀｲﾑｱｳﾄ"};
+    case FailureReason::kRefused: return {"connection refused", "接続できません"};
+    case FailureReason::kHostNotFound: return {"host not found", "ﾎｽﾄが見つかりません"};
+    case FailureReason::kTls: return {"certificate not trusted", "証明書を信頼できません"};
+    case FailureReason::kTooManyRedirects:
+      return {"too many redirects", "ﾘﾀﾞｲﾚｸﾄが多すぎます"};
+    case FailureReason::kCutOff: return {"answer cut off", "応答が途中で切れました"};
+    case FailureReason::kBadAddress: return {"bad address", "ｱﾄﾞﾚｽが正しくありません"};
+    case FailureReason::kTlsHandshake:
+      return {"TLS handshake failed", "TLSﾊﾝﾄﾞｼｪｲｸに失敗しました"};
+    case FailureReason::kCertificateFile:
+      return {"certificate file unreadable", "証明書ﾌｧｲﾙを読めません"};
+    case FailureReason::kBadAnswer: return {"malformed answer", "応答が正しくありません"};
+    case FailureReason::kBadEncoding:
+      return {"answer could not be decoded", "応答を復元できません"};
+    case FailureReason::kBadRedirect:
+      return {"redirect to an unusable address", "ﾘﾀﾞｲﾚｸﾄ先のｱﾄﾞﾚｽが使えません"};
+    case FailureReason::kUnreachable: return {"host unreachable", "ﾎｽﾄに到達できません"};
+    case FailureReason::kProxy: return {"proxy failed", "ﾌﾟﾛｷｼが応答しません"};
+    case FailureReason::kFileNotFound: return {"file not found", "ﾌｧｲﾙがありません"};
+    case FailureReason::kNoIndexPage: return {"no index page", "ｲﾝﾃﾞｯｸｽﾍﾟｰｼﾞがありません"};
+    case FailureReason::kCaseDiffers: return {"differs in case: ", "大文字小文字が違います： "};
+    case FailureReason::kAnchorNotFound: return {"anchor not found", "ｱﾝｶｰがありません"};
     case FailureReason::kNone:
       // Failed with a good status: the answer held nothing to read.
-      if (outcome.status) return "empty page";
+      if (outcome.status) return {"empty page", "空のﾍﾟｰｼﾞです"};
       break;
     case FailureReason::kOther: break;
   }
-  return "request failed";
+  return {"request failed", "ﾘｸｴｽﾄに失敗しました"};
+}
+
+}  // namespace
+
+std::string ReasonText(const CheckOutcome& outcome, Language language) {
+  if (outcome.kind != CheckOutcome::Kind::kFailed) return "";
+  const ReasonWords words = WordsFor(outcome);
+  std::string text = language == Language::kJapanese ? words.japanese : words.english;
+  if (outcome.reason == FailureReason::kHttpStatus)
+    text += std::to_string(outcome.status.value_or(0));
+  if (outcome.reason == FailureReason::kCaseDiffers) text += outcome.detail;
+  return text;
+}
+
+std::string ReasonColumnText(const CheckOutcome& outcome) {
+  std::string text = ReasonText(outcome, Language::kJapanese);
+  if (outcome.redirected_to.empty()) return text;
+  return text + (text.empty() ? "" : " ") + "→ " + outcome.redirected_to;
 }
 
 }  // namespace voxtrel

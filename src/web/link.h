@@ -82,8 +82,9 @@ enum class FailureReason {
   kFileNotFound,
   kNoIndexPage,
   kCaseDiffers,  // the detail names the file as it is on the disk
-  kAnchorNotFound,
+  kAnchorNotFound,  // the last: kLastFailureReason names it
 };
+inline constexpr FailureReason kLastFailureReason = FailureReason::kAnchorNotFound;
 
 /// What checking one link came to.
 struct CheckOutcome {
@@ -96,6 +97,9 @@ struct CheckOutcome {
   int64_t elapsed_ms = 0;
   /// What a reason needs besides its kind (the name as it is on the disk).
   std::string detail;
+  /// Where the link now leads when its first answer was a permanent redirect (301, 308): the
+  /// address the page should be changed to. Empty otherwise.
+  std::string redirected_to;
 };
 
 /// The result mark of an outcome: ◎, △, × or Ｐ.
@@ -107,7 +111,15 @@ size_t MarkIndex(const CheckOutcome& outcome);
 /// Whether the outcome gets a row: failures and script links always, answers when `show_all`.
 bool IsListed(const CheckOutcome& outcome, bool show_all);
 
-/// Why a failed link failed in a few words ("HTTP 404", "time-out"); empty for the others.
-std::string ReasonText(const CheckOutcome& outcome);
+/// The languages a reason is said in.
+enum class Language { kEnglish, kJapanese };
+
+/// Why a failed link failed in a few words ("HTTP 404", "time-out"; in Japanese "ﾀｲﾑｱｳﾄ",
+/// half-width katakana as the window's captions); empty for the others.
+std::string ReasonText(const CheckOutcome& outcome, Language language = Language::kEnglish);
+
+/// What the window's reason column says: the Japanese reason, then "→ " and where a permanent
+/// redirect led ("→ http://new/" alone for a link that answered).
+std::string ReasonColumnText(const CheckOutcome& outcome);
 
 }  // namespace voxtrel

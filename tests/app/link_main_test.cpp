@@ -150,6 +150,11 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
   window.Command3_Click();  // the same name again: asked before it is replaced
   QCOMPARE(dialog.proposed.back(), dir / "report.csv");
   QCOMPARE(window.messages, std::vector<std::string>{OverwriteQuestionText(dir / "report.csv")});
+  dialog.answer = dir / "detail.html";
+  dialog.filter = kDetailedHtmlFilterIndex;
+  window.Command3_Click();
+  QVERIFY(test::ReadFile(dir / "detail.html").find("<dd>" + (dir / "site") + "</dd>") !=
+          std::string::npos);
 
   window.findChild<QAction*>("HttpsOption")->trigger();
   window.findChild<QAction*>("AllLinksOption")->trigger();

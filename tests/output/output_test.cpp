@@ -84,6 +84,41 @@ TEST(ReportTest, WrittenReportIsShiftJisInTheFormItsNameSays) {
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "r.csv"));
 }
 
+TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNow) {
+  std::vector<ResultRow> rows = TwoRows();
+  rows[0].outcome.reason = FailureReason::kTimeout;
+  rows[1].outcome.redirected_to = "http://new.jp/";
+  EXPECT_EQ(FormatDetailedCsvReport(rows),
+            "No,結果,URL,リンク名,ページ,理由,転送先\r\n"
+            "000001,×,http://a.jp/?q=1&r=<2>,\"say \"\"hi\"\"\",/p/a.htm,ﾀｲﾑｱｳﾄ,\r\n"
+            "000002,◎, http://b.jp/ ,  ,\"/p/b,c.htm\",,http://new.jp/\r\n"
+            "000003,Ｐ,http://c.jp/,\"a\rb\",/p/c.htm,,\r\n");
+  EXPECT_TRUE(ReportBytes(rows, {ReportForm::kCsv, ReportEncoding::kUtf8, true})
+                  .starts_with("\xEF\xBB\xBFNo,結果,"));
+  const std::string html =
+      FormatDetailedHtmlReport(rows, {"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む"});
+  for (const char* part : {
+           "<!DOCTYPE html>\r\n<html lang=\"ja\">\r\n<head>\r\n<meta charset=\"UTF-8\">\r\n"
+           "<meta name=\"generator\" content=\"Voxtrel ",
+           "<dt>検査対象</dt><dd>/site</dd>", "<dd>2026-12-07 10:00:00</dd>",
+           "<dd>ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む</dd>", "<p>× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件</p>",
+           "<tr><th>No</th><th>結果</th><th>URL</th><th>リンク名</th><th>ページ</th><th>理由</th>"
+           "<th>転送先</th></tr>",
+           "<tr class=\"failed\"><td>000001</td><td class=\"mark\">×</td><td class=\"url\">"
+           "<a href=\"http://a.jp/?q=1&amp;r=%3C2%3E\">http://a.jp/?q=1&amp;r=&lt;2&gt;</a></td>"
+           "<td>say &quot;hi&quot;</td><td class=\"page\">/p/a.htm</td><td>ﾀｲﾑｱｳﾄ</td>"
+           "<td class=\"moved\"></td></tr>\r\n",
+           "<td class=\"moved\"><a href=\"http://new.jp/\">http://new.jp/</a></td>"})
+    EXPECT_NE(html.find(part), std::string::npos) << part;
+}
+
+TEST(ReportTest, JsonRowSaysWhereALinkMovedOnlyWhenItMovedForGood) {
+  ResultRow row{1, {"http://a.jp/", "a", "/p"}, Outcome(CheckOutcome::Kind::kAnswered)};
+  EXPECT_EQ(JsonRow(row).find("redirected_to"), std::string::npos);
+  row.outcome.redirected_to = "http://b.jp/";
+  EXPECT_TRUE(JsonRow(row).ends_with(",\"redirected_to\":\"http://b.jp/\"}")) << JsonRow(row);
+}
+
 TEST(SortTest, TextOrderFoldsAsciiCaseOnly) {
   struct Case {
     const char* a;

@@ -99,6 +99,8 @@ TEST(FindHtmlFilesTest, FindsPagesInListingOrderThenSubfoldersDepthFirst) {
                            "a_dir/x.htm", "a_dir/deep/y.html", "z_dir/z.htm", ".hid/h.htm"})
     test::WriteFile(dir / name, "");
   test::WriteFile(dir / "locked.htm", "");
+  // A detailed report saved among the pages is no page of the site.
+  test::WriteFile(dir / "report.html", FormatDetailedHtmlReport({}, {}));
   chmod((dir / "locked.htm").c_str(), 0444);
   std::filesystem::create_directory_symlink(dir / "a_dir", dir / "link");
   mkfifo((dir / "fifo.htm").c_str(), 0600);

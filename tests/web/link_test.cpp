@@ -1,0 +1,53 @@
+#include "web/link.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "web/answer_outcome.h"
+
+namespace voxtrel {
+namespace {
+
+TEST(ReasonTest, EveryFailureKindHasItsOwnTextInBothLanguages) {
+  std::set<std::string> english;
+  std::set<std::string> japanese;
+  // Every kind but kNone and kOther, which fail without a word of their own.
+  for (int k = 1; k <= static_cast<int>(kLastFailureReason); ++k) {
+    CheckOutcome outcome;
+    outcome.reason = static_cast<FailureReason>(k);
+    outcome.status = 404;
+    outcome.detail = "Photo.JPG";
+    if (outcome.reason == FailureReason::kOther) continue;
+    EXPECT_NE(ReasonText(outcome), ReasonText({}));
+    english.insert(ReasonText(outcome));
+    japanese.insert(ReasonText(outcome, Language::kJapanese));
+  }
+  EXPECT_EQ(english.size(), static_cast<size_t>(kLastFailureReason) - 1);
+  EXPECT_EQ(japanese.size(), english.size());
+  for (const char* text : {"HTTP 404", "ﾀｲﾑｱｳﾄ", "接続できません", "ﾎｽﾄが見つかりません",
+                           "証明書を信頼できません", "ﾘﾀﾞｲﾚｸﾄが多すぎます", "応答が途中で切れました",
+                           "ﾌｧｲﾙがありません", "ｱﾝｶｰがありません", "大文字小文字が違います： Photo.JPG"})
+    EXPECT_TRUE(japanese.count(text)) << text;
+}
+
+TEST(ReasonTest, APermanentRedirectSaysWhereTheLinkLeadsNow) {
+  const std::tuple<int, bool, std::string> cases[] = {{200, true, "→ http://new/"},
+                                                      {404, true, "HTTP 404 → http://new/"},
+                                                      {200, false, ""},
+                                                      {404, false, "HTTP 404"}};
+  for (const auto& [status, moved, column] : cases) {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.final_url = "http://new/";
+    answer.moved_permanently = moved;
+    const CheckOutcome outcome = AnswerOutcome(answer, false);
+    EXPECT_EQ(outcome.redirected_to, moved ? "http://new/" : "") << status;
+    EXPECT_EQ(ReasonColumnText(outcome), column) << status << moved;
+  }
+}
+
+}  // namespace
+}  // namespace voxtrel
