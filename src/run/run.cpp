@@ -171,7 +171,7 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
                              MessageButtons::kOkCancel) != MessageAnswer::kOk)
     return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
   seams.results.Clear();
-  seams.view.RunPreparing(true);
+  seams.view.RunPreparing(false);
   FetchResult fetched = Fetch(seams, start);
   if (fetched.kind != FetchResult::Kind::kOk)
     return Unfetched(seams, std::move(summary), start, fetched);
