@@ -30,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -618,13 +619,24 @@ void PrintVerdict(const char* what, double value, double target) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as soon as its tool is done
   std::vector<std::string> chosen(argv + 1, argv + argc);
-  if (std::any_of(chosen.begin(), chosen.end(), [](auto& a) { return a.starts_with("-"); })) {
-    std::fprintf(stderr, "usage: voxtrel_crawl_bench [voxtrel|linkinator|linkchecker]...\n");
+  const bool serve_only = chosen.size() == 1 && chosen[0] == "--serve";
+  if (!serve_only &&
+      std::any_of(chosen.begin(), chosen.end(), [](auto& a) { return a.starts_with("-"); })) {
+    std::fprintf(stderr,
+                 "usage: voxtrel_crawl_bench [voxtrel|linkinator|linkchecker]... | --serve\n");
     return 2;
   }
   const int refused_port = RefusedPort();
   ServerProcess servers(refused_port);
   const Site site = MakeSite(servers.ports(), refused_port);
+  if (serve_only) {
+    // The site for a tool tried by hand, until stdin ends; then what each host was asked.
+    std::printf("%s\n", site.start.c_str());
+    for (std::string line; std::getline(std::cin, line);) {
+    }
+    std::printf("requests: %ld site, %ld in all\n", servers.site(), servers.all());
+    return 0;
+  }
   std::string templ = (fs::temp_directory_path() / "voxtrel-crawl-bench-XXXXXX").string();
   if (!mkdtemp(templ.data())) {
     std::perror("mkdtemp");
