@@ -30,9 +30,9 @@ RunSummary Refuse(const RunSeams& seams, RunSummary summary, RunOutcome outcome,
   return Closed(seams, std::move(summary));
 }
 
-// Fetches `url` for the run; kAbandoned once the abort is raised or the view gives up.
-FetchResult Fetch(const RunSeams& seams, const std::string& url) {
-  FetchResult fetched = FetchWebPage(seams.http, url, [&seams] {
+// Fetches `urls` at once for the run; kAbandoned once the abort is raised or the view gives up.
+std::vector<FetchResult> Fetch(const RunSeams& seams, const std::vector<std::string>& urls) {
+  std::vector<FetchResult> fetched = FetchWebPages(seams.http, urls, [&seams] {
     return !seams.abort.Raised() && seams.view.KeepAlive();
   });
   seams.view.Yield();
@@ -118,7 +118,7 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   std::vector<PageToCheck> pages(1, PageToCheck{target, {}});
   if (mode != kModeWebPage) return Closed(seams, CheckLinks(std::move(pages), settings, seams));
 
-  FetchResult fetched = Fetch(seams, target);
+  FetchResult fetched = std::move(Fetch(seams, {target}).front());
   if (fetched.kind == FetchResult::Kind::kOk) {
     pages.front().fetched = std::move(fetched.page);
     // Said before the run, so a long run does not hide that its page was not read whole.
@@ -148,11 +148,15 @@ RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::strin
   return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable, kFetchFailedMessage);
 }
 
-// The site's robots.txt for this crawler; one that cannot be fetched or read allows all.
-RobotsRules RobotsOf(const RunSeams& seams, const std::string& page) {
+// Where the robots.txt of `page`'s site lies; "" for no web address.
+std::string RobotsAddress(const std::string& page) {
   const std::optional<UrlParts> parts = SplitUrl(page);
-  if (!parts) return RobotsRules();
-  const FetchResult robots = Fetch(seams, parts->scheme + "://" + parts->authority + "/robots.txt");
+  return parts ? parts->scheme + "://" + parts->authority + "/robots.txt" : std::string();
+}
+
+// The rules of a fetched robots.txt for this crawler; one that could not be fetched or read
+// allows all.
+RobotsRules RobotsOf(const FetchResult& robots) {
   if (robots.kind != FetchResult::Kind::kOk || robots.answer.kind != CheckOutcome::Kind::kAnswered)
     return RobotsRules();
   return RobotsRules(robots.page.bytes, "Voxtrel");
@@ -172,14 +176,20 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
     return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
   seams.results.Clear();
   seams.view.RunPreparing(false);
-  FetchResult fetched = Fetch(seams, start);
+  // The site's robots.txt is asked with the start page: a crawl's first wait is one, not two.
+  const std::string start_robots = RobotsAddress(start);
+  std::vector<FetchResult> first = Fetch(seams, {start, start_robots});
+  FetchResult& fetched = first[0];
   if (fetched.kind != FetchResult::Kind::kOk)
     return Unfetched(seams, std::move(summary), start, fetched);
   const std::string page = fetched.final_url.empty() ? start : fetched.final_url;
   if (fetched.cut)
     seams.view.ShowMessage(kMessageTitle, PageCutText(page), MessageIcon::kWarning,
                            MessageButtons::kOk);
-  RobotsRules robots = RobotsOf(seams, page);
+  // Redirected to another site: its own robots.txt holds.
+  RobotsRules robots = RobotsOf(RobotsAddress(page) == start_robots
+                                    ? first[1]
+                                    : Fetch(seams, {RobotsAddress(page)}).front());
   if (seams.abort.Raised()) return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
   CrawlFrontier crawl(std::move(fetched.page), fetched.final_url, fetched.answer, std::move(robots),
                       bounds, settings.keep_query);

@@ -9,28 +9,10 @@
 
 namespace voxtrel {
 
-FetchResult FetchWebPage(HttpPool& http, const std::string& url,
-                         const std::function<bool()>& keep_waiting, int slice_ms) {
+namespace {
+
+FetchResult Judged(const std::string& url, HttpAnswer& answer) {
   FetchResult result;
-  HttpRequest request;
-  request.url = url;
-  request.keep_body = true;
-  request.body_cap = kPageCap;
-  constexpr uint64_t kPageId = 0;
-  if (!http.Start(kPageId, std::move(request))) {
-    result.kind = FetchResult::Kind::kNoRequestObject;
-    return result;
-  }
-  std::vector<std::pair<uint64_t, HttpAnswer>> finished;
-  while (finished.empty()) {
-    http.Wait(slice_ms, &finished);
-    if (finished.empty() && !keep_waiting()) {
-      http.CancelAll();
-      result.kind = FetchResult::Kind::kAbandoned;
-      return result;
-    }
-  }
-  HttpAnswer& answer = finished.front().second;
   result.answer = AnswerOutcome(answer, false);
   result.final_url = answer.final_url;
   if (result.answer.kind == CheckOutcome::Kind::kFailed) return result;
@@ -45,6 +27,45 @@ FetchResult FetchWebPage(HttpPool& http, const std::string& url,
   result.cut = answer.body_cut;
   result.kind = FetchResult::Kind::kOk;
   return result;
+}
+
+}  // namespace
+
+std::vector<FetchResult> FetchWebPages(HttpPool& http, const std::vector<std::string>& urls,
+                                       const std::function<bool()>& keep_waiting, int slice_ms) {
+  std::vector<FetchResult> results(urls.size());
+  size_t waiting = 0;
+  for (size_t i = 0; i < urls.size(); ++i) {
+    HttpRequest request;
+    request.url = urls[i];
+    request.keep_body = true;
+    request.body_cap = kPageCap;
+    if (http.Start(i, std::move(request)))
+      ++waiting;
+    else
+      results[i].kind = FetchResult::Kind::kNoRequestObject;
+  }
+  std::vector<std::pair<uint64_t, HttpAnswer>> finished;
+  while (waiting > 0) {
+    finished.clear();
+    http.Wait(slice_ms, &finished);
+    for (auto& [id, answer] : finished) {
+      results[id] = Judged(urls[id], answer);
+      --waiting;
+    }
+    if (waiting > 0 && finished.empty() && !keep_waiting()) {
+      http.CancelAll();
+      FetchResult abandoned;
+      abandoned.kind = FetchResult::Kind::kAbandoned;
+      return std::vector<FetchResult>(urls.size(), abandoned);
+    }
+  }
+  return results;
+}
+
+FetchResult FetchWebPage(HttpPool& http, const std::string& url,
+                         const std::function<bool()>& keep_waiting, int slice_ms) {
+  return std::move(FetchWebPages(http, {url}, keep_waiting, slice_ms).front());
 }
 
 }  // namespace voxtrel

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/http_pool.h"
 #include "web/link.h"
@@ -31,5 +32,11 @@ inline constexpr size_t kPageCap = size_t{64} << 20;
 /// kFailed.
 FetchResult FetchWebPage(HttpPool& http, const std::string& url,
                          const std::function<bool()>& keep_waiting, int slice_ms = 50);
+
+/// The same for several pages asked at once, their results in the order of `urls`; when
+/// `keep_waiting` says no, every one is kAbandoned.
+std::vector<FetchResult> FetchWebPages(HttpPool& http, const std::vector<std::string>& urls,
+                                       const std::function<bool()>& keep_waiting,
+                                       int slice_ms = 50);
 
 }  // namespace voxtrel
