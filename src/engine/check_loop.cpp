@@ -103,11 +103,13 @@ class Pipeline {
       }
       Pending& pending = queue_.emplace_back();
       pending.item = std::move(item);
-      if (pending.item.kind != ScanItem::Kind::kPageEnd) ++progress_.links_found;
       if (pending.item.kind == ScanItem::Kind::kPageEnd) {
         pending.state = Pending::State::kPageEnd;
-      } else if (pending.item.kind == ScanItem::Kind::kHttpsSkipped ||
-                 (settings_.excluded && settings_.excluded(AddressOf(pending.item.link)))) {
+        continue;
+      }
+      ++progress_.links_found;
+      if (pending.item.kind == ScanItem::Kind::kHttpsSkipped ||
+          (settings_.excluded && settings_.excluded(AddressOf(pending.item.link)))) {
         // Counted when their turn comes, so an aborted run counts only what it reached.
         pending.state = Pending::State::kPassedOver;
       } else if (IsScriptLink(pending.item.link)) {
@@ -239,8 +241,11 @@ class Pipeline {
     }
     if (!seams_.http.Start(id, std::move(request))) {
       pending.state = Pending::State::kNoRequest;
-      if (pending.candidate) crawl_->Unanswered(*pending.candidate);
-      ++progress_.links_answered;
+      // A crawl's page fetch is no link of its own: its links count when they take its answer.
+      if (pending.candidate)
+        crawl_->Unanswered(*pending.candidate);
+      else
+        ++progress_.links_answered;
       return;
     }
     pending.state = Pending::State::kInFlight;
@@ -283,7 +288,7 @@ class Pipeline {
       crawl_->Answered(*pending.candidate, answer);
     }
     pending.state = Pending::State::kDone;
-    ++progress_.links_answered;
+    if (!pending.candidate) ++progress_.links_answered;
   }
 
   // Commits every step at the head that has what it needs; stops at the first still waiting.

@@ -102,6 +102,11 @@ TEST_F(CrawlTest, PagesOfTheSiteBreadthFirstInDocumentOrderEachAskedOnce) {
   EXPECT_EQ(view_.events[1], "row 000001 ◎ p1.html [p1.html] " + std::string(kStart));
   EXPECT_EQ(view_.events[11], "row 000011 ◎ p3.html [p3.html] http://s.jp/a/p1.html");
   EXPECT_EQ(summary.rows_by_mark[0], 1u);  // gone.html
+  // The pages' own fetches are no links: the counts end even.
+  EXPECT_FALSE(view_.progress_ran_ahead);
+  EXPECT_EQ(view_.last_progress.links_answered, view_.last_progress.links_found);
+  EXPECT_EQ(view_.last_progress.links_found, summary.links_checked + summary.excluded);
+  EXPECT_EQ(view_.last_progress.pages_done, summary.pages.size());
 }
 
 TEST_F(CrawlTest, APageIsKnownByWhereItsRedirectsEndAndByItsNormalForm) {

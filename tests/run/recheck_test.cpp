@@ -25,7 +25,7 @@ class RecheckTest : public ::testing::Test {
     };
     CheckOutcome failed;
     failed.reason = FailureReason::kTimeout;
-    CheckOutcome ok{CheckOutcome::Kind::kAnswered, FailureReason::kNone, 200, 0, 0, ""};
+    CheckOutcome ok{CheckOutcome::Kind::kAnswered, FailureReason::kNone, 200, 0, 0, "", ""};
     FoundLink local("b.htm#s", "b", "/site/a.htm");
     local.internal = local.local = true;
     local.resolved = "/site/b.htm";

@@ -28,6 +28,12 @@ class RecordingView : public RunView {
     events.push_back("closed " + std::to_string(static_cast<int>(outcome)) + " " +
                      std::to_string(rows));
   }
+  void Progress(const RunProgress& progress) override {
+    progress_ran_ahead |= progress.links_answered > progress.links_found ||
+                          progress.pages_done > progress.pages_found;
+    last_progress = progress;
+    last_progress.waiting_for = {};
+  }
   void Yield() override {}
   bool KeepAlive() override {
     ++waits;
@@ -43,6 +49,9 @@ class RecordingView : public RunView {
   }
 
   std::vector<std::string> events;
+  /// The last progress told, and whether any ever counted more done than found.
+  RunProgress last_progress;
+  bool progress_ran_ahead = false;
   std::deque<MessageAnswer> answers;
   /// What KeepAlive says: false is a window closing while requests wait.
   bool keep_alive = true;
