@@ -11,7 +11,7 @@ namespace voxtrel {
 namespace {
 
 CheckOutcome Failed(FailureReason reason, std::optional<int> status, std::string detail = "") {
-  return CheckOutcome{CheckOutcome::Kind::kFailed, reason, status, 0, 0, std::move(detail)};
+  return CheckOutcome{CheckOutcome::Kind::kFailed, reason, status, 0, 0, std::move(detail), ""};
 }
 
 TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
@@ -24,8 +24,8 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
       {7, {"http://a.jp/", "a", "/s/a.htm"}, Failed(FailureReason::kHttpStatus, 404)},
       {8,
        {"http://b.jp/", "b", "http://w.jp/"},
-       {CheckOutcome::Kind::kAnswered, {}, 200, 2, 15, ""}},
-      {9, {"http://c.jp/x.pl", "", "/s/a.htm"}, {CheckOutcome::Kind::kScript, {}, {}, 0, 0, ""}},
+       {CheckOutcome::Kind::kAnswered, {}, 200, 2, 15, "", ""}},
+      {9, {"http://c.jp/x.pl", "", "/s/a.htm"}, {CheckOutcome::Kind::kScript, {}, {}, 0, 0, "", ""}},
       {10, https, Failed(FailureReason::kTimeout, {})},
       {11, local, Failed(FailureReason::kCaseDiffers, {}, "photo.JPG")},
       {12, {"http://d.jp/", "", "/s/a.htm"}, Failed(FailureReason::kNone, 200)},
