@@ -27,6 +27,8 @@ TEST(RobotsRulesTest, TheLongestMatchOfTheCrawlersOwnGroupDecides) {
   EXPECT_TRUE(RobotsRules("User-agent: voxtrel\nDisallow:\nUser-agent: *\nDisallow: /\n", "voxtrel")
                   .Allows("/x"));
   EXPECT_TRUE(RobotsRules().Allows("/x"));
+  // Rules before any user-agent line belong to no group.
+  EXPECT_TRUE(RobotsRules("Disallow: /x\nUser-agent: voxtrel\nAllow: /y\n", "voxtrel").Allows("/x"));
   EXPECT_FALSE(RobotsRules("User-agent: *\nDisallow: /*a*a*a*a*a*a*a*a*b\n", "v")
                    .Allows("/" + std::string(3000, 'a') + "b"));
 }
