@@ -263,11 +263,8 @@ class Pipeline {
     if (answer.status == 429 && !pending.retried) {
       // Too many requests is the server asking us to slow down, not a dead link: wait as it
       // says, ask once more, and ask that host one thing at a time from now on.
-      const long wait_ms =
-          answer.retry_after_s ? *answer.retry_after_s * 1000 : settings_.retry_after_default_ms;
       pending.retried = true;
-      pending.not_before =
-          Clock::now() + std::chrono::milliseconds(std::min(wait_ms, settings_.retry_after_cap_ms));
+      pending.not_before = Clock::now() + RetryAfter(answer, settings_);
       pending.state = Pending::State::kWaiting;
       slowed_hosts_.insert(pending.host);
       return;
@@ -455,6 +452,12 @@ std::string MarkCounts(const std::array<size_t, 4>& rows_by_mark) {
 }
 
 }  // namespace
+
+std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const RunSettings& settings) {
+  const long wait_ms =
+      answer.retry_after_s ? *answer.retry_after_s * 1000 : settings.retry_after_default_ms;
+  return std::chrono::milliseconds(std::min(wait_ms, settings.retry_after_cap_ms));
+}
 
 std::string HostKey(const std::string& url) {
   const size_t scheme_end = url.find("://");

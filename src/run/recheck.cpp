@@ -139,12 +139,9 @@ class Recheck {
       --host_load_[question.host];
       if (answer.status == 429 && !question.retried) {
         // The server asks us to slow down: wait as it says, once, then one at a time.
-        const long wait_ms =
-            answer.retry_after_s ? *answer.retry_after_s * 1000 : settings_.retry_after_default_ms;
         question.retried = true;
         question.asked = false;
-        question.not_before = Clock::now() + std::chrono::milliseconds(
-                                                 std::min(wait_ms, settings_.retry_after_cap_ms));
+        question.not_before = Clock::now() + RetryAfter(answer, settings_);
         slowed_hosts_.insert(question.host);
         continue;
       }
