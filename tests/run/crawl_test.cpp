@@ -107,6 +107,17 @@ TEST_F(CrawlTest, PagesOfTheSiteBreadthFirstInDocumentOrderEachAskedOnce) {
   EXPECT_EQ(view_.last_progress.links_answered, view_.last_progress.links_found);
   EXPECT_EQ(view_.last_progress.links_found, summary.links_checked + summary.excluded);
   EXPECT_EQ(view_.last_progress.pages_done, summary.pages.size());
+  EXPECT_LT(view_.longest_wait_ms, 60000);  // measured from the request, not from any epoch
+}
+
+TEST_F(CrawlTest, APageThatCannotBeAskedIsPassedOverAndTheCrawlGoesOn) {
+  Page(kStart, {"a.html", "b.html"});
+  Page("http://s.jp/a/a.html", {"c.html"});
+  Page("http://s.jp/a/b.html", {"d.html"});
+  Page("http://s.jp/a/c.html", {});
+  Page("http://s.jp/a/d.html", {});
+  pool_.cannot_start = [](const std::string& url) { return url.ends_with("/a.html"); };
+  EXPECT_EQ(Crawl().pages, (Pages{kStart, "http://s.jp/a/b.html", "http://s.jp/a/d.html"}));
 }
 
 TEST_F(CrawlTest, APageIsKnownByWhereItsRedirectsEndAndByItsNormalForm) {

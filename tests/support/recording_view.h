@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ class RecordingView : public RunView {
                           progress.pages_done > progress.pages_found;
     last_progress = progress;
     last_progress.waiting_for = {};
+    longest_wait_ms = std::max(longest_wait_ms, progress.waiting_ms);
   }
   void Yield() override {}
   bool KeepAlive() override {
@@ -52,6 +54,7 @@ class RecordingView : public RunView {
   /// The last progress told, and whether any ever counted more done than found.
   RunProgress last_progress;
   bool progress_ran_ahead = false;
+  long longest_wait_ms = 0;
   std::deque<MessageAnswer> answers;
   /// What KeepAlive says: false is a window closing while requests wait.
   bool keep_alive = true;
