@@ -4,6 +4,7 @@
 #include <chrono>
 #include <deque>
 #include <map>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -35,7 +36,9 @@ struct Pending {
   std::optional<size_t> candidate;
   bool disallowed = false;  // robots.txt keeps crawlers away: neither asked nor listed
   CheckOutcome outcome;
-  RefreshDetector refresh;
+  /// Shared with the request's body sink: a request dropped with its page still delivers its
+  /// body after its step is gone.
+  std::shared_ptr<RefreshDetector> refresh;
   bool retried = false;
   Clock::time_point not_before{};
   Clock::time_point started{};
@@ -231,9 +234,8 @@ class Pipeline {
     const uint64_t id = next_id_++;
     HttpRequest request;
     request.url = AddressOf(pending.item.link);
-    RefreshDetector* refresh = &pending.refresh;
-    *refresh = RefreshDetector();
-    request.on_body = [refresh](std::string_view chunk) { refresh->Feed(chunk); };
+    pending.refresh = std::make_shared<RefreshDetector>();
+    request.on_body = [refresh = pending.refresh](std::string_view chunk) { refresh->Feed(chunk); };
     if (pending.candidate) {
       request.keep_body = true;
       request.keep_pages_only = true;
@@ -269,7 +271,7 @@ class Pipeline {
       slowed_hosts_.insert(pending.host);
       return;
     }
-    pending.outcome = AnswerOutcome(answer, pending.refresh.IsRefresh());
+    pending.outcome = AnswerOutcome(answer, pending.refresh->IsRefresh());
     const CheckOutcome& outcome = pending.outcome;
     if (settings_.once) answers_[pending.key] = outcome;
     if (pending.candidate) {
@@ -279,7 +281,7 @@ class Pipeline {
         direct.status = answer.status;
         direct.content_type = answer.content_type;
         const std::string end = CrawlFrontier::KeyOf(answer.final_url);
-        answers_.emplace(end, AnswerOutcome(direct, pending.refresh.IsRefresh()));
+        answers_.emplace(end, AnswerOutcome(direct, pending.refresh->IsRefresh()));
         page_ends_.insert(end);
       }
       crawl_->Answered(*pending.candidate, answer);
