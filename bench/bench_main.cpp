@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "server_process.h"
+
 extern char** environ;
 
 namespace {
@@ -126,60 +128,6 @@ void Serve(const Scenario& s, std::atomic<long>* served, int ports_fd, int stop_
   }
 }
 
-/// The servers of a scenario in a process of their own: Linux hands the spawning process's
-/// peak RSS on to the child's ru_maxrss, so the checker must be spawned from a process that
-/// never held the servers' threads and buffers.
-class ServerProcess {
- public:
-  explicit ServerProcess(const Scenario& s) {
-    void* shared = mmap(nullptr, sizeof(std::atomic<long>), PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) {
-      std::perror("mmap");
-      std::exit(1);
-    }
-    served_ = new (shared) std::atomic<long>(0);
-    int ports[2], stop[2];
-    if (pipe(ports) != 0 || pipe(stop) != 0 || (pid_ = fork()) < 0) {
-      std::perror("server process");
-      std::exit(1);
-    }
-    if (pid_ == 0) {
-      close(ports[0]);
-      close(stop[1]);  // its own copy would keep it waiting for ever
-      Serve(s, served_, ports[1], stop[0]);
-      _exit(0);  // the servers' threads end with the process
-    }
-    close(ports[1]);
-    close(stop[0]);
-    stop_fd_ = stop[1];
-    for (int port = 0, i = 0; i < s.ports; ++i) {
-      if (read(ports[0], &port, sizeof port) != sizeof port) {
-        std::fprintf(stderr, "the servers did not start\n");
-        std::exit(1);
-      }
-      bases_.push_back("http://127.0.0.1:" + std::to_string(port));
-    }
-    close(ports[0]);
-  }
-  ~ServerProcess() {
-    close(stop_fd_);
-    waitpid(pid_, nullptr, 0);
-    munmap(served_, sizeof *served_);
-  }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-
-  const std::vector<std::string>& bases() const { return bases_; }
-  long served() const { return served_->load(); }
-
- private:
-  pid_t pid_ = -1;
-  int stop_fd_ = -1;
-  std::atomic<long>* served_ = nullptr;
-  std::vector<std::string> bases_;
-};
-
 /// Writes pages of kLinksPerPage unique links spread round-robin over `bases` into a new
 /// temporary folder and returns it; exits when the folder cannot be made.
 fs::path WritePages(int links, std::vector<std::string> bases) {
@@ -241,10 +189,11 @@ Measure RunCheck(const fs::path& folder, int jobs, const Scenario& s) {
   return m;
 }
 
-void RunOnce(const Scenario& s, const fs::path& folder, const ServerProcess& servers, int jobs) {
-  long served_before = servers.served();
+void RunOnce(const Scenario& s, const fs::path& folder, const voxtrel::bench::ServerProcess& servers,
+             int jobs) {
+  long served_before = servers.served_in_all();
   Measure m = RunCheck(folder, jobs, s);
-  long served = servers.served() - served_before;
+  long served = servers.served_in_all() - served_before;
   std::printf("(%c) %d links, %d port%s, %d ms%s, -j %d: ", s.letter, s.links, s.ports,
               s.ports == 1 ? "" : "s", s.latency_ms, s.huge_bodies ? ", 1 GiB bodies" : "", jobs);
   if (!m.ran) {
@@ -269,8 +218,12 @@ void RunOnce(const Scenario& s, const fs::path& folder, const ServerProcess& ser
 }
 
 void RunScenario(const Scenario& s, bool slow) {
-  ServerProcess servers(s);
-  fs::path folder = WritePages(s.links, servers.bases());
+  voxtrel::bench::ServerProcess servers(s.ports, [&s](std::atomic<long>* served, int ports_fd, int stop_fd) {
+    Serve(s, served, ports_fd, stop_fd);
+  });
+  std::vector<std::string> bases;
+  for (int port : servers.ports()) bases.push_back("http://127.0.0.1:" + std::to_string(port));
+  fs::path folder = WritePages(s.links, bases);
   if (s.silent) {
     // Bounded below by links / jobs waves of one time-out each.
     for (int jobs : {64, 128}) RunOnce(s, folder, servers, jobs);

@@ -41,6 +41,8 @@
 #include <thread>
 #include <vector>
 
+#include "server_process.h"
+
 extern char** environ;
 
 namespace {
@@ -308,69 +310,6 @@ void Serve(std::atomic<long>* served, int refused_port, int ports_fd, int stop_f
   }
 }
 
-/// The servers in a process of their own: Linux hands the spawning process's peak RSS on to the
-/// child's ru_maxrss, so the checkers must be spawned from a process that never held the
-/// servers' threads and buffers.
-class ServerProcess {
- public:
-  explicit ServerProcess(int refused_port) {
-    void* shared = mmap(nullptr, sizeof(std::atomic<long>) * kHosts, PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) {
-      std::perror("mmap");
-      std::exit(1);
-    }
-    served_ = static_cast<std::atomic<long>*>(shared);
-    for (int i = 0; i < kHosts; ++i) new (&served_[i]) std::atomic<long>(0);
-    int ports[2], stop[2];
-    if (pipe(ports) != 0 || pipe(stop) != 0 || (pid_ = fork()) < 0) {
-      std::perror("server process");
-      std::exit(1);
-    }
-    if (pid_ == 0) {
-      close(ports[0]);
-      close(stop[1]);  // its own copy would keep it waiting for ever
-      Serve(served_, refused_port, ports[1], stop[0]);
-      _exit(0);  // the servers' threads end with the process
-    }
-    close(ports[1]);
-    close(stop[0]);
-    stop_fd_ = stop[1];
-    for (int port = 0, i = 0; i < kHosts; ++i) {
-      if (read(ports[0], &port, sizeof port) != sizeof port) {
-        std::fprintf(stderr, "the servers did not start\n");
-        std::exit(1);
-      }
-      ports_.push_back(port);
-    }
-    close(ports[0]);
-  }
-  ~ServerProcess() {
-    close(stop_fd_);
-    waitpid(pid_, nullptr, 0);
-    munmap(served_, sizeof(std::atomic<long>) * kHosts);
-  }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-
-  const std::vector<int>& ports() const { return ports_; }
-  void Reset() {
-    for (int i = 0; i < kHosts; ++i) served_[i].store(0);
-  }
-  long site() const { return served_[0].load(); }
-  long all() const {
-    long sum = 0;
-    for (int i = 0; i < kHosts; ++i) sum += served_[i].load();
-    return sum;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int stop_fd_ = -1;
-  std::atomic<long>* served_ = nullptr;
-  std::vector<int> ports_;
-};
-
 // ---- reading the tools' output -------------------------------------------------------------
 
 /// The value of the string field `key` of one flat JSON object on one line; "" when absent.
@@ -530,7 +469,7 @@ bool WaitBounded(pid_t pid, int* status, rusage* usage, bool* timed_out) {
 
 /// Runs `tool` with stdout and stderr to files and measures it with wait4(): its ru_maxrss is
 /// the peak of the tool and of any children it waited for.
-Measure Run(const Tool& tool, ServerProcess& servers, const fs::path& scratch) {
+Measure Run(const Tool& tool, voxtrel::bench::ServerProcess& servers, const fs::path& scratch) {
   std::vector<std::string> args = {tool.program};
   args.insert(args.end(), tool.args.begin(), tool.args.end());
   std::vector<char*> argv;
@@ -559,8 +498,8 @@ Measure Run(const Tool& tool, ServerProcess& servers, const fs::path& scratch) {
   }
   m.ran = true;
   m.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.site_requests = servers.site();
-  m.all_requests = servers.all();
+  m.site_requests = servers.served(0);
+  m.all_requests = servers.served_in_all();
   auto seconds = [](const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; };
   m.cpu_s = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   m.peak_mib = usage.ru_maxrss / 1024.0;  // Linux reports KiB
@@ -627,14 +566,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int refused_port = RefusedPort();
-  ServerProcess servers(refused_port);
+  voxtrel::bench::ServerProcess servers(kHosts, [refused_port](std::atomic<long>* served, int ports_fd,
+                                                       int stop_fd) {
+    Serve(served, refused_port, ports_fd, stop_fd);
+  });
   const Site site = MakeSite(servers.ports(), refused_port);
   if (serve_only) {
     // The site for a tool tried by hand, until stdin ends; then what each host was asked.
     std::printf("%s\n", site.start.c_str());
     for (std::string line; std::getline(std::cin, line);) {
     }
-    std::printf("requests: %ld site, %ld in all\n", servers.site(), servers.all());
+    std::printf("requests: %ld site, %ld in all\n", servers.served(0), servers.served_in_all());
     return 0;
   }
   std::string templ = (fs::temp_directory_path() / "voxtrel-crawl-bench-XXXXXX").string();
