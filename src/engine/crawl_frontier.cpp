@@ -37,7 +37,6 @@ CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address,
   Candidate& first = candidates_.emplace_back();
   first.address = address;
   first.state = State::kPage;
-  first.answered = true;
   first.page = std::move(start);
   resolved_ = 1;
   pages_ = 1;
@@ -89,7 +88,6 @@ bool CrawlFrontier::Settle(std::vector<Fetch>* to_fetch) {
 
 void CrawlFrontier::Answered(size_t index, HttpAnswer& answer) {
   Candidate& candidate = candidates_[index];
-  candidate.answered = true;
   candidate.state = State::kNotPage;
   const std::string& final_address = answer.final_url.empty() ? candidate.address : answer.final_url;
   if (answer.status && *answer.status / 100 == 2 && IsHtmlContentType(answer.content_type) &&
@@ -104,13 +102,12 @@ void CrawlFrontier::Answered(size_t index, HttpAnswer& answer) {
 }
 
 void CrawlFrontier::Unanswered(size_t index) {
-  candidates_[index].answered = true;
   candidates_[index].state = State::kNotPage;
   Resolve();
 }
 
 void CrawlFrontier::Resolve() {
-  while (resolved_ < candidates_.size() && candidates_[resolved_].answered) {
+  while (resolved_ < candidates_.size() && candidates_[resolved_].state != State::kAsked) {
     Candidate& candidate = candidates_[resolved_++];
     if (candidate.state != State::kPage) continue;
     if (page_keys_.insert(KeyOf(candidate.address)).second) {

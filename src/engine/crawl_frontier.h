@@ -55,8 +55,6 @@ class CrawlFrontier {
 
   /// The key an address is known by: its normalised form.
   static std::string KeyOf(std::string_view address);
-  /// Whether `key` names a page of the site: same scheme, host and port, path under the folder.
-  bool OnSite(const std::string& key) const;
   /// Whether the site's robots.txt keeps crawlers from `key` (on the site's host); counts each
   /// such address once.
   bool Disallows(const std::string& key);
@@ -65,25 +63,25 @@ class CrawlFrontier {
   const CheckOutcome& start_outcome() const { return start_outcome_; }
   const std::vector<std::string>& start_keys() const { return start_keys_; }
 
-  size_t pages_handed_on() const { return handed_on_; }
   /// Pages handed on, plus candidates not yet settled as pages or not.
   size_t pages_known() const { return handed_on_ + (candidates_.size() - next_); }
   size_t left_out() const { return left_out_; }
   size_t disallowed() const { return disallowed_keys_.size(); }
 
  private:
-  enum class State { kAsked, kPage, kNotPage };
+  enum class State { kAsked, kPage, kNotPage };  // kAsked until its answer is in
   struct Candidate {
     std::string address;  // the final one once answered
     size_t depth = 0;
     State state = State::kAsked;
-    bool answered = false;
     std::optional<PageSource> page;
     bool cut = false;
   };
   /// Settles answered candidates in crawl order: a page unless its final address is one an
   /// earlier page already goes by.
   void Resolve();
+  /// Whether `key` names a page of the site: same scheme, host and port, path under the folder.
+  bool OnSite(const std::string& key) const;
   void FindLinksToFollow(const PageSource& page, size_t depth);
 
   std::string scheme_authority_;  // "http://host:port" as normalised
