@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "run/run.h"
-#include "support/fake_disk.h"
 #include "support/fake_pool.h"
-#include "support/recording_view.h"
+#include "support/fake_run.h"
 
 namespace voxtrel {
 namespace {
@@ -33,7 +32,7 @@ std::string Html(const std::vector<std::string>& targets) {
   return body + "</body></html>";
 }
 
-class CrawlTest : public ::testing::Test {
+class CrawlTest : public test::FakeRunTest {
  protected:
   CrawlTest() {
     settings_.all_links = true;
@@ -65,13 +64,6 @@ class CrawlTest : public ::testing::Test {
   std::map<std::string, test::FakeAnswer> site_;
   std::mt19937 random_;
   unsigned max_delay_ms_ = 0;
-  test::RecordingView view_;
-  test::FakeDisk disk_;
-  test::FakePool pool_;
-  ResultList results_;
-  RunSettings settings_;
-  AbortSignal abort_;
-  const RunSeams seams_{view_, disk_, pool_, results_, abort_};
 };
 
 TEST_F(CrawlTest, PagesOfTheSiteBreadthFirstInDocumentOrderEachAskedOnce) {

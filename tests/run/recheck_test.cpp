@@ -7,14 +7,13 @@
 
 #include "engine/messages.h"
 #include "output/cells.h"
-#include "support/fake_disk.h"
 #include "support/fake_pool.h"
-#include "support/recording_view.h"
+#include "support/fake_run.h"
 
 namespace voxtrel {
 namespace {
 
-class RecheckTest : public ::testing::Test {
+class RecheckTest : public test::FakeRunTest {
  protected:
   RecheckTest() {
     pool_.script = [](const std::string& url, int) {
@@ -49,13 +48,6 @@ class RecheckTest : public ::testing::Test {
     return marks;
   }
 
-  test::RecordingView view_;
-  test::FakeDisk disk_;
-  test::FakePool pool_;
-  ResultList results_;
-  RunSettings settings_;
-  AbortSignal abort_;
-  const RunSeams seams_{view_, disk_, pool_, results_, abort_};
 };
 
 TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {

@@ -12,9 +12,8 @@
 #include "run/find_html_files.h"
 #include "engine/messages.h"
 #include "support/files.h"
-#include "support/fake_disk.h"
 #include "support/fake_pool.h"
-#include "support/recording_view.h"
+#include "support/fake_run.h"
 #include "support/temp_dir.h"
 
 namespace voxtrel {
@@ -27,7 +26,7 @@ std::string Closed(RunOutcome outcome, size_t rows) {
 }
 std::string Message(const std::string& text) { return "message " + text; }
 
-class RunTest : public ::testing::Test {
+class RunTest : public test::FakeRunTest {
  protected:
   RunTest() {
     pool_.script = [](const std::string& url, int) {
@@ -40,13 +39,6 @@ class RunTest : public ::testing::Test {
     };
   }
 
-  test::RecordingView view_;
-  test::FakeDisk disk_;
-  test::FakePool pool_;
-  ResultList results_;
-  RunSettings settings_;
-  AbortSignal abort_;
-  const RunSeams seams_{view_, disk_, pool_, results_, abort_};
 };
 
 TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
