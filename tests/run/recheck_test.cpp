@@ -47,7 +47,6 @@ class RecheckTest : public test::FakeRunTest {
       marks += RowNumberText(row.number) + MarkOf(row.outcome) + " ";
     return marks;
   }
-
 };
 
 TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {

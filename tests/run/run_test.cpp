@@ -38,7 +38,6 @@ class RunTest : public test::FakeRunTest {
       return answer;
     };
   }
-
 };
 
 TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
