@@ -13,8 +13,8 @@
 namespace voxtrel {
 namespace {
 
-bool Confirmed(RunView& view, size_t pages) {
-  return view.ShowMessage(kMessageTitle, StartConfirmationText(pages), MessageIcon::kQuestion,
+bool Confirmed(RunView& view, const std::string& question) {
+  return view.ShowMessage(kMessageTitle, question, MessageIcon::kQuestion,
                           MessageButtons::kOkCancel) == MessageAnswer::kOk;
 }
 
@@ -41,7 +41,32 @@ std::vector<FetchResult> Fetch(const RunSeams& seams, const std::vector<std::str
 
 // A start page that could not be fetched: why, told as the single page run tells it.
 RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::string& target,
-                     const FetchResult& fetched);
+                     const FetchResult& fetched) {
+  summary.pages.push_back(target);
+  if (fetched.kind == FetchResult::Kind::kAbandoned)
+    return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
+  summary.fetch_answer = fetched.answer;
+  if (fetched.kind == FetchResult::Kind::kNoRequestObject) {
+    seams.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
+                           MessageButtons::kOk);
+  }
+  seams.view.PageStarted(target);
+  return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable, kFetchFailedMessage);
+}
+
+// Where the robots.txt of `page`'s site lies; "" for no web address.
+std::string RobotsAddress(const std::string& page) {
+  const std::optional<UrlParts> parts = SplitUrl(page);
+  return parts ? parts->scheme + "://" + parts->authority + "/robots.txt" : std::string();
+}
+
+// The rules of a fetched robots.txt for this crawler; one that could not be fetched or read
+// allows all.
+RobotsRules RobotsOf(const FetchResult& robots) {
+  if (robots.kind != FetchResult::Kind::kOk || robots.answer.kind != CheckOutcome::Kind::kAnswered)
+    return RobotsRules();
+  return RobotsRules(robots.page.bytes, "Voxtrel");
+}
 
 RunSummary Stopped(const RunSeams& seams, RunSummary summary, RunOutcome outcome) {
   summary.outcome = outcome;
@@ -86,7 +111,7 @@ RunSummary RunFolder(const RunSeams& seams, const RunSettings& settings, const s
     view.SearchClosed();
     return Refuse(seams, std::move(found), RunOutcome::kNoPages, kNoHtmlFilesMessage);
   }
-  const bool go = Confirmed(view, count);
+  const bool go = Confirmed(view, StartConfirmationText(count));
   view.SearchClosed();
   if (!go) return Stopped(seams, std::move(found), RunOutcome::kCancelled);
   seams.results.Clear();
@@ -112,7 +137,8 @@ std::optional<int16_t> SinglePageModeFor(const std::string& target) {
 RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
                          const std::string& target, int16_t mode) {
   RunSummary summary;
-  if (!Confirmed(seams.view, 1)) return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
+  if (!Confirmed(seams.view, StartConfirmationText(1)))
+    return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
   seams.results.Clear();
   seams.view.RunPreparing(false);
   std::vector<PageToCheck> pages(1, PageToCheck{target, {}});
@@ -132,38 +158,6 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   return Unfetched(seams, std::move(summary), target, fetched);
 }
 
-namespace {
-
-RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::string& target,
-                     const FetchResult& fetched) {
-  summary.pages.push_back(target);
-  if (fetched.kind == FetchResult::Kind::kAbandoned)
-    return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
-  summary.fetch_answer = fetched.answer;
-  if (fetched.kind == FetchResult::Kind::kNoRequestObject) {
-    seams.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
-                           MessageButtons::kOk);
-  }
-  seams.view.PageStarted(target);
-  return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable, kFetchFailedMessage);
-}
-
-// Where the robots.txt of `page`'s site lies; "" for no web address.
-std::string RobotsAddress(const std::string& page) {
-  const std::optional<UrlParts> parts = SplitUrl(page);
-  return parts ? parts->scheme + "://" + parts->authority + "/robots.txt" : std::string();
-}
-
-// The rules of a fetched robots.txt for this crawler; one that could not be fetched or read
-// allows all.
-RobotsRules RobotsOf(const FetchResult& robots) {
-  if (robots.kind != FetchResult::Kind::kOk || robots.answer.kind != CheckOutcome::Kind::kAnswered)
-    return RobotsRules();
-  return RobotsRules(robots.page.bytes, "Voxtrel");
-}
-
-}  // namespace
-
 std::string CrawlConfirmationText(const std::string& start) {
   return "開始ｱﾄﾞﾚｽ： " + start + "     \r\rVoxtrelを開始しますか？   ";
 }
@@ -171,8 +165,7 @@ std::string CrawlConfirmationText(const std::string& start) {
 RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const std::string& start,
                     CrawlBounds bounds) {
   RunSummary summary;
-  if (seams.view.ShowMessage(kMessageTitle, CrawlConfirmationText(start), MessageIcon::kQuestion,
-                             MessageButtons::kOkCancel) != MessageAnswer::kOk)
+  if (!Confirmed(seams.view, CrawlConfirmationText(start)))
     return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
   seams.results.Clear();
   seams.view.RunPreparing(false);
@@ -190,7 +183,8 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
   RobotsRules robots = RobotsOf(RobotsAddress(page) == start_robots
                                     ? first[1]
                                     : Fetch(seams, {RobotsAddress(page)}).front());
-  if (seams.abort.Raised()) return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
+  if (seams.abort.Raised())
+    return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
   CrawlFrontier crawl(std::move(fetched.page), fetched.final_url, fetched.answer, std::move(robots),
                       bounds, settings.keep_query);
   // A site repeats its menus and images on every page: each address is asked once.
