@@ -472,8 +472,9 @@ TEST_F(CheckerTest, ACrawlFollowsRedirectsOnTheSiteAndHonoursItsRobotsTxt) {
                 .find("ﾀｲﾑｱｳﾄ 7 秒、ｻｲﾄ内のﾍﾟｰｼﾞもたどる (開始 " + start +
                       " 、最大 10000 ﾍﾟｰｼﾞ、深さ 3 まで) (voxtrel-check --crawl"),
             std::string::npos);
-  EXPECT_NE(test::ReadFile(dir_ / "r.csv").find("\r\n巡回したﾍﾟｰｼﾞ,2 件,,,,,\r\n上限で省いたﾍﾟｰｼﾞ,0 件"
-                                               ",,,,,\r\nrobots.txt で除外,1 件,,,,,\r\n"),
+  EXPECT_NE(test::ReadFile(dir_ / "r.csv")
+                .find("\r\n巡回したﾍﾟｰｼﾞ,2 件,,,,,\r\n上限で省いたﾍﾟｰｼﾞ,0 件,,,,,\r\n"
+                      "robots.txt で除外,1 件,,,,,\r\n"),
             std::string::npos);
   EXPECT_EQ(out_.str(), "000001,◎,old.html,o," + start + "\n000002,◎,/ok,k," + start +
                             "\n000003,◎,index.html,i," + base_ + "/s/new.html\n000004,◎,"
