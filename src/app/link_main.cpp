@@ -693,7 +693,10 @@ void Link_Main::BringToFront() {
 void Link_Main::Recheck_Click() {
   if (shutting_down_) return;
   abort_.Lower();
+  // The rows asked again are still the rows of the run the heading tells of.
+  const ReportHeading heading = report_heading_;
   RecheckFailed(RunSeams{*this, disk_, http_, results_, abort_}, settings_);
+  report_heading_ = heading;
 }
 
 void Link_Main::Pro_Exit_Click() {
