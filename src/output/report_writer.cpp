@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "output/cells.h"
 #include "platform/cp932.h"
@@ -88,16 +90,17 @@ constexpr std::pair<std::string_view, std::string_view> kSchemeReferences[] = {
 std::optional<std::string> NumericReference(std::string_view text, size_t* length) {
   if (!text.starts_with("&#")) return std::nullopt;
   const bool hex = text.size() > 2 && (text[2] == 'x' || text[2] == 'X');
-  size_t i = hex ? 3 : 2;
-  const size_t digits = i;
-  unsigned long value = 0;
-  for (; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
-    if (!hex && !std::isdigit(static_cast<unsigned char>(text[i]))) break;
-    const unsigned long digit = std::isdigit(static_cast<unsigned char>(text[i]))
-                                    ? text[i] - '0'
-                                    : (AsciiUpper(text[i]) - 'A' + 10);
-    value = std::min(value * (hex ? 16 : 10) + digit, 0x110000UL);
-  }
+  auto digit = [hex](char c) -> long {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (hex && AsciiUpper(c) >= 'A' && AsciiUpper(c) <= 'F') return AsciiUpper(c) - 'A' + 10;
+    return -1;
+  };
+  const size_t digits = hex ? 3 : 2;
+  size_t i = digits;
+  long value = 0;
+  // Past U+10FFFF every value stands for the same U+FFFD, so the sum stops growing there.
+  for (long d; i < text.size() && (d = digit(text[i])) >= 0; ++i)
+    value = std::min(value * (hex ? 16 : 10) + d, 0x110000L);
   if (i == digits) return std::nullopt;
   *length = i + (i < text.size() && text[i] == ';');
   if (value == 0 || value >= 0x80) return "\xEF\xBF\xBD";
