@@ -376,8 +376,10 @@ void Link_Main::SearchFinished(size_t pages) {
 void Link_Main::SearchClosed() { SetShown(label4_, false); }
 
 void Link_Main::RunPreparing(bool folder_run) {
-  report_heading_ = HeadingForRun(folder_run ? Dir1Path() : single_page_.target, settings_,
-                                  folder_run && CheckValue(check1_) == 1);
+  RunRequest request{folder_run && CheckValue(check1_) == 1, timeout_s_ * 1000L, std::nullopt};
+  if (!folder_run && CrawlChosen()) request.crawl = CrawlBounds();
+  report_heading_ =
+      HeadingForRun(folder_run ? Dir1Path() : single_page_.target, settings_, request);
   SetShown(command3_, false);
   if (folder_run) {
     SetLabel(label4_, kLabel4Caption);
@@ -609,10 +611,12 @@ void Link_Main::KKK_Search_Click() {
   abort_.Lower();
   const RunSeams seams{*this, disk_, http_, results_, abort_};
   RunSummary summary =
-      single_page_.crawl && single_page_.mode == kModeWebPage
-          ? RunCrawl(seams, settings_, single_page_.target, CrawlBounds())
-          : RunSinglePage(seams, settings_, single_page_.target, single_page_.mode);
+      CrawlChosen() ? RunCrawl(seams, settings_, single_page_.target, CrawlBounds())
+                    : RunSinglePage(seams, settings_, single_page_.target, single_page_.mode);
   if (shutting_down_) return;
+  // A cancelled crawl leaves the last run's list, and its heading, as they were.
+  if (CrawlChosen() && summary.outcome != RunOutcome::kCancelled)
+    report_heading_.crawl = CrawlCountsOf(summary);
   pages_ = std::move(summary.pages);
   SyncList1();
 }
@@ -689,7 +693,10 @@ void Link_Main::BringToFront() {
 void Link_Main::Recheck_Click() {
   if (shutting_down_) return;
   abort_.Lower();
+  // The rows asked again are still the rows of the run the heading tells of.
+  const ReportHeading heading = report_heading_;
   RecheckFailed(RunSeams{*this, disk_, http_, results_, abort_}, settings_);
+  report_heading_ = heading;
 }
 
 void Link_Main::Pro_Exit_Click() {

@@ -477,14 +477,19 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
     return Usage(err, "cannot read " + *options.ca_file);
 
   const auto started = std::chrono::steady_clock::now();
+  const HttpOptions http_options = HttpOptionsFor(env, options);
+  RunRequest request{options.recursive, http_options.total_timeout_ms, std::nullopt};
+  if (options.crawl) request.crawl = options.crawl_bounds;
   ReportHeading heading =
       HeadingForRun(IsWebAddress(options.target) ? options.target : AbsoluteFolder(options.target),
-                    SettingsFor(options), options.recursive);
-  // The command as given is the surest account of how the run was asked for.
-  heading.options = "voxtrel-check";
+                    SettingsFor(options), request);
+  // The command as given is the surest account of how the run was asked for; the words before
+  // it add what it leaves to the defaults.
+  heading.options += " (voxtrel-check";
   for (const std::string& arg : args) heading.options += " " + arg;
+  heading.options += ")";
   PosixDisk disk;
-  CurlPool http(HttpOptionsFor(env, options));
+  CurlPool http(http_options);
   AbortSignal own_abort;
   AbortSignal& abort = env.abort ? *env.abort : own_abort;
   TerminalView view(out, err, options, texts, env.err_is_terminal && !options.quiet,
@@ -499,6 +504,7 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (const int* failed = std::get_if<int>(&ran)) return *failed;
   const RunSummary& summary = std::get<RunSummary>(ran);
   view.ClearProgress();
+  if (options.crawl) heading.crawl = CrawlCountsOf(summary);
 
   int status = view.output_failed()                      ? kExitUsage
                : summary.outcome == RunOutcome::kAborted ? kExitInterrupted

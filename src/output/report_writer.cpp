@@ -1,6 +1,10 @@
 #include "output/report_writer.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "output/cells.h"
 #include "platform/cp932.h"
@@ -25,7 +29,11 @@ std::string RowLine(const ResultRow& row) {
   line += PlainCell(RowNumberText(row.number));
   line += PlainCell(MarkOf(row.outcome));
   line += kCellOpen;
-  line += "<A href=\"" + EscapeHtml(TrimBlanks(target)) + "\">" + EscapeHtml(target) + "</A>";
+  // An address a browser would run or take off the web is shown, never offered as a link.
+  if (IsSafeHref(TrimBlanks(target), true))
+    line += "<A href=\"" + EscapeHtml(TrimBlanks(target)) + "\">" + EscapeHtml(target) + "</A>";
+  else
+    line += EscapeHtml(target);
   line += kCellClose;
   if (TrimBlanks(row.link.name).empty())
     line += std::string(kCellOpen) + "&nbsp;" + kCellClose;
@@ -66,6 +74,112 @@ std::string EscapeHtml(std::string_view text) {
     }
   }
   return out;
+}
+
+namespace {
+
+// The named references that stand for a character a scheme is spelt or cut with; any other
+// name's "&" ends a scheme as the character it stands for would, so it may stay as written.
+constexpr std::pair<std::string_view, std::string_view> kSchemeReferences[] = {
+    {"Tab;", "\t"},   {"NewLine;", "\n"}, {"colon;", ":"}, {"plus;", "+"},
+    {"period;", "."}, {"sol;", "/"},      {"bsol;", "\\"}, {"fjlig;", "fj"}};
+
+// The character a numeric reference at `text` ("&#106;", "&#x6A", ";" optional) stands for,
+// *length getting how long it is; nothing when none starts there. A character past ASCII
+// cannot spell a scheme and becomes U+FFFD.
+std::optional<std::string> NumericReference(std::string_view text, size_t* length) {
+  if (!text.starts_with("&#")) return std::nullopt;
+  const bool hex = text.size() > 2 && (text[2] == 'x' || text[2] == 'X');
+  auto digit = [hex](char c) -> long {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (hex && AsciiUpper(c) >= 'A' && AsciiUpper(c) <= 'F') return AsciiUpper(c) - 'A' + 10;
+    return -1;
+  };
+  const size_t digits = hex ? 3 : 2;
+  size_t i = digits;
+  long value = 0;
+  // Past U+10FFFF every value stands for the same U+FFFD, so the sum stops growing there.
+  for (long d; i < text.size() && (d = digit(text[i])) >= 0; ++i)
+    value = std::min(value * (hex ? 16 : 10) + d, 0x110000L);
+  if (i == digits) return std::nullopt;
+  *length = i + (i < text.size() && text[i] == ';');
+  if (value == 0 || value >= 0x80) return "\xEF\xBF\xBD";
+  return std::string(1, static_cast<char>(value));
+}
+
+// `text` with the character references a browser decodes in an attribute value decoded, as
+// far as they can spell or cut a scheme.
+std::string DecodeReferences(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    size_t length = 0;
+    if (std::optional<std::string> numeric = NumericReference(text.substr(i), &length)) {
+      out += *numeric;
+      i += length;
+      continue;
+    }
+    const auto named = std::find_if(
+        std::begin(kSchemeReferences), std::end(kSchemeReferences), [&](const auto& reference) {
+          return text.substr(i).starts_with("&" + std::string(reference.first));
+        });
+    if (named == std::end(kSchemeReferences)) {
+      out += text[i++];
+      continue;
+    }
+    out += named->second;
+    i += 1 + named->first.size();
+  }
+  return out;
+}
+
+// What a browser's address parser starts from: C0 controls and blanks cut at both ends, tabs
+// and line breaks dropped wherever they are.
+std::string ParserInput(std::string_view href) {
+  auto cut = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+  while (!href.empty() && cut(href.front())) href.remove_prefix(1);
+  while (!href.empty() && cut(href.back())) href.remove_suffix(1);
+  std::string out;
+  for (char c : href)
+    if (c != '\t' && c != '\n' && c != '\r') out += c;
+  return out;
+}
+
+enum class HrefKind { kWeb, kRelative, kOther };
+
+HrefKind KindOfParsed(std::string_view url) {
+  auto scheme_char = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+  };
+  size_t end = 0;
+  if (!url.empty() && std::isalpha(static_cast<unsigned char>(url[0])))
+    while (end < url.size() && scheme_char(url[end])) ++end;
+  if (end > 0 && end < url.size() && url[end] == ':') {
+    const std::string scheme = AsciiUpper(url.substr(0, end));
+    return scheme == "HTTP" || scheme == "HTTPS" ? HrefKind::kWeb : HrefKind::kOther;
+  }
+  // "//host" keeps the report's own scheme for another host: from a report on disk, a file
+  // share that a click would connect to. A backslash is a slash to file: and http: alike.
+  auto slash = [](char c) { return c == '/' || c == '\\'; };
+  if (url.size() >= 2 && slash(url[0]) && slash(url[1])) return HrefKind::kOther;
+  return HrefKind::kRelative;
+}
+
+}  // namespace
+
+bool IsSafeHref(std::string_view href, bool relative_ok) {
+  // The attribute value as written and as decoded once more must both be safe, so a reference
+  // the page's own parser left in cannot spell a scheme either.
+  for (const std::string& url : {ParserInput(href), ParserInput(DecodeReferences(href))}) {
+    const HrefKind kind = KindOfParsed(url);
+    if (kind == HrefKind::kOther || (kind == HrefKind::kRelative && !relative_ok)) return false;
+  }
+  return true;
+}
+
+std::string SpreadsheetText(std::string_view cell) {
+  const bool formula =
+      !cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos;
+  return formula ? "'" + std::string(cell) : std::string(cell);
 }
 
 std::string CsvField(std::string_view value) {
@@ -181,6 +295,23 @@ std::string CountsText(const std::vector<ResultRow>& rows) {
   return text;
 }
 
+// The crawl's counts in the order a report gives them.
+constexpr std::pair<const char*, size_t CrawlCounts::*> kCrawlCountCaptions[] = {
+    {"巡回したﾍﾟｰｼﾞ", &CrawlCounts::crawled},
+    {"上限で省いたﾍﾟｰｼﾞ", &CrawlCounts::left_out},
+    {"robots.txt で除外", &CrawlCounts::disallowed}};
+
+// The heading as caption and value, in the order a report gives them: what was checked, when,
+// how and, after a crawl, its pages.
+std::vector<std::pair<std::string, std::string>> HeadingFacts(const ReportHeading& heading) {
+  std::vector<std::pair<std::string, std::string>> facts = {
+      {"検査対象", heading.checked}, {"検査日時", heading.when}, {"ｵﾌﾟｼｮﾝ", heading.options}};
+  if (heading.crawl)
+    for (const auto& [caption, count] : kCrawlCountCaptions)
+      facts.emplace_back(caption, std::to_string((*heading.crawl).*count) + " 件");
+  return facts;
+}
+
 constexpr const char* kDetailedStyle =
     "body{font-family:sans-serif;margin:1.5em;color:#222}"
     "h1{font-size:1.4em}"
@@ -201,10 +332,8 @@ std::string FormatDetailedHtmlReport(const std::vector<ResultRow>& rows,
   out += "<title>Voxtrel ﾘﾝｸ検査結果</title>\r\n";
   out += std::string("<style>") + kDetailedStyle + "</style>\r\n</head>\r\n<body>\r\n";
   out += "<h1>Voxtrel ﾘﾝｸ検査結果</h1>\r\n<dl>\r\n";
-  const std::pair<const char*, const std::string*> facts[] = {
-      {"検査対象", &heading.checked}, {"検査日時", &heading.when}, {"ｵﾌﾟｼｮﾝ", &heading.options}};
-  for (const auto& [term, value] : facts)
-    out += std::string("<dt>") + term + "</dt><dd>" + HtmlText(*value) + "</dd>\r\n";
+  for (const auto& [term, value] : HeadingFacts(heading))
+    out += "<dt>" + term + "</dt><dd>" + HtmlText(value) + "</dd>\r\n";
   out += "</dl>\r\n<p>" + CountsText(rows) + "</p>\r\n<table>\r\n<thead>\r\n<tr>";
   for (const char* column : kDetailedColumns) out += std::string("<th>") + column + "</th>";
   out += "</tr>\r\n</thead>\r\n";
@@ -223,16 +352,27 @@ std::string FormatDetailedHtmlReport(const std::vector<ResultRow>& rows,
   return out + "</table>\r\n</body>\r\n</html>\r\n";
 }
 
-std::string FormatDetailedCsvReport(const std::vector<ResultRow>& rows) {
+namespace {
+
+// One line of the detailed CSV report, every cell text to a spreadsheet, as many cells as the
+// columns so every line has the same number of fields.
+std::string DetailedCsvLine(const std::vector<std::string>& cells) {
+  std::string line;
+  for (size_t i = 0; i < std::size(kDetailedColumns); ++i)
+    line += (i ? "," : "") + (i < cells.size() ? CsvField(SpreadsheetText(cells[i])) : "");
+  return line + kCrLf;
+}
+
+}  // namespace
+
+std::string FormatDetailedCsvReport(const std::vector<ResultRow>& rows,
+                                    const ReportHeading& heading) {
   std::string out;
-  for (const char* column : kDetailedColumns) out += (out.empty() ? "" : ",") + std::string(column);
-  out += kCrLf;
-  for (const ResultRow& row : rows) {
-    std::string line;
-    for (const std::string& cell : DetailedCells(row))
-      line += (line.empty() ? "" : ",") + CsvField(cell);
-    out += line + kCrLf;
-  }
+  for (const auto& [caption, value] : HeadingFacts(heading))
+    out += DetailedCsvLine({caption, value});
+  out += DetailedCsvLine({"件数", CountsText(rows)});
+  out += DetailedCsvLine({std::begin(kDetailedColumns), std::end(kDetailedColumns)});
+  for (const ResultRow& row : rows) out += DetailedCsvLine(DetailedCells(row));
   return out;
 }
 
@@ -308,7 +448,8 @@ std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& 
     case ReportForm::kCsv:
       break;
   }
-  const std::string text = format.detailed ? FormatDetailedCsvReport(rows) : FormatCsvReport(rows);
+  const std::string text =
+      format.detailed ? FormatDetailedCsvReport(rows, heading) : FormatCsvReport(rows);
   // The byte order mark tells spreadsheet programs the file is UTF-8.
   return utf8 ? "\xEF\xBB\xBF" + text : Utf8ToCp932(text);
 }

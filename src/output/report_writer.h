@@ -34,6 +34,16 @@ struct ReportFormat {
   bool detailed = false;
 };
 
+/// What a crawl came to, as a detailed report counts it. A count added here takes its caption
+/// in report_writer.cpp's kCrawlCountCaptions.
+struct CrawlCounts {
+  size_t crawled = 0;
+  /// Past the page and depth bounds.
+  size_t left_out = 0;
+  /// Kept from crawlers by the site's robots.txt.
+  size_t disallowed = 0;
+};
+
 /// What a detailed report says above its rows.
 struct ReportHeading {
   /// The folder, page file or address that was checked.
@@ -42,6 +52,8 @@ struct ReportHeading {
   std::string when;
   /// The run's options in words.
   std::string options;
+  /// Nothing when the run was no crawl: its report then counts no pages.
+  std::optional<CrawlCounts> crawl;
 };
 
 /// HTML when the upper-cased path's last four characters are ".HTM", otherwise comma-separated;
@@ -54,6 +66,17 @@ std::string EscapeHtml(std::string_view text);
 /// `value` as it stands, or in double quotes with inner quotes doubled when it holds a comma, a
 /// double quote, CR or LF.
 std::string CsvField(std::string_view value);
+
+/// Whether a browser given `href` as a link's address would open an http: or https: address or,
+/// with `relative_ok`, one relative to the report; never for another scheme (javascript:,
+/// data:, file:, …) or another host by "//host". Judged as a browser reads it: references
+/// decoded, C0 controls and blanks cut at both ends, tabs and line breaks dropped, the scheme in
+/// any case.
+bool IsSafeHref(std::string_view href, bool relative_ok);
+
+/// `cell` as a spreadsheet takes it for text: with a "'" in front when it begins with "=", "+",
+/// "-", "@", a tab or CR, which would make it a formula.
+std::string SpreadsheetText(std::string_view cell);
 
 /// One row as a comma-separated line without its line end: No,mark,target,name,page.
 std::string CsvRowLine(const ResultRow& row);
@@ -73,13 +96,16 @@ std::string JsonRow(const ResultRow& row);
 std::string FormatHtmlReport(const std::vector<ResultRow>& rows,
                              const char* charset = "Shift_JIS");
 std::string FormatCsvReport(const std::vector<ResultRow>& rows);
-/// The detailed forms: an HTML5 page with the heading, the counts by mark and the columns No,
-/// 結果, URL, リンク名, ページ, 理由, 転送先; comma-separated text with those columns and a
-/// header line. UTF-8, lines ending in CR LF.
+/// The detailed forms: an HTML5 page with the heading, the counts by mark (and a crawl's pages)
+/// and the columns No, 結果, URL, リンク名, ページ, 理由, 転送先; comma-separated text with the
+/// heading and counts as caption,value lines, an empty line, then those columns under a header
+/// line, every cell that would be a formula made text (SpreadsheetText). UTF-8, lines ending in
+/// CR LF.
 std::string FormatDetailedHtmlReport(const std::vector<ResultRow>& rows,
                                      const ReportHeading& heading,
                                      const char* charset = "UTF-8");
-std::string FormatDetailedCsvReport(const std::vector<ResultRow>& rows);
+std::string FormatDetailedCsvReport(const std::vector<ResultRow>& rows,
+                                    const ReportHeading& heading = {});
 /// A JSON array of JsonRow objects, one a line.
 std::string FormatJsonReport(const std::vector<ResultRow>& rows);
 

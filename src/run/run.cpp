@@ -195,12 +195,26 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
   return Closed(seams, std::move(summary));
 }
 
-std::string RunOptionsText(const RunSettings& settings, bool include_subfolders) {
+namespace {
+
+// "60", or "1.5" for what is not a whole second.
+std::string SecondsText(long ms) {
+  std::string text = std::to_string(ms / 1000);
+  if (ms % 1000 == 0) return text;
+  std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+  while (fraction.back() == '0') fraction.pop_back();
+  return text + "." + fraction;
+}
+
+}  // namespace
+
+std::string RunOptionsText(const std::string& checked, const RunSettings& settings,
+                           const RunRequest& request) {
   std::string text;
   auto add = [&text](bool on, const std::string& words) {
     if (on) text += (text.empty() ? "" : "、") + words;
   };
-  add(include_subfolders, "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む");
+  add(request.include_subfolders, "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む");
   add(settings.show_all, "ﾘﾝｸ結果すべて表示");
   add(settings.all_links, "すべてのﾘﾝｸ");
   add(settings.https, "https:// も検査");
@@ -208,17 +222,34 @@ std::string RunOptionsText(const RunSettings& settings, bool include_subfolders)
   add(settings.once, "同じｱﾄﾞﾚｽは 1 回だけ検査");
   add(true, "同時 " + std::to_string(settings.jobs) + " 件 (1 ﾎｽﾄ " +
                 std::to_string(settings.per_host) + " 件)");
+  add(true, "ﾀｲﾑｱｳﾄ " + SecondsText(request.timeout_ms) + " 秒");
+  if (request.crawl)
+    add(true, "ｻｲﾄ内のﾍﾟｰｼﾞもたどる (開始 " + DisplayName(checked) + " 、最大 " +
+                  std::to_string(request.crawl->max_pages) + " ﾍﾟｰｼﾞ、深さ " +
+                  std::to_string(request.crawl->max_depth) + " まで)");
   return text;
 }
 
 ReportHeading HeadingForRun(const std::string& checked, const RunSettings& settings,
-                            bool include_subfolders) {
+                            const RunRequest& request) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char when[32];
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
-  return {DisplayName(checked), when, RunOptionsText(settings, include_subfolders)};
+  ReportHeading heading;
+  heading.checked = DisplayName(checked);
+  heading.when = when;
+  heading.options = RunOptionsText(checked, settings, request);
+  return heading;
+}
+
+CrawlCounts CrawlCountsOf(const RunSummary& summary) {
+  CrawlCounts counts;
+  counts.crawled = summary.pages.size();
+  counts.left_out = summary.pages_left_out;
+  counts.disallowed = summary.pages_disallowed;
+  return counts;
 }
 
 SaveOutcome SaveReport(const ResultList& results, DiskInterface& disk, RunView& view,

@@ -58,12 +58,27 @@ std::string CrawlConfirmationText(const std::string& start);
 RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const std::string& start,
                     CrawlBounds bounds);
 
-/// The options of a run in words, as a detailed report states them ("ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む、…").
-std::string RunOptionsText(const RunSettings& settings, bool include_subfolders);
+/// How a run was asked for beyond its settings, as a detailed report states it.
+struct RunRequest {
+  bool include_subfolders = false;
+  /// The time one request may take in all, in milliseconds.
+  long timeout_ms = 0;
+  /// A crawl's bounds; nothing when the run is no crawl.
+  std::optional<CrawlBounds> crawl;
+};
 
-/// What a detailed report of a run beginning now on `checked` says above its rows.
+/// The options of a run on `checked` in words, as a detailed report states them
+/// ("ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む、…、ﾀｲﾑｱｳﾄ 60 秒").
+std::string RunOptionsText(const std::string& checked, const RunSettings& settings,
+                           const RunRequest& request);
+
+/// What a detailed report of a run beginning now on `checked` says above its rows; a crawl's
+/// counts come with its summary (CrawlCountsOf).
 ReportHeading HeadingForRun(const std::string& checked, const RunSettings& settings,
-                            bool include_subfolders);
+                            const RunRequest& request);
+
+/// A crawl's pages as a detailed report counts them.
+CrawlCounts CrawlCountsOf(const RunSummary& summary);
 
 enum class SaveOutcome { kSaved, kNothingToSave, kCancelled, kFailed };
 

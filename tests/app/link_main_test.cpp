@@ -153,8 +153,9 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
   dialog.answer = dir / "detail.html";
   dialog.filter = kDetailedHtmlFilterIndex;
   window.Command3_Click();
-  QVERIFY(test::ReadFile(dir / "detail.html").find("<dd>" + (dir / "site") + "</dd>") !=
-          std::string::npos);
+  const std::string detail = test::ReadFile(dir / "detail.html");
+  QVERIFY(detail.find("<dd>" + (dir / "site") + "</dd>") != std::string::npos);
+  QVERIFY(detail.find("、ﾀｲﾑｱｳﾄ 60 秒</dd>") != std::string::npos);
 
   window.findChild<QAction*>("HttpsOption")->trigger();
   window.findChild<QAction*>("AllLinksOption")->trigger();

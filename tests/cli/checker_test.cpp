@@ -463,8 +463,19 @@ TEST_F(CheckerTest, ACrawlFollowsRedirectsOnTheSiteAndHonoursItsRobotsTxt) {
   s.Get("/robots.txt", [](const auto&, auto& res) {
     res.set_content("User-agent: *\nDisallow: /s/no\n", "text/plain");
   });
-  EXPECT_EQ(Run({"--crawl", "--links", "all", "-a", base_ + "/s/index.html"}), kExitClean);
   const std::string start = base_ + "/s/index.html";
+  EXPECT_EQ(Run({"--crawl", "--links", "all", "-a", "--timeout", "7", "--max-depth", "3",
+                 "--report-detail", "-o", dir_ / "r.csv", start}),
+            kExitClean);
+  // The detailed report says how the crawl was made and what it came to.
+  EXPECT_NE(test::ReadFile(dir_ / "r.csv")
+                .find("ﾀｲﾑｱｳﾄ 7 秒、ｻｲﾄ内のﾍﾟｰｼﾞもたどる (開始 " + start +
+                      " 、最大 10000 ﾍﾟｰｼﾞ、深さ 3 まで) (voxtrel-check --crawl"),
+            std::string::npos);
+  EXPECT_NE(test::ReadFile(dir_ / "r.csv")
+                .find("\r\n巡回したﾍﾟｰｼﾞ,2 件,,,,,\r\n上限で省いたﾍﾟｰｼﾞ,0 件,,,,,\r\n"
+                      "robots.txt で除外,1 件,,,,,\r\n"),
+            std::string::npos);
   EXPECT_EQ(out_.str(), "000001,◎,old.html,o," + start + "\n000002,◎,/ok,k," + start +
                             "\n000003,◎,index.html,i," + base_ + "/s/new.html\n000004,◎,"
                             "new.html,self," + base_ + "/s/new.html\n");

