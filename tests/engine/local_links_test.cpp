@@ -67,20 +67,13 @@ TEST(LocalLinkCheckerTest, LinksResolveAsABrowserResolvesThemAndNeverLeaveTheRoo
   for (const char* name : {"/secret.txt", "/Folder/x.txt", "/site/a b.htm", "/site/sub/b.htm"})
     test::WriteFile(dir.path() + name, "");
   const std::pair<std::string, std::string> cases[] = {
-      {"%2e%2e/secret.txt", "file not found"},
-      {"/..%2fsecret.txt", "file not found"},
-      {"..%2fSECRET.txt", "file not found"},
-      {"..%2fFolder/", "file not found"},
-      {".%2E/%2E./secret.txt", "file not found"},
-      {"..\\secret.txt", "file not found"},
-      {"..%2f..%00", "file not found"},
-      {"sub/%2E%2e/a%20b.htm", ""},
-      {"sub\\b.htm", ""},
-      {"/sub/B.htm", "differs in case: b.htm"},
-      {"hhttps://ja.wikipedia.org/", "unknown scheme"},
-      {"httpis://h.jp/", "unknown scheme"},
-      {"mailto:a@h.jp", "passed over"},
-      {"tel:0312345678", "passed over"},
+      {"%2e%2e/secret.txt", "file not found"},    {"/..%2fsecret.txt", "file not found"},
+      {"..%2fSECRET.txt", "file not found"},      {"..%2fFolder/", "file not found"},
+      {".%2E/%2E./secret.txt", "file not found"}, {"..\\secret.txt", "file not found"},
+      {"..%2f..%00", "file not found"},           {"sub/%2E%2e/a%20b.htm", ""},
+      {"sub\\b.htm", ""},                        {"/sub/B.htm", "differs in case: b.htm"},
+      {"hhttps://ja.wikipedia.org/", "unknown scheme"}, {"httpis://h.jp/", "unknown scheme"},
+      {"mailto:a@h.jp", "passed over"},           {"tel:0312345678", "passed over"},
       {"http://h.jp/日本/a b.html?q=1", "→ http://h.jp/%E6%97%A5%E6%9C%AC/a%20b.html"},
       {"//例え.テスト/x", "→ http://xn--r8jz45g.xn--zckzah/x"},
   };
