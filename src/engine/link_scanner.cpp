@@ -133,6 +133,7 @@ bool LinkScanner::Next(ScanItem* item) {
       item->kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;
       // The old rule cuts the attribute's text as written, references and all.
       item->request = BrowserAddress(DecodeCharacterReferences(found.target), query_form_);
+      if (item->request == found.target) item->request.clear();  // most are asked as written
       item->fails = FailureReason::kNone;
       item->root_size = 0;
       item->link = FoundLink(std::move(found.target), std::move(found.name), page_);

@@ -290,6 +290,16 @@ std::optional<std::string> AsciiHost(std::string_view host) {
 }
 
 std::string BrowserAddress(std::string_view address, TextForm query_form) {
+  // Nearly every address is sent as written: printable ASCII with no dot segment, backslash or
+  // character a browser escapes.
+  const bool as_written =
+      std::all_of(address.begin(), address.end(),
+                  [](char c) {
+                    return c > 0x20 && c < 0x7F && std::string_view("\\\"<>`{}'#").find(c) ==
+                                                       std::string_view::npos;
+                  }) &&
+      address.find("/.") == std::string_view::npos && address.find("/%2") == std::string_view::npos;
+  if (as_written) return std::string(address);
   std::string cleaned = CleanReference(address);
   const std::string scheme = SchemeOf(cleaned);
   if (scheme != "http" && scheme != "https") return cleaned;
