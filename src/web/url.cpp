@@ -49,7 +49,7 @@ int DotsOf(std::string_view segment) {
   return dots <= 2 ? dots : 0;
 }
 
-// "\\" is "/" in an http(s) address up to its query, as every browser reads it.
+// "\" is "/" in an http(s) address up to its query, as every browser reads it.
 std::string ForwardSlashes(std::string_view reference) {
   std::string out(reference);
   const size_t end = std::min(out.find('?'), out.find('#'));
@@ -99,7 +99,7 @@ bool IsSchemeRelative(std::string_view reference) {
 
 bool IsKnownScheme(std::string_view scheme) {
   // Registered schemes and those of common apps a page links to; a single letter is the drive
-  // of a Windows path ("C:\\web\\a.htm"), which old local sites hold.
+  // of a Windows path ("C:\web\a.htm"), which old local sites hold.
   static constexpr std::string_view kKnown[] = {
       "about",    "app",         "bitcoin", "blob",  "callto",     "chrome", "data",   "facetime",
       "fax",      "feed",        "file",    "ftp",   "geo",        "git",    "gopher", "im",

@@ -23,7 +23,7 @@ std::optional<UrlParts> SplitUrl(std::string_view url);
 /// The lower-cased scheme a reference starts with ("http", "mailto"), or "" when it has none.
 std::string SchemeOf(std::string_view reference);
 
-/// Whether a reference without a scheme names a host: it starts with two slashes, "\\" counting
+/// Whether a reference without a scheme names a host: it starts with two slashes, "\" counting
 /// as "/" as in every http(s) address.
 bool IsSchemeRelative(std::string_view reference);
 
@@ -44,9 +44,10 @@ std::string DecodeCharacterReferences(std::string_view text);
 /// ".." never climbs above the first "/".
 std::string RemoveDotSegments(std::string_view path);
 
-/// `reference` (relative, "/…", "//host/…", or absolute) resolved against the absolute http(s)
-/// address `base`, as a browser resolves a link; nothing when `base` is no such address.
-std::optional<std::string> ResolveUrl(std::string_view base, std::string_view reference);
+/// `written` (relative, "/…", "//host/…", or absolute) resolved against the absolute http(s)
+/// address `base`, as a browser resolves a link: cleaned as CleanReference, "\" read as "/"
+/// and "%2e" as "." in a relative one; nothing when `base` is no such address.
+std::optional<std::string> ResolveUrl(std::string_view base, std::string_view written);
 
 /// The form two addresses of one page share, for telling pages apart: fragment cut, scheme and
 /// host lower-cased, default port dropped, "." and ".." resolved, escapes of unreserved
@@ -58,7 +59,7 @@ std::optional<std::string> NormalizeUrl(std::string_view url);
 std::string RequestAddress(std::string_view written, bool keep_query);
 
 /// The address a browser sends for the absolute http(s) address `address` (UTF-8): cleaned as
-/// CleanReference, "\\" read as "/" before the query, the host in punycode, dot segments
+/// CleanReference, "\" read as "/" before the query, the host in punycode, dot segments
 /// resolved, blanks, controls and non-ASCII bytes percent-encoded (the path's as UTF-8, the
 /// query's in `query_form`'s encoding, as the page's own), escapes kept, the fragment cut.
 /// Anything else, or a host with no punycode form, comes back cleaned only.

@@ -17,7 +17,7 @@ TEST(UrlTest, ReferencesResolveAsABrowserResolvesThem) {
       {"//o.jp/p", "http://o.jp/p"},               {"?r", "http://h.jp:8/a/b/c.htm?r"},
       {"#g", "http://h.jp:8/a/b/c.htm?q#g"},      {"HTTPS://x.jp/", "HTTPS://x.jp/"},
       {"", "http://h.jp:8/a/b/c.htm?q"},          {"d e.htm#%41", "http://h.jp:8/a/b/d e.htm#%41"},
-      // Escaped dots climb as written ones do, "\\" is "/", an escaped "/" makes no segment.
+      // Escaped dots climb as written ones do, "\" is "/", an escaped "/" makes no segment.
       {"%2e%2E/.%2e/%2E./x", "http://h.jp:8/x"},  {"..\\d\\%2e/?\\", "http://h.jp:8/a/d/?\\"},
       {"\\\\o.jp\\a/%2e%2e/p", "http://o.jp/p"}, {"..%2f..%2fd", "http://h.jp:8/a/b/..%2f..%2fd"},
       {" \x01" "d\t.h\ntm\r ", "http://h.jp:8/a/b/d.htm"},
