@@ -93,7 +93,10 @@ class Recheck {
         ++progress_.links_answered;
         continue;
       }
-      const std::string url = BrowserAddress(AddressOf(row.link));
+      // A row of the old rule holds its link as cut from the page, references and all.
+      const FoundLink& link = row.link;
+      const std::string url = BrowserAddress(
+          link.resolved.empty() ? DecodeCharacterReferences(link.target) : link.resolved);
       Question*& question = by_url[url];
       if (!question) {
         questions_.push_back(std::make_unique<Question>());
