@@ -125,6 +125,7 @@ std::string CleanReference(std::string_view reference) {
 std::string DecodeCharacterReferences(std::string_view text) {
   static constexpr std::pair<std::string_view, char32_t> kNamed[] = {
       {"amp", U'&'}, {"lt", U'<'}, {"gt", U'>'}, {"quot", U'"'}, {"apos", U'\''}, {"nbsp", 0xA0}};
+  if (text.find('&') == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
