@@ -23,6 +23,11 @@ using Clock = std::chrono::steady_clock;
 // How long one wait on the network lasts before the view gets to handle input again.
 constexpr int kWaitSliceMs = 50;
 
+// What is asked for a step: the address a browser sends, or a crawl's page address as found.
+const std::string& RequestOf(const ScanItem& item) {
+  return item.request.empty() ? AddressOf(item.link) : item.request;
+}
+
 // One step of the scan on its way to its commit.
 struct Pending {
   enum class State { kWaiting, kInFlight, kDone, kNoRequest, kPageEnd, kSkipped, kPassedOver };
@@ -115,14 +120,18 @@ class Pipeline {
           (settings_.excluded && settings_.excluded(AddressOf(pending.item.link)))) {
         // Counted when their turn comes, so an aborted run counts only what it reached.
         pending.state = Pending::State::kPassedOver;
+      } else if (pending.item.fails != FailureReason::kNone) {
+        pending.outcome.reason = pending.item.fails;
+        pending.state = Pending::State::kDone;
       } else if (IsScriptLink(pending.item.link)) {
         pending.outcome.kind = CheckOutcome::Kind::kScript;
         pending.state = Pending::State::kDone;
       } else if (pending.item.link.local) {
-        pending.outcome = local_.Check(pending.item.link.resolved, pending.item.link.anchor);
+        pending.outcome = local_.Check(pending.item.link.resolved, pending.item.link.anchor,
+                                       pending.item.root_size);
         pending.state = Pending::State::kDone;
       } else {
-        const std::string& url = AddressOf(pending.item.link);
+        const std::string& url = RequestOf(pending.item);
         pending.key = crawl_ ? CrawlFrontier::KeyOf(url) : url;
         if (pending.key.empty()) pending.key = url;
         if (crawl_ && crawl_->Disallows(pending.key)) {
@@ -233,7 +242,7 @@ class Pipeline {
   void Start(Pending& pending) {
     const uint64_t id = next_id_++;
     HttpRequest request;
-    request.url = AddressOf(pending.item.link);
+    request.url = RequestOf(pending.item);
     pending.refresh = std::make_shared<RefreshDetector>();
     request.on_body = [refresh = pending.refresh](std::string_view chunk) { refresh->Feed(chunk); };
     if (pending.candidate) {

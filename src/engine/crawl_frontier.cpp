@@ -137,7 +137,8 @@ CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
 }
 
 void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
-  const std::string text = Utf8Text(DecodePage(page));
+  const PageText decoded = DecodePage(page);
+  const std::string text = Utf8Text(decoded);
   std::string base = page.source;
   HtmlLinkReader reader(text);
   HtmlLinks found;
@@ -150,7 +151,8 @@ void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
       if (!resolved) continue;
       const std::string scheme = SchemeOf(*resolved);
       if (scheme == "http" || scheme == "https")
-        found_.emplace_back(RequestAddress(*resolved, keep_query_), depth + 1);
+        found_.emplace_back(BrowserAddress(RequestAddress(*resolved, keep_query_), decoded.form),
+                            depth + 1);
     }
   }
 }

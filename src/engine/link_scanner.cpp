@@ -11,6 +11,7 @@ namespace {
 
 // Local pages are given an address on a host no one has, so that their links resolve as a
 // browser resolves them on the server: "../" never climbs above the site's root.
+constexpr std::string_view kLocalHost = "local.voxtrel.invalid";
 constexpr std::string_view kLocalSite = "http://local.voxtrel.invalid";
 
 // A path as part of an address: what would end the path there is escaped.
@@ -46,6 +47,7 @@ void LinkScanner::StartPage() {
     if (!disk_.ReadWholeFile(page.source, &source.bytes, &err)) return;
   }
   text_ = DecodePage(std::move(source));
+  query_form_ = text_->form;
   if (!rule_.all_links) {
     lines_.emplace(text_->text);
     return;
@@ -57,15 +59,14 @@ void LinkScanner::StartPage() {
   // under the root, as its server would give it; then the page's <base href>.
   // A page named without a folder lies in the current one.
   const std::string path = page_.find('/') == std::string::npos ? "./" + page_ : page_;
-  local_root_ = rule_.root.empty() ? path.substr(0, path.rfind('/')) : rule_.root;
-  while (local_root_.size() > 1 && local_root_.back() == '/') local_root_.pop_back();
-  if (path.compare(0, local_root_.size() + 1, local_root_ + "/") != 0) local_root_.clear();
-  base_ = IsWebAddress(page_) ? page_
-                              : std::string(kLocalSite) +
-                                    PathAsUrl(path.substr(local_root_.size()));
-  // A relative path outside the root still needs a "/" to be an address's path.
-  if (!IsWebAddress(page_) && local_root_.empty() && path.front() != '/')
-    base_ = std::string(kLocalSite) + "/" + PathAsUrl(path);
+  const std::string folder = path.substr(0, path.rfind('/'));
+  local_root_ = rule_.root.empty() ? folder : rule_.root;
+  while (!local_root_.empty() && local_root_.back() == '/') local_root_.pop_back();
+  // A page outside the root keeps to its own folder: no link leads above the root it has.
+  if (path.compare(0, local_root_.size() + 1, local_root_ + "/") != 0) local_root_ = folder;
+  base_ = IsWebAddress(page_)
+              ? page_
+              : std::string(kLocalSite) + PathAsUrl(path.substr(local_root_.size()));
 }
 
 void LinkScanner::ScanLine(std::string_view raw) {
@@ -85,31 +86,41 @@ bool LinkScanner::ScanNextSegment() {
 }
 
 void LinkScanner::AddHtmlLink(HtmlLink& html) {
-  const std::string scheme = SchemeOf(html.written);
+  const std::string written = CleanReference(html.written);
+  const std::string scheme = SchemeOf(written);
   ScanItem item;
   FoundLink& link = item.link;
   link.target = html.written;
   link.name = std::move(html.name);
   link.page = page_;
-  if (scheme == "http" || scheme == "https" || (scheme.empty() && html.written.starts_with("//"))) {
-    link.resolved = RequestAddress(scheme.empty() ? "http:" + html.written : html.written,
-                                 rule_.classic.keep_query);
+  if (scheme == "http" || scheme == "https" || (scheme.empty() && IsSchemeRelative(written))) {
+    link.resolved =
+        RequestAddress(scheme.empty() ? "http:" + written : written, rule_.classic.keep_query);
+    item.request = BrowserAddress(link.resolved, query_form_);
     if (!rule_.classic.https && SchemeOf(link.resolved) == "https")
       item.kind = ScanItem::Kind::kHttpsSkipped;
   } else if (!scheme.empty()) {
-    return;  // ftp:, file: and the like: nothing a link check can ask
+    // mailto:, ftp:, file: and the like lead somewhere no link check asks; any other scheme is
+    // mistyped, and a reader's click on it goes nowhere.
+    if (IsKnownScheme(scheme)) return;
+    item.fails = FailureReason::kUnknownScheme;
   } else {
     link.internal = true;
-    const std::optional<std::string> resolved = ResolveUrl(base_, html.written);
+    const std::optional<std::string> resolved = ResolveUrl(base_, written);
     if (!resolved) return;
-    if (resolved->starts_with(kLocalSite)) {
-      const std::optional<UrlParts> parts = SplitUrl(*resolved);
+    const std::optional<UrlParts> parts = SplitUrl(*resolved);
+    if (parts && parts->authority == kLocalHost && !IsWebAddress(page_)) {
       const std::string_view fragment = parts->fragment;
       link.local = true;
-      link.resolved = local_root_ + PercentDecode(parts->path);
       link.anchor = PercentDecode(fragment.substr(fragment.empty() ? 0 : 1));
+      // A name no file can have is not looked for, so nothing outside the root is touched.
+      const std::optional<std::string> path = LocalPathOf(parts->path);
+      link.resolved = local_root_ + path.value_or(parts->path);
+      if (!path) item.fails = FailureReason::kFileNotFound;
+      item.root_size = local_root_.size();
     } else {
       link.resolved = RequestAddress(*resolved, rule_.classic.keep_query);
+      item.request = BrowserAddress(link.resolved, query_form_);
     }
   }
   items_.push_back(std::move(item));
@@ -120,6 +131,11 @@ bool LinkScanner::Next(ScanItem* item) {
     if (line_pos_ < line_links_.size()) {
       ClassicLink& found = line_links_[line_pos_++];
       item->kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;
+      // The old rule cuts the attribute's text as written, references and all.
+      item->request = BrowserAddress(DecodeCharacterReferences(found.target), query_form_);
+      if (item->request == found.target) item->request.clear();  // most are asked as written
+      item->fails = FailureReason::kNone;
+      item->root_size = 0;
       item->link = FoundLink(std::move(found.target), std::move(found.name), page_);
       return true;
     }
@@ -141,8 +157,8 @@ bool LinkScanner::Next(ScanItem* item) {
     }
     if (pending_page_end_) {
       pending_page_end_ = false;
+      *item = ScanItem{};
       item->kind = ScanItem::Kind::kPageEnd;
-      item->link = FoundLink{};
       item->link.page = page_;
       return true;
     }

@@ -26,6 +26,14 @@ struct ScanItem {
   enum class Kind { kLink, kHttpsSkipped, kPageEnd };
   Kind kind = Kind::kLink;
   FoundLink link;
+  /// The address a browser sends for a link asked over HTTP; empty for the others.
+  std::string request;
+  /// Why the link fails without a look or a request (a scheme no browser knows, a path no file
+  /// can have); kNone for the others.
+  FailureReason fails = FailureReason::kNone;
+  /// For a local link: how much of its path is the root it stays in, above which nothing is
+  /// looked at.
+  size_t root_size = 0;
 };
 
 /// Which links a scan finds.
@@ -71,6 +79,8 @@ class LinkScanner {
   std::optional<HtmlLinkReader> html_;
   std::string base_;
   std::string local_root_;
+  /// The encoding the page's queries are sent in, as a browser sends a form's.
+  TextForm query_form_ = TextForm::kUtf8;
   std::vector<ScanItem> items_;
   size_t item_pos_ = 0;
   bool pending_page_end_ = false;

@@ -1,5 +1,7 @@
 #include "engine/local_links.h"
 
+#include <algorithm>
+
 #include "platform/cp932.h"
 #include "platform/text.h"
 #include "web/html_links.h"
@@ -28,16 +30,20 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
-CheckOutcome LocalLinkChecker::Check(const std::string& path, const std::string& anchor) {
+CheckOutcome LocalLinkChecker::Check(const std::string& path, const std::string& anchor,
+                                     size_t root_size) {
   const std::string key = path + '#' + anchor;
   auto known = checked_.find(key);
   if (known != checked_.end()) return known->second;
 
   // Sites copied from Windows keep Shift_JIS file names; the link is written in the page's
-  // text, so both spellings of the name are tried.
+  // text, so both spellings of the name below the root are tried.
+  root_size = std::min(root_size, path.size());
   std::vector<std::string> spellings = {path};
-  const std::string cp932 = Utf8ToCp932(path);
-  if (cp932 != path && Cp932ToUtf8(cp932) == path) spellings.push_back(cp932);
+  const std::string below = path.substr(root_size);
+  const std::string cp932 = Utf8ToCp932(below);
+  if (cp932 != below && Cp932ToUtf8(cp932) == below)
+    spellings.push_back(path.substr(0, root_size) + cp932);
   for (const std::string& spelling : spellings) {
     const Found what = Lookup(spelling);
     if (what == Found::kNone) continue;
@@ -56,7 +62,7 @@ CheckOutcome LocalLinkChecker::Check(const std::string& path, const std::string&
   // case only: say which name it is on the disk.
   CheckOutcome outcome = Failed(FailureReason::kFileNotFound);
   for (const std::string& spelling : spellings) {
-    if (auto match = CaseMatch(spelling)) {
+    if (auto match = CaseMatch(spelling, root_size)) {
       outcome = Failed(FailureReason::kCaseDiffers, DisplayName(*match));
       break;
     }
@@ -82,12 +88,13 @@ const std::vector<DirEntry>* LocalLinkChecker::Listing(const std::string& folder
   return known->second ? &*known->second : nullptr;
 }
 
-std::optional<std::string> LocalLinkChecker::CaseMatch(const std::string& path) {
+std::optional<std::string> LocalLinkChecker::CaseMatch(const std::string& path, size_t root_size) {
   if (path.empty()) return std::nullopt;
-  // A relative path (a page named relative to the current folder) is walked from there.
-  std::string real = path.front() == '/' ? "/" : ".";
+  // The walk starts at the root as written; without one, a relative path (a page named
+  // relative to the current folder) is walked from there.
+  std::string real = root_size > 0 ? path.substr(0, root_size) : path.front() == '/' ? "/" : ".";
   std::string differing;
-  size_t start = path.front() == '/' ? 1 : 0;
+  size_t start = root_size > 0 ? root_size : path.front() == '/' ? 1 : 0;
   while (start <= path.size()) {
     size_t slash = path.find('/', start);
     if (slash == std::string::npos) slash = path.size();

@@ -23,14 +23,16 @@ class LocalLinkChecker {
   /// ◎ when `path` is a file (and, for a page, `anchor` names an element of it, unless empty or
   /// "top") or a folder holding an index page; × otherwise, saying why. The file is looked for by
   /// the path's UTF-8 bytes and by their code page 932 form, as old Windows sites store names.
-  CheckOutcome Check(const std::string& path, const std::string& anchor);
+  /// The first `root_size` bytes of `path` are its root, taken as they are: nothing above it
+  /// is listed.
+  CheckOutcome Check(const std::string& path, const std::string& anchor, size_t root_size = 0);
 
  private:
   enum class Found { kNone, kFile, kFolder };
   Found Lookup(const std::string& path);
   /// The name as it is on the disk that differs from `path` in letter case only, when such a
   /// path exists.
-  std::optional<std::string> CaseMatch(const std::string& path);
+  std::optional<std::string> CaseMatch(const std::string& path, size_t root_size);
   const std::vector<DirEntry>* Listing(const std::string& folder);
   bool HasAnchor(const std::string& page, const std::string& anchor);
 

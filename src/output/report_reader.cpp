@@ -269,7 +269,7 @@ class RowFields {
 // with a detail (the name as it is on the disk) matches around it.
 std::optional<CheckOutcome> FailureOf(const std::string& reason, CheckOutcome outcome) {
   constexpr std::string_view kHole = "\x01";
-  for (int r = 0; r <= static_cast<int>(FailureReason::kAnchorNotFound); ++r) {
+  for (int r = 0; r <= static_cast<int>(kLastFailureReason); ++r) {
     outcome.reason = static_cast<FailureReason>(r);
     outcome.detail = kHole;
     const std::string words = ReasonText(outcome);

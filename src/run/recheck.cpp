@@ -10,6 +10,7 @@
 #include "engine/local_links.h"
 #include "web/answer_outcome.h"
 #include "web/refresh_detector.h"
+#include "web/url.h"
 
 namespace voxtrel {
 namespace {
@@ -87,7 +88,15 @@ class Recheck {
         ++progress_.links_answered;
         continue;
       }
-      const std::string& url = AddressOf(row.link);
+      if (row.outcome.reason == FailureReason::kUnknownScheme) {  // still nothing to ask
+        update.outcome = row.outcome;
+        ++progress_.links_answered;
+        continue;
+      }
+      // A row of the old rule holds its link as cut from the page, references and all.
+      const FoundLink& link = row.link;
+      const std::string url = BrowserAddress(
+          link.resolved.empty() ? DecodeCharacterReferences(link.target) : link.resolved);
       Question*& question = by_url[url];
       if (!question) {
         questions_.push_back(std::make_unique<Question>());

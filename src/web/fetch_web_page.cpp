@@ -6,6 +6,7 @@
 
 #include "web/answer_outcome.h"
 #include "web/page_encoding.h"
+#include "web/url.h"
 
 namespace voxtrel {
 
@@ -37,7 +38,7 @@ std::vector<FetchResult> FetchWebPages(HttpPool& http, const std::vector<std::st
   size_t waiting = 0;
   for (size_t i = 0; i < urls.size(); ++i) {
     HttpRequest request;
-    request.url = urls[i];
+    request.url = BrowserAddress(urls[i]);
     request.keep_body = true;
     request.body_cap = kPageCap;
     if (http.Start(i, std::move(request)))

@@ -78,6 +78,8 @@ ReasonWords WordsFor(const CheckOutcome& outcome) {
     case FailureReason::kNoIndexPage: return {"no index page", "ｲﾝﾃﾞｯｸｽﾍﾟｰｼﾞがありません"};
     case FailureReason::kCaseDiffers: return {"differs in case: ", "大文字小文字が違います： "};
     case FailureReason::kAnchorNotFound: return {"anchor not found", "ｱﾝｶｰがありません"};
+    case FailureReason::kUnknownScheme:
+      return {"unknown scheme", "不明なｽｷｰﾑ"};
     case FailureReason::kNone:
       // Failed with a good status: the answer held nothing to read.
       if (outcome.status) return {"empty page", "空のﾍﾟｰｼﾞです"};

@@ -82,9 +82,10 @@ enum class FailureReason {
   kFileNotFound,
   kNoIndexPage,
   kCaseDiffers,  // the detail names the file as it is on the disk
-  kAnchorNotFound,  // the last: kLastFailureReason names it
+  kAnchorNotFound,
+  kUnknownScheme,  // a scheme no browser knows, mistyped ("hhttps:"): the last, kLastFailureReason
 };
-inline constexpr FailureReason kLastFailureReason = FailureReason::kAnchorNotFound;
+inline constexpr FailureReason kLastFailureReason = FailureReason::kUnknownScheme;
 
 /// What checking one link came to.
 struct CheckOutcome {

@@ -46,6 +46,13 @@ class CheckerTest : public ::testing::Test {
     });
     s.Get("/error", [](const auto&, auto& res) { res.status = 500; });
     s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
+    // Answers only what a browser sends for "http://例え.localhost:…/日本/a b" (*.localhost is
+    // this machine to libcurl, without a name server).
+    s.Get("/日本/a b", [](const auto& req, auto& res) {
+      const bool sent = req.target == "/%E6%97%A5%E6%9C%AC/a%20b" &&
+                        req.get_header_value("Host").starts_with("xn--r8jz45g.localhost:");
+      res.status = sent ? 200 : 400;
+    });
     // Compressed whatever the request asked for: only a client that decodes sees the refresh.
     s.Get("/packed", [](const auto&, auto& res) {
       const std::string page = "0123456789<META HTTP-EQUIV=\"REFRESH\" CONTENT=\"0\">";
@@ -331,6 +338,8 @@ TEST_F(CheckerTest, JsonRowsCarryEveryFieldAndWhyALinkFailed) {
       {base_ + "/sleep", "× null time-out 0"}, {base_ + "/loop", "× null too many redirects 10"},
       {base_ + "/cut", "× null answer cut off 0"}, {base_ + "/x.pl", "Ｐ null  0"},
       {base_ + "/choices", "× 300 HTTP 300 0"}, {base_ + "/packed", "△ 200  0"},
+      {std::regex_replace(base_, std::regex("127.0.0.1"), "例え.localhost") + "/日本/a b",
+       "◎ 200  0"},
   };
   const std::string name = "say \"hi\"\t\\ 𠮷";
   std::string bytes;
