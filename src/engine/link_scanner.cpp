@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/cp932.h"
+#include "platform/text.h"
+#include "web/css_links.h"
 #include "web/html_links.h"
 #include "web/url.h"
 
@@ -23,6 +26,17 @@ std::string PathAsUrl(std::string_view path) {
       out += c;
   }
   return out;
+}
+
+// Whether the link names a style sheet, whose own links a browser follows too.
+bool IsStyleSheet(const HtmlLink& html) {
+  if (html.element == "style") return html.name == "@import";
+  if (html.element != "link") return false;
+  // rel is a list of words parted by blanks: "stylesheet", "alternate stylesheet".
+  std::string rel = " " + AsciiUpper(html.name) + " ";
+  for (char& c : rel)
+    if (c == '\t' || c == '\n' || c == '\r' || c == '\f') c = ' ';
+  return rel.find(" STYLESHEET ") != std::string::npos;
 }
 
 }  // namespace
@@ -46,6 +60,7 @@ void LinkScanner::StartPage() {
     if (!disk_.ReadWholeFile(page.source, &source.bytes, &err)) return;
   }
   text_ = DecodePage(std::move(source));
+  page_encoding_ = text_->encoding;
   if (!rule_.all_links) {
     lines_.emplace(text_->text);
     return;
@@ -80,17 +95,41 @@ bool LinkScanner::ScanNextSegment() {
   item_pos_ = 0;
   if (found.base)
     if (std::optional<std::string> resolved = ResolveUrl(base_, *found.base)) base_ = *resolved;
-  for (HtmlLink& html : found.links) AddHtmlLink(html);
+  for (HtmlLink& html : found.links) AddHtmlLink(html, page_, base_);
   return true;
 }
 
-void LinkScanner::AddHtmlLink(HtmlLink& html) {
+bool LinkScanner::ScanNextSheet() {
+  while (!sheets_.empty()) {
+    const std::string path = std::move(sheets_.front());
+    sheets_.pop_front();
+    // Looked for by both spellings of its name, as the link's own check does.
+    std::string bytes;
+    std::string err;
+    const std::string cp932 = Utf8ToCp932(path);
+    if (!disk_.ReadWholeFile(path, &bytes, &err) &&
+        (cp932 == path || !disk_.ReadWholeFile(cp932, &bytes, &err)))
+      continue;  // its link's row says it is missing
+    items_.clear();
+    item_pos_ = 0;
+    const std::string base = std::string(kLocalSite) + PathAsUrl(path.substr(local_root_.size()));
+    for (CssLink& css : FindCssLinks(StyleSheetText(bytes, page_encoding_))) {
+      HtmlLink html{std::move(css.written), std::move(css.name), "style"};
+      AddHtmlLink(html, path, base);
+    }
+    return true;
+  }
+  return false;
+}
+
+void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base) {
   const std::string scheme = SchemeOf(html.written);
+  const bool sheet = IsStyleSheet(html);
   ScanItem item;
   FoundLink& link = item.link;
   link.target = html.written;
   link.name = std::move(html.name);
-  link.page = page_;
+  link.page = page;
   if (scheme == "http" || scheme == "https" || (scheme.empty() && html.written.starts_with("//"))) {
     link.resolved = RequestAddress(scheme.empty() ? "http:" + html.written : html.written,
                                  rule_.classic.keep_query);
@@ -100,7 +139,7 @@ void LinkScanner::AddHtmlLink(HtmlLink& html) {
     return;  // ftp:, file: and the like: nothing a link check can ask
   } else {
     link.internal = true;
-    const std::optional<std::string> resolved = ResolveUrl(base_, html.written);
+    const std::optional<std::string> resolved = ResolveUrl(base, html.written);
     if (!resolved) return;
     if (resolved->starts_with(kLocalSite)) {
       const std::optional<UrlParts> parts = SplitUrl(*resolved);
@@ -108,6 +147,8 @@ void LinkScanner::AddHtmlLink(HtmlLink& html) {
       link.local = true;
       link.resolved = local_root_ + PercentDecode(parts->path);
       link.anchor = PercentDecode(fragment.substr(fragment.empty() ? 0 : 1));
+      // A sheet is read once a run, after the page that first uses it: it is mended there.
+      if (sheet && sheets_met_.insert(link.resolved).second) sheets_.push_back(link.resolved);
     } else {
       link.resolved = RequestAddress(*resolved, rule_.classic.keep_query);
     }
@@ -136,7 +177,7 @@ bool LinkScanner::Next(ScanItem* item) {
       SkipRestOfPage();
     }
     if (html_) {
-      if (ScanNextSegment()) continue;
+      if (ScanNextSegment() || ScanNextSheet()) continue;
       SkipRestOfPage();
     }
     if (pending_page_end_) {
@@ -159,6 +200,7 @@ void LinkScanner::SkipRestOfPage() {
   item_pos_ = 0;
   lines_.reset();
   html_.reset();
+  sheets_.clear();
   // The text goes as soon as its page is done: only one page is ever held.
   text_.reset();
   utf8_ = std::string();

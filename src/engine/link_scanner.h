@@ -1,7 +1,9 @@
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,7 +56,11 @@ class LinkScanner {
   void ScanLine(std::string_view raw);
   /// Finds the page's links a segment at a time; false once the page is done.
   bool ScanNextSegment();
-  void AddHtmlLink(HtmlLink& html);
+  /// Finds the links of the next local style sheet the page uses that the run has not read;
+  /// false when none is left.
+  bool ScanNextSheet();
+  /// Adds a link found on `page` (a page or a style sheet), relative to `base`.
+  void AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base);
 
   std::vector<PageToCheck> pages_;
   DiskInterface& disk_;
@@ -71,6 +77,10 @@ class LinkScanner {
   std::optional<HtmlLinkReader> html_;
   std::string base_;
   std::string local_root_;
+  PageEncoding page_encoding_ = PageEncoding::kShiftJis;
+  /// Local style sheets whose links come after the page's, and every one met in the run.
+  std::deque<std::string> sheets_;
+  std::set<std::string> sheets_met_;
   std::vector<ScanItem> items_;
   size_t item_pos_ = 0;
   bool pending_page_end_ = false;
