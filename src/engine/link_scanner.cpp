@@ -28,17 +28,6 @@ std::string PathAsUrl(std::string_view path) {
   return out;
 }
 
-// Whether the link names a style sheet, whose own links a browser follows too.
-bool IsStyleSheet(const HtmlLink& html) {
-  if (html.element == "style") return html.name == "@import";
-  if (html.element != "link") return false;
-  // rel is a list of words parted by blanks: "stylesheet", "alternate stylesheet".
-  std::string rel = " " + AsciiUpper(html.name) + " ";
-  for (char& c : rel)
-    if (c == '\t' || c == '\n' || c == '\r' || c == '\f') c = ' ';
-  return rel.find(" STYLESHEET ") != std::string::npos;
-}
-
 }  // namespace
 
 LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule)
@@ -58,6 +47,13 @@ void LinkScanner::StartPage() {
     std::string err;
     // A page that cannot be read has no links to scan; its page end still comes.
     if (!disk_.ReadWholeFile(page.source, &source.bytes, &err)) return;
+  }
+  if (page.style_sheet) {
+    // Read as its server says, else as the site's pages before it.
+    const PageEncoding encoding =
+        source.charset ? EncodingForName(*source.charset) : page_encoding_;
+    AddCssLinks(StyleSheetText(source.bytes, encoding), page_, page_);
+    return;
   }
   text_ = DecodePage(std::move(source));
   page_encoding_ = text_->encoding;
@@ -113,18 +109,23 @@ bool LinkScanner::ScanNextSheet() {
     items_.clear();
     item_pos_ = 0;
     const std::string base = std::string(kLocalSite) + PathAsUrl(path.substr(local_root_.size()));
-    for (CssLink& css : FindCssLinks(StyleSheetText(bytes, page_encoding_))) {
-      HtmlLink html{std::move(css.written), std::move(css.name), "style"};
-      AddHtmlLink(html, path, base);
-    }
+    AddCssLinks(StyleSheetText(bytes, page_encoding_), path, base);
     return true;
   }
   return false;
 }
 
+void LinkScanner::AddCssLinks(const std::string& css_text, const std::string& page,
+                              const std::string& base) {
+  for (CssLink& css : FindCssLinks(css_text)) {
+    HtmlLink html{std::move(css.written), std::move(css.name), "style"};
+    AddHtmlLink(html, page, base);
+  }
+}
+
 void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base) {
   const std::string scheme = SchemeOf(html.written);
-  const bool sheet = IsStyleSheet(html);
+  const bool sheet = IsStyleSheetLink(html);
   ScanItem item;
   FoundLink& link = item.link;
   link.target = html.written;

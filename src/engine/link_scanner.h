@@ -20,6 +20,8 @@ namespace voxtrel {
 struct PageToCheck {
   std::string source;
   std::optional<PageSource> fetched;
+  /// A style sheet a crawl fetched, not a page: its url()s and @imports are its links.
+  bool style_sheet = false;
 };
 
 /// One step of the scan: a link, an https:// link passed over (https links not asked for), or
@@ -59,6 +61,8 @@ class LinkScanner {
   /// Finds the links of the next local style sheet the page uses that the run has not read;
   /// false when none is left.
   bool ScanNextSheet();
+  /// Adds the links of a style sheet's text, found on `page`, relative to `base`.
+  void AddCssLinks(const std::string& css_text, const std::string& page, const std::string& base);
   /// Adds a link found on `page` (a page or a style sheet), relative to `base`.
   void AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base);
 

@@ -554,6 +554,16 @@ bool HtmlLinkReader::Next(HtmlLinks* out) {
   return true;
 }
 
+bool IsStyleSheetLink(const HtmlLink& link) {
+  if (link.element == "style") return link.name == "@import";
+  if (link.element != "link") return false;
+  // rel is a list of words parted by blanks: "stylesheet", "alternate stylesheet".
+  std::string rel = " " + AsciiUpper(link.name) + " ";
+  for (char& c : rel)
+    if (IsHtmlSpace(c)) c = ' ';
+  return rel.find(" STYLESHEET ") != std::string::npos;
+}
+
 HtmlLinks FindHtmlLinks(std::string_view utf8_text, size_t segment_bytes) {
   HtmlLinks all;
   HtmlLinkReader reader(utf8_text, segment_bytes);

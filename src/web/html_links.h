@@ -37,6 +37,10 @@ struct HtmlLinks {
   std::vector<std::string> anchors;
 };
 
+/// Whether the link names a style sheet, whose own links a browser follows too: a link with
+/// rel "stylesheet" (among other words), or an @import of a style sheet inside the page.
+bool IsStyleSheetLink(const HtmlLink& link);
+
 /// The links a browser would follow in a page's decoded text, read by an HTML5 parser. Invalid
 /// UTF-8 reads as U+FFFD. Pages longer than `segment_bytes` are parsed in segments cut between
 /// tags where possible, which can misread markup that spans a cut.
