@@ -166,7 +166,9 @@ void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
 void CrawlFrontier::FindImports(const PageSource& sheet, size_t depth) {
   const PageEncoding encoding =
       sheet.charset ? EncodingForName(*sheet.charset) : PageEncoding::kUtf8;
-  for (const CssLink& link : FindCssLinks(StyleSheetText(sheet.bytes, encoding))) {
+  const std::string text = StyleSheetText(sheet.bytes, encoding);
+  CssLinkReader reader(text);
+  for (CssLink link; reader.Next(&link);) {
     if (!link.import) continue;
     const std::optional<std::string> resolved = ResolveUrl(sheet.source, link.written);
     if (resolved && (SchemeOf(*resolved) == "http" || SchemeOf(*resolved) == "https"))

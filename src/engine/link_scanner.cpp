@@ -28,6 +28,9 @@ std::string PathAsUrl(std::string_view path) {
   return out;
 }
 
+// Links of a style sheet turned into scan items at a time.
+constexpr size_t kSheetLinksAtOnce = 256;
+
 }  // namespace
 
 LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule)
@@ -52,7 +55,7 @@ void LinkScanner::StartPage() {
     // Read as its server says, else as the site's pages before it.
     const PageEncoding encoding =
         source.charset ? EncodingForName(*source.charset) : page_encoding_;
-    AddCssLinks(StyleSheetText(source.bytes, encoding), page_, page_);
+    OpenSheet(StyleSheetText(source.bytes, encoding), page_, page_);
     return;
   }
   text_ = DecodePage(std::move(source));
@@ -96,7 +99,21 @@ bool LinkScanner::ScanNextSegment() {
 }
 
 bool LinkScanner::ScanNextSheet() {
-  while (!sheets_.empty()) {
+  for (;;) {
+    if (sheet_) {
+      // A few links at a time, so that a huge sheet is never held as rows all at once.
+      items_.clear();
+      item_pos_ = 0;
+      size_t taken = 0;
+      for (CssLink css; taken < kSheetLinksAtOnce && sheet_->Next(&css); ++taken) {
+        HtmlLink html{std::move(css.written), std::move(css.name), "style"};
+        AddHtmlLink(html, sheet_page_, sheet_base_);
+      }
+      if (taken > 0) return true;
+      sheet_.reset();
+      sheet_text_ = std::string();
+    }
+    if (sheets_.empty()) return false;
     const std::string path = std::move(sheets_.front());
     sheets_.pop_front();
     // Looked for by both spellings of its name, as the link's own check does.
@@ -106,21 +123,17 @@ bool LinkScanner::ScanNextSheet() {
     if (!disk_.ReadWholeFile(path, &bytes, &err) &&
         (cp932 == path || !disk_.ReadWholeFile(cp932, &bytes, &err)))
       continue;  // its link's row says it is missing
-    items_.clear();
-    item_pos_ = 0;
-    const std::string base = std::string(kLocalSite) + PathAsUrl(path.substr(local_root_.size()));
-    AddCssLinks(StyleSheetText(bytes, page_encoding_), path, base);
-    return true;
+    OpenSheet(StyleSheetText(bytes, page_encoding_), path,
+              std::string(kLocalSite) + PathAsUrl(path.substr(local_root_.size())));
   }
-  return false;
 }
 
-void LinkScanner::AddCssLinks(const std::string& css_text, const std::string& page,
-                              const std::string& base) {
-  for (CssLink& css : FindCssLinks(css_text)) {
-    HtmlLink html{std::move(css.written), std::move(css.name), "style"};
-    AddHtmlLink(html, page, base);
-  }
+void LinkScanner::OpenSheet(std::string css_text, const std::string& page,
+                            const std::string& base) {
+  sheet_text_ = std::move(css_text);
+  sheet_.emplace(sheet_text_);
+  sheet_page_ = page;
+  sheet_base_ = base;
 }
 
 void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base) {
@@ -177,7 +190,7 @@ bool LinkScanner::Next(ScanItem* item) {
       }
       SkipRestOfPage();
     }
-    if (html_) {
+    if (html_ || sheet_) {
       if (ScanNextSegment() || ScanNextSheet()) continue;
       SkipRestOfPage();
     }
@@ -190,7 +203,7 @@ bool LinkScanner::Next(ScanItem* item) {
     }
     if (next_page_ >= pages_.size()) return false;
     StartPage();
-    if (!lines_ && !html_) pending_page_end_ = true;
+    if (!lines_ && !html_ && !sheet_) pending_page_end_ = true;
   }
 }
 
@@ -202,6 +215,8 @@ void LinkScanner::SkipRestOfPage() {
   lines_.reset();
   html_.reset();
   sheets_.clear();
+  sheet_.reset();
+  sheet_text_ = std::string();
   // The text goes as soon as its page is done: only one page is ever held.
   text_.reset();
   utf8_ = std::string();

@@ -10,6 +10,7 @@
 
 #include "platform/disk.h"
 #include "web/classic_links.h"
+#include "web/css_links.h"
 #include "web/html_links.h"
 #include "web/link.h"
 #include "web/page.h"
@@ -58,11 +59,11 @@ class LinkScanner {
   void ScanLine(std::string_view raw);
   /// Finds the page's links a segment at a time; false once the page is done.
   bool ScanNextSegment();
-  /// Finds the links of the next local style sheet the page uses that the run has not read;
-  /// false when none is left.
+  /// Finds the next links of the style sheet being read, else of the next local one the page
+  /// uses that the run has not read; false when none is left.
   bool ScanNextSheet();
-  /// Adds the links of a style sheet's text, found on `page`, relative to `base`.
-  void AddCssLinks(const std::string& css_text, const std::string& page, const std::string& base);
+  /// Starts reading a style sheet's text, whose links are found on `page`, relative to `base`.
+  void OpenSheet(std::string css_text, const std::string& page, const std::string& base);
   /// Adds a link found on `page` (a page or a style sheet), relative to `base`.
   void AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base);
 
@@ -85,6 +86,11 @@ class LinkScanner {
   /// Local style sheets whose links come after the page's, and every one met in the run.
   std::deque<std::string> sheets_;
   std::set<std::string> sheets_met_;
+  /// The style sheet being read: its text as UTF-8, its links as found, its name and address.
+  std::string sheet_text_;
+  std::optional<CssLinkReader> sheet_;
+  std::string sheet_page_;
+  std::string sheet_base_;
   std::vector<ScanItem> items_;
   size_t item_pos_ = 0;
   bool pending_page_end_ = false;

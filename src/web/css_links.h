@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,23 @@ struct CssLink {
 /// blank or quote inside an unquoted one), an empty one, one that is only a "#fragment" (an
 /// element of the document using the sheet, never fetched) and that of @namespace are left out.
 std::vector<CssLink> FindCssLinks(std::string_view css);
+
+class CssReader;
+
+/// The same links one at a time, so that a huge sheet never has all its links in memory at
+/// once. `css` must outlive the reader.
+class CssLinkReader {
+ public:
+  explicit CssLinkReader(std::string_view css);
+  CssLinkReader(CssLinkReader&&) noexcept;
+  CssLinkReader& operator=(CssLinkReader&&) noexcept;
+  ~CssLinkReader();
+  /// Replaces *link with the next link; false once the text is done.
+  bool Next(CssLink* link);
+
+ private:
+  std::unique_ptr<CssReader> reader_;
+};
 
 /// A style sheet's bytes as UTF-8: read as its UTF-8 byte order mark or its leading
 /// @charset "…"; rule says, else in `linking_page` (the encoding of the page that uses it).
