@@ -28,7 +28,7 @@ std::string PathAsUrl(std::string_view path) {
   return out;
 }
 
-// Links of a style sheet turned into scan items at a time.
+// How many of a style sheet's links become scan items at a time.
 constexpr size_t kSheetLinksAtOnce = 256;
 
 }  // namespace
@@ -116,6 +116,7 @@ bool LinkScanner::ScanNextSheet() {
     if (sheets_.empty()) return false;
     const std::string path = std::move(sheets_.front());
     sheets_.pop_front();
+    if (path.compare(0, local_root_.size(), local_root_) != 0) continue;  // never outside the root
     // Looked for by both spellings of its name, as the link's own check does.
     std::string bytes;
     std::string err;
