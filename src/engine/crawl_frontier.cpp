@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "web/css_links.h"
 #include "web/html_links.h"
 #include "web/page_encoding.h"
 #include "web/url.h"
@@ -18,11 +19,12 @@ bool LeadsToPage(const std::string& element) {
 
 CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address,
                              CheckOutcome start_outcome, RobotsRules robots, CrawlBounds bounds,
-                             bool keep_query)
+                             bool keep_query, bool style_sheets)
     : start_outcome_(std::move(start_outcome)),
       robots_(std::move(robots)),
       bounds_(bounds),
-      keep_query_(keep_query) {
+      keep_query_(keep_query),
+      style_sheets_(style_sheets) {
   const std::string address = final_address.empty() ? start.source : final_address;
   const std::string key = KeyOf(address);
   if (const std::optional<UrlParts> parts = SplitUrl(key)) {
@@ -90,9 +92,11 @@ void CrawlFrontier::Answered(size_t index, HttpAnswer& answer) {
   Candidate& candidate = candidates_[index];
   candidate.state = State::kNotPage;
   const std::string& final_address = answer.final_url.empty() ? candidate.address : answer.final_url;
-  if (answer.status && *answer.status / 100 == 2 && IsHtmlContentType(answer.content_type) &&
-      OnSite(KeyOf(final_address))) {
+  const bool sheet = style_sheets_ && IsStyleSheetContentType(answer.content_type);
+  if (answer.status && *answer.status / 100 == 2 &&
+      (IsHtmlContentType(answer.content_type) || sheet) && OnSite(KeyOf(final_address))) {
     candidate.state = State::kPage;
+    candidate.sheet = sheet;
     candidate.address = final_address;
     candidate.page = PageSource{final_address, std::move(answer.body),
                                 CharsetOfContentType(answer.content_type), PageOrigin::kWeb};
@@ -125,7 +129,11 @@ CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
   while (next_ < resolved_) {
     Candidate& candidate = candidates_[next_++];
     if (candidate.state != State::kPage) continue;
-    FindLinksToFollow(*candidate.page, candidate.depth);
+    if (candidate.sheet)
+      FindImports(*candidate.page, candidate.depth);
+    else
+      FindLinksToFollow(*candidate.page, candidate.depth);
+    page->style_sheet = candidate.sheet;
     page->source = std::move(candidate.address);
     page->fetched = std::move(candidate.page);
     candidate.page.reset();
@@ -146,7 +154,7 @@ void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
     if (found.base)
       if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
     for (const HtmlLink& link : found.links) {
-      if (!LeadsToPage(link.element)) continue;
+      if (!LeadsToPage(link.element) && !(style_sheets_ && IsStyleSheetLink(link))) continue;
       const std::optional<std::string> resolved = ResolveUrl(base, link.written);
       if (!resolved) continue;
       const std::string scheme = SchemeOf(*resolved);
@@ -154,6 +162,19 @@ void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
         found_.emplace_back(BrowserAddress(RequestAddress(*resolved, keep_query_), decoded.form),
                             depth + 1);
     }
+  }
+}
+
+void CrawlFrontier::FindImports(const PageSource& sheet, size_t depth) {
+  const PageEncoding encoding =
+      sheet.charset ? EncodingForName(*sheet.charset) : PageEncoding::kUtf8;
+  const std::string text = StyleSheetText(sheet.bytes, encoding);
+  CssLinkReader reader(text);
+  for (CssLink link; reader.Next(&link);) {
+    if (!link.import) continue;
+    const std::optional<std::string> resolved = ResolveUrl(sheet.source, link.written);
+    if (resolved && (SchemeOf(*resolved) == "http" || SchemeOf(*resolved) == "https"))
+      found_.emplace_back(RequestAddress(*resolved, keep_query_), depth + 1);
   }
 }
 

@@ -28,9 +28,10 @@ class CrawlFrontier {
  public:
   /// `start` is the start page as fetched, its source the address it was fetched from and
   /// `final_address` where the redirects ended ("" when none), `start_outcome` its answer.
-  /// The site is the final address's scheme, host and port, and paths under its folder.
+  /// The site is the final address's scheme, host and port, and paths under its folder. With
+  /// `style_sheets`, the site's style sheets its pages use are fetched and handed on too.
   CrawlFrontier(PageSource start, const std::string& final_address, CheckOutcome start_outcome,
-                RobotsRules robots, CrawlBounds bounds, bool keep_query);
+                RobotsRules robots, CrawlBounds bounds, bool keep_query, bool style_sheets = false);
 
   /// A page address waiting for its fetch: the frontier's number for it, and the address.
   struct Fetch {
@@ -76,6 +77,7 @@ class CrawlFrontier {
     State state = State::kAsked;
     std::optional<PageSource> page;
     bool cut = false;
+    bool sheet = false;  // a style sheet, not a page
   };
   /// Settles answered candidates in crawl order: a page unless its final address is one an
   /// earlier page already goes by.
@@ -83,6 +85,7 @@ class CrawlFrontier {
   /// Whether `key` names a page of the site: same scheme, host and port, path under the folder.
   bool OnSite(const std::string& key) const;
   void FindLinksToFollow(const PageSource& page, size_t depth);
+  void FindImports(const PageSource& sheet, size_t depth);
 
   std::string scheme_authority_;  // "http://host:port" as normalised
   std::string folder_;            // the path prefix of the site's pages
@@ -91,6 +94,7 @@ class CrawlFrontier {
   RobotsRules robots_;
   CrawlBounds bounds_;
   bool keep_query_;
+  bool style_sheets_;
   std::vector<Candidate> candidates_;
   /// Every key met on the site: a candidate, one left out or disallowed.
   std::unordered_set<std::string> known_;

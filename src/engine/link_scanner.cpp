@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/cp932.h"
+#include "platform/text.h"
+#include "web/css_links.h"
 #include "web/html_links.h"
 #include "web/url.h"
 
@@ -26,6 +29,9 @@ std::string PathAsUrl(std::string_view path) {
   return out;
 }
 
+// How many of a style sheet's links become scan items at a time.
+constexpr size_t kSheetLinksAtOnce = 256;
+
 }  // namespace
 
 LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule)
@@ -46,8 +52,16 @@ void LinkScanner::StartPage() {
     // A page that cannot be read has no links to scan; its page end still comes.
     if (!disk_.ReadWholeFile(page.source, &source.bytes, &err)) return;
   }
+  if (page.style_sheet) {
+    // Read as its server says, else as the site's pages before it.
+    const PageEncoding encoding =
+        source.charset ? EncodingForName(*source.charset) : page_encoding_;
+    OpenSheet(StyleSheetText(source.bytes, encoding), page_, page_);
+    return;
+  }
   text_ = DecodePage(std::move(source));
   query_form_ = text_->form;
+  page_encoding_ = text_->encoding;
   if (!rule_.all_links) {
     lines_.emplace(text_->text);
     return;
@@ -81,18 +95,58 @@ bool LinkScanner::ScanNextSegment() {
   item_pos_ = 0;
   if (found.base)
     if (std::optional<std::string> resolved = ResolveUrl(base_, *found.base)) base_ = *resolved;
-  for (HtmlLink& html : found.links) AddHtmlLink(html);
+  for (HtmlLink& html : found.links) AddHtmlLink(html, page_, base_);
   return true;
 }
 
-void LinkScanner::AddHtmlLink(HtmlLink& html) {
+bool LinkScanner::ScanNextSheet() {
+  for (;;) {
+    if (sheet_) {
+      // A few links at a time, so that a huge sheet is never held as rows all at once.
+      items_.clear();
+      item_pos_ = 0;
+      size_t taken = 0;
+      for (CssLink css; taken < kSheetLinksAtOnce && sheet_->Next(&css); ++taken) {
+        HtmlLink html{std::move(css.written), std::move(css.name), "style"};
+        AddHtmlLink(html, sheet_page_, sheet_base_);
+      }
+      if (taken > 0) return true;
+      sheet_.reset();
+      sheet_text_ = std::string();
+    }
+    if (sheets_.empty()) return false;
+    const std::string path = std::move(sheets_.front());
+    sheets_.pop_front();
+    if (path.compare(0, local_root_.size(), local_root_) != 0) continue;  // never outside the root
+    // Looked for by both spellings of its name, as the link's own check does.
+    std::string bytes;
+    std::string err;
+    const std::string cp932 = Utf8ToCp932(path);
+    if (!disk_.ReadWholeFile(path, &bytes, &err) &&
+        (cp932 == path || !disk_.ReadWholeFile(cp932, &bytes, &err)))
+      continue;  // its link's row says it is missing
+    OpenSheet(StyleSheetText(bytes, page_encoding_), path,
+              std::string(kLocalSite) + PathAsUrl(path.substr(local_root_.size())));
+  }
+}
+
+void LinkScanner::OpenSheet(std::string css_text, const std::string& page,
+                            const std::string& base) {
+  sheet_text_ = std::move(css_text);
+  sheet_.emplace(sheet_text_);
+  sheet_page_ = page;
+  sheet_base_ = base;
+}
+
+void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base) {
   const std::string written = CleanReference(html.written);
   const std::string scheme = SchemeOf(written);
+  const bool sheet = IsStyleSheetLink(html);
   ScanItem item;
   FoundLink& link = item.link;
   link.target = html.written;
   link.name = std::move(html.name);
-  link.page = page_;
+  link.page = page;
   if (scheme == "http" || scheme == "https" || (scheme.empty() && IsSchemeRelative(written))) {
     link.resolved =
         RequestAddress(scheme.empty() ? "http:" + written : written, rule_.classic.keep_query);
@@ -106,10 +160,10 @@ void LinkScanner::AddHtmlLink(HtmlLink& html) {
     item.fails = FailureReason::kUnknownScheme;
   } else {
     link.internal = true;
-    const std::optional<std::string> resolved = ResolveUrl(base_, written);
+    const std::optional<std::string> resolved = ResolveUrl(base, written);
     if (!resolved) return;
     const std::optional<UrlParts> parts = SplitUrl(*resolved);
-    if (parts && parts->authority == kLocalHost && !IsWebAddress(page_)) {
+    if (parts && parts->authority == kLocalHost && !IsWebAddress(page)) {
       const std::string_view fragment = parts->fragment;
       link.local = true;
       link.anchor = PercentDecode(fragment.substr(fragment.empty() ? 0 : 1));
@@ -118,6 +172,9 @@ void LinkScanner::AddHtmlLink(HtmlLink& html) {
       link.resolved = local_root_ + path.value_or(parts->path);
       if (!path) item.fails = FailureReason::kFileNotFound;
       item.root_size = local_root_.size();
+      // A sheet is read once a run, after the page that first uses it: it is mended there.
+      if (sheet && path && sheets_met_.insert(link.resolved).second)
+        sheets_.push_back(link.resolved);
     } else {
       link.resolved = RequestAddress(*resolved, rule_.classic.keep_query);
       item.request = BrowserAddress(link.resolved, query_form_);
@@ -151,8 +208,8 @@ bool LinkScanner::Next(ScanItem* item) {
       }
       SkipRestOfPage();
     }
-    if (html_) {
-      if (ScanNextSegment()) continue;
+    if (html_ || sheet_) {
+      if (ScanNextSegment() || ScanNextSheet()) continue;
       SkipRestOfPage();
     }
     if (pending_page_end_) {
@@ -164,7 +221,7 @@ bool LinkScanner::Next(ScanItem* item) {
     }
     if (next_page_ >= pages_.size()) return false;
     StartPage();
-    if (!lines_ && !html_) pending_page_end_ = true;
+    if (!lines_ && !html_ && !sheet_) pending_page_end_ = true;
   }
 }
 
@@ -175,6 +232,9 @@ void LinkScanner::SkipRestOfPage() {
   item_pos_ = 0;
   lines_.reset();
   html_.reset();
+  sheets_.clear();
+  sheet_.reset();
+  sheet_text_ = std::string();
   // The text goes as soon as its page is done: only one page is ever held.
   text_.reset();
   utf8_ = std::string();

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/disk.h"
 #include "web/classic_links.h"
+#include "web/css_links.h"
 #include "web/html_links.h"
 #include "web/link.h"
 #include "web/page.h"
@@ -18,6 +21,8 @@ namespace voxtrel {
 struct PageToCheck {
   std::string source;
   std::optional<PageSource> fetched;
+  /// A style sheet a crawl fetched, not a page: its url()s and @imports are its links.
+  bool style_sheet = false;
 };
 
 /// One step of the scan: a link, an https:// link passed over (https links not asked for), or
@@ -62,7 +67,13 @@ class LinkScanner {
   void ScanLine(std::string_view raw);
   /// Finds the page's links a segment at a time; false once the page is done.
   bool ScanNextSegment();
-  void AddHtmlLink(HtmlLink& html);
+  /// Finds the next links of the style sheet being read, else of the next local one the page
+  /// uses that the run has not read; false when none is left.
+  bool ScanNextSheet();
+  /// Starts reading a style sheet's text, whose links are found on `page`, relative to `base`.
+  void OpenSheet(std::string css_text, const std::string& page, const std::string& base);
+  /// Adds a link found on `page` (a page or a style sheet), relative to `base`.
+  void AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base);
 
   std::vector<PageToCheck> pages_;
   DiskInterface& disk_;
@@ -81,6 +92,15 @@ class LinkScanner {
   std::string local_root_;
   /// The encoding the page's queries are sent in, as a browser sends a form's.
   TextForm query_form_ = TextForm::kUtf8;
+  PageEncoding page_encoding_ = PageEncoding::kShiftJis;
+  /// Local style sheets whose links come after the page's, and every one met in the run.
+  std::deque<std::string> sheets_;
+  std::set<std::string> sheets_met_;
+  /// The style sheet being read: its text as UTF-8, its links as found, its name and address.
+  std::string sheet_text_;
+  std::optional<CssLinkReader> sheet_;
+  std::string sheet_page_;
+  std::string sheet_base_;
   std::vector<ScanItem> items_;
   size_t item_pos_ = 0;
   bool pending_page_end_ = false;

@@ -86,6 +86,11 @@ bool IsHtmlContentType(std::string_view content_type) {
   return upper == "TEXT/HTML" || upper == "APPLICATION/XHTML+XML";
 }
 
+bool IsStyleSheetContentType(std::string_view content_type) {
+  const std::string_view type = content_type.substr(0, content_type.find(';'));
+  return AsciiUpper(TrimBlanks(type)) == "TEXT/CSS";
+}
+
 struct CurlPool::Transfer {
   Transfer(uint64_t id, HttpRequest request, size_t body_cap)
       : id(id), request(std::move(request)), body_cap(body_cap), start(Clock::now()) {}
@@ -118,7 +123,8 @@ size_t CurlPool::Transfer::OnBody(char* data, size_t size, size_t count, void* s
   if (taken > 0) {
     std::string_view chunk(data, taken);
     if (transfer->request.keep_body &&
-        (!transfer->request.keep_pages_only || IsHtmlContentType(transfer->head.content_type())))
+        (!transfer->request.keep_pages_only || IsHtmlContentType(transfer->head.content_type()) ||
+         IsStyleSheetContentType(transfer->head.content_type())))
       transfer->body.append(chunk);
     if (transfer->request.on_body) transfer->request.on_body(chunk);
     transfer->received += taken;

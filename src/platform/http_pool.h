@@ -55,6 +55,9 @@ struct HttpAnswer {
 /// Whether a Content-Type value names an HTML page: text/html or application/xhtml+xml.
 bool IsHtmlContentType(std::string_view content_type);
 
+/// Whether a Content-Type value names a style sheet: text/css.
+bool IsStyleSheetContentType(std::string_view content_type);
+
 /// Receives the decoded body as it arrives, in order, at most body_cap bytes in all. A request
 /// that then fails has still handed over what came before the failure.
 using BodyChunkSink = std::function<void(std::string_view chunk)>;
@@ -65,8 +68,8 @@ struct HttpRequest {
   bool keep_body = false;  // store the body in HttpAnswer::body (a page to scan)
   BodyChunkSink on_body;   // optional; called with every chunk (also with keep_body)
   size_t body_cap = 0;     // the most body bytes taken; 0: the pool's HttpOptions::body_cap
-  /// With keep_body: store it only when the answer is an HTML page, so that a crawl asking
-  /// whatever a site links keeps no images or archives.
+  /// With keep_body: store it only when the answer is an HTML page or a style sheet, so that a
+  /// crawl asking whatever a site links keeps no images or archives.
   bool keep_pages_only = false;
 };
 

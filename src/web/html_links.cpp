@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/text.h"
+#include "web/css_links.h"
 #include "web/link.h"
 #include "web/page_encoding.h"
 
@@ -393,8 +394,9 @@ class TreeReader {
     const GumboElement& element = node->v.element;
     // An <a> left open is copied by the parser wherever its formatting carries on; the copies
     // are the one link written, whose text may sit in a copy only ("<a href=x><p>text</a>").
-    if (node->parse_flags & (GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT |
-                             GUMBO_INSERTION_ADOPTION_AGENCY_CLONED)) {
+    const bool copy = node->parse_flags & (GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT |
+                                           GUMBO_INSERTION_ADOPTION_AGENCY_CLONED);
+    if (copy) {
       const std::string_view href = LinkValue(AttributeText(element, "href"));
       if (element.tag == GUMBO_TAG_A && last_anchor_ < out_.links.size() &&
           out_.links[last_anchor_].written == href) {
@@ -409,9 +411,30 @@ class TreeReader {
         out_.anchors.emplace_back(name);
     }
     Links(node);
+    // A copy's style="" is the one written, read already.
+    if (!copy) StyleLinks(element);
   }
 
  private:
+  // The style sheets inside the page: a <style> element's text, and any element's style="".
+  void StyleLinks(const GumboElement& element) {
+    if (element.tag == GUMBO_TAG_STYLE) {
+      std::string css;
+      for (unsigned i = 0; i < element.children.length; ++i) {
+        const auto* child = static_cast<const GumboNode*>(element.children.data[i]);
+        if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
+          css += child->v.text.text;
+      }
+      AddCssLinks(css);
+    }
+    if (const char* style = Attribute(element, "style")) AddCssLinks(style);
+  }
+
+  void AddCssLinks(std::string_view css) {
+    for (const CssLink& link : FindCssLinks(css))
+      AddLink(out_, LinkValue(link.written), link.name, "style");
+  }
+
   void Links(const GumboNode* node) {
     const GumboElement& element = node->v.element;
     const char* tag = gumbo_normalized_tagname(element.tag);
@@ -529,6 +552,16 @@ bool HtmlLinkReader::Next(HtmlLinks* out) {
   if (base_seen_) out->base.reset();
   base_seen_ = base_seen_ || out->base;
   return true;
+}
+
+bool IsStyleSheetLink(const HtmlLink& link) {
+  if (link.element == "style") return link.name == "@import";
+  if (link.element != "link") return false;
+  // rel is a list of words parted by blanks: "stylesheet", "alternate stylesheet".
+  std::string rel = " " + AsciiUpper(link.name) + " ";
+  for (char& c : rel)
+    if (IsHtmlSpace(c)) c = ' ';
+  return rel.find(" STYLESHEET ") != std::string::npos;
 }
 
 HtmlLinks FindHtmlLinks(std::string_view utf8_text, size_t segment_bytes) {

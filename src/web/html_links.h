@@ -19,9 +19,11 @@ struct HtmlLink {
   /// The attribute value with entities decoded and ASCII whitespace trimmed at both ends.
   std::string written;
   /// The link text of a/area (else the alt of an image inside, else 画像 or ""), the alt of an
-  /// img (else 画像), the rel of a link, the tag name of any other element.
+  /// img (else 画像), the rel of a link, the tag name of any other element; for a link of a
+  /// style sheet inside the page, its CssLink name ("background", "@import").
   std::string name;
-  /// The lower-case tag name: "a", "img", ...
+  /// The lower-case tag name: "a", "img", ...; "style" for the links of a <style> element's
+  /// text and of style="" attributes, which follow the element's other links.
   std::string element;
 };
 
@@ -34,6 +36,10 @@ struct HtmlLinks {
   /// Every non-empty id of any element and name of an <a>, in document order, duplicates kept.
   std::vector<std::string> anchors;
 };
+
+/// Whether the link names a style sheet, whose own links a browser follows too: a link with
+/// rel "stylesheet" (among other words), or an @import of a style sheet inside the page.
+bool IsStyleSheetLink(const HtmlLink& link);
 
 /// The links a browser would follow in a page's decoded text, read by an HTML5 parser. Invalid
 /// UTF-8 reads as U+FFFD. Pages longer than `segment_bytes` are parsed in segments cut between

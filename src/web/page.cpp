@@ -83,6 +83,7 @@ PageText DecodePage(PageSource page) {
       page.origin == PageOrigin::kWeb ? ExpandLineFeeds(page.bytes) : std::move(page.bytes);
   page.bytes = std::string();
   const PageEncoding encoding = DecidePageEncoding(bytes, DeclaresEucJp(bytes), page.charset);
+  decoded.encoding = encoding;
   switch (encoding) {
     case PageEncoding::kShiftJis:
       decoded.text = std::move(bytes);

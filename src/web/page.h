@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "web/page_encoding.h"
+
 namespace voxtrel {
 
 /// Where a page's bytes came from; a fetched page keeps a server's line ends, so a line feed
@@ -27,6 +29,8 @@ struct PageText {
   std::string source;
   std::string text;
   TextForm form = TextForm::kShiftJis;
+  /// What the bytes were read as, which the page's style sheets are read as too by default.
+  PageEncoding encoding = PageEncoding::kShiftJis;
 };
 
 /// Whether `name` ends in .htm, .html, .shtm or .shtml, in any letter case.

@@ -129,5 +129,28 @@ TEST_F(LinkScannerTest, EveryLinkIsFoundInDocumentOrderAndResolvedAsABrowserWoul
   EXPECT_EQ(scan("c.htm", "", false), (std::vector<std::string>{"../d.htm#x -> ./d.htm#x internal file"}));
 }
 
+TEST_F(LinkScannerTest, LocalStyleSheetsAreReadOnceRightAfterTheirFirstPageAgainstTheirFolder) {
+  Page("/s/a.htm",
+       "<link rel=\"alternate StyleSheet\" href=css/m.css><a href=b.htm>b</a>"
+       "<style>@import 'css/m.css';</style>");
+  Page("/s/b.htm", "<link rel=stylesheet href=css/m.css><link rel=icon href=x/i.css>");
+  Page("/s/css/m.css", "@import url(../x/i.css);p{background:url(../../../up.png)}");
+  Page("/s/x/i.css", "q{src:url(\x8F\xCD.woff)}");  // Shift_JIS, as its page
+  LinkScanner scanner({{"/s/a.htm", {}}, {"/s/b.htm", {}}}, disk_, ScanRule{{}, true, "/s"});
+  std::vector<std::string> found;
+  for (ScanItem item; scanner.Next(&item);)
+    found.push_back(item.link.target + " -> " + item.link.resolved + " [" + item.link.name + "] " +
+                    item.link.page);
+  EXPECT_EQ(found,
+            (std::vector<std::string>{
+                "css/m.css -> /s/css/m.css [alternate StyleSheet] /s/a.htm",
+                "b.htm -> /s/b.htm [b] /s/a.htm", "css/m.css -> /s/css/m.css [@import] /s/a.htm",
+                "../x/i.css -> /s/x/i.css [@import] /s/css/m.css",
+                "../../../up.png -> /s/up.png [background] /s/css/m.css",
+                "章.woff -> /s/x/章.woff [src] /s/x/i.css", " ->  [] /s/a.htm",
+                "css/m.css -> /s/css/m.css [stylesheet] /s/b.htm",
+                "x/i.css -> /s/x/i.css [icon] /s/b.htm", " ->  [] /s/b.htm"}));
+}
+
 }  // namespace
 }  // namespace voxtrel

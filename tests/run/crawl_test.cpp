@@ -181,6 +181,32 @@ TEST_F(CrawlTest, BoundsLeaveOutWhatLiesBeyondThem) {
   }
 }
 
+TEST_F(CrawlTest, StyleSheetsOfTheSiteAreFetchedAndTheirUrlsAreRowsOfTheirOwn) {
+  site_[kStart].body =
+      "<link rel=stylesheet href=css/s.css><link rel=stylesheet "
+      "href=http://t.jp/o.css><a href=p.html>p</a>";
+  Page("http://s.jp/a/p.html", {});
+  for (const char* sheet :
+       {"http://s.jp/a/css/s.css", "http://s.jp/a/css/t.css", "http://t.jp/o.css"})
+    File(sheet, "text/css");
+  site_["http://s.jp/a/css/s.css"].body = "@import 't.css';b{background:url(../bg.png)}";
+  site_["http://s.jp/a/css/t.css"].body = "u{src:url(f.woff)}";
+  site_["http://t.jp/o.css"].body = "x{y:url(never.png)}";
+  EXPECT_EQ(Crawl().pages, (Pages{kStart, "http://s.jp/a/css/s.css", "http://s.jp/a/p.html",
+                                  "http://s.jp/a/css/t.css"}));
+  Events rows;
+  for (const std::string& event : view_.events)
+    if (event.starts_with("row")) rows.push_back(event);
+  EXPECT_EQ(rows, (Events{"row 000001 ◎ css/s.css [stylesheet] " + std::string(kStart),
+                          "row 000002 ◎ http://t.jp/o.css [stylesheet] " + std::string(kStart),
+                          "row 000003 ◎ p.html [p] " + std::string(kStart),
+                          "row 000004 ◎ t.css [@import] http://s.jp/a/css/s.css",
+                          "row 000005 × ../bg.png [background] http://s.jp/a/css/s.css",
+                          "row 000006 × f.woff [src] http://s.jp/a/css/t.css"}));
+  for (const auto& [url, times] : pool_.asked) EXPECT_EQ(times, 1) << url;
+  EXPECT_EQ(pool_.asked.count("http://t.jp/never.png"), 0u);
+}
+
 TEST_F(CrawlTest, ManyInFlightGiveTheRowsOfOneAtATimeAndAnAbortKeepsThoseBefore) {
   std::mt19937 shape(7);
   for (int page = 0; page < 30; ++page) {

@@ -57,7 +57,8 @@ void FakePool::Wait(int /*timeout_ms*/, std::vector<std::pair<uint64_t, HttpAnsw
     answer.content_type = it->answer.content_type;
     if (it->request.on_body) it->request.on_body(it->answer.body);
     if (it->request.keep_body &&
-        (!it->request.keep_pages_only || IsHtmlContentType(answer.content_type)))
+        (!it->request.keep_pages_only || IsHtmlContentType(answer.content_type) ||
+         IsStyleSheetContentType(answer.content_type)))
       answer.body = it->answer.body;
     finished->emplace_back(it->id, std::move(answer));
     it = flying_.erase(it);

@@ -39,6 +39,9 @@ TEST(HtmlLinksTest, FindsTheLinksABrowserFollows) {
        "p.jpg|video|video; s.webm|source|source; t.webm|source|source; a.ogg|audio|audio; "
        "o.swf|object|object; e.swf|embed|embed; m.htm||area"},
       {"<frameset><frame src=f.htm></frameset>", "f.htm|frame|frame"},
+      {"<style>@import 'i.css';p{background:url(b.png)}</style><a href=x style=\"background:"
+       "url(&quot;q.png&quot;)\">X</a><p><b style=x:url(c.png)>1<p>2<i style=y:url(data:,x)>",
+       "i.css|@import|style; b.png|background|style; x|X|a; q.png|background|style; c.png|x|style"},
       {"<template><a href=t>t</a></template><noscript><a href=n>n</a></noscript>", "n|n|a"},
       {"<a href=\"\xE7\xAB\xA0\xFF.htm\">\xC0</a>", "章\uFFFD.htm|\uFFFD|a"},
   };
