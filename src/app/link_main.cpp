@@ -769,11 +769,11 @@ void Link_Main::Pro_Exit_Click() {
 
 void Link_Main::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  // Once the system has framed the window, the frame itself must fit on the screen too.
-  if (!framed_ && frameGeometry() != geometry()) {
-    framed_ = true;
-    FitToScreen();
-  }
+  // Once the system has framed the window, the frame itself must fit on the screen too; a
+  // window the user has placed since is left where it is.
+  if (framed_ || frameGeometry() == geometry()) return;
+  framed_ = true;
+  if (screen() && !screen()->availableGeometry().contains(frameGeometry())) FitToScreen();
 }
 
 void Link_Main::closeEvent(QCloseEvent* event) {
