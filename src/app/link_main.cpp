@@ -638,7 +638,11 @@ void Link_Main::KKK_Search_Click() {
   abort_.Lower();
   const RunSeams seams{*this, disk_, http_, results_, abort_};
   const bool crawl = single_page_.crawl && single_page_.mode == kModeWebPage;
-  if (crawl) crawl_start_ = single_page_.target;
+  // A single page is checked as always, with the folder shown; a crawl shows its start.
+  if (crawl)
+    crawl_start_ = single_page_.target;
+  else
+    SetLabel(label1_, Dir1Path());
   RunSummary summary =
       crawl ? RunCrawl(seams, settings_, single_page_.target, CrawlBounds())
             : RunSinglePage(seams, settings_, single_page_.target, single_page_.mode);
