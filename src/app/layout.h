@@ -30,9 +30,10 @@ inline QRect Fitted(const QWidget* widget, QRect rect) {
   return rect;
 }
 
-/// Where a window goes on a screen whose free area is `available`: its `size` (without the
-/// `frame` the system adds) cut to the area but never below `least`, the frame's top-left
-/// placing it in the middle, or at the area's top-left edge where even `least` is too big.
+/// Where a window goes on a screen whose free area is `available`: the top-left corner of its
+/// frame, and its size without the `frame` the system adds: `size` cut to fit the area with
+/// the frame, never below `least`. The frame is centred on the area, or starts at the area's
+/// top-left corner in the direction where it is too big.
 inline QRect FitWindowToScreen(QSize size, QSize least, QMargins frame, QRect available) {
   const QSize frame_size(frame.left() + frame.right(), frame.top() + frame.bottom());
   const QSize fitted = size.boundedTo(available.size() - frame_size).expandedTo(least);
