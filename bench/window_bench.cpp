@@ -124,7 +124,8 @@ class BenchWindow : public voxtrel::Link_Main {
 
  protected:
   voxtrel::MessageAnswer ShowMessageBox(const std::string&, const std::string&,
-                                        voxtrel::MessageIcon, voxtrel::MessageButtons) override {
+                                        const std::string&, voxtrel::MessageIcon,
+                                        voxtrel::MessageButtons) override {
     return voxtrel::MessageAnswer::kOk;
   }
   void EndProgram() override {}

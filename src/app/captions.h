@@ -33,6 +33,8 @@ inline constexpr const char* kMenuAllLinksCaption = "すべてのﾘﾝｸを検
 inline constexpr const char* kMenuTimeoutCaption = "ﾀｲﾑｱｳﾄ…";
 inline constexpr const char* kTimeoutPrompt = "1つのﾘﾝｸの応答を待つ秒数（5～300）：";
 inline constexpr const char* kFailedOnlyCaption = "×のみ表示";
+/// When no browser or other program takes an address a row opens; the address follows.
+inline constexpr const char* kOpenFailedMessage = "このｱﾄﾞﾚｽを開くﾌﾟﾛｸﾞﾗﾑが見つかりません。";
 
 inline constexpr const char* kSearchingHtmlCaption = "HTML検索中";
 inline constexpr const char* kAbortingCaption = "中止処理中";

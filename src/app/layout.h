@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QMargins>
 #include <QRect>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace voxtrel {
 
@@ -25,6 +28,19 @@ inline QRect Fitted(const QWidget* widget, QRect rect) {
   }
   if (hint.width() > rect.width()) rect.setWidth(hint.width());
   return rect;
+}
+
+/// Where a window goes on a screen whose free area is `available`: the top-left corner of its
+/// frame, and its size without the `frame` the system adds: `size` cut to fit the area with
+/// the frame, never below `least`. The frame is centred on the area, or starts at the area's
+/// top-left corner in the direction where it is too big.
+inline QRect FitWindowToScreen(QSize size, QSize least, QMargins frame, QRect available) {
+  const QSize frame_size(frame.left() + frame.right(), frame.top() + frame.bottom());
+  const QSize fitted = size.boundedTo(available.size() - frame_size).expandedTo(least);
+  const QSize outer = fitted + frame_size;
+  const QPoint top_left(available.left() + std::max(0, (available.width() - outer.width()) / 2),
+                        available.top() + std::max(0, (available.height() - outer.height()) / 2));
+  return QRect(top_left, fitted);
 }
 
 inline void Place(QWidget* widget, int left, int top, int width, int height) {

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
@@ -30,6 +31,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "app/captions.h"
 #include "app/instance_lock.h"
@@ -39,6 +41,7 @@
 #include "app/result_model.h"
 #include "run/recheck.h"
 #include "version.h"
+#include "web/link.h"
 
 namespace voxtrel {
 namespace {
@@ -148,15 +151,16 @@ void Link_Main::Form_Load() {
   drive_folders_[drives_[start_drive].root] = start;
   ShowDrive(start_drive);
 
-  client_->setMinimumSize(Twips(kClientWidth), Twips(kClientHeight));
   resize(Twips(kClientWidth), Twips(kClientHeight) + menuBar()->sizeHint().height());
+  client_->resize(Twips(kClientWidth), Twips(kClientHeight));
   fitted_list_width_ = 0;
   PlaceControls();
+  client_->setMinimumSize(LeastClientSize());
+  setMinimumSize(client_->minimumSize() + QSize(0, menuBar()->sizeHint().height()));
   default_layout_ = CurrentLayout();
 
   ReadSettings();
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  FitToScreen();
   label1_->setText(QString::fromStdString(Dir1Path()));
 }
 
@@ -205,7 +209,6 @@ bool Link_Main::SetDir1Path(const QString& path) {
     dir1_->setCurrentIndex(current);
     dir1_->expand(current);
     dir1_->scrollTo(current);
-    ShowDir1NameStart();
   }
   dir1_updating_ = false;
   dir1_follow_ = true;
@@ -258,15 +261,14 @@ void Link_Main::SetOption(SettingsOption option, bool on) {
 }
 
 void Link_Main::SetWindowLayout(const WindowLayout& layout) {
-  const QSize least = minimumSizeHint().expandedTo(
-      default_layout_.width > 0 ? QSize(default_layout_.width, default_layout_.height) : QSize());
-  resize(QSize(layout.width, layout.height).expandedTo(least));
+  resize(QSize(layout.width, layout.height).expandedTo(minimumSize()));
   if (layout.columns.size() != std::size(kResultColumns)) return;
   QHeaderView* header = list_view1_->header();
   for (int column = 0; column < static_cast<int>(layout.columns.size()); ++column)
     header->resizeSection(column, layout.columns[static_cast<size_t>(column)]);
   // The widths were those of the list at this size; the first placing must keep them.
-  fitted_list_width_ = Twips(kListWidth) + std::max(0, width() - Twips(kClientWidth));
+  fitted_list_width_ =
+      Twips(kListWidth) + std::max(width(), LeastClientSize().width()) - Twips(kClientWidth);
 }
 
 WindowLayout Link_Main::CurrentLayout() const {
@@ -349,6 +351,7 @@ void Link_Main::FocusOn(QWidget* widget) {
 }
 
 void Link_Main::FolderRunRequested() {
+  SetLabel(label1_, Dir1Path());
   SetLabel(label2_, "");
   SetLabel(label3_, "");
   SetShown(label4_, false);
@@ -376,6 +379,12 @@ void Link_Main::SearchFinished(size_t pages) {
 void Link_Main::SearchClosed() { SetShown(label4_, false); }
 
 void Link_Main::RunPreparing(bool folder_run) {
+  run_prepared_ = true;
+  // A crawl checks no folder: its labels tell where it began and how many pages it found.
+  if (!crawl_start_.empty()) {
+    SetLabel(label1_, crawl_start_);
+    SetLabel(label2_, kFileCountPrefix + std::string("0"));
+  }
   RunRequest request{folder_run && CheckValue(check1_) == 1, timeout_s_ * 1000L, std::nullopt};
   if (!folder_run && CrawlChosen()) request.crawl = CrawlBounds();
   report_heading_ =
@@ -416,9 +425,16 @@ void Link_Main::RunStarted(size_t /*pages*/) {
 
 void Link_Main::PageStarted(const std::string& file_column) { next_page_ = file_column; }
 
+void Link_Main::PageUnfetched(const std::string& /*page*/, const CheckOutcome& answer) {
+  message_detail_ = ReasonText(answer, Language::kJapanese);
+}
+
 void Link_Main::LinkStarted(const std::string& target) { next_link_ = target; }
 
 void Link_Main::RowAdded(const ResultRow& /*row*/) {}
+
+// A re-check announces only the rows it waits for; the labels end on the last row it asked.
+void Link_Main::RowUpdated(const ResultRow& row) { next_page_ = row.link.page; }
 
 void Link_Main::CountChanged(size_t rows) {
   row_count_ = rows;
@@ -454,6 +470,8 @@ void Link_Main::ShowRun() {
   else if (!next_link_.empty())
     status = kConnectingPrefix + next_link_;
   if (!status.empty()) label8_->setText(QString::fromStdString(status));
+  if (!crawl_start_.empty())
+    SetLabel(label2_, kFileCountPrefix + std::to_string(progress_.pages_found));
   if (row_count_told_) {
     const QString count = QString::number(row_count_) + QString::fromUtf8(kItemsSuffix);
     if (label7_->text() != count) SetLabel(label7_, count.toStdString());
@@ -504,6 +522,9 @@ void Link_Main::RunFinished(RunOutcome /*outcome*/, size_t rows) {
 }
 
 void Link_Main::RunClosed(RunOutcome outcome, size_t rows) {
+  // A run that cleared the list and then could not start leaves no count of the old rows.
+  if (run_prepared_) SetLabel(label7_, std::to_string(rows) + kItemsSuffix);
+  run_prepared_ = false;
   if (outcome == RunOutcome::kDone || outcome == RunOutcome::kAborted) {
     SetShown(command3_, rows > 0);
     SetShown(label5_, false);
@@ -528,17 +549,25 @@ bool Link_Main::KeepAlive() {
 
 MessageAnswer Link_Main::ShowMessage(const std::string& title, const std::string& text,
                                      MessageIcon icon, MessageButtons buttons) {
+  const std::string detail = std::exchange(message_detail_, std::string());
   if (shutting_down_) return MessageAnswer::kCancel;
-  return ShowMessageBox(title, text, icon, buttons);
+  return ShowMessageBox(title, text, detail, icon, buttons);
 }
 
 MessageAnswer Link_Main::ShowMessageBox(const std::string& title, const std::string& text,
-                                        MessageIcon icon, MessageButtons buttons) {
+                                        const std::string& detail, MessageIcon icon,
+                                        MessageButtons buttons) {
   QMessageBox box(ToQtIcon(icon), QString::fromStdString(title), QString::fromStdString(text),
                   buttons == MessageButtons::kOkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                        : QMessageBox::Ok,
                   QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this);
   box.setDefaultButton(QMessageBox::Ok);
+  if (!detail.empty()) {
+    box.setInformativeText(QString::fromStdString(detail));
+    // The detail is an address or a reason the user may want to paste elsewhere.
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+      label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  }
   // The busy cursor must not hide that the box is waiting for the user.
   const bool was_busy = busy_;
   if (was_busy) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
@@ -610,12 +639,19 @@ void Link_Main::KKK_Search_Click() {
   if (shutting_down_ || single_page_.mode == kModeNone) return;
   abort_.Lower();
   const RunSeams seams{*this, disk_, http_, results_, abort_};
+  const bool crawl = CrawlChosen();
+  // A single page is checked as always, with the folder shown; a crawl shows its start.
+  if (crawl)
+    crawl_start_ = single_page_.target;
+  else
+    SetLabel(label1_, Dir1Path());
   RunSummary summary =
-      CrawlChosen() ? RunCrawl(seams, settings_, single_page_.target, CrawlBounds())
-                    : RunSinglePage(seams, settings_, single_page_.target, single_page_.mode);
+      crawl ? RunCrawl(seams, settings_, single_page_.target, CrawlBounds())
+            : RunSinglePage(seams, settings_, single_page_.target, single_page_.mode);
+  crawl_start_.clear();
   if (shutting_down_) return;
   // A cancelled crawl leaves the last run's list, and its heading, as they were.
-  if (CrawlChosen() && summary.outcome != RunOutcome::kCancelled)
+  if (crawl && summary.outcome != RunOutcome::kCancelled)
     report_heading_.crawl = CrawlCountsOf(summary);
   pages_ = std::move(summary.pages);
   SyncList1();
@@ -656,6 +692,29 @@ void Link_Main::KeepSortOrder() {
 
 size_t Link_Main::ResultIndexOfViewRow(const QModelIndex& view_index) const {
   return result_filter_->ResultIndex(view_index);
+}
+
+void Link_Main::ShowUnopened(const QUrl& url) {
+  if (shutting_down_) return;
+  ShowMessageBox(kMessageTitle, kOpenFailedMessage,
+                 url.toDisplayString(QUrl::PreferLocalFile).toStdString(), MessageIcon::kWarning,
+                 MessageButtons::kOk);
+}
+
+void Link_Main::FitToScreen() {
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect frame = frameGeometry();
+  const QRect inner = geometry();
+  // Until the window is shown its frame is unknown: a common title bar and border are assumed.
+  const QMargins margins =
+      frame == inner ? QMargins(4, 32, 4, 4)
+                     : QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+                                frame.right() - inner.right(), frame.bottom() - inner.bottom());
+  const QRect placed =
+      FitWindowToScreen(size(), minimumSize(), margins, screen->availableGeometry());
+  resize(placed.size());
+  move(placed.topLeft());
 }
 
 void Link_Main::Timeout_Click() {
@@ -718,6 +777,15 @@ void Link_Main::Pro_Exit_Click() {
   }
   WriteSettings();  // a failure is silent; the program ends either way
   EndProgram();
+}
+
+void Link_Main::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Once the system has framed the window, the frame itself must fit on the screen too; a
+  // window the user has placed since is left where it is.
+  if (framed_ || frameGeometry() == geometry()) return;
+  framed_ = true;
+  if (screen() && !screen()->availableGeometry().contains(frameGeometry())) FitToScreen();
 }
 
 void Link_Main::closeEvent(QCloseEvent* event) {

@@ -31,6 +31,7 @@ class QPushButton;
 class QSortFilterProxyModel;
 class QTimer;
 class QTreeView;
+class QUrl;
 
 namespace voxtrel {
 
@@ -82,8 +83,10 @@ class Link_Main : public QMainWindow,
   void RunPreparing(bool folder_run) override;
   void RunStarted(size_t pages) override;
   void PageStarted(const std::string& file_column) override;
+  void PageUnfetched(const std::string& page, const CheckOutcome& answer) override;
   void LinkStarted(const std::string& target) override;
   void RowAdded(const ResultRow& row) override;
+  void RowUpdated(const ResultRow& row) override;
   void CountChanged(size_t rows) override;
   void Progress(const RunProgress& progress) override;
   void AbortRequested() override;
@@ -160,10 +163,13 @@ class Link_Main : public QMainWindow,
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
-  /// Shows one QMessageBox and returns the button that closed it; tests replace it.
+  /// Shows one QMessageBox, `detail` (when not empty) as a selectable line under the text, and
+  /// returns the button that closed it; tests replace it.
   virtual MessageAnswer ShowMessageBox(const std::string& title, const std::string& text,
-                                       MessageIcon icon, MessageButtons buttons);
+                                       const std::string& detail, MessageIcon icon,
+                                       MessageButtons buttons);
   /// Ends the process at once; tests replace it to stay alive.
   virtual void EndProgram();
   /// Asks for the time-out in seconds, from 5 to 300; nothing when cancelled. Tests replace it.
@@ -183,7 +189,6 @@ class Link_Main : public QMainWindow,
   void SetMenuEnabled(bool enabled);
   void SetBusyCursor(bool busy);
   void FocusOn(QWidget* widget);
-  void ShowDir1NameStart();
   void PlaceControls();
   void FitLabel(QLabel* label);
   bool SetDir1Path(const QString& path);
@@ -199,6 +204,15 @@ class Link_Main : public QMainWindow,
   void PlaceRunLine(int dy, int list_right);
   void FitColumns();
   void KeepSortOrder();
+  /// Tells the user that no program could be found to open `url`, showing it to be copied.
+  void ShowUnopened(const QUrl& url);
+  /// The least client size that shows every control, from what they must hold.
+  QSize LeastClientSize() const;
+  /// How much wider and higher than designed the client area is laid out; below the design
+  /// only as far as LeastClientSize allows.
+  QSize Growth() const;
+  /// Fits the window to the free area of its screen and places it wholly on it.
+  void FitToScreen();
 
   std::string program_folder_;
   DiskInterface& disk_;
@@ -282,6 +296,14 @@ class Link_Main : public QMainWindow,
   bool row_count_told_ = false;
   RunProgress progress_;
   std::string waiting_for_;
+  /// Shown under the next message: why the page to check could not be fetched.
+  std::string message_detail_;
+  /// Whether the list was cleared for the run going on, so its count must be told at the end.
+  bool run_prepared_ = false;
+  /// Whether the window was fitted to its screen with the frame the system gave it.
+  bool framed_ = false;
+  /// The start address while a crawl goes on, shown in place of the folder.
+  std::string crawl_start_;
 };
 
 }  // namespace voxtrel

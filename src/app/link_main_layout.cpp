@@ -23,6 +23,7 @@
 #include "app/link_main_parts.h"
 #include "app/result_model.h"
 #include "app/row_actions.h"
+#include "web/link.h"
 
 // Building and placing Link_Main's controls; their behaviour lives in link_main.cpp.
 
@@ -84,7 +85,7 @@ void Link_Main::BuildFolderPanel() {
   label6_[2] = MakeLabel("Label6_2", kLabel6_2Caption, frame1_);
   label2_ = MakeLabel("Label2", "", frame1_);
   label2_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  dir1_ = new QTreeView(frame1_);
+  dir1_ = new FolderTree(frame1_);
   dir1_->setObjectName(QStringLiteral("Dir1"));
   check1_ = new QCheckBox(QString::fromUtf8(kCheck1Caption), frame1_);
   check1_->setObjectName(QStringLiteral("Check1"));
@@ -117,7 +118,6 @@ void Link_Main::BuildFolderPanel() {
     const QModelIndex current = dir1_->currentIndex();
     if (!dir1_follow_ || !current.isValid()) return;
     dir1_->scrollTo(current, QAbstractItemView::PositionAtCenter);
-    ShowDir1NameStart();
   });
   auto follow = [this] {
     if (dir1_follow_) dir1_scroll_->start();
@@ -177,22 +177,13 @@ void Link_Main::BuildResultList() {
   connect(header, &QHeaderView::sectionClicked, this, &Link_Main::ListView1_ColumnClick);
   row_actions_ = new RowActions(
       list_view1_, results_, [this] { Recheck_Click(); },
-      [this] { return !shutting_down_ && f000_ && f000_->isEnabled(); }, this);
+      [this] { return !shutting_down_ && f000_ && f000_->isEnabled(); },
+      [this](const QUrl& url) { ShowUnopened(url); }, this);
 
   connect(failed_only_, &QCheckBox::toggled, this, [this](bool on) {
     result_model_->ShowNewRows();
     result_filter_->SetFailedOnly(on);
   });
-}
-
-void Link_Main::ShowDir1NameStart() {
-  // Scrolling a long folder name into view may carry the view past its start, leaving the
-  // selected row blank; the name is shown from its first character instead.
-  const QModelIndex current = dir1_->currentIndex();
-  if (!current.isValid()) return;
-  QScrollBar* bar = dir1_->horizontalScrollBar();
-  const int indent = dir1_->indentation();
-  bar->setValue(std::max(0, bar->value() + dir1_->visualRect(current).left() - indent));
 }
 
 void Link_Main::Connect() {
@@ -252,9 +243,8 @@ void Link_Main::BuildMenu() {
 }
 
 void Link_Main::PlaceControls() {
-  const QSize base(Twips(kClientWidth), Twips(kClientHeight));
-  const int dx = std::max(0, client_->width() - base.width());
-  const int dy = std::max(0, client_->height() - base.height());
+  const int dx = Growth().width();
+  const int dy = Growth().height();
 
   frame2_->setGeometry(QRect(Twips(-120), 0, Twips(22950) + dx, 2));
   command3_->setGeometry(TwipsRect(11040, 120, 1335, 255).translated(dx, 0));
@@ -292,6 +282,25 @@ void Link_Main::PlaceControls() {
   FitColumns();
 }
 
+QSize Link_Main::LeastClientSize() const {
+  // The list narrows until the line above it holds the start of the page's name, the × only
+  // box and a count of six figures; everything right of it moves along.
+  const QString count = QStringLiteral("000000") + QString::fromUtf8(kItemsSuffix);
+  const int count_left = Twips(1200 + 495) + 8 + failed_only_->sizeHint().width() + 8;
+  const int count_right = count_left + label7_->fontMetrics().horizontalAdvance(count);
+  const int narrower = std::max(0, TwipsRect(8985, 360, 630, 195).right() - count_right);
+  // The folder tree and the list shorten until the tree shows a few folders.
+  const int least_tree = 5 * dir1_->fontMetrics().height() + 2 * dir1_->frameWidth();
+  const int shorter = std::max(0, Twips(2820) - least_tree);
+  return QSize(Twips(kClientWidth) - narrower, Twips(kClientHeight) - shorter);
+}
+
+QSize Link_Main::Growth() const {
+  const QSize least = LeastClientSize();
+  return QSize(std::max(client_->width(), least.width()) - Twips(kClientWidth),
+               std::max(client_->height(), least.height()) - Twips(kClientHeight));
+}
+
 void Link_Main::PlaceRunLine(int dy, int list_right) {
   // Under the list: what the run waits for, and during a run the bar of how far it has come.
   QRect label8 = Fitted(label8_, TwipsRect(360, 6405, 540, 165)).translated(0, dy);
@@ -311,6 +320,19 @@ namespace {
 // reason: the reason column shows at the window's first size.
 constexpr int kColumnShares[] = {4500, 2400, 4200, 2400};
 constexpr int kSharedColumns[] = {kColTarget, kColName, kColFile, kReasonColumn};
+
+// The width the longest reason takes in `list`, with the margins a cell keeps around its text.
+int LongestReasonWidth(const QTreeView* list) {
+  int widest = 0;
+  for (int reason = 0; reason <= static_cast<int>(kLastFailureReason); ++reason) {
+    CheckOutcome outcome;
+    outcome.reason = static_cast<FailureReason>(reason);
+    outcome.status = 404;
+    const QString text = QString::fromStdString(ReasonText(outcome, Language::kJapanese));
+    widest = std::max(widest, list->fontMetrics().horizontalAdvance(text));
+  }
+  return widest + 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+}
 
 }  // namespace
 
@@ -338,11 +360,19 @@ void Link_Main::FitColumns() {
     total = std::accumulate(std::begin(kColumnShares), std::end(kColumnShares), 0);
   }
   const int shared = std::max(room, 40);
-  int left = shared;
-  for (int i = 0; i < 4; ++i) {
-    // The last column takes what rounding left over, so the columns end at the list's edge.
+  // The reason column opens wide enough for its longest words where the list leaves room; a
+  // width the user gave it is kept.
+  int reason = static_cast<int>(static_cast<long>(shares[3]) * shared / total);
+  if (fitted_list_width_ == 0)
+    reason = std::max(reason, std::min(LongestReasonWidth(list_view1_), shared * 2 / 5));
+  header->resizeSection(kReasonColumn, std::max(reason, 10));
+  const int rest = shared - reason;
+  const int rest_total = std::max(1, total - shares[3]);
+  int left = rest;
+  for (int i = 0; i < 3; ++i) {
+    // The page column takes what rounding left over, so the columns end at the list's edge.
     const int width =
-        i == 3 ? left : static_cast<int>(static_cast<long>(shares[i]) * shared / total);
+        i == 2 ? left : static_cast<int>(static_cast<long>(shares[i]) * rest / rest_total);
     header->resizeSection(kSharedColumns[i], std::max(width, 10));
     left -= width;
   }
@@ -357,7 +387,7 @@ void Link_Main::FitLabel(QLabel* label) {
     design = TwipsRect(1800, 720, 630, 195);
   } else {
     design = TwipsRect(8985, 360, 630, 195);
-    dx = std::max(0, client_->width() - Twips(kClientWidth));
+    dx = Growth().width();
   }
   QRect rect = Fitted(label, design);
   rect.moveRight(design.right());

@@ -4,8 +4,10 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QStyle>
+#include <QTreeView>
 
 // Pieces of Link_Main shared by its construction and its handlers.
 
@@ -59,6 +61,19 @@ class DriveTreeFilter : public QSortFilterProxyModel {
 
  private:
   QString root_ = QStringLiteral("/");
+};
+
+/// Dir1: a tree that scrolls itself up and down only. Scrolling a deep folder into view sideways
+/// cut the start off the names of the folders above it; sideways belongs to the user alone.
+class FolderTree : public QTreeView {
+ public:
+  using QTreeView::QTreeView;
+
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override {
+    const int sideways = horizontalScrollBar()->value();
+    QTreeView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(sideways);
+  }
 };
 
 // A check box's value as the system counts it: 0 cleared, 1 set, 2 greyed.

@@ -51,11 +51,13 @@ QString CsvLinesOf(const ResultList& results, const std::vector<size_t>& rows) {
 }
 
 RowActions::RowActions(QTreeView* list, const ResultList& results, std::function<void()> recheck,
-                       std::function<bool()> idle, QObject* parent)
+                       std::function<bool()> idle, std::function<void(const QUrl&)> unopened,
+                       QObject* parent)
     : QObject(parent),
       list_(list),
       results_(results),
       idle_(std::move(idle)),
+      unopened_(std::move(unopened)),
       desktop_(SystemDesktop()),
       menu_(new QMenu(list)) {
   menu_->setObjectName(QStringLiteral("ListView1Menu"));
@@ -130,9 +132,13 @@ void RowActions::ShowMenu(const QPoint& pos) {
   menu_->popup(list_->viewport()->mapToGlobal(pos));
 }
 
-void RowActions::OpenLink(size_t row) { desktop_.open_url(LinkUrlOf(results_.Row(row))); }
+void RowActions::Open(const QUrl& url) {
+  if (!desktop_.open_url(url) && unopened_) unopened_(url);
+}
 
-void RowActions::OpenPage(size_t row) { desktop_.open_url(PageUrlOf(results_.Row(row))); }
+void RowActions::OpenLink(size_t row) { Open(LinkUrlOf(results_.Row(row))); }
+
+void RowActions::OpenPage(size_t row) { Open(PageUrlOf(results_.Row(row))); }
 
 void RowActions::CopyUrl(size_t row) {
   desktop_.copy_text(QString::fromStdString(results_.Row(row).link.target));

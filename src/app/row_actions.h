@@ -44,9 +44,11 @@ QString CsvLinesOf(const ResultList& results, const std::vector<size_t>& rows);
 /// copies the selected rows.
 class RowActions : public QObject {
  public:
-  /// `recheck` asks the × rows again; `idle` says whether no run is going on.
+  /// `recheck` asks the × rows again; `idle` says whether no run is going on; `unopened` tells
+  /// the user that the desktop could not open an address.
   RowActions(QTreeView* list, const ResultList& results, std::function<void()> recheck,
-             std::function<bool()> idle, QObject* parent);
+             std::function<bool()> idle, std::function<void(const QUrl&)> unopened,
+             QObject* parent);
 
   /// The row of the result list that a row of the view shows, whatever proxies stand between;
   /// nothing for a row that shows none.
@@ -66,10 +68,12 @@ class RowActions : public QObject {
 
  private:
   QAction* AddAction(const char* name, const char* caption);
+  void Open(const QUrl& url);
 
   QTreeView* list_;
   const ResultList& results_;
   std::function<bool()> idle_;
+  std::function<void(const QUrl&)> unopened_;
   Desktop desktop_;
   QMenu* menu_;
   QAction* open_link_;

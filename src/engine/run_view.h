@@ -57,6 +57,8 @@ class RunView {
   virtual void RunStarted(size_t /*pages*/) {}
   /// The next row to come belongs to this page (its file column text).
   virtual void PageStarted(const std::string& /*file_column*/) {}
+  /// The page to check could not be fetched, `answer` says why; the refusal message follows.
+  virtual void PageUnfetched(const std::string& /*page*/, const CheckOutcome& /*answer*/) {}
   /// The next row to come is this link's.
   virtual void LinkStarted(const std::string& /*target*/) {}
   virtual void RowAdded(const ResultRow& /*row*/) {}

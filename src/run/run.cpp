@@ -51,6 +51,7 @@ RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::strin
                            MessageButtons::kOk);
   }
   seams.view.PageStarted(target);
+  seams.view.PageUnfetched(target, fetched.answer);
   return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable, kFetchFailedMessage);
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/captions.h"
+#include "app/layout.h"
 #include "app/row_actions.h"
 #include "engine/messages.h"
 #include "app/single_window.h"
@@ -34,6 +35,7 @@ namespace {
 class TestWindow : public Link_Main {
  public:
   using Link_Main::Link_Main;
+  /// Each message's text, and on a line of its own what was shown under it, if anything.
   std::vector<std::string> messages;
   bool ended = false;
   /// What the controls showed as each row arrived.
@@ -60,9 +62,9 @@ class TestWindow : public Link_Main {
   }
 
  protected:
-  MessageAnswer ShowMessageBox(const std::string&, const std::string& text, MessageIcon,
-                               MessageButtons) override {
-    messages.push_back(text);
+  MessageAnswer ShowMessageBox(const std::string&, const std::string& text,
+                               const std::string& detail, MessageIcon, MessageButtons) override {
+    messages.push_back(detail.empty() ? text : text + "\n" + detail);
     return MessageAnswer::kOk;
   }
   void EndProgram() override { ended = true; }
@@ -80,7 +82,7 @@ class LinkMainTest : public QObject {
   void RowsArrivingAfterAHeaderClickTakeTheirSortedPlace();
   void ProgressShowsCountsAndTheAddressWaitedFor();
   void SingleWindowAnswersALaterStart();
-  void ColumnsFitAndLayoutAndTimeOutAreKept();
+  void ColumnsLayoutAndTimeOutAreKeptWithinTheScreen();
   void RowsOpenCopyAndAreAskedAgainInPlace();
 };
 
@@ -263,22 +265,44 @@ void LinkMainTest::SinglePageDialogAcceptsAddressesAndAbsolutePaths() {
 
 void LinkMainTest::EnterInTheDialogChecksTheTypedPage() {
   test::TempDir dir;
-  test::WriteFile(dir / "p.htm", "<A HREF=\"http://127.0.0.1:9/a.pl\">a</A>");
+  test::WriteFile(dir / "p.htm", "<A HREF=\"http://h.jp/a.pl\">a</A>");
   PosixDisk disk;
-  CurlPool http;
+  test::FakePool http;
+  http.script = [](const std::string& url, int) {
+    test::FakeAnswer answer;
+    if (url.ends_with("gone.htm") || url.starts_with("http://o.jp")) answer.status = 404;
+    answer.body = "<A HREF=\"b.htm\">b</A><A HREF=\"http://o.jp/x\">x</A>";
+    return answer;
+  };
   TestWindow window(dir.path(), disk, http);
   window.show();
-  QTimer::singleShot(0, [&dir] {
-    auto* text1 = QApplication::activeModalWidget()->findChild<QLineEdit*>("Text1");
-    text1->clear();
-    QTest::keyClicks(text1, QString::fromStdString(dir / "p.htm"));  // no key but Enter is OK
-    QTest::keyClick(text1, Qt::Key_Return);
-  });
-  window.KKK_Search_Click();
+  auto check_page = [&window](const std::string& target) {
+    QTimer::singleShot(0, [target] {
+      auto* text1 = QApplication::activeModalWidget()->findChild<QLineEdit*>("Text1");
+      text1->clear();
+      QTest::keyClicks(text1, QString::fromStdString(target));  // no key but Enter is OK
+      QTest::keyClick(text1, Qt::Key_Return);
+    });
+    window.KKK_Search_Click();
+  };
+  check_page(dir / "p.htm");
   QCOMPARE(window.messages.front(), StartConfirmationText(1));
   auto* list = window.findChild<QTreeView*>("ListView1");
   QCOMPARE(list->model()->rowCount(), 1);
   QCOMPARE(Cell(list, 0, kColFile), QString::fromStdString(dir / "p.htm"));
+
+  // A page that cannot be fetched says why and leaves no count of the rows before it.
+  auto label = [&window](const char* name) { return window.findChild<QLabel*>(name)->text(); };
+  check_page("http://h.jp/gone.htm");
+  QCOMPARE(window.messages.back(), kFetchFailedMessage + std::string("\nHTTP 404"));
+  QCOMPARE(label("Label7"), QString("0 件"));
+  // A crawl's labels name where it began and the pages it found, not the folder; asked again,
+  // its × rows leave the last one's page shown.
+  window.single_page().crawl = true;
+  check_page("http://h.jp/top.htm");
+  QCOMPARE(label("Label1") + label("Label2"), QString("http://h.jp/top.htmﾌｧｲﾙ数：2"));
+  window.Recheck_Click();
+  QCOMPARE(label("Label3"), QString("http://h.jp/b.htm"));
 }
 
 QStringList Column(QTreeView* list, int column) {
@@ -364,7 +388,7 @@ void LinkMainTest::SingleWindowAnswersALaterStart() {
   QVERIFY(answered);
 }
 
-void LinkMainTest::ColumnsFitAndLayoutAndTimeOutAreKept() {
+void LinkMainTest::ColumnsLayoutAndTimeOutAreKeptWithinTheScreen() {
   test::TempDir dir;
   PosixDisk disk;
   CurlPool http;
@@ -374,13 +398,15 @@ void LinkMainTest::ColumnsFitAndLayoutAndTimeOutAreKept() {
     window.show();
     QHeaderView* header = window.findChild<QTreeView*>("ListView1")->header();
     const int view_width = header->viewport()->width();
-    QVERIFY(header->sectionSize(kReasonColumn) > 60);
+    QVERIFY(
+        header->sectionSize(kReasonColumn) >
+        header->fontMetrics().horizontalAdvance("ﾘﾀﾞｲﾚｸﾄ先のｱﾄﾞﾚｽが使えません"));  // the longest
     QVERIFY(header->sectionViewportPosition(kReasonColumn) + header->sectionSize(kReasonColumn) <=
             view_width);
-    window.resize(window.width() + 300, window.height() + 100);
+    window.resize(window.width() + 150, window.height() + 100);
     QApplication::processEvents();
     QVERIFY(header->sectionViewportPosition(kReasonColumn) + header->sectionSize(kReasonColumn) >
-            view_width + 250);
+            view_width + 120);
     window.SetTimeout(120);
     layout = window.CurrentLayout();
     window.Pro_Exit_Click();
@@ -394,6 +420,31 @@ void LinkMainTest::ColumnsFitAndLayoutAndTimeOutAreKept() {
   window.show();
   QApplication::processEvents();
   QCOMPARE(FormatWindowLayout(window.CurrentLayout()), FormatWindowLayout(layout));
+
+  // Kept wider than the screen: fitted to it, and never so small that a control is cut off.
+  const struct {
+    QSize kept;
+    QMargins frame;
+    QRect available, placed;
+  } cases[] = {
+      {{1100, 600}, {}, {0, 0, 1024, 768}, {0, 84, 1024, 600}},
+      {{900, 500}, {}, {0, 0, 1920, 1080}, {510, 290, 900, 500}},
+      {{1300, 900}, {4, 30, 4, 4}, {1920, 24, 1280, 776}, {1920, 24, 1272, 742}},
+      {{700, 300}, {}, {0, 0, 640, 400}, {0, 0, 842, 464}},  // only the least size, at its start
+  };
+  for (const auto& c : cases)
+    QCOMPARE(FitWindowToScreen(c.kept, {842, 464}, c.frame, c.available), c.placed);
+  window.resize(1100, 700);
+  window.Pro_Exit_Click();
+  TestWindow fitted(dir.path(), disk, http);
+  fitted.show();
+  QVERIFY(fitted.screen()->availableGeometry().contains(fitted.frameGeometry()));
+  fitted.resize(640, 400);
+  QCOMPARE(fitted.size(), QSize(640, 400));
+  for (auto* parent : {fitted.findChild<QWidget*>("client"), fitted.findChild<QWidget*>("Frame1")})
+    for (QWidget* control : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (control->isVisible() && control->objectName() != "Frame2")
+        QVERIFY2(parent->rect().contains(control->geometry()), qPrintable(control->objectName()));
 }
 
 }  // namespace
@@ -422,7 +473,7 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
   window.row_actions().SetDesktop(
       {[&calls](const QUrl& url) {
          calls.push_back("open " + url.toString().toStdString());
-         return true;
+         return !url.isLocalFile();  // no program takes files
        },
        [&calls](const QString& text) { calls.push_back("copy " + text.toStdString()); }});
   auto centre = [list](int row) { return list->visualRect(list->model()->index(row, 2)).center(); };
@@ -438,6 +489,7 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
                           "\r\n000003,×,http://a.jp/dead,d," + page + "\r\n";
   QCOMPARE(calls, (std::vector<std::string>{"open http://a.jp/ok", csv, "open http://a.jp/gone",
                                             "open file://" + page, "copy http://a.jp/gone", csv}));
+  QCOMPARE(window.messages.back(), kOpenFailedMessage + ("\n" + page));
 
   window.ListView1_ColumnClick(kColNo);  // sorted since: rows are updated where they stand
   window.messages.clear();
@@ -456,6 +508,7 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
   QCOMPARE(window.messages, std::vector<std::string>{std::string(kMsgRunComplete) +
                                                      "\r\r× 1 件 / ◎ 2 件 / △ 0 件 / Ｐ 0 件"});
 }
+
 
 }  // namespace voxtrel
 
