@@ -1,7 +1,9 @@
 #include "engine/crawl_frontier.h"
 
+#include <functional>
 #include <utility>
 
+#include "platform/text.h"
 #include "web/html_links.h"
 #include "web/page_encoding.h"
 #include "web/url.h"
@@ -14,15 +16,18 @@ bool LeadsToPage(const std::string& element) {
   return element == "a" || element == "area" || element == "frame" || element == "iframe";
 }
 
+size_t Hash(const std::string& text) { return std::hash<std::string>{}(text); }
+
 }  // namespace
 
 CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address,
                              CheckOutcome start_outcome, RobotsRules robots, CrawlBounds bounds,
-                             bool keep_query)
+                             bool keep_query, bool keep_anchors)
     : start_outcome_(std::move(start_outcome)),
       robots_(std::move(robots)),
       bounds_(bounds),
-      keep_query_(keep_query) {
+      keep_query_(keep_query),
+      keep_anchors_(keep_anchors) {
   const std::string address = final_address.empty() ? start.source : final_address;
   const std::string key = KeyOf(address);
   if (const std::optional<UrlParts> parts = SplitUrl(key)) {
@@ -38,6 +43,7 @@ CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address,
   first.address = address;
   first.state = State::kPage;
   first.page = std::move(start);
+  ReadPage(first, start_keys_);
   resolved_ = 1;
   pages_ = 1;
 }
@@ -65,19 +71,20 @@ bool CrawlFrontier::Disallows(const std::string& key) {
 bool CrawlFrontier::Settle(std::vector<Fetch>* to_fetch) {
   Resolve();
   while (!found_.empty()) {
-    const auto& [address, depth] = found_.front();
-    const std::string key = KeyOf(address);
+    FoundLink& link = found_.front();
+    const std::string key = KeyOf(link.resolved);
     if (!key.empty() && OnSite(key) && !known_.count(key) && !Disallows(key)) {
-      if (depth > bounds_.max_depth || pages_ >= bounds_.max_pages) {
+      if (found_depth_ > bounds_.max_depth || pages_ >= bounds_.max_pages) {
         ++left_out_;
       } else if (pages_ + (candidates_.size() - resolved_) >= bounds_.max_pages) {
         // Whether it fits depends on how many of the pages before it turn out to be pages.
         return false;
       } else {
         Candidate& candidate = candidates_.emplace_back();
-        candidate.address = address;
-        candidate.depth = depth;
-        to_fetch->push_back(Fetch{candidates_.size() - 1, address});
+        candidate.address = link.resolved;
+        candidate.depth = found_depth_;
+        link.page = found_on_;
+        to_fetch->push_back(Fetch{candidates_.size() - 1, std::move(link)});
       }
       known_.insert(key);
     }
@@ -92,11 +99,13 @@ void CrawlFrontier::Answered(size_t index, HttpAnswer& answer) {
   const std::string& final_address = answer.final_url.empty() ? candidate.address : answer.final_url;
   if (answer.status && *answer.status / 100 == 2 && IsHtmlContentType(answer.content_type) &&
       OnSite(KeyOf(final_address))) {
+    const std::vector<std::string> keys = {KeyOf(candidate.address), KeyOf(final_address)};
     candidate.state = State::kPage;
     candidate.address = final_address;
     candidate.page = PageSource{final_address, std::move(answer.body),
                                 CharsetOfContentType(answer.content_type), PageOrigin::kWeb};
     candidate.cut = answer.body_cut;
+    ReadPage(candidate, keys);
   }
   Resolve();
 }
@@ -116,6 +125,7 @@ void CrawlFrontier::Resolve() {
       // Reached again through a redirect: the page is checked where it was met first.
       candidate.state = State::kNotPage;
       candidate.page.reset();
+      candidate.follow = {};
     }
   }
 }
@@ -125,7 +135,12 @@ CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
   while (next_ < resolved_) {
     Candidate& candidate = candidates_[next_++];
     if (candidate.state != State::kPage) continue;
-    FindLinksToFollow(*candidate.page, candidate.depth);
+    // Settle has taken every link of the page before, so found_ holds this page's alone.
+    found_.assign(std::make_move_iterator(candidate.follow.begin()),
+                  std::make_move_iterator(candidate.follow.end()));
+    candidate.follow = {};
+    found_depth_ = candidate.depth + 1;
+    found_on_ = candidate.address;
     page->source = std::move(candidate.address);
     page->fetched = std::move(candidate.page);
     candidate.page.reset();
@@ -136,22 +151,39 @@ CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
   return next_ == candidates_.size() && found_.empty() ? Next::kDone : Next::kWait;
 }
 
-void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
-  const std::string text = Utf8Text(DecodePage(page));
-  std::string base = page.source;
+bool CrawlFrontier::HasAnchor(const std::string& key, const std::string& anchor) const {
+  if (anchor.empty() || AsciiUpper(anchor) == "TOP" || !anchors_.count(Hash(key))) return true;
+  return anchors_.count(Hash(key + '#' + anchor)) > 0;
+}
+
+void CrawlFrontier::ReadPage(Candidate& candidate, const std::vector<std::string>& keys) {
+  const std::string text = Utf8Text(DecodePage(*candidate.page));
+  std::string base = candidate.page->source;
+  // A page cut at the size cap may hold further anchors: links to it are not judged by it.
+  const bool anchors = keep_anchors_ && !candidate.cut;
+  // A key holds no "#", so a page's own mark never meets one of its anchors.
+  if (anchors)
+    for (const std::string& key : keys) anchors_.insert(Hash(key));
   HtmlLinkReader reader(text);
   HtmlLinks found;
   while (reader.Next(&found)) {
     if (found.base)
       if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
-    for (const HtmlLink& link : found.links) {
+    for (HtmlLink& link : found.links) {
       if (!LeadsToPage(link.element)) continue;
       const std::optional<std::string> resolved = ResolveUrl(base, link.written);
       if (!resolved) continue;
       const std::string scheme = SchemeOf(*resolved);
-      if (scheme == "http" || scheme == "https")
-        found_.emplace_back(RequestAddress(*resolved, keep_query_), depth + 1);
+      if (scheme != "http" && scheme != "https") continue;
+      const bool internal = SchemeOf(link.written).empty() && !link.written.starts_with("//");
+      FoundLink& to = candidate.follow.emplace_back(std::move(link.written), std::move(link.name),
+                                                    std::string());
+      to.resolved = RequestAddress(*resolved, keep_query_);
+      to.internal = internal;
     }
+    if (anchors)
+      for (const std::string& anchor : found.anchors)
+        for (const std::string& key : keys) anchors_.insert(Hash(key + '#' + anchor));
   }
 }
 

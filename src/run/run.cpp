@@ -186,7 +186,7 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
   if (seams.abort.Raised())
     return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
   CrawlFrontier crawl(std::move(fetched.page), fetched.final_url, fetched.answer, std::move(robots),
-                      bounds, settings.keep_query);
+                      bounds, settings.keep_query, settings.all_links);
   // A site repeats its menus and images on every page: each address is asked once.
   RunSettings once = settings;
   once.once = true;

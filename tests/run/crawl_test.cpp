@@ -61,6 +61,16 @@ class CrawlTest : public test::FakeRunTest {
     return RunCrawl(seams_, settings_, kStart, bounds);
   }
 
+  // The rows as "mark target [name] page: reason", pages after the site's folder.
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (const ResultRow& row : results_.Rows())
+      rows.push_back(std::string(MarkOf(row.outcome)) + " " + row.link.target + " [" +
+                     row.link.name + "] " + row.link.page.substr(14) + ": " +
+                     ReasonText(row.outcome));
+    return rows;
+  }
+
   std::map<std::string, test::FakeAnswer> site_;
   std::mt19937 random_;
   unsigned max_delay_ms_ = 0;
@@ -110,6 +120,50 @@ TEST_F(CrawlTest, APageThatCannotBeAskedIsPassedOverAndTheCrawlGoesOn) {
   Page("http://s.jp/a/d.html", {});
   pool_.cannot_start = [](const std::string& url) { return url.ends_with("/a.html"); };
   EXPECT_EQ(Crawl().pages, (Pages{kStart, "http://s.jp/a/b.html", "http://s.jp/a/d.html"}));
+}
+
+TEST_F(CrawlTest, PagesThatCannotBeFetchedAreFailedRowsOfThePageFirstLinkingThemInEveryMode) {
+  Page(kStart, {"p1.html", "gone.html", "http://s.jp/a/err.html", "ok.html#there"});
+  Page("http://s.jp/a/p1.html", {"slow.html", "reset.html", "gone.html", "ok.html#nope"});
+  Page("http://s.jp/a/ok.html", {"#there", "#%E7%AB%A0", "#top", "#", "#nope", "p1.html#x"});
+  site_["http://s.jp/a/ok.html"].body += "<p id=there><h2 id=\"章\">";
+  site_["http://s.jp/a/err.html"].status = 500;
+  for (const auto& [page, failure] :
+       {std::pair{"slow", HttpFailure::kTimeout}, {"reset", HttpFailure::kCutOff}}) {
+    site_["http://s.jp/a/" + std::string(page) + ".html"].status.reset();
+    site_["http://s.jp/a/" + std::string(page) + ".html"].failure = failure;
+  }
+  const std::string err = "× http://s.jp/a/err.html [http://s.jp/a/err.html] index.html: HTTP 500";
+  const std::vector<std::string> failed[] = {
+      // Classic mode lists the absolute link; the crawl adds what it asked for and no row shows.
+      {err, "× gone.html [gone.html] index.html: HTTP 404",
+       "× slow.html [slow.html] p1.html: time-out",
+       "× reset.html [reset.html] p1.html: answer cut off"},
+      // Every link has its own row, and that row is the failed page's; anchors are looked up.
+      {"× gone.html [gone.html] index.html: HTTP 404", err,
+       "× slow.html [slow.html] p1.html: time-out",
+       "× reset.html [reset.html] p1.html: answer cut off",
+       "× gone.html [gone.html] p1.html: HTTP 404",
+       "× ok.html#nope [ok.html#nope] p1.html: anchor not found",
+       "× #nope [#nope] ok.html: anchor not found",
+       "× p1.html#x [p1.html#x] ok.html: anchor not found"}};
+  settings_.show_all = false;
+  for (const bool all : {false, true}) {
+    for (const int jobs : {1, 128}) {
+      SCOPED_TRACE(std::to_string(all) + " " + std::to_string(jobs));
+      settings_.all_links = all;
+      settings_.jobs = jobs;
+      max_delay_ms_ = jobs == 1 ? 0 : 40;
+      const RunSummary summary = Crawl();
+      EXPECT_EQ(Rows(), failed[all]);
+      EXPECT_EQ(summary.pages_failed, 4u);
+      EXPECT_EQ(summary.rows_by_mark[0], failed[all].size());
+      EXPECT_NE(
+          view_.events.end()[-2].find("ﾍﾟｰｼﾞ 3 件 / 上限で省いたﾍﾟｰｼﾞ 0 件 / robots.txt で除外 "
+                                      "0 件 / 取得できないﾍﾟｰｼﾞ 4 件"),
+          std::string::npos);
+    }
+  }
 }
 
 TEST_F(CrawlTest, APageIsKnownByWhereItsRedirectsEndAndByItsNormalForm) {
