@@ -164,6 +164,9 @@ void CrawlFrontier::ReadPage(Candidate& candidate, const std::vector<std::string
   // A key holds no "#", so a page's own mark never meets one of its anchors.
   if (anchors)
     for (const std::string& key : keys) anchors_.insert(Hash(key));
+  // Settle passes over what is off the site or met before, so a page's links wait for their
+  // turn only once per address: a menu repeated a thousand times costs one entry.
+  std::unordered_set<std::string> kept;
   HtmlLinkReader reader(text);
   HtmlLinks found;
   while (reader.Next(&found)) {
@@ -175,10 +178,13 @@ void CrawlFrontier::ReadPage(Candidate& candidate, const std::vector<std::string
       if (!resolved) continue;
       const std::string scheme = SchemeOf(*resolved);
       if (scheme != "http" && scheme != "https") continue;
+      std::string address = RequestAddress(*resolved, keep_query_);
+      const std::string key = KeyOf(address);
+      if (key.empty() || !OnSite(key) || !kept.insert(key).second) continue;
       const bool internal = SchemeOf(link.written).empty() && !link.written.starts_with("//");
       FoundLink& to = candidate.follow.emplace_back(std::move(link.written), std::move(link.name),
                                                     std::string());
-      to.resolved = RequestAddress(*resolved, keep_query_);
+      to.resolved = std::move(address);
       to.internal = internal;
     }
     if (anchors)
