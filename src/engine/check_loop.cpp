@@ -400,6 +400,10 @@ class Pipeline {
       seams_.view.LinkStarted(AddressOf(failed.link));
       seams_.view.RowAdded(seams_.results.Add(failed.link, failed.outcome));
       ++summary_.rows_by_mark[MarkIndex(failed.outcome)];
+      // A link the crawl found and asked, though the scan had none: counted as every link is.
+      ++summary_.links_checked;
+      ++progress_.links_found;
+      ++progress_.links_answered;
       seams_.view.CountChanged(seams_.results.Count());
       if (Aborted()) return false;
     }
