@@ -22,8 +22,9 @@ struct CrawlBounds {
 };
 
 /// The pages of one site a crawl has found and the order they are checked in: breadth first,
-/// in order of first discovery. A page is kept as fetched only until it is handed on for its
-/// scan; every address is remembered by its normalised form alone.
+/// in order of first discovery. A page is read for its links and anchors as its answer comes
+/// in, and kept as fetched only until it is handed on for its scan; every address is remembered
+/// by its normalised form alone.
 class CrawlFrontier {
  public:
   /// `start` is the start page as fetched, its source the address it was fetched from and
