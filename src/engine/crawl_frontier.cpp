@@ -1,5 +1,7 @@
 #include "engine/crawl_frontier.h"
 
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -17,6 +19,21 @@ bool LeadsToPage(const std::string& element) {
 }
 
 size_t Hash(const std::string& text) { return std::hash<std::string>{}(text); }
+
+// A field of a packed list: its length, then its bytes.
+void Pack(std::string_view field, std::string* packed) {
+  const uint32_t size = static_cast<uint32_t>(field.size());
+  packed->append(reinterpret_cast<const char*>(&size), sizeof size);
+  packed->append(field);
+}
+
+std::string Unpack(std::string_view* packed) {
+  uint32_t size = 0;
+  std::memcpy(&size, packed->data(), sizeof size);
+  std::string field(packed->substr(sizeof size, size));
+  packed->remove_prefix(sizeof size + size);
+  return field;
+}
 
 }  // namespace
 
@@ -136,8 +153,13 @@ CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
     Candidate& candidate = candidates_[next_++];
     if (candidate.state != State::kPage) continue;
     // Settle has taken every link of the page before, so found_ holds this page's alone.
-    found_.assign(std::make_move_iterator(candidate.follow.begin()),
-                  std::make_move_iterator(candidate.follow.end()));
+    for (std::string_view packed = candidate.follow; !packed.empty();) {
+      FoundLink& link = found_.emplace_back();
+      link.resolved = Unpack(&packed);
+      link.target = Unpack(&packed);
+      link.name = Unpack(&packed);
+      link.internal = SchemeOf(link.target).empty() && !link.target.starts_with("//");
+    }
     candidate.follow = {};
     found_depth_ = candidate.depth + 1;
     found_on_ = candidate.address;
@@ -172,25 +194,24 @@ void CrawlFrontier::ReadPage(Candidate& candidate, const std::vector<std::string
   while (reader.Next(&found)) {
     if (found.base)
       if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
-    for (HtmlLink& link : found.links) {
+    for (const HtmlLink& link : found.links) {
       if (!LeadsToPage(link.element)) continue;
       const std::optional<std::string> resolved = ResolveUrl(base, link.written);
       if (!resolved) continue;
       const std::string scheme = SchemeOf(*resolved);
       if (scheme != "http" && scheme != "https") continue;
-      std::string address = RequestAddress(*resolved, keep_query_);
+      const std::string address = RequestAddress(*resolved, keep_query_);
       const std::string key = KeyOf(address);
       if (key.empty() || !OnSite(key) || !kept.insert(key).second) continue;
-      const bool internal = SchemeOf(link.written).empty() && !link.written.starts_with("//");
-      FoundLink& to = candidate.follow.emplace_back(std::move(link.written), std::move(link.name),
-                                                    std::string());
-      to.resolved = std::move(address);
-      to.internal = internal;
+      Pack(address, &candidate.follow);
+      Pack(link.written, &candidate.follow);
+      Pack(link.name, &candidate.follow);
     }
     if (anchors)
       for (const std::string& anchor : found.anchors)
         for (const std::string& key : keys) anchors_.insert(Hash(key + '#' + anchor));
   }
+  candidate.follow.shrink_to_fit();
 }
 
 }  // namespace voxtrel

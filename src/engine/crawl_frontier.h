@@ -82,8 +82,9 @@ class CrawlFrontier {
     State state = State::kAsked;
     std::optional<PageSource> page;
     bool cut = false;
-    /// The links a page leads on by, read with its answer and followed when its turn comes.
-    std::vector<FoundLink> follow;
+    /// The links a page leads on by, read with its answer and followed when its turn comes:
+    /// address, link as written and name of each, packed, as many pages may wait at once.
+    std::string follow;
   };
   /// Settles answered candidates in crawl order: a page unless its final address is one an
   /// earlier page already goes by.
