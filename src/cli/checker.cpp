@@ -50,6 +50,7 @@ struct Texts {
   const char* count_separator;
   const char* crawl_progress;  // pages done, pages queued, the page
   const char* crawled;         // pages crawled, left out, disallowed
+  const char* crawl_failed;    // pages that could not be fetched, when any
 };
 
 constexpr Texts kEnglish = {
@@ -70,6 +71,7 @@ constexpr Texts kEnglish = {
     ", ",
     "[{1} done, {2} queued] {3} ",
     "{1} pages crawled, {2} left out by the bounds, {3} disallowed by robots.txt; ",
+    "{1} pages could not be fetched; ",
 };
 
 constexpr Texts kJapanese = {
@@ -90,6 +92,7 @@ constexpr Texts kJapanese = {
     " / ",
     "[済 {1} / 待ち {2}] {3} ",
     "ﾍﾟｰｼﾞ {1} 件をたどり、上限で省いたﾍﾟｰｼﾞ {2} 件、robots.txt で除外 {3} 件、",
+    "取得できないﾍﾟｰｼﾞ {1} 件、",
 };
 
 // The run's own messages, which are Japanese, as an English checker says them.
@@ -353,14 +356,16 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
   }
   char time[32];
   std::snprintf(time, sizeof time, "%.1f", seconds);
-  return Fill(texts.summary,
-              {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
-               std::to_string(summary.links_checked), marks, std::to_string(summary.excluded),
-               time,
-               crawled ? Fill(texts.crawled, {std::to_string(summary.pages.size()),
-                                              std::to_string(summary.pages_left_out),
-                                              std::to_string(summary.pages_disallowed)})
-                       : std::string()});
+  std::string crawl;
+  if (crawled)
+    crawl = Fill(texts.crawled,
+                 {std::to_string(summary.pages.size()), std::to_string(summary.pages_left_out),
+                  std::to_string(summary.pages_disallowed)});
+  if (crawled && summary.pages_failed > 0)
+    crawl += Fill(texts.crawl_failed, {std::to_string(summary.pages_failed)});
+  return Fill(texts.summary, {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
+                              std::to_string(summary.links_checked), marks,
+                              std::to_string(summary.excluded), time, crawl});
 }
 
 // Runs the check the target names; an exit status when it could not run, its summary when it

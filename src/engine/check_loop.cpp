@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <thread>
+#include <unordered_set>
 
 #include "engine/local_links.h"
 #include "engine/messages.h"
@@ -40,6 +41,7 @@ struct Pending {
   /// that of every link to the page.
   std::optional<size_t> candidate;
   bool disallowed = false;  // robots.txt keeps crawlers away: neither asked nor listed
+  bool fetch_failed = false;  // a crawl's page fetch that failed
   CheckOutcome outcome;
   /// Shared with the request's body sink: a request dropped with its page still delivers its
   /// body after its step is gone.
@@ -47,6 +49,14 @@ struct Pending {
   bool retried = false;
   Clock::time_point not_before{};
   Clock::time_point started{};
+};
+
+// A page of the crawl that could not be fetched, waiting for the end of the page that first
+// linked to it.
+struct FailedPage {
+  std::string key;
+  FoundLink link;
+  CheckOutcome outcome;
 };
 
 // Scans ahead of the answers with many requests in flight, and commits each link's row strictly
@@ -152,14 +162,14 @@ class Pipeline {
     const bool settled = crawl_->Settle(&fetches_);
     for (CrawlFrontier::Fetch& fetch : fetches_) {
       // What the user keeps out of the run is not fetched for the crawl either.
-      if (settings_.excluded && settings_.excluded(fetch.address)) {
+      if (settings_.excluded && settings_.excluded(fetch.link.resolved)) {
         crawl_->Unanswered(fetch.candidate);
         continue;
       }
       Pending& pending = queue_.emplace_back();
-      pending.item.link.target = std::move(fetch.address);
-      pending.key = CrawlFrontier::KeyOf(pending.item.link.target);
-      pending.host = HostKey(pending.item.link.target);
+      pending.item.link = std::move(fetch.link);
+      pending.key = CrawlFrontier::KeyOf(pending.item.link.resolved);
+      pending.host = HostKey(pending.item.link.resolved);
       pending.candidate = fetch.candidate;
     }
     progress_.pages_found = crawl_->pages_known();
@@ -293,6 +303,7 @@ class Pipeline {
         answers_.emplace(end, AnswerOutcome(direct, pending.refresh->IsRefresh()));
         page_ends_.insert(end);
       }
+      pending.fetch_failed = outcome.kind == CheckOutcome::Kind::kFailed;
       crawl_->Answered(*pending.candidate, answer);
     }
     pending.state = Pending::State::kDone;
@@ -304,6 +315,7 @@ class Pipeline {
     while (!queue_.empty()) {
       Pending& head = queue_.front();
       if (head.state == Pending::State::kPageEnd) {
+        if (!ListFailedPages()) return Step::kAborted;
         ++progress_.pages_done;
         queue_.pop_front();
         if (Aborted()) return Step::kAborted;
@@ -324,6 +336,12 @@ class Pipeline {
         // A page fetched for the crawl: its row, if any, is that of a link to it.
         if (head.state != Pending::State::kDone && head.state != Pending::State::kNoRequest)
           return Step::kWaiting;
+        if (head.fetch_failed) {
+          // Its fetches come before the linking page's links, so this page's end lists it.
+          ++summary_.pages_failed;
+          failed_keys_.insert(head.key);
+          failed_pages_.push_back({head.key, std::move(head.item.link), head.outcome});
+        }
         queue_.pop_front();
         continue;
       }
@@ -346,9 +364,12 @@ class Pipeline {
         continue;
       }
       if (head.state != Pending::State::kDone) return Step::kWaiting;
+      if (crawl_) CheckAnchor(head);
       if (IsListed(head.outcome, settings_.show_all)) {
         seams_.view.RowAdded(seams_.results.Add(link, head.outcome));
         ++summary_.rows_by_mark[MarkIndex(head.outcome)];
+        // The link's own row shows the failed page: no second row for it.
+        if (head.outcome.kind == CheckOutcome::Kind::kFailed) failed_keys_.erase(head.key);
       }
       ++summary_.links_checked;
       if (!script) seams_.view.CountChanged(seams_.results.Count());
@@ -362,6 +383,42 @@ class Pipeline {
   bool Aborted() {
     seams_.view.Yield();
     return seams_.abort.Raised();
+  }
+
+  // A link to a page of the crawl that answered: its fragment must name an anchor there.
+  void CheckAnchor(Pending& head) {
+    CheckOutcome& outcome = head.outcome;
+    if (head.item.link.anchor.empty() ||
+        (outcome.kind != CheckOutcome::Kind::kAnswered &&
+         outcome.kind != CheckOutcome::Kind::kRefresh) ||
+        crawl_->HasAnchor(head.key, head.item.link.anchor))
+      return;
+    outcome.kind = CheckOutcome::Kind::kFailed;
+    outcome.reason = FailureReason::kAnchorNotFound;
+  }
+
+  // At the end of a page: each page it was first to link to that could not be fetched, and
+  // that no row of the page shows (a link classic mode does not list, an https:// link passed
+  // over), gets a row of its own, so the crawl never hides what it asked for. False on abort.
+  bool ListFailedPages() {
+    for (size_t i = 0; i < failed_pages_.size(); ++i) {
+      FailedPage& failed = failed_pages_[i];
+      if (!failed_keys_.count(failed.key)) continue;
+      failed_keys_.erase(failed.key);
+      seams_.view.PageStarted(failed.link.page);
+      seams_.view.LinkStarted(AddressOf(failed.link));
+      seams_.view.RowAdded(seams_.results.Add(failed.link, failed.outcome));
+      ++summary_.rows_by_mark[MarkIndex(failed.outcome)];
+      // A link the crawl found and asked, though the scan had none: counted as every link is.
+      ++summary_.links_checked;
+      ++progress_.links_found;
+      ++progress_.links_answered;
+      seams_.view.CountChanged(seams_.results.Count());
+      if (Aborted()) return false;
+    }
+    failed_pages_.clear();
+    failed_keys_.clear();
+    return true;
   }
 
   void SkipRestOfPage(const std::string& page) {
@@ -429,6 +486,9 @@ class Pipeline {
   LocalLinkChecker local_;
   CrawlFrontier* crawl_;
   std::vector<CrawlFrontier::Fetch> fetches_;
+  std::vector<FailedPage> failed_pages_;
+  /// Those of failed_pages_ no row has shown yet.
+  std::unordered_set<std::string> failed_keys_;
   bool crawl_waits_ = false;
   const int jobs_;
   const size_t max_pending_;
@@ -501,6 +561,8 @@ void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary
     text += "\rﾍﾟｰｼﾞ " + std::to_string(summary.pages.size()) + " 件 / 上限で省いたﾍﾟｰｼﾞ " +
             std::to_string(summary.pages_left_out) + " 件 / robots.txt で除外 " +
             std::to_string(summary.pages_disallowed) + " 件";
+  if (crawled && summary.pages_failed > 0)
+    text += " / 取得できないﾍﾟｰｼﾞ " + std::to_string(summary.pages_failed) + " 件";
   const bool failed = summary.rows_by_mark[0] > 0;  // ×
   seams.view.ShowMessage(kMessageTitle, text,
                          failed ? MessageIcon::kWarning : MessageIcon::kInformation,

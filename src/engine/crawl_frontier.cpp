@@ -1,7 +1,11 @@
 #include "engine/crawl_frontier.h"
 
+#include <cstdint>
+#include <cstring>
+#include <functional>
 #include <utility>
 
+#include "platform/text.h"
 #include "web/css_links.h"
 #include "web/html_links.h"
 #include "web/page_encoding.h"
@@ -15,16 +19,33 @@ bool LeadsToPage(const std::string& element) {
   return element == "a" || element == "area" || element == "frame" || element == "iframe";
 }
 
+size_t Hash(const std::string& text) { return std::hash<std::string>{}(text); }
+
+// A field of a packed list: its length, then its bytes.
+void Pack(std::string_view field, std::string* packed) {
+  const uint32_t size = static_cast<uint32_t>(field.size());
+  packed->append(reinterpret_cast<const char*>(&size), sizeof size);
+  packed->append(field);
+}
+
+std::string Unpack(std::string_view* packed) {
+  uint32_t size = 0;
+  std::memcpy(&size, packed->data(), sizeof size);
+  std::string field(packed->substr(sizeof size, size));
+  packed->remove_prefix(sizeof size + size);
+  return field;
+}
+
 }  // namespace
 
 CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address,
                              CheckOutcome start_outcome, RobotsRules robots, CrawlBounds bounds,
-                             bool keep_query, bool style_sheets)
+                             bool keep_query, bool all_links)
     : start_outcome_(std::move(start_outcome)),
       robots_(std::move(robots)),
       bounds_(bounds),
       keep_query_(keep_query),
-      style_sheets_(style_sheets) {
+      all_links_(all_links) {
   const std::string address = final_address.empty() ? start.source : final_address;
   const std::string key = KeyOf(address);
   if (const std::optional<UrlParts> parts = SplitUrl(key)) {
@@ -40,6 +61,7 @@ CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address,
   first.address = address;
   first.state = State::kPage;
   first.page = std::move(start);
+  ReadPage(first, start_keys_);
   resolved_ = 1;
   pages_ = 1;
 }
@@ -67,19 +89,20 @@ bool CrawlFrontier::Disallows(const std::string& key) {
 bool CrawlFrontier::Settle(std::vector<Fetch>* to_fetch) {
   Resolve();
   while (!found_.empty()) {
-    const auto& [address, depth] = found_.front();
-    const std::string key = KeyOf(address);
+    FoundLink& link = found_.front();
+    const std::string key = KeyOf(link.resolved);
     if (!key.empty() && OnSite(key) && !known_.count(key) && !Disallows(key)) {
-      if (depth > bounds_.max_depth || pages_ >= bounds_.max_pages) {
+      if (found_depth_ > bounds_.max_depth || pages_ >= bounds_.max_pages) {
         ++left_out_;
       } else if (pages_ + (candidates_.size() - resolved_) >= bounds_.max_pages) {
         // Whether it fits depends on how many of the pages before it turn out to be pages.
         return false;
       } else {
         Candidate& candidate = candidates_.emplace_back();
-        candidate.address = address;
-        candidate.depth = depth;
-        to_fetch->push_back(Fetch{candidates_.size() - 1, address});
+        candidate.address = link.resolved;
+        candidate.depth = found_depth_;
+        link.page = found_on_;
+        to_fetch->push_back(Fetch{candidates_.size() - 1, std::move(link)});
       }
       known_.insert(key);
     }
@@ -92,15 +115,20 @@ void CrawlFrontier::Answered(size_t index, HttpAnswer& answer) {
   Candidate& candidate = candidates_[index];
   candidate.state = State::kNotPage;
   const std::string& final_address = answer.final_url.empty() ? candidate.address : answer.final_url;
-  const bool sheet = style_sheets_ && IsStyleSheetContentType(answer.content_type);
+  const bool sheet = all_links_ && IsStyleSheetContentType(answer.content_type);
   if (answer.status && *answer.status / 100 == 2 &&
       (IsHtmlContentType(answer.content_type) || sheet) && OnSite(KeyOf(final_address))) {
+    const std::vector<std::string> keys = {KeyOf(candidate.address), KeyOf(final_address)};
     candidate.state = State::kPage;
     candidate.sheet = sheet;
     candidate.address = final_address;
     candidate.page = PageSource{final_address, std::move(answer.body),
                                 CharsetOfContentType(answer.content_type), PageOrigin::kWeb};
     candidate.cut = answer.body_cut;
+    if (sheet)
+      ReadImports(candidate);
+    else
+      ReadPage(candidate, keys);
   }
   Resolve();
 }
@@ -120,6 +148,7 @@ void CrawlFrontier::Resolve() {
       // Reached again through a redirect: the page is checked where it was met first.
       candidate.state = State::kNotPage;
       candidate.page.reset();
+      candidate.follow = {};
     }
   }
 }
@@ -129,13 +158,20 @@ CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
   while (next_ < resolved_) {
     Candidate& candidate = candidates_[next_++];
     if (candidate.state != State::kPage) continue;
-    if (candidate.sheet)
-      FindImports(*candidate.page, candidate.depth);
-    else
-      FindLinksToFollow(*candidate.page, candidate.depth);
-    page->style_sheet = candidate.sheet;
+    // Settle has taken every link of the page before, so found_ holds this page's alone.
+    for (std::string_view packed = candidate.follow; !packed.empty();) {
+      FoundLink& link = found_.emplace_back();
+      link.resolved = Unpack(&packed);
+      link.target = Unpack(&packed);
+      link.name = Unpack(&packed);
+      link.internal = SchemeOf(link.target).empty() && !link.target.starts_with("//");
+    }
+    candidate.follow = {};
+    found_depth_ = candidate.depth + 1;
+    found_on_ = candidate.address;
     page->source = std::move(candidate.address);
     page->fetched = std::move(candidate.page);
+    page->style_sheet = candidate.sheet;
     candidate.page.reset();
     *cut = candidate.cut;
     ++handed_on_;
@@ -144,38 +180,69 @@ CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
   return next_ == candidates_.size() && found_.empty() ? Next::kDone : Next::kWait;
 }
 
-void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
-  const PageText decoded = DecodePage(page);
+bool CrawlFrontier::HasAnchor(const std::string& key, const std::string& anchor) const {
+  if (anchor.empty() || AsciiUpper(anchor) == "TOP" || !anchors_.count(Hash(key))) return true;
+  return anchors_.count(Hash(key + '#' + anchor)) > 0;
+}
+
+void CrawlFrontier::ReadPage(Candidate& candidate, const std::vector<std::string>& keys) {
+  const PageText decoded = DecodePage(*candidate.page);
   const std::string text = Utf8Text(decoded);
-  std::string base = page.source;
+  std::string base = candidate.page->source;
+  // A page cut at the size cap may hold further anchors: links to it are not judged by it.
+  const bool anchors = all_links_ && !candidate.cut;
+  // A key holds no "#", so a page's own mark never meets one of its anchors.
+  if (anchors)
+    for (const std::string& key : keys) anchors_.insert(Hash(key));
+  // Settle passes over what is off the site or met before, so a page's links wait for their
+  // turn only once per address: a menu repeated a thousand times costs one entry.
+  std::unordered_set<std::string> kept;
   HtmlLinkReader reader(text);
   HtmlLinks found;
   while (reader.Next(&found)) {
     if (found.base)
       if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
     for (const HtmlLink& link : found.links) {
-      if (!LeadsToPage(link.element) && !(style_sheets_ && IsStyleSheetLink(link))) continue;
+      if (!LeadsToPage(link.element) && !(all_links_ && IsStyleSheetLink(link))) continue;
       const std::optional<std::string> resolved = ResolveUrl(base, link.written);
       if (!resolved) continue;
       const std::string scheme = SchemeOf(*resolved);
-      if (scheme == "http" || scheme == "https")
-        found_.emplace_back(BrowserAddress(RequestAddress(*resolved, keep_query_), decoded.form),
-                            depth + 1);
+      if (scheme != "http" && scheme != "https") continue;
+      Follow(BrowserAddress(RequestAddress(*resolved, keep_query_), decoded.form), link.written,
+             link.name, &kept, &candidate.follow);
     }
+    if (anchors)
+      for (const std::string& anchor : found.anchors)
+        for (const std::string& key : keys) anchors_.insert(Hash(key + '#' + anchor));
   }
+  candidate.follow.shrink_to_fit();
 }
 
-void CrawlFrontier::FindImports(const PageSource& sheet, size_t depth) {
+void CrawlFrontier::ReadImports(Candidate& candidate) {
+  const PageSource& sheet = *candidate.page;
   const PageEncoding encoding =
       sheet.charset ? EncodingForName(*sheet.charset) : PageEncoding::kUtf8;
   const std::string text = StyleSheetText(sheet.bytes, encoding);
+  std::unordered_set<std::string> kept;
   CssLinkReader reader(text);
   for (CssLink link; reader.Next(&link);) {
     if (!link.import) continue;
     const std::optional<std::string> resolved = ResolveUrl(sheet.source, link.written);
     if (resolved && (SchemeOf(*resolved) == "http" || SchemeOf(*resolved) == "https"))
-      found_.emplace_back(RequestAddress(*resolved, keep_query_), depth + 1);
+      Follow(RequestAddress(*resolved, keep_query_), link.written, link.name, &kept,
+             &candidate.follow);
   }
+  candidate.follow.shrink_to_fit();
+}
+
+void CrawlFrontier::Follow(const std::string& address, std::string_view written,
+                           std::string_view name, std::unordered_set<std::string>* kept,
+                           std::string* follow) const {
+  const std::string key = KeyOf(address);
+  if (key.empty() || !OnSite(key) || !kept->insert(key).second) return;
+  Pack(address, follow);
+  Pack(written, follow);
+  Pack(name, follow);
 }
 
 }  // namespace voxtrel

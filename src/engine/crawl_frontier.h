@@ -22,21 +22,24 @@ struct CrawlBounds {
 };
 
 /// The pages of one site a crawl has found and the order they are checked in: breadth first,
-/// in order of first discovery. A page is kept as fetched only until it is handed on for its
-/// scan; every address is remembered by its normalised form alone.
+/// in order of first discovery. A page is read for its links and anchors as its answer comes
+/// in, and kept as fetched only until it is handed on for its scan; every address is remembered
+/// by its normalised form alone.
 class CrawlFrontier {
  public:
   /// `start` is the start page as fetched, its source the address it was fetched from and
   /// `final_address` where the redirects ended ("" when none), `start_outcome` its answer.
-  /// The site is the final address's scheme, host and port, and paths under its folder. With
-  /// `style_sheets`, the site's style sheets its pages use are fetched and handed on too.
+  /// The site is the final address's scheme, host and port, and paths under its folder.
+  /// With `all_links`, the ids and <a name>s of every page read are kept for HasAnchor, and the
+  /// site's style sheets its pages use are fetched and handed on too.
   CrawlFrontier(PageSource start, const std::string& final_address, CheckOutcome start_outcome,
-                RobotsRules robots, CrawlBounds bounds, bool keep_query, bool style_sheets = false);
+                RobotsRules robots, CrawlBounds bounds, bool keep_query, bool all_links = false);
 
-  /// A page address waiting for its fetch: the frontier's number for it, and the address.
+  /// A page address waiting for its fetch: the frontier's number for it, and the first link
+  /// to it (as written, its name and page; `resolved` is the address to fetch).
   struct Fetch {
     size_t candidate;
-    std::string address;
+    FoundLink link;
   };
 
   /// Turns what the pages handed on so far link to into pages to fetch, in order, appending
@@ -59,6 +62,9 @@ class CrawlFrontier {
   /// Whether the site's robots.txt keeps crawlers from `key` (on the site's host); counts each
   /// such address once.
   bool Disallows(const std::string& key);
+  /// Whether the page known by `key` has an id or <a name> `anchor` (decoded, without "#").
+  /// True for an empty anchor or "top", and for any address whose page was not read whole.
+  bool HasAnchor(const std::string& key, const std::string& anchor) const;
 
   /// The start page's answer and the keys it goes by (asked for, and where redirects ended).
   const CheckOutcome& start_outcome() const { return start_outcome_; }
@@ -77,6 +83,9 @@ class CrawlFrontier {
     State state = State::kAsked;
     std::optional<PageSource> page;
     bool cut = false;
+    /// The links a page leads on by, read with its answer and followed when its turn comes:
+    /// address, link as written and name of each, packed, as many pages may wait at once.
+    std::string follow;
     bool sheet = false;  // a style sheet, not a page
   };
   /// Settles answered candidates in crawl order: a page unless its final address is one an
@@ -84,8 +93,14 @@ class CrawlFrontier {
   void Resolve();
   /// Whether `key` names a page of the site: same scheme, host and port, path under the folder.
   bool OnSite(const std::string& key) const;
-  void FindLinksToFollow(const PageSource& page, size_t depth);
-  void FindImports(const PageSource& sheet, size_t depth);
+  /// Reads a page as its answer comes in: the links it leads on by, and its anchors under each
+  /// of `keys`, so a link to it can be checked before the page's own turn.
+  void ReadPage(Candidate& candidate, const std::vector<std::string>& keys);
+  /// Reads a style sheet as its answer comes in: the sheets it imports.
+  void ReadImports(Candidate& candidate);
+  /// Packs a link to lead on by into *follow, once per address and only when it is on the site.
+  void Follow(const std::string& address, std::string_view written, std::string_view name,
+              std::unordered_set<std::string>* kept, std::string* follow) const;
 
   std::string scheme_authority_;  // "http://host:port" as normalised
   std::string folder_;            // the path prefix of the site's pages
@@ -94,13 +109,19 @@ class CrawlFrontier {
   RobotsRules robots_;
   CrawlBounds bounds_;
   bool keep_query_;
-  bool style_sheets_;
+  bool all_links_;
   std::vector<Candidate> candidates_;
   /// Every key met on the site: a candidate, one left out or disallowed.
   std::unordered_set<std::string> known_;
   /// The keys of the pages settled so far, by the address their redirects ended at.
   std::unordered_set<std::string> page_keys_;
-  std::deque<std::pair<std::string, size_t>> found_;  // address, depth
+  /// The links to follow of the page last handed on: Settle takes them all before the next.
+  std::deque<FoundLink> found_;
+  size_t found_depth_ = 0;
+  std::string found_on_;
+  /// Hashes of "key" for each page read whole and "key#anchor" for each of its anchors: a few
+  /// bytes an anchor, where a 64-bit collision is far rarer than a mistyped anchor.
+  std::unordered_set<size_t> anchors_;
   size_t resolved_ = 0;  // candidates settled as page or not, in order
   size_t pages_ = 0;     // of those, pages
   size_t next_ = 0;      // the next candidate to hand on

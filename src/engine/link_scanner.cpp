@@ -180,6 +180,9 @@ void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std
       item.request = BrowserAddress(link.resolved, query_form_);
     }
   }
+  // A web link's fragment is looked up when a crawl has read the page it leads to.
+  if (const size_t hash = html.written.find('#'); !link.local && hash != std::string::npos)
+    link.anchor = PercentDecode(std::string_view(html.written).substr(hash + 1));
   items_.push_back(std::move(item));
 }
 

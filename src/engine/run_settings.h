@@ -75,9 +75,11 @@ struct RunSummary {
   CheckOutcome fetch_answer;
   /// Pages too long to read whole, scanned up to the cap only.
   std::vector<std::string> pages_cut;
-  /// In a crawl: pages past its bounds, and addresses the site's robots.txt keeps crawlers from.
+  /// In a crawl: pages past its bounds, addresses the site's robots.txt keeps crawlers from, and
+  /// pages it could not fetch (each also a × row).
   size_t pages_left_out = 0;
   size_t pages_disallowed = 0;
+  size_t pages_failed = 0;
 };
 
 }  // namespace voxtrel

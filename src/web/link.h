@@ -33,7 +33,8 @@ struct FoundLink {
   /// What is asked (an absolute address) or looked at (a file path, percent-decoded); empty
   /// when the target is asked as it stands.
   std::string resolved;
-  /// With `local`, the fragment to find in the file (decoded, without "#"); may be empty.
+  /// The fragment to find in the file, or for a web link found by the every-link scan in the
+  /// crawled page (decoded, without "#"); may be empty.
   std::string anchor;
   /// Written relative to its page ("a.htm", "/a/", "#s"), not as a full address.
   bool internal = false;

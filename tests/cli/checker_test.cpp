@@ -491,6 +491,11 @@ TEST_F(CheckerTest, ACrawlFollowsRedirectsOnTheSiteAndHonoursItsRobotsTxt) {
   EXPECT_NE(err_.str().find("2 pages crawled, 0 left out by the bounds, 1 disallowed"),
             std::string::npos) << err_.str();
   EXPECT_EQ(requests_, 5);  // the start page, robots.txt, old.html and where it led, /ok
+  // A page it could not fetch fails the run even where no link of the mode lists it.
+  s.Get("/s/dead.html", page("<a href=gone.html>g</a>"));
+  EXPECT_EQ(Run({"--crawl", base_ + "/s/dead.html"}), kExitDeadLinks);
+  EXPECT_EQ(out_.str(), "000001,×,gone.html,g," + base_ + "/s/dead.html\n");
+  EXPECT_NE(err_.str().find("robots.txt; 1 pages could not be fetched; "), std::string::npos);
 }
 
 TEST_F(CheckerTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {

@@ -114,7 +114,7 @@ TEST_F(LinkScannerTest, EveryLinkIsFoundInDocumentOrderAndResolvedAsABrowserWoul
                 "b.htm#%E7%AB%A0 -> /s/sub/b.htm#章 internal file",
                 "../img/My%20Photo.JPG -> /s/img/My Photo.JPG internal file",
                 "../../../up.htm -> /s/up.htm internal file", "/css/x.css?v=2 -> /s/css/x.css internal file",
-                "//cdn.jp/j.js#f -> http://cdn.jp/j.js http", "http://x.jp/p?q=1#f -> http://x.jp/p http",
+                "//cdn.jp/j.js#f -> http://cdn.jp/j.js#f http", "http://x.jp/p?q=1#f -> http://x.jp/p#f http",
                 "passed over", "#top -> /s/sub/a.htm#top internal file",
                 "count.pl -> /s/sub/count.pl script file"}));
   // A page's <base href> moves its relative links, onto a server too.

@@ -112,6 +112,52 @@ TEST_F(CrawlTest, APageThatCannotBeAskedIsPassedOverAndTheCrawlGoesOn) {
   EXPECT_EQ(Crawl().pages, (Pages{kStart, "http://s.jp/a/b.html", "http://s.jp/a/d.html"}));
 }
 
+TEST_F(CrawlTest, PagesThatCannotBeFetchedAreFailedRowsOfThePageFirstLinkingThemInEveryMode) {
+  Page(kStart, {"p1.html", "gone.html", "http://s.jp/a/err.html", "ok.html#there"});
+  Page("http://s.jp/a/p1.html", {"slow.html", "reset.html", "gone.html", "ok.html#nope"});
+  Page("http://s.jp/a/ok.html", {"#there", "#%E7%AB%A0", "#top", "#", "#nope", "p1.html#x"});
+  site_["http://s.jp/a/ok.html"].body += "<p id=there><h2 id=\"章\">";
+  site_["http://s.jp/a/err.html"].status = 500;
+  site_["http://s.jp/a/slow.html"].failure = HttpFailure::kTimeout;
+  site_["http://s.jp/a/reset.html"].failure = HttpFailure::kCutOff;
+  const std::string err = "× http://s.jp/a/err.html [http://s.jp/a/err.html] index.html: HTTP 500";
+  const std::vector<std::string> failed[] = {
+      // Classic mode lists the absolute link; the crawl adds what it asked for and no row shows.
+      {err, "× gone.html [gone.html] index.html: HTTP 404",
+       "× slow.html [slow.html] p1.html: time-out",
+       "× reset.html [reset.html] p1.html: answer cut off"},
+      // Every link has its own row, and that row is the failed page's; anchors are looked up.
+      {"× gone.html [gone.html] index.html: HTTP 404", err,
+       "× slow.html [slow.html] p1.html: time-out",
+       "× reset.html [reset.html] p1.html: answer cut off",
+       "× gone.html [gone.html] p1.html: HTTP 404",
+       "× ok.html#nope [ok.html#nope] p1.html: anchor not found",
+       "× #nope [#nope] ok.html: anchor not found",
+       "× p1.html#x [p1.html#x] ok.html: anchor not found"}};
+  settings_.show_all = false;
+  for (const bool all : {false, true}) {
+    for (const int jobs : {1, 128}) {
+      SCOPED_TRACE(std::to_string(all) + " " + std::to_string(jobs));
+      settings_.all_links = all;
+      settings_.jobs = jobs;
+      max_delay_ms_ = jobs == 1 ? 0 : 40;
+      const RunSummary summary = Crawl();
+      std::vector<std::string> rows;  // "mark target [name] page: reason", from the folder on
+      for (const ResultRow& r : results_.Rows())
+        rows.push_back(std::string(MarkOf(r.outcome)) + " " + r.link.target + " [" + r.link.name +
+                       "] " + r.link.page.substr(14) + ": " + ReasonText(r.outcome));
+      EXPECT_EQ(rows, failed[all]);
+      EXPECT_EQ(summary.pages_failed, 4u);
+      EXPECT_EQ(summary.rows_by_mark[0], failed[all].size());
+      EXPECT_EQ(view_.last_progress.links_answered, summary.links_checked);
+      EXPECT_NE(
+          view_.events.end()[-2].find("ﾍﾟｰｼﾞ 3 件 / 上限で省いたﾍﾟｰｼﾞ 0 件 / robots.txt で除外 "
+                                      "0 件 / 取得できないﾍﾟｰｼﾞ 4 件"),
+          std::string::npos);
+    }
+  }
+}
+
 TEST_F(CrawlTest, APageIsKnownByWhereItsRedirectsEndAndByItsNormalForm) {
   Page(kStart, {"old.html", "HTTP://S.JP:80/a/%70%31.html", "new.html", "./p1.html"});
   Page("http://s.jp/a/old.html", {});
