@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/link_scanner.h"
+#include "engine/run_settings.h"
 #include "platform/http_pool.h"
 #include "web/link.h"
 #include "web/page.h"
@@ -58,6 +59,8 @@ class CrawlFrontier {
   /// Whether the site's robots.txt keeps crawlers from `key` (on the site's host); counts each
   /// such address once.
   bool Disallows(const std::string& key);
+  /// Once `abort` is raised, reading a page for its links and settling them stop early.
+  void WatchAbort(const AbortSignal* abort) { abort_ = abort; }
 
   /// The start page's answer and the keys it goes by (asked for, and where redirects ended).
   const CheckOutcome& start_outcome() const { return start_outcome_; }
@@ -103,6 +106,9 @@ class CrawlFrontier {
   size_t handed_on_ = 0;
   size_t left_out_ = 0;
   std::unordered_set<std::string> disallowed_keys_;
+  /// The hashes of keys robots.txt allows: a page repeats its links, and each is decided once.
+  std::unordered_set<size_t> allowed_hashes_;
+  const AbortSignal* abort_ = nullptr;
 };
 
 }  // namespace voxtrel

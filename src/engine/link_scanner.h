@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/run_settings.h"
 #include "platform/disk.h"
 #include "web/classic_links.h"
 #include "web/html_links.h"
@@ -41,8 +42,10 @@ struct ScanRule {
 /// the page being scanned is held.
 class LinkScanner {
  public:
-  LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule);
-  /// The next link or page end in page and document order; false once every page is done.
+  LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule,
+              const AbortSignal* abort = nullptr);
+  /// The next link or page end in page and document order; false once every page is done, or
+  /// as soon as `abort` is raised.
   bool Next(ScanItem* item);
   /// Drops the rest of the current page's links (its page end still comes).
   void SkipRestOfPage();
@@ -59,6 +62,7 @@ class LinkScanner {
   std::vector<PageToCheck> pages_;
   DiskInterface& disk_;
   ScanRule rule_;
+  const AbortSignal* abort_;
   size_t next_page_ = 0;
   std::string page_;
   std::optional<PageText> text_;
