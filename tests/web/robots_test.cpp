@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace voxtrel {
@@ -33,41 +34,30 @@ TEST(RobotsRulesTest, TheLongestMatchOfTheCrawlersOwnGroupDecides) {
 
 TEST(RobotsRulesTest, ByteOrderMarkCapsAndWildcardsOfAnySize) {
   const std::string a2000 = "/" + std::string(2000, 'a'), a3000 = "/" + std::string(3000, 'a');
-  std::string many_stars = "/";
-  for (int i = 0; i < 1000; ++i) many_stars += "*a";
   // The cap falls inside "/cut/here": what it cuts is not read as "/cut/".
-  std::string past_cap = "User-agent: *\nDisallow: /early/\n#";
-  past_cap += std::string(kRobotsCap - past_cap.size() - 16, 'x') + "\n";
-  past_cap += "Disallow: /cut/here\nDisallow: /late/\n";
-  struct Case {
-    std::string rules, path;
-    bool allowed;
-  };
-  const Case cases[] = {
-      {"\xEF\xBB\xBFUser-agent: *\nDisallow: /secret/\n", "/secret/a", false},
-      {past_cap, "/early/a", false},
-      {past_cap, "/late/a", true},
-      {past_cap, "/cut/a", true},
+  std::string capped = "User-agent: *\nDisallow: /early/\n#";
+  capped += std::string(kRobotsCap - capped.size() - 16, 'x') +
+            "\nDisallow: /cut/here\nDisallow: /late/\n";
+  const std::string slow = "Disallow: /*" + std::string(1000, 'a') + "b";
+  const std::tuple<std::string, std::string, bool> cases[] = {
+      {"\xEF\xBB\xBFUser-agent: *\nDisallow: /secret/", "/secret/a", false},
+      {capped, "/early/a", false},
+      {capped, "/late/a", true},
+      {capped, "/cut/a", true},
       {"Disallow: " + a3000, a3000, true},
       {"Disallow: /*.cgi$", a3000 + ".cgi", true},
       {"Disallow: /*.cgi$", a2000 + ".cgi", false},
-      {"Disallow: /*zz", a3000 + "zz", true},
-      {"Disallow: /a*$", a3000, false},
+      {"Disallow: /a*$", a3000, false},  // a cut path still has an end for "*" to reach
       {"Disallow: /a*b*c$", "/abcabc", false},
       {"Disallow: /a*b*c$", "/abcab", true},
-      {"Disallow: /a**b*c", "/axxbyyc?q", false},
-      {"Disallow: /a*c*b", "/abc", true},
-      {"Disallow: /p$", "/p/", true},
-      {"Disallow: /*" + std::string(1000, 'a') + "b", a2000, true},
-      {"Disallow: /*" + std::string(1000, 'a') + "b", a2000 + "b", false},
-      {"Disallow: " + many_stars + "b", a2000, true},
-      {"Disallow: " + many_stars + "b", a2000 + "b", false},
+      {"Disallow: /a**b*c", "/axbyc?q", false},
+      {slow, a2000, true},
+      {slow, a2000 + "b", false},
   };
-  for (const Case& c : cases) {
-    const std::string text =
-        c.rules.starts_with("Disallow") ? "User-agent: *\n" + c.rules : c.rules;
-    EXPECT_EQ(RobotsRules(text, "v").Allows(c.path), c.allowed)
-        << c.rules.substr(0, 40) << " " << c.path.substr(0, 40);
+  for (const auto& [rules, path, allowed] : cases) {
+    const std::string text = rules.starts_with("Dis") ? "User-agent: *\n" + rules : rules;
+    EXPECT_EQ(RobotsRules(text, "v").Allows(path), allowed)
+        << rules.substr(0, 30) << path.substr(0, 30);
   }
 }
 
