@@ -70,7 +70,8 @@ class Pipeline {
         seams_(seams),
         summary_(summary),
         scanner_(std::move(pages), seams.disk,
-                 ScanRule{{settings.https, settings.keep_query}, settings.all_links, settings.root}),
+                 ScanRule{{settings.https, settings.keep_query}, settings.all_links, settings.root},
+                 &seams.abort),
         local_(seams.disk),
         crawl_(crawl),
         jobs_(std::max(1, settings.jobs)),
@@ -79,6 +80,7 @@ class Pipeline {
         max_pending_(static_cast<size_t>(jobs_) * 4 + 16) {
     progress_.pages_found = summary.pages.size();
     if (crawl_) {
+      crawl_->WatchAbort(&seams.abort);
       // The start page was fetched before the run: its links take its answer.
       for (const std::string& key : crawl_->start_keys()) answers_[key] = crawl_->start_outcome();
     }
@@ -90,6 +92,8 @@ class Pipeline {
     for (;;) {
       if (seams_.abort.Raised() || abandoned_) return RunOutcome::kAborted;
       Fill();
+      // A stop during a long scan ends the fill early, not as a finished crawl.
+      if (seams_.abort.Raised()) return RunOutcome::kAborted;
       StartReady();
       const Step step = Commit();
       TellProgress();
@@ -112,7 +116,7 @@ class Pipeline {
 
   void Fill() {
     ScanItem item;
-    while (!scan_done_ && queue_.size() < max_pending_) {
+    while (!scan_done_ && queue_.size() < max_pending_ && !seams_.abort.Raised()) {
       if (crawl_ && !SettleCrawl()) break;
       if (!scanner_.Next(&item)) {
         if (crawl_ && NextCrawlPage()) continue;

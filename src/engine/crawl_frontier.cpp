@@ -81,7 +81,13 @@ bool CrawlFrontier::Disallows(const std::string& key) {
   if (scheme_authority_.empty() || key.compare(0, scheme_authority_.size(), scheme_authority_) ||
       (key.size() > scheme_authority_.size() && key[scheme_authority_.size()] != '/'))
     return false;
-  if (robots_.Allows(std::string_view(key).substr(scheme_authority_.size()))) return false;
+  if (disallowed_keys_.count(key)) return true;
+  const size_t hash = std::hash<std::string>{}(key);
+  if (allowed_hashes_.count(hash)) return false;
+  if (robots_.Allows(std::string_view(key).substr(scheme_authority_.size()))) {
+    allowed_hashes_.insert(hash);
+    return false;
+  }
   disallowed_keys_.insert(key);
   return true;
 }
@@ -107,6 +113,7 @@ bool CrawlFrontier::Settle(std::vector<Fetch>* to_fetch) {
       known_.insert(key);
     }
     found_.pop_front();
+    if (abort_ && abort_->Raised()) return false;
   }
   return true;
 }
@@ -199,7 +206,7 @@ void CrawlFrontier::ReadPage(Candidate& candidate, const std::vector<std::string
   std::unordered_set<std::string> kept;
   HtmlLinkReader reader(text);
   HtmlLinks found;
-  while (reader.Next(&found)) {
+  while ((!abort_ || !abort_->Raised()) && reader.Next(&found)) {
     if (found.base)
       if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
     for (const HtmlLink& link : found.links) {

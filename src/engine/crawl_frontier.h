@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/link_scanner.h"
+#include "engine/run_settings.h"
 #include "platform/http_pool.h"
 #include "web/link.h"
 #include "web/page.h"
@@ -65,6 +66,8 @@ class CrawlFrontier {
   /// Whether the page known by `key` has an id or <a name> `anchor` (decoded, without "#").
   /// True for an empty anchor or "top", and for any address whose page was not read whole.
   bool HasAnchor(const std::string& key, const std::string& anchor) const;
+  /// Once `abort` is raised, reading a page for its links and settling them stop early.
+  void WatchAbort(const AbortSignal* abort) { abort_ = abort; }
 
   /// The start page's answer and the keys it goes by (asked for, and where redirects ended).
   const CheckOutcome& start_outcome() const { return start_outcome_; }
@@ -128,6 +131,9 @@ class CrawlFrontier {
   size_t handed_on_ = 0;
   size_t left_out_ = 0;
   std::unordered_set<std::string> disallowed_keys_;
+  /// The hashes of keys robots.txt allows: a page repeats its links, and each is decided once.
+  std::unordered_set<size_t> allowed_hashes_;
+  const AbortSignal* abort_ = nullptr;
 };
 
 }  // namespace voxtrel

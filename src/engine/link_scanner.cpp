@@ -34,8 +34,9 @@ constexpr size_t kSheetLinksAtOnce = 256;
 
 }  // namespace
 
-LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule)
-    : pages_(std::move(pages)), disk_(disk), rule_(std::move(rule)) {}
+LinkScanner::LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule,
+                         const AbortSignal* abort)
+    : pages_(std::move(pages)), disk_(disk), rule_(std::move(rule)), abort_(abort) {}
 
 void LinkScanner::StartPage() {
   PageToCheck& page = pages_[next_page_++];
@@ -188,6 +189,9 @@ void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std
 
 bool LinkScanner::Next(ScanItem* item) {
   for (;;) {
+    // A huge page without links is read in one call: a stop is looked for at every line and
+    // segment.
+    if (abort_ && abort_->Raised()) return false;
     if (line_pos_ < line_links_.size()) {
       ClassicLink& found = line_links_[line_pos_++];
       item->kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;

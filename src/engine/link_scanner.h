@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/run_settings.h"
 #include "platform/disk.h"
 #include "web/classic_links.h"
 #include "web/css_links.h"
@@ -54,8 +55,10 @@ struct ScanRule {
 /// the page being scanned is held.
 class LinkScanner {
  public:
-  LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule);
-  /// The next link or page end in page and document order; false once every page is done.
+  LinkScanner(std::vector<PageToCheck> pages, DiskInterface& disk, ScanRule rule,
+              const AbortSignal* abort = nullptr);
+  /// The next link or page end in page and document order; false once every page is done, or
+  /// as soon as `abort` is raised.
   bool Next(ScanItem* item);
   /// Drops the rest of the current page's links (its page end still comes).
   void SkipRestOfPage();
@@ -78,6 +81,7 @@ class LinkScanner {
   std::vector<PageToCheck> pages_;
   DiskInterface& disk_;
   ScanRule rule_;
+  const AbortSignal* abort_;
   size_t next_page_ = 0;
   std::string page_;
   std::optional<PageText> text_;

@@ -62,6 +62,8 @@ void FindHtmlFiles(DiskInterface& disk, const std::string& folder, bool include_
 
   std::vector<std::string> subfolders;
   for (const DirEntry& entry : entries) {
+    // A folder of many pages reads the head of each: a stop is looked for at every entry.
+    if (abort && abort->Raised()) return;
     // Whole values, not bits: a read-only archive page (33) or an archive folder (48) is passed
     // over, and a symlinked folder (16 + 1024) is never entered, so the walk cannot loop.
     if (IsPageAttribute(entry.attributes)) {

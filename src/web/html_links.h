@@ -8,8 +8,9 @@
 
 namespace voxtrel {
 
-/// Pages longer than this are parsed a segment at a time, so one parse tree stays small.
-inline constexpr size_t kHtmlSegmentBytes = size_t{4} << 20;
+/// Pages longer than this are parsed a segment at a time, so one parse tree stays small and a
+/// stop asked for during a long page waits for one segment's parse only (a tenth of a second).
+inline constexpr size_t kHtmlSegmentBytes = size_t{1} << 20;
 
 /// The longest link name, in bytes; longer names are cut at a character boundary.
 inline constexpr size_t kHtmlNameCap = 1024;

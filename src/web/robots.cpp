@@ -1,5 +1,7 @@
 #include "web/robots.h"
 
+#include <cstring>
+
 #include "platform/text.h"
 
 namespace voxtrel {
@@ -12,33 +14,47 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
+// Where `piece` first occurs in `path` at or after `from`; npos when nowhere. glibc's memmem
+// is linear in both lengths, so no piece a server writes makes a search slow.
+size_t Find(std::string_view path, std::string_view piece, size_t from) {
+  if (piece.empty()) return from;
+  const void* at = memmem(path.data() + from, path.size() - from, piece.data(), piece.size());
+  return at ? static_cast<size_t>(static_cast<const char*>(at) - path.data())
+            : std::string_view::npos;
+}
+
 // Whether `pattern` ("*" any run of characters, a final "$" the end) matches the start of
-// `path`. Greedy with one step back to the last "*", so no pattern a server writes can make it
-// slow.
-bool Matches(std::string_view pattern, std::string_view path) {
+// `path`. Each piece between "*"s is taken where it first occurs after the one before: if any
+// match exists, that one is a match, so a rule costs one pass over the path. A path cut at the
+// cap has no end for a "$" to match.
+bool Matches(std::string_view pattern, std::string_view path, bool path_cut) {
   const bool anchored = !pattern.empty() && pattern.back() == '$';
   if (anchored) pattern.remove_suffix(1);
-  size_t p = 0, s = 0, star = std::string_view::npos, resume = 0;
-  for (;;) {
-    if (p == pattern.size() && (!anchored || s == path.size())) return true;
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = s;
-    } else if (p < pattern.size() && s < path.size() && pattern[p] == path[s]) {
-      ++p;
-      ++s;
-    } else if (star != std::string_view::npos && resume < path.size()) {
-      p = star + 1;
-      s = ++resume;
-    } else {
-      return false;
-    }
+  const size_t star = pattern.find('*');
+  if (!path.starts_with(pattern.substr(0, star))) return false;
+  if (star == std::string_view::npos)
+    return !anchored || (path.size() == pattern.size() && !path_cut);
+  size_t at = star;
+  std::string_view rest = pattern.substr(star + 1);
+  for (size_t next = rest.find('*'); next != std::string_view::npos; next = rest.find('*')) {
+    at = Find(path, rest.substr(0, next), at);
+    if (at == std::string_view::npos) return false;
+    at += next;
+    rest.remove_prefix(next + 1);
   }
+  if (!anchored || rest.empty()) return Find(path, rest, at) != std::string_view::npos;
+  return !path_cut && path.size() >= at + rest.size() && path.ends_with(rest);
 }
 
 }  // namespace
 
 RobotsRules::RobotsRules(std::string_view text, std::string_view agent) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (text.size() > kRobotsCap) {
+    // A rule the cap cuts could keep out more than its writer meant.
+    text = text.substr(0, kRobotsCap);
+    text = text.substr(0, text.rfind('\n') + 1);
+  }
   const std::string wanted = AsciiUpper(agent);
   std::vector<std::pair<std::string, bool>> own, any;
   bool in_agents = false;  // the last line read was a user-agent line
@@ -63,7 +79,8 @@ RobotsRules::RobotsRules(std::string_view text, std::string_view agent) {
       continue;
     }
     in_agents = false;
-    if ((key != "ALLOW" && key != "DISALLOW") || value.empty()) continue;
+    if ((key != "ALLOW" && key != "DISALLOW") || value.empty() || value.size() > kRobotsRuleCap)
+      continue;
     const std::pair<std::string, bool> rule{std::string(value), key == "ALLOW"};
     if (for_own) own.push_back(rule);
     if (for_any) any.push_back(rule);
@@ -73,10 +90,12 @@ RobotsRules::RobotsRules(std::string_view text, std::string_view agent) {
 
 bool RobotsRules::Allows(std::string_view path) const {
   if (path == "/robots.txt") return true;
+  const bool cut = path.size() > kRobotsPathCap;
+  path = path.substr(0, kRobotsPathCap);
   size_t longest = 0;
   bool allowed = true;
   for (const auto& [pattern, allow] : rules_) {
-    if (!Matches(pattern, path)) continue;
+    if (!Matches(pattern, path, cut)) continue;
     if (pattern.size() > longest || (pattern.size() == longest && allow)) {
       longest = pattern.size();
       allowed = allow;

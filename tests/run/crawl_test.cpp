@@ -286,5 +286,13 @@ TEST_F(CrawlTest, ManyInFlightGiveTheRowsOfOneAtATimeAndAnAbortKeepsThoseBefore)
   }
 }
 
+TEST_F(CrawlTest, AStopDuringTheScanOfAPageEndsItAtTheNextLink) {
+  Page(kStart, std::vector<std::string>(2000, "http://t.jp/x.html"));
+  size_t asked = 0;
+  settings_.excluded = [this, &asked](const std::string&) { return abort_.Raise(), ++asked; };
+  EXPECT_EQ(Crawl().outcome, RunOutcome::kAborted);
+  EXPECT_EQ(asked, 1u);
+}
+
 }  // namespace
 }  // namespace voxtrel

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace voxtrel {
@@ -29,8 +30,35 @@ TEST(RobotsRulesTest, TheLongestMatchOfTheCrawlersOwnGroupDecides) {
   EXPECT_TRUE(RobotsRules().Allows("/x"));
   // Rules before any user-agent line belong to no group.
   EXPECT_TRUE(RobotsRules("Disallow: /x\nUser-agent: voxtrel\nAllow: /y\n", "voxtrel").Allows("/x"));
-  EXPECT_FALSE(RobotsRules("User-agent: *\nDisallow: /*a*a*a*a*a*a*a*a*b\n", "v")
-                   .Allows("/" + std::string(3000, 'a') + "b"));
+}
+
+TEST(RobotsRulesTest, ByteOrderMarkCapsAndWildcardsOfAnySize) {
+  const std::string a2000 = "/" + std::string(2000, 'a'), a3000 = "/" + std::string(3000, 'a');
+  // The cap falls inside "/cut/here": what it cuts is not read as "/cut/".
+  std::string capped = "User-agent: *\nDisallow: /early/\n#";
+  capped += std::string(kRobotsCap - capped.size() - 16, 'x') +
+            "\nDisallow: /cut/here\nDisallow: /late/\n";
+  const std::string slow = "Disallow: /*" + std::string(1000, 'a') + "b";
+  const std::tuple<std::string, std::string, bool> cases[] = {
+      {"\xEF\xBB\xBFUser-agent: *\nDisallow: /secret/", "/secret/a", false},
+      {capped, "/early/a", false},
+      {capped, "/late/a", true},
+      {capped, "/cut/a", true},
+      {"Disallow: " + a3000, a3000, true},
+      {"Disallow: /*.cgi$", a3000 + ".cgi", true},
+      {"Disallow: /*.cgi$", a2000 + ".cgi", false},
+      {"Disallow: /a*$", a3000, false},  // a cut path still has an end for "*" to reach
+      {"Disallow: /a*b*c$", "/abcabc", false},
+      {"Disallow: /a*b*c$", "/abcab", true},
+      {"Disallow: /a**b*c", "/axbyc?q", false},
+      {slow, a2000, true},
+      {slow, a2000 + "b", false},
+  };
+  for (const auto& [rules, path, allowed] : cases) {
+    const std::string text = rules.starts_with("Dis") ? "User-agent: *\n" + rules : rules;
+    EXPECT_EQ(RobotsRules(text, "v").Allows(path), allowed)
+        << rules.substr(0, 30) << path.substr(0, 30);
+  }
 }
 
 }  // namespace
