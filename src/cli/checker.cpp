@@ -50,6 +50,7 @@ struct Texts {
   const char* count_separator;
   const char* crawl_progress;  // pages done, pages queued, the page
   const char* crawled;         // pages crawled, left out, disallowed
+  const char* links_cut;       // pages whose links were cut
 };
 
 constexpr Texts kEnglish = {
@@ -70,6 +71,7 @@ constexpr Texts kEnglish = {
     ", ",
     "[{1} done, {2} queued] {3} ",
     "{1} pages crawled, {2} left out by the bounds, {3} disallowed by robots.txt; ",
+    "{1} pages with more links than --max-links-per-page, the rest unchecked; ",
 };
 
 constexpr Texts kJapanese = {
@@ -90,6 +92,7 @@ constexpr Texts kJapanese = {
     " / ",
     "[済 {1} / 待ち {2}] {3} ",
     "ﾍﾟｰｼﾞ {1} 件をたどり、上限で省いたﾍﾟｰｼﾞ {2} 件、robots.txt で除外 {3} 件、",
+    "ﾘﾝｸ数の上限で残りを省いたﾍﾟｰｼﾞ {1} 件、",
 };
 
 // The run's own messages, which are Japanese, as an English checker says them.
@@ -353,14 +356,17 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
   }
   char time[32];
   std::snprintf(time, sizeof time, "%.1f", seconds);
-  return Fill(texts.summary,
-              {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
-               std::to_string(summary.links_checked), marks, std::to_string(summary.excluded),
-               time,
-               crawled ? Fill(texts.crawled, {std::to_string(summary.pages.size()),
-                                              std::to_string(summary.pages_left_out),
-                                              std::to_string(summary.pages_disallowed)})
-                       : std::string()});
+  return Fill(
+      texts.summary,
+      {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
+       std::to_string(summary.links_checked), marks, std::to_string(summary.excluded), time,
+       (crawled ? Fill(texts.crawled, {std::to_string(summary.pages.size()),
+                                       std::to_string(summary.pages_left_out),
+                                       std::to_string(summary.pages_disallowed)})
+                : std::string()) +
+           (summary.pages_links_cut.empty()
+                ? ""
+                : Fill(texts.links_cut, {std::to_string(summary.pages_links_cut.size())}))});
 }
 
 // Runs the check the target names; an exit status when it could not run, its summary when it
@@ -412,15 +418,14 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
 // Asks the × rows of a report again; an exit status when the report cannot be read.
 std::variant<int, RunSummary> RecheckReport(const RunSeams& seams, const RunSettings& settings,
                                             const std::string& path, std::ostream& err) {
-  std::string bytes;
   std::string why;
-  std::vector<ResultRow> rows;
-  if (!seams.disk.ReadWholeFile(path, &bytes, &why) ||
-      !ReadJsonReport(bytes, settings.keep_query, &rows, &why)) {
+  // Read a row at a time: a report of millions of rows is never held whole.
+  const std::unique_ptr<InputFile> file = seams.disk.OpenForReading(path, &why);
+  seams.results.Clear();
+  if (!file || !ReadJsonReport(*file, settings.keep_query, &seams.results, &why)) {
     err << "voxtrel-check: cannot read report " << path << ": " << why << "\n";
     return kExitUsage;
   }
-  seams.results.Restore(std::move(rows));
   return RecheckFailed(seams, settings);
 }
 
@@ -435,6 +440,7 @@ RunSettings SettingsFor(const CheckerOptions& options) {
   settings.per_host = options.per_host;
   settings.once = options.once;
   settings.excluded = ExcludeTest(options.excludes);
+  settings.max_links_per_page = options.crawl_bounds.max_links_per_page;
   return settings;
 }
 
@@ -504,6 +510,7 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
                : summary.outcome == RunOutcome::kAborted ? kExitInterrupted
                : summary.rows_by_mark[0] > 0             ? kExitDeadLinks
                : !summary.pages_cut.empty()              ? kExitDeadLinks
+               : !summary.pages_links_cut.empty()        ? kExitDeadLinks
                                                          : kExitClean;
   // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
   if (view.output_failed()) err << texts.cannot_write_rows << "\n";

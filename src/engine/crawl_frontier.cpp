@@ -141,10 +141,12 @@ void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
   std::string base = page.source;
   HtmlLinkReader reader(text);
   HtmlLinks found;
+  size_t links = 0;
   while (reader.Next(&found)) {
     if (found.base)
       if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
     for (const HtmlLink& link : found.links) {
+      if (links++ == bounds_.max_links_per_page) return links_cut_.push_back(page.source);
       if (!LeadsToPage(link.element)) continue;
       const std::optional<std::string> resolved = ResolveUrl(base, link.written);
       if (!resolved) continue;

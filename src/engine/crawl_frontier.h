@@ -19,6 +19,8 @@ namespace voxtrel {
 struct CrawlBounds {
   size_t max_pages = 10000;
   size_t max_depth = 50;
+  /// Links followed from one page at most, as the scan takes at most so many.
+  size_t max_links_per_page = kDefaultMaxLinksPerPage;
 };
 
 /// The pages of one site a crawl has found and the order they are checked in: breadth first,
@@ -67,6 +69,8 @@ class CrawlFrontier {
   size_t pages_known() const { return handed_on_ + (candidates_.size() - next_); }
   size_t left_out() const { return left_out_; }
   size_t disallowed() const { return disallowed_keys_.size(); }
+  /// Pages with more links than max_links_per_page: the rest were not followed.
+  const std::vector<std::string>& links_cut() const { return links_cut_; }
 
  private:
   enum class State { kAsked, kPage, kNotPage };  // kAsked until its answer is in
@@ -103,6 +107,7 @@ class CrawlFrontier {
   size_t handed_on_ = 0;
   size_t left_out_ = 0;
   std::unordered_set<std::string> disallowed_keys_;
+  std::vector<std::string> links_cut_;
 };
 
 }  // namespace voxtrel

@@ -117,14 +117,23 @@ void LinkScanner::AddHtmlLink(HtmlLink& html) {
 
 bool LinkScanner::Next(ScanItem* item) {
   for (;;) {
+    const bool more = line_pos_ < line_links_.size() || item_pos_ < items_.size();
+    if (more && page_links_ == rule_.max_links_per_page) {
+      links_cut_ = true;
+      SkipRestOfPage();
+      continue;
+    }
     if (line_pos_ < line_links_.size()) {
       ClassicLink& found = line_links_[line_pos_++];
       item->kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;
       item->link = FoundLink(std::move(found.target), std::move(found.name), page_);
+      item->links_cut = false;
+      ++page_links_;
       return true;
     }
     if (item_pos_ < items_.size()) {
       *item = std::move(items_[item_pos_++]);
+      ++page_links_;
       return true;
     }
     if (lines_) {
@@ -144,6 +153,8 @@ bool LinkScanner::Next(ScanItem* item) {
       item->kind = ScanItem::Kind::kPageEnd;
       item->link = FoundLink{};
       item->link.page = page_;
+      item->links_cut = std::exchange(links_cut_, false);
+      page_links_ = 0;
       return true;
     }
     if (next_page_ >= pages_.size()) return false;

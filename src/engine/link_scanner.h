@@ -14,6 +14,10 @@
 
 namespace voxtrel {
 
+/// Links found in one page at most, unless asked otherwise: a page of millions of links (a
+/// compressed page expands to many) would fill the memory with their rows.
+inline constexpr size_t kDefaultMaxLinksPerPage = 100000;
+
 /// A page for a run: a file, read when its turn comes, or a page fetched already.
 struct PageToCheck {
   std::string source;
@@ -26,6 +30,8 @@ struct ScanItem {
   enum class Kind { kLink, kHttpsSkipped, kPageEnd };
   Kind kind = Kind::kLink;
   FoundLink link;
+  /// At a page end: the page had more links than the scan takes from one page.
+  bool links_cut = false;
 };
 
 /// Which links a scan finds.
@@ -35,6 +41,8 @@ struct ScanRule {
   bool all_links = false;
   /// The folder "/…" links of local pages lead into; empty: each page's own folder.
   std::string root;
+  /// Links taken from one page; the rest of the page is passed over.
+  size_t max_links_per_page = kDefaultMaxLinksPerPage;
 };
 
 /// Walks the pages in order, reading and decoding each in memory and finding its links. Only
@@ -74,6 +82,8 @@ class LinkScanner {
   std::vector<ScanItem> items_;
   size_t item_pos_ = 0;
   bool pending_page_end_ = false;
+  size_t page_links_ = 0;
+  bool links_cut_ = false;
 };
 
 }  // namespace voxtrel

@@ -62,8 +62,8 @@ class Recheck {
         if (update.question && !update.question->answered) break;
         const CheckOutcome& outcome = update.question ? update.question->outcome : update.outcome;
         const bool kept = update.question && update.question->kept;
-        if (const ResultRow* row =
-                kept ? nullptr : seams_.results.ReplaceOutcome(update.number, outcome))
+        if (const std::optional<ResultRow> row =
+                kept ? std::nullopt : seams_.results.ReplaceOutcome(update.number, outcome))
           seams_.view.RowUpdated(*row);
         ++summary.links_checked;
         seams_.view.Yield();
