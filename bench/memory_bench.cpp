@@ -54,6 +54,7 @@ void MakeSite(const fs::path& folder, int pages) {
 // Runs the checker with `args`, its output thrown away; prints its time and peak memory.
 void Measure(const char* what, const std::string& check, std::vector<std::string> args) {
   const auto start = Clock::now();
+  std::fflush(stdout);  // or the child's copy of the buffer is written again
   const pid_t pid = fork();
   if (pid == 0) {
     std::vector<char*> argv{const_cast<char*>(check.c_str())};
