@@ -120,14 +120,20 @@ TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
   };
   const Case cases[] = {
       {{dir_ / "site"}, kExitDeadLinks, "000001,×," + base_ + "/gone,gone," + a + "\n"},
-      {{"-a", dir_ / "site/"}, kExitDeadLinks,
+      {{"-a", dir_ / "site/"},
+       kExitDeadLinks,
        "000001,◎," + base_ + "/ok,ok," + a + "\n000002,×," + base_ + "/gone,gone," + a + "\n"},
       {{"-ra", dir_ / "site/sub"}, kExitClean, "000001,◎," + base_ + "/ok,b," + b + "\n"},
       {{"-q", b}, kExitClean, ""},
-      {{"-r", dir_ / "site", "-a"}, kExitDeadLinks,
+      {{"-r", dir_ / "site", "-a"},
+       kExitDeadLinks,
        "000001,◎," + base_ + "/ok,ok," + a + "\n000002,×," + base_ + "/gone,gone," + a +
            "\n000003,◎," + base_ + "/ok,b," + b + "\n"},
-      {{"-x", b}, kExitUsage, ""}, {{dir_ / "none.htm"}, kExitUsage, ""},
+      {{"-a", "--max-links-per-page=1", dir_ / "site"},
+       kExitDeadLinks,
+       "000001,◎," + base_ + "/ok,ok," + a + "\n"},
+      {{"-x", b}, kExitUsage, ""},
+      {{dir_ / "none.htm"}, kExitUsage, ""},
       {{base_ + "/none.htm"}, kExitUsage, ""},
   };
   for (const Case& c : cases) {
@@ -262,6 +268,8 @@ std::string Parsed(const std::vector<std::string>& args) {
   if (o.user_agent) text += " ua=" + *o.user_agent;
   if (o.ca_file) text += " ca=" + *o.ca_file;
   if (o.root) text += " root=" + *o.root;
+  if (o.crawl_bounds.max_links_per_page != kDefaultMaxLinksPerPage)
+    text += " links=" + std::to_string(o.crawl_bounds.max_links_per_page);
   for (const std::string& exclude : o.excludes) text += " x=" + exclude;
   return text + " " + o.target;
 }
@@ -271,11 +279,15 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
     std::vector<std::string> args;
     std::string parsed;
   } cases[] = {
-      {{"T"}, "j128 h8 T"}, {{"--", "-x"}, "j128 h8 -x"},
-      {{"-r", "-a", "-q", "--https", "--once", "--keep-query", "T"}, "r a q https once kq j128 h8 T"},
+      {{"T"}, "j128 h8 T"},
+      {{"--", "-x"}, "j128 h8 -x"},
+      {{"-r", "-a", "-q", "--https", "--once", "--keep-query", "T"},
+       "r a q https once kq j128 h8 T"},
       {{"--recursive", "--all", "--quiet", "T"}, "r a q j128 h8 T"},
-      {{"-rqa", "T"}, "r a q j128 h8 T"}, {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
-      {{"-j8", "--per-host=64", "T"}, "j8 h64 T"}, {{"--jobs=256", "T"}, "j256 h8 T"},
+      {{"-rqa", "T"}, "r a q j128 h8 T"},
+      {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
+      {{"-j8", "--per-host=64", "T"}, "j8 h64 T"},
+      {{"--jobs=256", "T"}, "j256 h8 T"},
       {{"-ao", "r.htm", "T"}, "a j128 h8 o=r.htm T"},
       {{"-or.json", "--output", "s.csv", "T"}, "j128 h8 o=s.csv T"},
       {{"--output=r", "--report-format", "html", "--report-encoding=utf-8", "T"},
@@ -285,21 +297,40 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
        "j128 h8 form=csv T"},
       {{"--timeout", "300", "--user-agent", "UA 1", "--cacert=c.pem", "T"},
        "j128 h8 t=300.000000 ua=UA 1 ca=c.pem T"},
-      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"}, {{"-h"}, "help"},
-      {{"--version"}, "version"}, {{"-j", "0", "T"}, "error"}, {{"-j", "257", "T"}, "error"},
-      {{"-j", "8x", "T"}, "error"}, {{"--per-host", "65", "T"}, "error"},
-      {{"--per-host=0", "T"}, "error"}, {{"--format", "xml", "T"}, "error"},
-      {{"--report-format", "pdf", "T"}, "error"}, {{"--report-encoding", "latin1", "T"}, "error"},
-      {{"--timeout", "4", "T"}, "error"}, {{"--timeout", "5.5", "T"}, "error"},
-      {{"--timeout", "301", "T"}, "error"}, {{"--timeout", "abc", "T"}, "error"},
-      {{"--exclude", "(", "T"}, "error"}, {{"--user-agent", "a\nb", "T"}, "error"},
-      {{"--cacert=", "T"}, "error"}, {{"-x", "T"}, "error"}, {{"T", "-o"}, "error"},
-      {{"T", "--jobs"}, "error"}, {{"T", "U"}, "error"}, {{}, "error"}, {{"-qj", "-1", "T"}, "error"},
+      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"},
+      {{"-h"}, "help"},
+      {{"--version"}, "version"},
+      {{"-j", "0", "T"}, "error"},
+      {{"-j", "257", "T"}, "error"},
+      {{"-j", "8x", "T"}, "error"},
+      {{"--per-host", "65", "T"}, "error"},
+      {{"--per-host=0", "T"}, "error"},
+      {{"--format", "xml", "T"}, "error"},
+      {{"--report-format", "pdf", "T"}, "error"},
+      {{"--report-encoding", "latin1", "T"}, "error"},
+      {{"--timeout", "4", "T"}, "error"},
+      {{"--timeout", "5.5", "T"}, "error"},
+      {{"--timeout", "301", "T"}, "error"},
+      {{"--timeout", "abc", "T"}, "error"},
+      {{"--exclude", "(", "T"}, "error"},
+      {{"--user-agent", "a\nb", "T"}, "error"},
+      {{"--cacert=", "T"}, "error"},
+      {{"-x", "T"}, "error"},
+      {{"T", "-o"}, "error"},
+      {{"T", "--jobs"}, "error"},
+      {{"T", "U"}, "error"},
+      {{}, "error"},
+      {{"-qj", "-1", "T"}, "error"},
       // A value is the next argument whole, whatever it begins with.
-      {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"}, "j128 h8 ua=-a x=-old x=-new T"},
+      {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"},
+       "j128 h8 ua=-a x=-old x=-new T"},
       {{"-o", "-r.csv", "T"}, "j128 h8 o=-r.csv T"},
-      {{"--links", "all", "--root=/s", "T"}, "all j128 h8 root=/s T"}, {{"--links=classic", "T"}, "j128 h8 T"},
-      {{"--links", "every", "T"}, "error"}, {{"--root=", "T"}, "error"},
+      {{"--max-links-per-page", "5", "T"}, "j128 h8 links=5 T"},
+      {{"--max-links-per-page=0", "T"}, "error"},
+      {{"--links", "all", "--root=/s", "T"}, "all j128 h8 root=/s T"},
+      {{"--links=classic", "T"}, "j128 h8 T"},
+      {{"--links", "every", "T"}, "error"},
+      {{"--root=", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -411,6 +442,10 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   const std::regex seconds("[0-9]+\\.[0-9]");
   EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
             note + "voxtrel-check: 3 links checked: 1 ×, 1 ◎, 0 △, 1 Ｐ; 1 excluded; N s\n");
+  EXPECT_EQ(Run({"--max-links-per-page", "2", page}), kExitDeadLinks);
+  EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
+            "voxtrel-check: 2 links checked: 1 ×, 0 ◎, 0 △, 0 Ｐ; 0 excluded; 1 pages with more "
+            "links than --max-links-per-page, the rest unchecked; N s\n");
   japanese_ = true;
   EXPECT_EQ(Run({"-a", "--exclude", "/skip/", page}), kExitDeadLinks);
   EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
@@ -419,7 +454,7 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   japanese_ = false;
   EXPECT_EQ(Run({"-q", "--exclude=skip", page}), kExitDeadLinks);
   EXPECT_EQ(err_.str(), note);
-  EXPECT_EQ(requests_, 6);
+  EXPECT_EQ(requests_, 8);
 }
 
 TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
