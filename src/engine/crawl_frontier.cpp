@@ -146,7 +146,10 @@ void CrawlFrontier::FindLinksToFollow(const PageSource& page, size_t depth) {
     if (found.base)
       if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
     for (const HtmlLink& link : found.links) {
-      if (links++ == bounds_.max_links_per_page) return links_cut_.push_back(page.source);
+      if (links++ == bounds_.max_links_per_page) {
+        links_cut_.push_back(page.source);
+        return;
+      }
       if (!LeadsToPage(link.element)) continue;
       const std::optional<std::string> resolved = ResolveUrl(base, link.written);
       if (!resolved) continue;
