@@ -51,6 +51,7 @@ struct Texts {
   const char* crawl_progress;  // pages done, pages queued, the page
   const char* crawled;         // pages crawled, left out, disallowed
   const char* crawl_failed;    // pages that could not be fetched, when any
+  const char* links_cut;       // pages whose links were cut
 };
 
 constexpr Texts kEnglish = {
@@ -72,6 +73,7 @@ constexpr Texts kEnglish = {
     "[{1} done, {2} queued] {3} ",
     "{1} pages crawled, {2} left out by the bounds, {3} disallowed by robots.txt; ",
     "{1} pages could not be fetched; ",
+    "{1} pages with more links than --max-links-per-page, the rest unchecked; ",
 };
 
 constexpr Texts kJapanese = {
@@ -93,6 +95,7 @@ constexpr Texts kJapanese = {
     "[済 {1} / 待ち {2}] {3} ",
     "ﾍﾟｰｼﾞ {1} 件をたどり、上限で省いたﾍﾟｰｼﾞ {2} 件、robots.txt で除外 {3} 件、",
     "取得できないﾍﾟｰｼﾞ {1} 件、",
+    "ﾘﾝｸ数の上限で残りを省いたﾍﾟｰｼﾞ {1} 件、",
 };
 
 // The run's own messages, which are Japanese, as an English checker says them.
@@ -363,6 +366,8 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
                   std::to_string(summary.pages_disallowed)});
   if (crawled && summary.pages_failed > 0)
     crawl += Fill(texts.crawl_failed, {std::to_string(summary.pages_failed)});
+  if (!summary.pages_links_cut.empty())
+    crawl += Fill(texts.links_cut, {std::to_string(summary.pages_links_cut.size())});
   return Fill(texts.summary, {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
                               std::to_string(summary.links_checked), marks,
                               std::to_string(summary.excluded), time, crawl});
@@ -417,15 +422,14 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
 // Asks the × rows of a report again; an exit status when the report cannot be read.
 std::variant<int, RunSummary> RecheckReport(const RunSeams& seams, const RunSettings& settings,
                                             const std::string& path, std::ostream& err) {
-  std::string bytes;
   std::string why;
-  std::vector<ResultRow> rows;
-  if (!seams.disk.ReadWholeFile(path, &bytes, &why) ||
-      !ReadJsonReport(bytes, settings.keep_query, &rows, &why)) {
+  // Read a row at a time: a report of millions of rows is never held whole.
+  const std::unique_ptr<InputFile> file = seams.disk.OpenForReading(path, &why);
+  seams.results.Clear();
+  if (!file || !ReadJsonReport(*file, settings.keep_query, &seams.results, &why)) {
     err << "voxtrel-check: cannot read report " << path << ": " << why << "\n";
     return kExitUsage;
   }
-  seams.results.Restore(std::move(rows));
   return RecheckFailed(seams, settings);
 }
 
@@ -440,6 +444,7 @@ RunSettings SettingsFor(const CheckerOptions& options) {
   settings.per_host = options.per_host;
   settings.once = options.once;
   settings.excluded = ExcludeTest(options.excludes);
+  settings.max_links_per_page = options.crawl_bounds.max_links_per_page;
   return settings;
 }
 
@@ -515,6 +520,7 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
                : summary.outcome == RunOutcome::kAborted ? kExitInterrupted
                : summary.rows_by_mark[0] > 0             ? kExitDeadLinks
                : !summary.pages_cut.empty()              ? kExitDeadLinks
+               : !summary.pages_links_cut.empty()        ? kExitDeadLinks
                                                          : kExitClean;
   // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
   if (view.output_failed()) err << texts.cannot_write_rows << "\n";

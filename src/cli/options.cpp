@@ -43,6 +43,8 @@ const char* const kCheckerUsage =
     "                           is honoured and each address asked once\n"
     "      --max-pages N        pages a crawl checks at most (10000)\n"
     "      --max-depth N        links a crawl follows from the start page at most (50)\n"
+    "      --max-links-per-page N   links checked (and followed) in one page at most\n"
+    "                           (100000)\n"
     "      --cacert FILE        trust the certificates in this PEM file instead\n"
     "      --timeout SECONDS    a request's time in all, 1-86400 (60; connecting 15 at most)\n"
     "      --user-agent TEXT    the User-Agent header sent\n"
@@ -131,6 +133,13 @@ const std::map<std::string, Setter>& ValueOptions() {
          int depth = 0;
          if (!ParseInt(v, 0, 100000000, &depth)) return false;
          o->crawl_bounds.max_depth = static_cast<size_t>(depth);
+         return true;
+       }},
+      {"--max-links-per-page",
+       [](CheckerOptions* o, const std::string& v) {
+         int links = 0;
+         if (!ParseInt(v, 1, 100000000, &links)) return false;
+         o->crawl_bounds.max_links_per_page = static_cast<size_t>(links);
          return true;
        }},
       {"--recheck",

@@ -70,7 +70,10 @@ class Pipeline {
         seams_(seams),
         summary_(summary),
         scanner_(std::move(pages), seams.disk,
-                 ScanRule{{settings.https, settings.keep_query}, settings.all_links, settings.root},
+                 ScanRule{{settings.https, settings.keep_query},
+                          settings.all_links,
+                          settings.root,
+                          settings.max_links_per_page},
                  &seams.abort),
         local_(seams.disk),
         crawl_(crawl),
@@ -126,6 +129,7 @@ class Pipeline {
       Pending& pending = queue_.emplace_back();
       pending.item = std::move(item);
       if (pending.item.kind == ScanItem::Kind::kPageEnd) {
+        if (pending.item.links_cut) summary_.pages_links_cut.push_back(pending.item.link.page);
         pending.state = Pending::State::kPageEnd;
         continue;
       }
@@ -590,6 +594,10 @@ RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& setting
   if (crawl) {
     summary.pages_left_out = crawl->left_out();
     summary.pages_disallowed = crawl->disallowed();
+    for (const std::string& page : crawl->links_cut())
+      if (std::find(summary.pages_links_cut.begin(), summary.pages_links_cut.end(), page) ==
+          summary.pages_links_cut.end())
+        summary.pages_links_cut.push_back(page);
   }
   EndRun(settings, seams, summary, crawl != nullptr);
   return summary;

@@ -206,10 +206,19 @@ void CrawlFrontier::ReadPage(Candidate& candidate, const std::vector<std::string
   std::unordered_set<std::string> kept;
   HtmlLinkReader reader(text);
   HtmlLinks found;
+  size_t links = 0;
   while ((!abort_ || !abort_->Raised()) && reader.Next(&found)) {
     if (found.base)
       if (std::optional<std::string> resolved = ResolveUrl(base, *found.base)) base = *resolved;
     for (const HtmlLink& link : found.links) {
+      if (links++ == bounds_.max_links_per_page) {
+        links_cut_.push_back(candidate.page->source);
+        // Its anchors past the cap are unknown: links to it are not judged by it.
+        if (anchors)
+          for (const std::string& key : keys) anchors_.erase(Hash(key));
+        candidate.follow.shrink_to_fit();
+        return;
+      }
       if (!LeadsToPage(link.element) && !(all_links_ && IsStyleSheetLink(link))) continue;
       const std::optional<std::string> resolved = ResolveUrl(base, link.written);
       if (!resolved) continue;

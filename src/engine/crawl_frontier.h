@@ -20,6 +20,8 @@ namespace voxtrel {
 struct CrawlBounds {
   size_t max_pages = 10000;
   size_t max_depth = 50;
+  /// Links followed from one page at most, as the scan takes at most so many.
+  size_t max_links_per_page = kDefaultMaxLinksPerPage;
 };
 
 /// The pages of one site a crawl has found and the order they are checked in: breadth first,
@@ -77,6 +79,8 @@ class CrawlFrontier {
   size_t pages_known() const { return handed_on_ + (candidates_.size() - next_); }
   size_t left_out() const { return left_out_; }
   size_t disallowed() const { return disallowed_keys_.size(); }
+  /// Pages with more links than max_links_per_page: the rest were not followed.
+  const std::vector<std::string>& links_cut() const { return links_cut_; }
 
  private:
   enum class State { kAsked, kPage, kNotPage };  // kAsked until its answer is in
@@ -134,6 +138,7 @@ class CrawlFrontier {
   /// The hashes of keys robots.txt allows: a page repeats its links, and each is decided once.
   std::unordered_set<size_t> allowed_hashes_;
   const AbortSignal* abort_ = nullptr;
+  std::vector<std::string> links_cut_;
 };
 
 }  // namespace voxtrel

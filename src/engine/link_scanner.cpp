@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/run_settings.h"
 #include "platform/cp932.h"
 #include "platform/text.h"
 #include "web/css_links.h"
@@ -192,6 +193,12 @@ bool LinkScanner::Next(ScanItem* item) {
     // A huge page without links is read in one call: a stop is looked for at every line and
     // segment.
     if (abort_ && abort_->Raised()) return false;
+    const bool more = line_pos_ < line_links_.size() || item_pos_ < items_.size();
+    if (more && page_links_ == rule_.max_links_per_page) {
+      links_cut_ = true;
+      SkipRestOfPage();
+      continue;
+    }
     if (line_pos_ < line_links_.size()) {
       ClassicLink& found = line_links_[line_pos_++];
       item->kind = found.passed_over ? ScanItem::Kind::kHttpsSkipped : ScanItem::Kind::kLink;
@@ -201,10 +208,13 @@ bool LinkScanner::Next(ScanItem* item) {
       item->fails = FailureReason::kNone;
       item->root_size = 0;
       item->link = FoundLink(std::move(found.target), std::move(found.name), page_);
+      item->links_cut = false;
+      ++page_links_;
       return true;
     }
     if (item_pos_ < items_.size()) {
       *item = std::move(items_[item_pos_++]);
+      ++page_links_;
       return true;
     }
     if (lines_) {
@@ -224,6 +234,8 @@ bool LinkScanner::Next(ScanItem* item) {
       *item = ScanItem{};
       item->kind = ScanItem::Kind::kPageEnd;
       item->link.page = page_;
+      item->links_cut = std::exchange(links_cut_, false);
+      page_links_ = 0;
       return true;
     }
     if (next_page_ >= pages_.size()) return false;

@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/run_settings.h"
 #include "platform/disk.h"
 #include "web/classic_links.h"
 #include "web/css_links.h"
@@ -17,6 +16,12 @@
 #include "web/page.h"
 
 namespace voxtrel {
+
+class AbortSignal;
+
+/// Links found in one page at most, unless asked otherwise: a page of millions of links (a
+/// compressed page expands to many) would fill the memory with their rows.
+inline constexpr size_t kDefaultMaxLinksPerPage = 100000;
 
 /// A page for a run: a file, read when its turn comes, or a page fetched already.
 struct PageToCheck {
@@ -40,6 +45,8 @@ struct ScanItem {
   /// For a local link: how much of its path is the root it stays in, above which nothing is
   /// looked at.
   size_t root_size = 0;
+  /// At a page end: the page had more links than the scan takes from one page.
+  bool links_cut = false;
 };
 
 /// Which links a scan finds.
@@ -49,6 +56,8 @@ struct ScanRule {
   bool all_links = false;
   /// The folder "/…" links of local pages lead into; empty: each page's own folder.
   std::string root;
+  /// Links taken from one page; the rest of the page is passed over.
+  size_t max_links_per_page = kDefaultMaxLinksPerPage;
 };
 
 /// Walks the pages in order, reading and decoding each in memory and finding its links. Only
@@ -108,6 +117,8 @@ class LinkScanner {
   std::vector<ScanItem> items_;
   size_t item_pos_ = 0;
   bool pending_page_end_ = false;
+  size_t page_links_ = 0;
+  bool links_cut_ = false;
 };
 
 }  // namespace voxtrel

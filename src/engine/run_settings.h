@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/link_scanner.h"
 #include "engine/run_view.h"
 #include "web/link.h"
 
@@ -42,6 +43,8 @@ struct RunSettings {
   /// the cap; milliseconds.
   long retry_after_default_ms = 2000;
   long retry_after_cap_ms = 30000;
+  /// Links checked in one page at most; the rest of the page is passed over.
+  size_t max_links_per_page = kDefaultMaxLinksPerPage;
 };
 
 /// The stop request of a run, owned by whoever started it (a button, a signal handler). Raised
@@ -75,6 +78,8 @@ struct RunSummary {
   CheckOutcome fetch_answer;
   /// Pages too long to read whole, scanned up to the cap only.
   std::vector<std::string> pages_cut;
+  /// Pages with more links than max_links_per_page, whose other links went unchecked.
+  std::vector<std::string> pages_links_cut;
   /// In a crawl: pages past its bounds, addresses the site's robots.txt keeps crawlers from, and
   /// pages it could not fetch (each also a × row).
   size_t pages_left_out = 0;

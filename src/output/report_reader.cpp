@@ -1,7 +1,9 @@
 #include "output/report_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -31,7 +33,8 @@ struct JsonValue {
 // RFC 8259 JSON, nothing more: no comments, no trailing commas, no duplicate keys, UTF-8 only.
 class JsonParser {
  public:
-  explicit JsonParser(std::string_view text) : text_(text) {}
+  /// `text` begins on line `first_line` of the file.
+  JsonParser(std::string_view text, size_t first_line) : text_(text), line_(first_line) {}
 
   bool Parse(JsonValue* value, std::string* err) {
     if (!IsValidUtf8(text_)) return Fail("the file is not UTF-8", err);
@@ -215,8 +218,101 @@ class JsonParser {
   std::string_view text_;
   size_t pos_ = 0;
   size_t counted_ = 0;
-  size_t line_ = 1;
+  size_t line_;
   std::string why_;
+};
+
+// The report's text read a piece at a time: only the value being read, and what is left of the
+// last piece read, are held.
+class ReportStream {
+ public:
+  explicit ReportStream(InputFile& file) : file_(file) {}
+
+  /// Passes over blanks; false at the end of the file, else *c is the next character.
+  bool Peek(char* c) {
+    for (;; ++pos_) {
+      if (pos_ == buffer_.size()) {
+        buffer_.clear();
+        pos_ = 0;
+        if (!More()) return false;
+      }
+      const char next = buffer_[pos_];
+      if (next == '\n') ++line_;
+      if (next != ' ' && next != '\t' && next != '\n' && next != '\r') return *c = next, true;
+    }
+  }
+  void Skip() { ++pos_; }
+
+  /// The next value's text: a string, or an object or list up to its matching bracket (brackets
+  /// in strings not counted), else up to the next blank, comma or bracket; at least a character
+  /// unless the file ends. Valid until the next call.
+  std::string_view Value() {
+    buffer_.erase(0, pos_);
+    pos_ = 0;
+    size_t end = 0;
+    int depth = 0;
+    bool in_string = false, escaped = false;
+    for (;; ++end) {
+      if (end == buffer_.size() && !More()) break;
+      const char c = buffer_[end];
+      if (in_string) {
+        if (escaped)
+          escaped = false;
+        else if (c == '\\')
+          escaped = true;
+        else if (c == '"' && !(in_string = false) && depth == 0)
+          return Taken(end + 1);
+      } else if (c == '"') {
+        in_string = true;
+      } else if (c == '{' || c == '[') {
+        ++depth;
+      } else if (c == '}' || c == ']') {
+        if (depth == 0) return Taken(std::max<size_t>(end, 1));
+        if (--depth == 0) return Taken(end + 1);
+      } else if (depth == 0 && (c == ',' || c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
+        return Taken(std::max<size_t>(end, 1));
+      }
+    }
+    return Taken(end);
+  }
+
+  size_t line() const { return line_; }
+  bool failed() const { return failed_; }
+
+ private:
+  bool More() {
+    char piece[64 * 1024];
+    const size_t got = file_.Read(piece, sizeof piece, &failed_);
+    buffer_.append(piece, got);
+    return got > 0;
+  }
+  std::string_view Taken(size_t size) {
+    pos_ = size;
+    const std::string_view text(buffer_.data(), size);
+    line_ += static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    return text;
+  }
+
+  InputFile& file_;
+  std::string buffer_;
+  size_t pos_ = 0;
+  size_t line_ = 1;
+  bool failed_ = false;
+};
+
+// A text already in memory, read as a file is.
+class TextInput : public InputFile {
+ public:
+  explicit TextInput(std::string_view text) : text_(text) {}
+  size_t Read(char* buffer, size_t size, bool* /*failed*/) override {
+    const size_t n = std::min(size, text_.size());
+    std::copy_n(text_.data(), n, buffer);
+    text_.remove_prefix(n);
+    return n;
+  }
+
+ private:
+  std::string_view text_;
 };
 
 // One row object's fields, each looked up with its type; the first failure is kept.
@@ -355,26 +451,64 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
   return false;
 }
 
+// Rows are found again by their numbers: the first number met twice fails the report.
+bool NoNumberTwice(std::vector<std::pair<int64_t, size_t>> numbers, std::string* err) {
+  std::sort(numbers.begin(), numbers.end());
+  const std::pair<int64_t, size_t>* twice = nullptr;
+  for (size_t i = 1; i < numbers.size(); ++i)
+    if (numbers[i].first == numbers[i - 1].first && (!twice || numbers[i].second < twice->second))
+      twice = &numbers[i];
+  if (!twice) return true;
+  return JsonParser::Fail("line " + std::to_string(twice->second) + ": the number " +
+                              std::to_string(twice->first) + " appears twice",
+                          err);
+}
+
+bool ReadRows(InputFile& file, bool keep_query, const std::function<void(ResultRow&&)>& take,
+              std::string* err) {
+  ReportStream in(file);
+  auto fail = [&in, err](const std::string& why) {
+    return JsonParser::Fail(in.failed() ? "the file could not be read" : why, err);
+  };
+  char c = 0;
+  if (!in.Peek(&c))
+    return fail("line " + std::to_string(in.line()) + ": the text ends where a value should be");
+  if (c != '[') return fail("the report is not a list of rows");
+  in.Skip();
+  // Each row's number and line, kept apart from the rows for the check that ends the reading.
+  std::vector<std::pair<int64_t, size_t>> numbers;
+  if (in.Peek(&c) && c == ']') in.Skip();
+  while (c != ']') {
+    in.Peek(&c);  // the blanks before the row
+    const size_t line = in.line();
+    JsonValue value;
+    ResultRow row;
+    if (!JsonParser(in.Value(), line).Parse(&value, err) || !ReadRow(value, keep_query, &row, err))
+      return false;
+    numbers.emplace_back(row.number, value.line);
+    take(std::move(row));
+    if (!in.Peek(&c) || (c != ',' && c != ']'))
+      return fail("line " + std::to_string(in.line()) + ": expected , or ] in a list");
+    in.Skip();
+  }
+  if (in.Peek(&c)) return fail("text after the end of the report");
+  if (in.failed()) return fail("");
+  return NoNumberTwice(std::move(numbers), err);
+}
+
 }  // namespace
 
 bool ReadJsonReport(std::string_view text, bool keep_query, std::vector<ResultRow>* rows,
                     std::string* err) {
-  JsonValue report;
-  if (!JsonParser(text).Parse(&report, err)) return false;
-  const auto* items = std::get_if<JsonArray>(&report.value);
-  if (!items) return JsonParser::Fail("the report is not a list of rows", err);
-  std::set<int64_t> numbers;
   rows->clear();
-  for (const JsonValue& item : *items) {
-    ResultRow& row = rows->emplace_back();
-    if (!ReadRow(item, keep_query, &row, err)) return false;
-    // Rows are found again by their numbers.
-    if (!numbers.insert(row.number).second)
-      return JsonParser::Fail("line " + std::to_string(item.line) + ": the number " +
-                                  std::to_string(row.number) + " appears twice",
-                              err);
-  }
-  return true;
+  TextInput input(text);
+  return ReadRows(
+      input, keep_query, [rows](ResultRow&& row) { rows->push_back(std::move(row)); }, err);
+}
+
+bool ReadJsonReport(InputFile& file, bool keep_query, ResultList* rows, std::string* err) {
+  return ReadRows(
+      file, keep_query, [rows](ResultRow&& row) { rows->AddNumbered(row); }, err);
 }
 
 }  // namespace voxtrel

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/result_list.h"
+#include "platform/disk.h"
 
 namespace voxtrel {
 
@@ -15,5 +16,9 @@ namespace voxtrel {
 /// target. False when the text is not such a report, *err then saying where and why.
 bool ReadJsonReport(std::string_view text, bool keep_query, std::vector<ResultRow>* rows,
                     std::string* err);
+/// The same read from `file` a row at a time, each row added to *rows under its own number as
+/// soon as it is read: only the rows kept and one row's text are held, never the whole file.
+/// On failure the rows read until then stay.
+bool ReadJsonReport(InputFile& file, bool keep_query, ResultList* rows, std::string* err);
 
 }  // namespace voxtrel

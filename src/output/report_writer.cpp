@@ -193,7 +193,7 @@ std::string CsvField(std::string_view value) {
   return out;
 }
 
-std::string FormatHtmlReport(const std::vector<ResultRow>& rows, const char* charset) {
+std::string FormatHtmlReport(const ResultRows& rows, const char* charset) {
   const std::string meta =
       std::string("<META http-equiv=\"Content-Type\" content=\"text/html; charset=") + charset +
       "\">";
@@ -228,7 +228,7 @@ std::string CsvRowLine(const ResultRow& row) {
   return line;
 }
 
-std::string FormatCsvReport(const std::vector<ResultRow>& rows) {
+std::string FormatCsvReport(const ResultRows& rows) {
   std::string out;
   for (const ResultRow& row : rows) out += CsvRowLine(row) + kCrLf;
   return out;
@@ -286,7 +286,7 @@ std::vector<std::string> DetailedCells(const ResultRow& row) {
 }
 
 // "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件".
-std::string CountsText(const std::vector<ResultRow>& rows) {
+std::string CountsText(const ResultRows& rows) {
   size_t counts[std::size(kMarks)] = {};
   for (const ResultRow& row : rows) ++counts[MarkIndex(row.outcome)];
   std::string text;
@@ -324,8 +324,8 @@ constexpr const char* kDetailedStyle =
 
 }  // namespace
 
-std::string FormatDetailedHtmlReport(const std::vector<ResultRow>& rows,
-                                     const ReportHeading& heading, const char* charset) {
+std::string FormatDetailedHtmlReport(const ResultRows& rows, const ReportHeading& heading,
+                                     const char* charset) {
   std::string out = "<!DOCTYPE html>\r\n<html lang=\"ja\">\r\n<head>\r\n";
   out += std::string("<meta charset=\"") + charset + "\">\r\n";
   out += std::string(kReportGeneratorMeta) + " " + kVersionString + "\">\r\n";
@@ -365,8 +365,7 @@ std::string DetailedCsvLine(const std::vector<std::string>& cells) {
 
 }  // namespace
 
-std::string FormatDetailedCsvReport(const std::vector<ResultRow>& rows,
-                                    const ReportHeading& heading) {
+std::string FormatDetailedCsvReport(const ResultRows& rows, const ReportHeading& heading) {
   std::string out;
   for (const auto& [caption, value] : HeadingFacts(heading))
     out += DetailedCsvLine({caption, value});
@@ -428,13 +427,29 @@ std::string JsonRow(const ResultRow& row) {
          RedirectField(outcome) + "}";
 }
 
-std::string FormatJsonReport(const std::vector<ResultRow>& rows) {
-  std::string out = "[";
-  for (size_t i = 0; i < rows.size(); ++i) out += (i ? ",\n" : "\n") + JsonRow(rows[i]);
-  return out + "\n]\n";
+// The JSON report some rows at a time, so that a report of a million rows is never one string.
+static DiskInterface::NextPiece JsonReportPieces(const ResultRows& rows) {
+  constexpr size_t kPieceBytes = 64 * 1024;
+  return [rows, next = size_t{0}, piece = std::string()](std::string_view* out) mutable {
+    if (next > rows.size()) return false;
+    piece = next == 0 ? "[" : "";
+    for (; next < rows.size() && piece.size() < kPieceBytes; ++next)
+      piece += (next ? ",\n" : "\n") + JsonRow(rows[next]);
+    // One past the last row: the end is written once.
+    if (next == rows.size()) piece += "\n]\n", ++next;
+    *out = piece;
+    return true;
+  };
 }
 
-std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format,
+std::string FormatJsonReport(const ResultRows& rows) {
+  std::string out;
+  const DiskInterface::NextPiece next = JsonReportPieces(rows);
+  for (std::string_view piece; next(&piece);) out += piece;
+  return out;
+}
+
+std::string ReportBytes(const ResultRows& rows, const ReportFormat& format,
                         const ReportHeading& heading) {
   const bool utf8 = format.encoding == ReportEncoding::kUtf8;
   switch (format.form) {
@@ -454,8 +469,10 @@ std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& 
   return utf8 ? "\xEF\xBB\xBF" + text : Utf8ToCp932(text);
 }
 
-bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
+bool WriteReport(DiskInterface& disk, const ResultRows& rows, const std::string& path,
                  const ReportFormat& format, std::string* err, const ReportHeading& heading) {
+  if (format.form == ReportForm::kJson)
+    return disk.WriteInPieces(path, JsonReportPieces(rows), err);
   return disk.WriteWholeFile(path, ReportBytes(rows, format, heading), err);
 }
 

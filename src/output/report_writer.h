@@ -93,30 +93,26 @@ std::string JsonRow(const ResultRow& row);
 
 /// The whole report as UTF-8 text, every line ending in CR LF, rows in the given order. An HTML
 /// report declares `charset`.
-std::string FormatHtmlReport(const std::vector<ResultRow>& rows,
-                             const char* charset = "Shift_JIS");
-std::string FormatCsvReport(const std::vector<ResultRow>& rows);
+std::string FormatHtmlReport(const ResultRows& rows, const char* charset = "Shift_JIS");
+std::string FormatCsvReport(const ResultRows& rows);
 /// The detailed forms: an HTML5 page with the heading, the counts by mark (and a crawl's pages)
 /// and the columns No, 結果, URL, リンク名, ページ, 理由, 転送先; comma-separated text with the
-/// heading and counts as caption,value lines, an empty line, then those columns under a header
-/// line, every cell that would be a formula made text (SpreadsheetText). UTF-8, lines ending in
-/// CR LF.
-std::string FormatDetailedHtmlReport(const std::vector<ResultRow>& rows,
-                                     const ReportHeading& heading,
+/// heading and counts as caption,value lines, then those columns under a header line, every
+/// cell that would be a formula made text (SpreadsheetText). UTF-8, lines ending in CR LF.
+std::string FormatDetailedHtmlReport(const ResultRows& rows, const ReportHeading& heading,
                                      const char* charset = "UTF-8");
-std::string FormatDetailedCsvReport(const std::vector<ResultRow>& rows,
-                                    const ReportHeading& heading = {});
+std::string FormatDetailedCsvReport(const ResultRows& rows, const ReportHeading& heading = {});
 /// A JSON array of JsonRow objects, one a line.
-std::string FormatJsonReport(const std::vector<ResultRow>& rows);
+std::string FormatJsonReport(const ResultRows& rows);
 
 /// The report's bytes: Shift_JIS, or UTF-8 (a CSV then begins with a byte order mark); a JSON
 /// report is always UTF-8 without one.
-std::string ReportBytes(const std::vector<ResultRow>& rows, const ReportFormat& format,
+std::string ReportBytes(const ResultRows& rows, const ReportFormat& format,
                         const ReportHeading& heading = {});
 
 /// Writes the report of `rows` in `format` to `path` through DiskInterface::WriteWholeFile; on
 /// failure *err gets the system's description and a file at `path` is unchanged.
-bool WriteReport(DiskInterface& disk, const std::vector<ResultRow>& rows, const std::string& path,
+bool WriteReport(DiskInterface& disk, const ResultRows& rows, const std::string& path,
                  const ReportFormat& format, std::string* err, const ReportHeading& heading = {});
 
 /// The dialog that asks where to save a report.

@@ -40,18 +40,19 @@ int CompareSortText(std::string_view a, std::string_view b) {
 void SortResults(ResultList& results, int column, SortDirection direction) {
   if (column < 0 || column > kColNo2) return;
   // Sorted by what the column shows, each cell made once.
-  std::vector<std::pair<std::string, const ResultRow*>> keyed;
+  std::vector<std::pair<std::string, size_t>> keyed;
   keyed.reserve(results.Count());
-  for (const ResultRow& row : results.Rows()) keyed.emplace_back(CellText(row, column), &row);
+  for (size_t i = 0; i < results.Count(); ++i)
+    keyed.emplace_back(CellText(results.Row(i), column), i);
   const int sign = direction == SortDirection::kAscending ? 1 : -1;
   // Stable both ways: rows that compare equal keep the order in which they stand.
   std::stable_sort(keyed.begin(), keyed.end(), [sign](const auto& a, const auto& b) {
     return sign * CompareSortText(a.first, b.first) < 0;
   });
-  std::vector<ResultRow> rows;
-  rows.reserve(keyed.size());
-  for (const auto& [key, row] : keyed) rows.push_back(*row);
-  results.Reorder(std::move(rows));
+  std::vector<size_t> order;
+  order.reserve(keyed.size());
+  for (const auto& [key, index] : keyed) order.push_back(index);
+  results.Reorder(order);
 }
 
 bool ResultSorter::SortByHeader(ResultList& results, const std::string& caption) {

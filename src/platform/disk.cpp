@@ -163,6 +163,13 @@ bool FinalTarget(const std::string& path, std::string* target, std::string* err)
   return false;
 }
 
+bool WritePieces(int fd, const DiskInterface::NextPiece& next, std::string* err) {
+  std::string_view piece;
+  while (next(&piece))
+    if (!WriteAll(fd, piece.data(), piece.size(), err)) return false;
+  return true;
+}
+
 /// Creates a file under a name no one else has: `prefix` and a random suffix. O_EXCL and
 /// O_NOFOLLOW: a name planted in the folder, link or file, is never followed or reused.
 bool CreateTemporary(const std::string& prefix, Fd* fd, std::string* temp, std::string* err) {
@@ -188,8 +195,8 @@ bool CreateTemporary(const std::string& prefix, Fd* fd, std::string* temp, std::
 
 /// Writes `bytes` to a new file beside `target` and moves it over `target`, so readers see the
 /// old file or the whole new one. `old` is the file replaced, nullptr for a new name.
-bool ReplaceWhole(const std::string& target, const struct stat* old, const std::string& bytes,
-                  std::string* err) {
+bool ReplaceWhole(const std::string& target, const struct stat* old,
+                  const DiskInterface::NextPiece& next, std::string* err) {
   size_t slash = target.rfind('/');
   size_t base = slash == std::string::npos ? 0 : slash + 1;
   Fd fd;
@@ -202,7 +209,7 @@ bool ReplaceWhole(const std::string& target, const struct stat* old, const std::
     // Giving a file away is root's privilege; for anyone else the new file is simply theirs.
   }
   bool ok = (!old || Checked(fchmod(fd.get(), old->st_mode & 07777), err)) &&
-            WriteAll(fd.get(), bytes.data(), bytes.size(), err) && Checked(fsync(fd.get()), err) &&
+            WritePieces(fd.get(), next, err) && Checked(fsync(fd.get()), err) &&
             CloseChecked(&fd, err) && Checked(std::rename(temp.c_str(), target.c_str()), err);
   if (!ok) unlink(temp.c_str());  // the failure already in *err is the one worth reporting
   return ok;
@@ -210,8 +217,8 @@ bool ReplaceWhole(const std::string& target, const struct stat* old, const std::
 
 /// Writes `bytes` into a device, fifo or socket as it stands: replacing it would put a plain
 /// file where the system expects the special one.
-bool WriteInPlace(const std::string& target, const struct stat& st, const std::string& bytes,
-                  std::string* err) {
+bool WriteInPlace(const std::string& target, const struct stat& st,
+                  const DiskInterface::NextPiece& next, std::string* err) {
   // No O_CREAT or O_TRUNC: a device is written as it is. O_NONBLOCK: a fifo no one reads
   // fails at once instead of waiting for a reader.
   Fd fd(open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -222,7 +229,7 @@ bool WriteInPlace(const std::string& target, const struct stat& st, const std::s
   }
   int flags = fcntl(fd.get(), F_GETFL);
   if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-  return WriteAll(fd.get(), bytes.data(), bytes.size(), err) && CloseChecked(&fd, err);
+  return WritePieces(fd.get(), next, err) && CloseChecked(&fd, err);
 }
 
 class PosixInputFile : public InputFile {
@@ -326,18 +333,37 @@ bool PosixDisk::ReadWholeFile(const std::string& path, std::string* bytes, std::
   }
 }
 
+bool DiskInterface::WriteInPieces(const std::string& path, const NextPiece& next,
+                                  std::string* err) {
+  std::string bytes;
+  std::string_view piece;
+  while (next(&piece)) bytes += piece;
+  return WriteWholeFile(path, bytes, err);
+}
+
 bool PosixDisk::WriteWholeFile(const std::string& path, const std::string& bytes,
                                std::string* err) {
+  bool given = false;
+  return WriteInPieces(
+      path,
+      [&](std::string_view* piece) {
+        *piece = bytes;
+        return !std::exchange(given, true);
+      },
+      err);
+}
+
+bool PosixDisk::WriteInPieces(const std::string& path, const NextPiece& next, std::string* err) {
   std::string target;
   if (!FinalTarget(path, &target, err)) return false;
   struct stat st;
   if (lstat(target.c_str(), &st) != 0) {
-    if (errno == ENOENT) return ReplaceWhole(target, nullptr, bytes, err);
+    if (errno == ENOENT) return ReplaceWhole(target, nullptr, next, err);
     SetErr(err, ErrnoText(errno));
     return false;
   }
-  if (!S_ISREG(st.st_mode)) return WriteInPlace(target, st, bytes, err);
-  return MayReplace(target, st, err) && ReplaceWhole(target, &st, bytes, err);
+  if (!S_ISREG(st.st_mode)) return WriteInPlace(target, st, next, err);
+  return MayReplace(target, st, err) && ReplaceWhole(target, &st, next, err);
 }
 
 bool PosixDisk::DeleteFile(const std::string& path, std::string* err) {

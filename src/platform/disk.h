@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace voxtrel {
@@ -42,6 +44,11 @@ class DiskInterface {
   /// was there is then as it was.
   virtual bool WriteWholeFile(const std::string& path, const std::string& bytes,
                               std::string* err) = 0;
+  /// Sets *piece to the next bytes of a file (valid until the next call); false at the end.
+  using NextPiece = std::function<bool(std::string_view* piece)>;
+  /// As WriteWholeFile, the bytes coming piece by piece so that they need not all be held at
+  /// once. This default gathers them and calls WriteWholeFile.
+  virtual bool WriteInPieces(const std::string& path, const NextPiece& next, std::string* err);
   virtual bool DeleteFile(const std::string& path, std::string* err) = 0;
   /// True when `path` names a file this process can open for reading now (not a folder).
   virtual bool FileExists(const std::string& path) = 0;
@@ -59,6 +66,7 @@ class PosixDisk : public DiskInterface {
   /// reads is an error, not a wait. A file without a write bit is refused, even for root.
   bool WriteWholeFile(const std::string& path, const std::string& bytes,
                       std::string* err) override;
+  bool WriteInPieces(const std::string& path, const NextPiece& next, std::string* err) override;
   bool DeleteFile(const std::string& path, std::string* err) override;
   bool FileExists(const std::string& path) override;
 };

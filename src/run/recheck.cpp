@@ -36,11 +36,12 @@ struct Question {
   CheckOutcome outcome;
 };
 
-// A row to update: its number, and the question whose answer it takes (none for a link looked
-// up on the disk, whose outcome is known at once).
+// A row to update: its number and place (its link is read from the list only when shown: a
+// copy for every row would cost more than the list), and the question whose answer it takes
+// (none for a link looked up on the disk, whose outcome is known at once).
 struct Update {
   int64_t number;
-  FoundLink link;
+  size_t index;
   Question* question = nullptr;
   CheckOutcome outcome;
 };
@@ -63,8 +64,8 @@ class Recheck {
         if (update.question && !update.question->answered) break;
         const CheckOutcome& outcome = update.question ? update.question->outcome : update.outcome;
         const bool kept = update.question && update.question->kept;
-        if (const ResultRow* row =
-                kept ? nullptr : seams_.results.ReplaceOutcome(update.number, outcome))
+        if (const std::optional<ResultRow> row =
+                kept ? std::nullopt : seams_.results.ReplaceOutcome(update.number, outcome))
           seams_.view.RowUpdated(*row);
         ++summary.links_checked;
         seams_.view.Yield();
@@ -80,9 +81,10 @@ class Recheck {
  private:
   void Collect() {
     std::map<std::string, Question*> by_url;
-    for (const ResultRow& row : seams_.results.Rows()) {
+    for (size_t index = 0; index < seams_.results.Count(); ++index) {
+      const ResultRow row = seams_.results.Row(index);
       if (row.outcome.kind != CheckOutcome::Kind::kFailed) continue;
-      Update& update = updates_.emplace_back(Update{row.number, row.link, nullptr, {}});
+      Update& update = updates_.emplace_back(Update{row.number, index, nullptr, {}});
       if (row.link.local) {
         update.outcome = local_.Check(row.link.resolved, row.link.anchor);
         ++progress_.links_answered;
@@ -168,8 +170,9 @@ class Recheck {
   void Announce(const Update& head) {
     if (announced_ == &head) return;
     // The labels show the link whose row is updated next, as during a run.
-    seams_.view.PageStarted(head.link.page);
-    seams_.view.LinkStarted(AddressOf(head.link));
+    const ResultRow row = seams_.results.Row(head.index);
+    seams_.view.PageStarted(row.link.page);
+    seams_.view.LinkStarted(AddressOf(row.link));
     announced_ = &head;
   }
 

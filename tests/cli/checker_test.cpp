@@ -134,6 +134,8 @@ TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
       {{"-r", dir_ / "site", "-a"}, kExitDeadLinks,
        "000001,◎," + base_ + "/ok,ok," + a + "\n000002,×," + base_ + "/gone,gone," + a +
            "\n000003,◎," + base_ + "/ok,b," + b + "\n"},
+      {{"-a", "--max-links-per-page=1", dir_ / "site"}, kExitDeadLinks,
+       "000001,◎," + base_ + "/ok,ok," + a + "\n"},
       {{"-x", b}, kExitUsage, ""}, {{dir_ / "none.htm"}, kExitUsage, ""},
       {{base_ + "/none.htm"}, kExitUsage, ""},
   };
@@ -269,6 +271,8 @@ std::string Parsed(const std::vector<std::string>& args) {
   if (o.user_agent) text += " ua=" + *o.user_agent;
   if (o.ca_file) text += " ca=" + *o.ca_file;
   if (o.root) text += " root=" + *o.root;
+  if (o.crawl_bounds.max_links_per_page != kDefaultMaxLinksPerPage)
+    text += " links=" + std::to_string(o.crawl_bounds.max_links_per_page);
   for (const std::string& exclude : o.excludes) text += " x=" + exclude;
   return text + " " + o.target;
 }
@@ -307,6 +311,8 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       // A value is the next argument whole, whatever it begins with.
       {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"}, "j128 h8 ua=-a x=-old x=-new T"},
       {{"-o", "-r.csv", "T"}, "j128 h8 o=-r.csv T"},
+      {{"--max-links-per-page", "5", "T"}, "j128 h8 links=5 T"},
+      {{"--max-links-per-page=0", "T"}, "error"},
       {{"--links", "all", "--root=/s", "T"}, "all j128 h8 root=/s T"}, {{"--links=classic", "T"}, "j128 h8 T"},
       {{"--links", "every", "T"}, "error"}, {{"--root=", "T"}, "error"},
   };
@@ -422,6 +428,10 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   const std::regex seconds("[0-9]+\\.[0-9]");
   EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
             note + "voxtrel-check: 3 links checked: 1 ×, 1 ◎, 0 △, 1 Ｐ; 1 excluded; N s\n");
+  EXPECT_EQ(Run({"--max-links-per-page", "2", page}), kExitDeadLinks);
+  EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
+            "voxtrel-check: 2 links checked: 1 ×, 0 ◎, 0 △, 0 Ｐ; 0 excluded; 1 pages with more "
+            "links than --max-links-per-page, the rest unchecked; N s\n");
   japanese_ = true;
   EXPECT_EQ(Run({"-a", "--exclude", "/skip/", page}), kExitDeadLinks);
   EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
@@ -430,7 +440,7 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   japanese_ = false;
   EXPECT_EQ(Run({"-q", "--exclude=skip", page}), kExitDeadLinks);
   EXPECT_EQ(err_.str(), note);
-  EXPECT_EQ(requests_, 6);
+  EXPECT_EQ(requests_, 8);
 }
 
 TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {

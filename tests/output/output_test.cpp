@@ -25,7 +25,7 @@ std::vector<ResultRow> TwoRows() {
   list.Add({"http://a.jp/?q=1&r=<2>", "say \"hi\"", "/p/a.htm"}, Outcome(CheckOutcome::Kind::kFailed));
   list.Add({" http://b.jp/ ", "  ", "/p/b,c.htm"}, Outcome(CheckOutcome::Kind::kAnswered));
   list.Add({"http://c.jp/", "a\rb", "/p/c.htm"}, Outcome(CheckOutcome::Kind::kScript));
-  return list.Rows();
+  return {list.Rows().begin(), list.Rows().end()};
 }
 
 TEST(ReportTest, CsvReportQuotesOnlyWhatNeedsIt) {
@@ -45,7 +45,7 @@ TEST(ReportTest, HtmlReportEscapesValuesAndFillsBlankNames) {
            end + "</FONT>\r\n</TR>\r\n";
   };
   const std::vector<ResultRow> rows = TwoRows();
-  EXPECT_EQ(FormatHtmlReport({rows[0], rows[1]}),
+  EXPECT_EQ(FormatHtmlReport(std::vector<ResultRow>{rows[0], rows[1]}),
             "<HTML>\r\n<HEAD>\r\n"
             "<META http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\r\n"
             "<META http-equiv=\"Content-Style-Type\" content=\"Text/css\" > \r\n"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,29 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
   EXPECT_TRUE(back[4].link.local);
   EXPECT_EQ(back[4].link.anchor, "章");
   EXPECT_EQ(back[4].outcome.detail, "photo.JPG");
+
+  // From a file, each row is kept as soon as it is read, long before the file's end.
+  struct Pieces : InputFile, ResultListObserver {
+    size_t Read(char* buffer, size_t size, bool* /*failed*/) override {
+      const size_t n = std::min({size, size_t{16}, left.size()});
+      std::copy_n(left.data(), n, buffer);
+      left.remove_prefix(n);
+      return n;
+    }
+    void RowAdded(size_t /*index*/) override { left_at_row.push_back(left.size()); }
+    void RowsCleared() override {}
+    void RowsReordered() override {}
+    void RowChanged(size_t /*index*/) override {}
+    std::string_view left;
+    std::vector<size_t> left_at_row;
+  } file;
+  file.left = text;
+  ResultList list;
+  list.SetObserver(&file);
+  ASSERT_TRUE(ReadJsonReport(file, false, &list, &err)) << err;
+  EXPECT_EQ(FormatJsonReport(list), text);
+  ASSERT_EQ(file.left_at_row.size(), std::size(rows));
+  EXPECT_GT(file.left_at_row[0], text.size() / 2);
 }
 
 TEST(ReportReaderTest, AnythingElseIsRefusedSayingWhy) {

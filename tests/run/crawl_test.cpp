@@ -217,13 +217,22 @@ TEST_F(CrawlTest, BoundsLeaveOutWhatLiesBeyondThem) {
     CrawlBounds bounds;
     size_t crawled;
     size_t left_out;
-  } cases[] = {{{10000, 50}, 6, 0}, {{3, 50}, 3, 2}, {{1, 50}, 1, 3}, {{10000, 1}, 3, 2},
-               {{10000, 0}, 1, 3}, {{4, 1}, 3, 2}};
+    size_t links_cut = 0;
+  } cases[] = {{{10000, 50}, 6, 0},       {{3, 50}, 3, 2},          {{1, 50}, 1, 3},
+               {{10000, 1}, 3, 2},        {{10000, 0}, 1, 3},       {{4, 1}, 3, 2},
+               {{10000, 50, 2}, 4, 0, 1}, {{10000, 50, 3}, 6, 0, 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.bounds.max_pages) + " " + std::to_string(c.bounds.max_depth));
+    SCOPED_TRACE(std::to_string(c.bounds.max_pages) + " " + std::to_string(c.bounds.max_depth) +
+                 " " + std::to_string(c.bounds.max_links_per_page));
+    settings_.max_links_per_page = c.bounds.max_links_per_page;
     const RunSummary summary = Crawl(c.bounds);
     EXPECT_EQ(summary.pages.size(), c.crawled);
     EXPECT_EQ(summary.pages_left_out, c.left_out);
+    EXPECT_EQ(summary.pages_links_cut.size(), c.links_cut);
+    // Cut after two links: the start page's data.html and b1.html, then c1.html and d1.html.
+    if (c.links_cut) {
+      EXPECT_EQ(summary.links_checked, 4u);
+    }
   }
 }
 
