@@ -299,7 +299,8 @@ std::string CountsText(const ResultRows& rows) {
 constexpr std::pair<const char*, size_t CrawlCounts::*> kCrawlCountCaptions[] = {
     {"巡回したﾍﾟｰｼﾞ", &CrawlCounts::crawled},
     {"上限で省いたﾍﾟｰｼﾞ", &CrawlCounts::left_out},
-    {"robots.txt で除外", &CrawlCounts::disallowed}};
+    {"robots.txt で除外", &CrawlCounts::disallowed},
+    {"取得できないﾍﾟｰｼﾞ", &CrawlCounts::failed}};
 
 // The heading as caption and value, in the order a report gives them: what was checked, when,
 // how and, after a crawl, its pages.

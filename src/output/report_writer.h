@@ -42,6 +42,8 @@ struct CrawlCounts {
   size_t left_out = 0;
   /// Kept from crawlers by the site's robots.txt.
   size_t disallowed = 0;
+  /// Tried and not fetched (each also a × row).
+  size_t failed = 0;
 };
 
 /// What a detailed report says above its rows.

@@ -250,6 +250,7 @@ CrawlCounts CrawlCountsOf(const RunSummary& summary) {
   counts.crawled = summary.pages.size();
   counts.left_out = summary.pages_left_out;
   counts.disallowed = summary.pages_disallowed;
+  counts.failed = summary.pages_failed;
   return counts;
 }
 

@@ -495,7 +495,7 @@ TEST_F(CheckerTest, ACrawlFollowsRedirectsOnTheSiteAndHonoursItsRobotsTxt) {
             std::string::npos);
   EXPECT_NE(test::ReadFile(dir_ / "r.csv")
                 .find("\r\n巡回したﾍﾟｰｼﾞ,2 件,,,,,\r\n上限で省いたﾍﾟｰｼﾞ,0 件,,,,,\r\n"
-                      "robots.txt で除外,1 件,,,,,\r\n"),
+                      "robots.txt で除外,1 件,,,,,\r\n取得できないﾍﾟｰｼﾞ,0 件,,,,,\r\n"),
             std::string::npos);
   EXPECT_EQ(out_.str(), "000001,◎,old.html,o," + start + "\n000002,◎,/ok,k," + start +
                             "\n000003,◎,index.html,i," + base_ + "/s/new.html\n000004,◎,"

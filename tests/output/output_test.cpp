@@ -137,7 +137,7 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
   rows[1].outcome.redirected_to = "http://new.jp/";
   const ReportHeading heading{"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む", std::nullopt};
   ReportHeading crawl = heading;
-  crawl.crawl = CrawlCounts{3, 1, 2};
+  crawl.crawl = CrawlCounts{3, 1, 2, 4};
   EXPECT_EQ(FormatDetailedCsvReport(rows, heading),
             "検査対象,/site,,,,,\r\n検査日時,2026-12-07 10:00:00,,,,,\r\n"
             "ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,\r\n件数,× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件,,,,,\r\n"
@@ -151,7 +151,7 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
                 .find("ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,\r\n"
                       "巡回したﾍﾟｰｼﾞ,3 件,,,,,\r\n"
                       "上限で省いたﾍﾟｰｼﾞ,1 件,,,,,\r\n"
-                      "robots.txt で除外,2 件,,,,,\r\n件数,"),
+                      "robots.txt で除外,2 件,,,,,\r\n取得できないﾍﾟｰｼﾞ,4 件,,,,,\r\n件数,"),
             std::string::npos);
   EXPECT_EQ(FormatDetailedHtmlReport(rows, heading).find("巡回"), std::string::npos);
   const std::string html = FormatDetailedHtmlReport(rows, crawl);
@@ -160,7 +160,8 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
            "<meta name=\"generator\" content=\"Voxtrel ",
            "<dt>検査対象</dt><dd>/site</dd>", "<dd>2026-12-07 10:00:00</dd>",
            "<dd>ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む</dd>\r\n<dt>巡回したﾍﾟｰｼﾞ</dt><dd>3 件</dd>\r\n"
-           "<dt>上限で省いたﾍﾟｰｼﾞ</dt><dd>1 件</dd>\r\n<dt>robots.txt で除外</dt><dd>2 件</dd>",
+           "<dt>上限で省いたﾍﾟｰｼﾞ</dt><dd>1 件</dd>\r\n<dt>robots.txt で除外</dt><dd>2 件</dd>\r\n"
+           "<dt>取得できないﾍﾟｰｼﾞ</dt><dd>4 件</dd>",
            "<p>× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件</p>",
            "<tr><th>No</th><th>結果</th><th>URL</th><th>リンク名</th><th>ページ</th><th>理由</th>"
            "<th>転送先</th></tr>",
