@@ -44,6 +44,9 @@ struct Update {
   size_t index;
   Question* question = nullptr;
   CheckOutcome outcome;
+  /// A link to a missing anchor of another page: an answer says nothing of the anchor, so only
+  /// a failure replaces it.
+  bool anchor = false;
 };
 
 class Recheck {
@@ -63,7 +66,9 @@ class Recheck {
         Update& update = updates_[next];
         if (update.question && !update.question->answered) break;
         const CheckOutcome& outcome = update.question ? update.question->outcome : update.outcome;
-        const bool kept = update.question && update.question->kept;
+        const bool kept =
+            update.question && (update.question->kept ||
+                                (update.anchor && outcome.kind != CheckOutcome::Kind::kFailed));
         if (const std::optional<ResultRow> row =
                 kept ? std::nullopt : seams_.results.ReplaceOutcome(update.number, outcome))
           seams_.view.RowUpdated(*row);
@@ -107,6 +112,7 @@ class Recheck {
         question->host = HostKey(url);
       }
       update.question = question;
+      update.anchor = row.outcome.reason == FailureReason::kAnchorNotFound;
       ++question->rows;
     }
   }

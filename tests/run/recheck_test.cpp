@@ -29,14 +29,18 @@ class RecheckTest : public test::FakeRunTest {
     local.internal = local.local = true;
     local.resolved = "/site/b.htm";
     local.anchor = "s";
+    CheckOutcome no_anchor = failed;
+    no_anchor.reason = FailureReason::kAnchorNotFound;
     const std::pair<FoundLink, CheckOutcome> rows[] = {
         {{"http://a.jp/slow", "1", "p"}, failed}, {{"http://a.jp/ok", "2", "p"}, ok},
         {{"http://a.jp/gone", "3", "p"}, failed}, {{"http://a.jp/slow", "4", "p"}, failed},
         {{"http://b.jp/ok", "5", "p"}, failed},   {local, failed},
+        // An answer says nothing of another page's anchor: it stays as it was.
+        {{"http://b.jp/ok#nope", "7", "p"}, no_anchor},
     };
     for (const auto& [link, outcome] : rows) results_.Add(link, outcome);
     // Sorted since the run: rows are found again by their numbers, not their places.
-    results_.Reorder({5, 4, 3, 2, 1, 0});
+    results_.Reorder({6, 5, 4, 3, 2, 1, 0});
     disk_.AddFile("/site/b.htm", "<a id=\"s\">");
   }
 
@@ -51,28 +55,29 @@ class RecheckTest : public test::FakeRunTest {
 TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {
   settings_.per_host = 1;
   const RunSummary summary = RecheckFailed(seams_, settings_);
-  EXPECT_EQ(Marks(), "000006◎ 000005◎ 000004◎ 000003× 000002◎ 000001◎ ");
-  EXPECT_EQ(results_.Row(3).outcome.status, 404);
+  EXPECT_EQ(Marks(), "000007× 000006◎ 000005◎ 000004◎ 000003× 000002◎ 000001◎ ");
+  EXPECT_EQ(results_.Row(4).outcome.status, 404);
+  EXPECT_EQ(results_.Row(0).outcome.reason, FailureReason::kAnchorNotFound);
   EXPECT_EQ(pool_.asked,
             (std::map<std::string, int>{
                 {"http://a.jp/gone", 1}, {"http://a.jp/slow", 1}, {"http://b.jp/ok", 1}}));
   EXPECT_EQ(pool_.most_per_host["http://a.jp"], 1);
-  EXPECT_EQ(summary.links_checked, 5u);
-  EXPECT_EQ(summary.rows_by_mark, (std::array<size_t, 4>{1, 5, 0, 0}));
+  EXPECT_EQ(summary.links_checked, 6u);
+  EXPECT_EQ(summary.rows_by_mark, (std::array<size_t, 4>{2, 5, 0, 0}));
   EXPECT_EQ(view_.events,
             (std::vector<std::string>{"updated 000006 ◎", "updated 000005 ◎", "updated 000004 ◎",
                                       "updated 000003 ×", "updated 000001 ◎",
                                       "message " + std::string(kMsgRunComplete) +
-                                          "\r\r× 1 件 / ◎ 5 件 / △ 0 件 / Ｐ 0 件",
-                                      "closed 0 6"}));
+                                          "\r\r× 2 件 / ◎ 5 件 / △ 0 件 / Ｐ 0 件",
+                                      "closed 0 7"}));
 }
 
 TEST_F(RecheckTest, AnAbortLeavesTheRowsNotReachedAsTheyWere) {
   view_.abort = &abort_;
   view_.abort_at_row = 2;
   EXPECT_EQ(RecheckFailed(seams_, settings_).outcome, RunOutcome::kAborted);
-  EXPECT_EQ(Marks(), "000006◎ 000005◎ 000004× 000003× 000002◎ 000001× ");
-  EXPECT_EQ(view_.events.back(), "closed 1 6");
+  EXPECT_EQ(Marks(), "000007× 000006◎ 000005◎ 000004× 000003× 000002◎ 000001× ");
+  EXPECT_EQ(view_.events.back(), "closed 1 7");
 }
 
 }  // namespace
