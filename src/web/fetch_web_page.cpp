@@ -6,6 +6,7 @@
 
 #include "web/answer_outcome.h"
 #include "web/page_encoding.h"
+#include "web/robots.h"
 #include "web/url.h"
 
 namespace voxtrel {
@@ -40,7 +41,9 @@ std::vector<FetchResult> FetchWebPages(HttpPool& http, const std::vector<std::st
     HttpRequest request;
     request.url = BrowserAddress(urls[i]);
     request.keep_body = true;
-    request.body_cap = kPageCap;
+    // Only the head of a robots.txt is ever read: a huge one costs no more than its cap.
+    const std::optional<UrlParts> parts = SplitUrl(request.url);
+    request.body_cap = parts && parts->path == "/robots.txt" ? kRobotsCap : kPageCap;
     if (http.Start(i, std::move(request)))
       ++waiting;
     else
