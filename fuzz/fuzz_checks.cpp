@@ -181,7 +181,9 @@ void CheckReportWriter(const uint8_t* data, size_t size) {
   for (size_t i = 0; i + 3 <= fields.size() && rows.size() < 64; i += 3) {
     const auto number = static_cast<int64_t>(rows.size()) + 1;
     rows.push_back(ResultRow{number, FoundLink{fields[i], fields[i + 1], fields[i + 2]}, {}});
-    skeleton.push_back(ResultRow{number, FoundLink{"v", "v", "v"}, {}});
+    // A target no browser may follow is shown as text, as one of an unknown scheme is.
+    const char* target = IsSafeHref(TrimBlanks(fields[i]), true) ? "v" : "v:";
+    skeleton.push_back(ResultRow{number, FoundLink{target, "v", "v"}, {}});
   }
   const std::string html = FormatHtmlReport(rows);
   const std::string markup = FormatHtmlReport(skeleton);
