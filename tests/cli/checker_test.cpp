@@ -505,6 +505,7 @@ TEST_F(CheckerTest, ACrawlFollowsRedirectsOnTheSiteAndHonoursItsRobotsTxt) {
                             "new.html,self," + base_ + "/s/new.html\n");
   EXPECT_NE(err_.str().find("2 pages crawled, 0 left out by the bounds, 1 disallowed"),
             std::string::npos) << err_.str();
+  EXPECT_EQ(err_.str().find("could not be fetched"), std::string::npos);
   EXPECT_EQ(requests_, 5);  // the start page, robots.txt, old.html and where it led, /ok
   // A page it could not fetch fails the run even where no link of the mode lists it.
   s.Get("/s/dead.html", page("<a href=gone.html>g</a>"));

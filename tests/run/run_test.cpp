@@ -33,8 +33,11 @@ class RunTest : public test::FakeRunTest {
       test::FakeAnswer answer;
       if (url.ends_with("/missing")) answer.status = 404;
       if (url == "http://w.jp/none.htm") answer.status = 404;
+      // Its links lie past the most of a robots.txt that is read: a page is read further.
       if (url == "http://w.jp/page.htm")
-        answer.body = "<A HREF=\"http://w.jp/ok\">ok</A>\n<A HREF=\"http://w.jp/missing\">\n gone</A>\n";
+        answer.body =
+            std::string(600 * 1024, ' ') +
+            "<A HREF=\"http://w.jp/ok\">ok</A>\n<A HREF=\"http://w.jp/missing\">\n gone</A>\n";
       return answer;
     };
   }

@@ -60,6 +60,11 @@ void FakePool::Wait(int /*timeout_ms*/, std::vector<std::pair<uint64_t, HttpAnsw
         (!it->request.keep_pages_only || IsHtmlContentType(answer.content_type) ||
          IsStyleSheetContentType(answer.content_type)))
       answer.body = it->answer.body;
+    // As the real pool does, a body is cut where the request says.
+    if (it->request.body_cap != 0 && answer.body.size() > it->request.body_cap) {
+      answer.body.resize(it->request.body_cap);
+      answer.body_cut = true;
+    }
     finished->emplace_back(it->id, std::move(answer));
     it = flying_.erase(it);
   }
