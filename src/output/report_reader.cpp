@@ -171,18 +171,6 @@ class JsonParser {
     }
   }
 
-  static void AppendUtf8(uint32_t code, std::string* out) {
-    if (code < 0x80) {
-      *out += static_cast<char>(code);
-      return;
-    }
-    const int extra = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
-    static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
-    *out += static_cast<char>(kLead[extra] | (code >> (6 * extra)));
-    for (int i = extra - 1; i >= 0; --i)
-      *out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
-  }
-
   bool Array(JsonValue* out, int depth) {
     ++pos_;
     JsonArray items;

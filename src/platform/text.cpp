@@ -88,4 +88,16 @@ std::string TerminalSafe(std::string_view text) {
   return out;
 }
 
+void AppendUtf8(char32_t code, std::string* out) {
+  if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) code = 0xFFFD;
+  if (code < 0x80) {
+    *out += static_cast<char>(code);
+    return;
+  }
+  const int extra = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  *out += static_cast<char>(kLead[extra] | (code >> (6 * extra)));
+  for (int i = extra - 1; i >= 0; --i) *out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
+}
+
 }  // namespace voxtrel

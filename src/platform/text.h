@@ -28,6 +28,9 @@ size_t Utf8Length(std::string_view text);
 /// starts there: overlong forms, surrogates and code points past U+10FFFF are not well-formed.
 size_t Utf8SequenceLength(const unsigned char* p, size_t left);
 
+/// Appends the UTF-8 form of the code point `code`; U+FFFD for a surrogate or one past U+10FFFF.
+void AppendUtf8(char32_t code, std::string* out);
+
 /// Whether `text` is well-formed UTF-8: no overlong forms, surrogates or code points past
 /// U+10FFFF.
 bool IsValidUtf8(std::string_view text);

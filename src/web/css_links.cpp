@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/cp932.h"
+#include "platform/text.h"
 #include "web/euc_to_sjis.h"
 
 namespace voxtrel {
@@ -70,25 +71,6 @@ std::string AsciiLowerCopy(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   return text;
-}
-
-void AppendUtf8(uint32_t code, std::string& out) {
-  if (code == 0 || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) code = 0xFFFD;
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
 }
 
 }  // namespace
@@ -161,7 +143,7 @@ void CssReader::Punctuation(char c) {
 // The escape whose backslash lies just before pos_: hex digits (and one blank after them)
 // give a code point, any other character stands for itself.
 void CssReader::Escape(std::string& out) {
-  if (pos_ >= css_.size()) return AppendUtf8(0xFFFD, out);
+  if (pos_ >= css_.size()) return AppendUtf8(0xFFFD, &out);
   if (!IsHexDigit(css_[pos_])) {
     out += css_[pos_++];
     return;
@@ -171,7 +153,7 @@ void CssReader::Escape(std::string& out) {
     code = code * 16 + HexValue(css_[pos_++]);
   if (pos_ < css_.size() && IsCssSpace(css_[pos_]))
     pos_ += css_.compare(pos_, 2, "\r\n") == 0 ? 2 : 1;
-  AppendUtf8(code, out);
+  AppendUtf8(code == 0 ? 0xFFFD : code, &out);
 }
 
 std::string CssReader::Name() {
