@@ -320,6 +320,10 @@ bool PosixDisk::ReadWholeFile(const std::string& path, std::string* bytes, std::
   bytes->clear();
   Fd fd;
   if (!OpenRegularForReading(path, &fd, err)) return false;
+  // Room for the whole file at once: a large page is then neither copied as it grows nor
+  // faulted in twice.
+  struct stat st;
+  if (fstat(fd.get(), &st) == 0 && st.st_size > 0) bytes->reserve(static_cast<size_t>(st.st_size));
   char buffer[kChunkSize];
   for (;;) {
     ssize_t got = ReadSome(fd.get(), buffer, sizeof buffer);
