@@ -10,6 +10,7 @@
 #include "platform/cp932.h"
 #include "platform/text.h"
 #include "version.h"
+#include "web/url.h"
 
 namespace voxtrel {
 
@@ -132,18 +133,6 @@ std::string DecodeReferences(std::string_view text) {
   return out;
 }
 
-// What a browser's address parser starts from: C0 controls and blanks cut at both ends, tabs
-// and line breaks dropped wherever they are.
-std::string ParserInput(std::string_view href) {
-  auto cut = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  while (!href.empty() && cut(href.front())) href.remove_prefix(1);
-  while (!href.empty() && cut(href.back())) href.remove_suffix(1);
-  std::string out;
-  for (char c : href)
-    if (c != '\t' && c != '\n' && c != '\r') out += c;
-  return out;
-}
-
 enum class HrefKind { kWeb, kRelative, kOther };
 
 HrefKind KindOfParsed(std::string_view url) {
@@ -169,7 +158,7 @@ HrefKind KindOfParsed(std::string_view url) {
 bool IsSafeHref(std::string_view href, bool relative_ok) {
   // The attribute value as written and as decoded once more must both be safe, so a reference
   // the page's own parser left in cannot spell a scheme either.
-  for (const std::string& url : {ParserInput(href), ParserInput(DecodeReferences(href))}) {
+  for (const std::string& url : {CleanReference(href), CleanReference(DecodeReferences(href))}) {
     const HrefKind kind = KindOfParsed(url);
     if (kind == HrefKind::kOther || (kind == HrefKind::kRelative && !relative_ok)) return false;
   }
