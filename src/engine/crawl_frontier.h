@@ -9,7 +9,7 @@
 
 #include "engine/link_scanner.h"
 #include "engine/run_settings.h"
-#include "platform/http_pool.h"
+#include "platform/http_answer.h"
 #include "web/link.h"
 #include "web/page.h"
 #include "web/robots.h"

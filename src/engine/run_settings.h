@@ -18,6 +18,8 @@ namespace voxtrel {
 /// few to one host, so no server sees more than a browser would send it.
 inline constexpr int kDefaultJobs = 128;
 inline constexpr int kDefaultPerHost = 8;
+inline constexpr int kDefaultRetries = 1;
+inline constexpr int kMaxRetries = 10;
 
 /// How a run checks, chosen by a front end before it starts one.
 struct RunSettings {
@@ -43,6 +45,11 @@ struct RunSettings {
   /// the cap; milliseconds.
   long retry_after_default_ms = 2000;
   long retry_after_cap_ms = 30000;
+  /// A request that ends cut off, refused by a host that answered before, or with 502, 503 or
+  /// 504 is asked again up to this many times (0 to 10), after a back-off of 1 s, doubling.
+  int retries = kDefaultRetries;
+  /// Requests started per second to one host at most; 0: no limit.
+  double rate = 0;
   /// Links checked in one page at most; the rest of the page is passed over.
   size_t max_links_per_page = kDefaultMaxLinksPerPage;
 };

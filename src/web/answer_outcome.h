@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/http_pool.h"
+#include "platform/http_answer.h"
 #include "web/link.h"
 
 namespace voxtrel {

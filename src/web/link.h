@@ -102,6 +102,8 @@ struct CheckOutcome {
   /// Where the link now leads when its first answer was a permanent redirect (301, 308): the
   /// address the page should be changed to. Empty otherwise.
   std::string redirected_to;
+  /// Requests it took: more than 1 when a 429 was waited out or a passing failure retried.
+  int tries = 1;
 };
 
 /// The result mark of an outcome: ◎, △, × or Ｐ.
