@@ -1,16 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
-#include <chrono>
 #include <vector>
 
-#include "engine/crawl_frontier.h"
 #include "engine/link_scanner.h"
+#include "engine/request_queue.h"
 #include "engine/result_list.h"
 #include "engine/run_settings.h"
 #include "engine/run_view.h"
 #include "platform/disk.h"
-#include "platform/http_pool.h"
 
 namespace voxtrel {
 
@@ -21,25 +20,53 @@ struct RunSeams {
   HttpPool& http;
   ResultList& results;
   const AbortSignal& abort;
+  QueueClock* clock = nullptr;  // the system's steady clock when none
 };
 
-/// Checks every link of `pages` in order, adding rows to seams.results and telling seams.view as
-/// it goes; ends with the end message. The outcome is kAborted when the abort was raised before
-/// or during the run, or the view gave up waiting; kDone otherwise.
-/// With `crawl`, the pages are those it hands on as the run finds them, after `pages`.
+/// A page a run's feed asked for that could not be fetched: it is listed at the end of the page
+/// that first linked to it, unless a row of that page shows it.
+struct UnfetchedPage {
+  std::string key;
+  FoundLink link;
+  CheckOutcome outcome;
+};
+
+/// More pages for a run as the run finds them (a crawl's site): the check loop scans each page it
+/// hands on, after the pages it was given, and asks it how to treat the links it finds.
+class PageFeed {
+ public:
+  virtual ~PageFeed() = default;
+  /// Asks the web for what it may ahead of the scan; called on every turn of the loop.
+  virtual void Advance() = 0;
+  enum class Next { kPage, kWait, kDone };
+  /// The next page in order; kWait while it waits for answers. *cut: the page went on past the
+  /// page size cap and was cut there.
+  virtual Next NextPage(PageToCheck* page, bool* cut) = 0;
+  /// What a link's address is known by, in the run's one cache of answers.
+  virtual std::string KeyOf(const std::string& address) const = 0;
+  /// Whether a link known by `key` is passed over unasked and unlisted.
+  virtual bool Disallows(const std::string& key) = 0;
+  /// Whether the page known by `key` has the anchor `anchor`, or cannot tell.
+  virtual bool HasAnchor(const std::string& key, const std::string& anchor) const = 0;
+  /// Whether everything the oldest page handed on and not yet ended made it ask is settled;
+  /// then that page is ended and *failed gets, in order, the pages it first linked to that could
+  /// not be fetched.
+  virtual bool EndPage(std::vector<UnfetchedPage>* failed) = 0;
+  /// Pages handed on, and those it may still hand on as far as it knows.
+  virtual size_t pages_known() const = 0;
+  /// Adds its own counts to a run's summary at the end.
+  virtual void AddCounts(RunSummary* summary) const = 0;
+};
+
+/// Checks every link of `pages` in order, asking `queue` for what needs the web, adding rows to
+/// seams.results and telling seams.view as it goes; ends with the end message. The outcome is
+/// kAborted when the abort was raised before or during the run, or the view gave up waiting;
+/// kDone otherwise. With `feed`, the pages it hands on follow `pages`.
 RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
-                      const RunSeams& seams, CrawlFrontier* crawl = nullptr);
+                      const RunSeams& seams, RequestQueue& queue, PageFeed* feed = nullptr);
 
 /// "ﾍﾟｰｼﾞが大きすぎるため、先頭の 64 MiB だけを検査しました： " + the page + five blanks.
 std::string PageCutText(const std::string& page);
-
-/// How long to wait before asking again after a 429 answer: its Retry-After, else the run's
-/// default, at most the run's cap.
-std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const RunSettings& settings);
-
-/// Scheme, host and port of an address, upper-cased, the port filled in: what the per-host
-/// limit counts by.
-std::string HostKey(const std::string& url);
 
 /// Ends a run the way every run ends: the view hears RunFinished, then the end message with the
 /// counts of each mark, an information icon when no row is ×, a warning icon otherwise; after a

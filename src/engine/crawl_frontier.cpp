@@ -5,6 +5,7 @@
 #include <functional>
 #include <utility>
 
+#include "platform/http_answer.h"
 #include "platform/text.h"
 #include "web/css_links.h"
 #include "web/html_links.h"
@@ -39,29 +40,25 @@ std::string Unpack(std::string_view* packed) {
 }  // namespace
 
 CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address,
-                             CheckOutcome start_outcome, RobotsRules robots, CrawlBounds bounds,
-                             bool keep_query, bool all_links)
-    : start_outcome_(std::move(start_outcome)),
-      robots_(std::move(robots)),
-      bounds_(bounds),
-      keep_query_(keep_query),
-      all_links_(all_links) {
+                             RobotsRules robots, CrawlBounds bounds, bool keep_query,
+                             bool all_links)
+    : robots_(std::move(robots)), bounds_(bounds), keep_query_(keep_query), all_links_(all_links) {
   const std::string address = final_address.empty() ? start.source : final_address;
   const std::string key = KeyOf(address);
   if (const std::optional<UrlParts> parts = SplitUrl(key)) {
     scheme_authority_ = parts->scheme + "://" + parts->authority;
     folder_ = parts->path.substr(0, parts->path.rfind('/') + 1);
   }
-  start_keys_ = {KeyOf(start.source)};
-  if (start_keys_.front() != key) start_keys_.push_back(key);
-  for (const std::string& start_key : start_keys_) known_.insert(start_key);
+  std::vector<std::string> start_keys = {KeyOf(start.source)};
+  if (start_keys.front() != key) start_keys.push_back(key);
+  for (const std::string& start_key : start_keys) known_.insert(start_key);
   page_keys_.insert(key);
   start.source = address;
   Candidate& first = candidates_.emplace_back();
   first.address = address;
   first.state = State::kPage;
   first.page = std::move(start);
-  ReadPage(first, start_keys_);
+  ReadPage(first, start_keys);
   resolved_ = 1;
   pages_ = 1;
 }
@@ -94,7 +91,7 @@ bool CrawlFrontier::Disallows(const std::string& key) {
 
 bool CrawlFrontier::Settle(std::vector<Fetch>* to_fetch) {
   Resolve();
-  while (!found_.empty()) {
+  while (!found_.empty() || TakeLinks()) {
     FoundLink& link = found_.front();
     const std::string key = KeyOf(link.resolved);
     if (!key.empty() && OnSite(key) && !known_.count(key) && !Disallows(key)) {
@@ -108,30 +105,53 @@ bool CrawlFrontier::Settle(std::vector<Fetch>* to_fetch) {
         candidate.address = link.resolved;
         candidate.depth = found_depth_;
         link.page = found_on_;
-        to_fetch->push_back(Fetch{candidates_.size() - 1, std::move(link)});
+        to_fetch->push_back(Fetch{candidates_.size() - 1, std::move(link), found_from_});
       }
       known_.insert(key);
     }
     found_.pop_front();
+    if (found_.empty()) ++pages_settled_;
     if (abort_ && abort_->Raised()) return false;
   }
   return true;
 }
 
-void CrawlFrontier::Answered(size_t index, HttpAnswer& answer) {
+bool CrawlFrontier::TakeLinks() {
+  while (take_next_ < resolved_) {
+    Candidate& candidate = candidates_[take_next_++];
+    if (candidate.state != State::kPage) continue;
+    for (std::string_view packed = candidate.follow; !packed.empty();) {
+      FoundLink& link = found_.emplace_back();
+      link.resolved = Unpack(&packed);
+      link.target = Unpack(&packed);
+      link.name = Unpack(&packed);
+      link.internal = SchemeOf(link.target).empty() && !link.target.starts_with("//");
+    }
+    candidate.follow = {};
+    found_depth_ = candidate.depth + 1;
+    found_on_ = candidate.address;
+    found_from_ = pages_taken_++;
+    if (!found_.empty()) return true;
+    ++pages_settled_;  // a page without links to lead on by
+  }
+  return false;
+}
+
+void CrawlFrontier::Answered(size_t index, Answer answer) {
   Candidate& candidate = candidates_[index];
   candidate.state = State::kNotPage;
-  const std::string& final_address = answer.final_url.empty() ? candidate.address : answer.final_url;
+  const std::string final_address =
+      answer.final_address.empty() ? candidate.address : answer.final_address;
   const bool sheet = all_links_ && IsStyleSheetContentType(answer.content_type);
-  if (answer.status && *answer.status / 100 == 2 &&
-      (IsHtmlContentType(answer.content_type) || sheet) && OnSite(KeyOf(final_address))) {
+  if (answer.ok && (IsHtmlContentType(answer.content_type) || sheet) &&
+      OnSite(KeyOf(final_address))) {
     const std::vector<std::string> keys = {KeyOf(candidate.address), KeyOf(final_address)};
     candidate.state = State::kPage;
     candidate.sheet = sheet;
     candidate.address = final_address;
     candidate.page = PageSource{final_address, std::move(answer.body),
                                 CharsetOfContentType(answer.content_type), PageOrigin::kWeb};
-    candidate.cut = answer.body_cut;
+    candidate.cut = answer.cut;
     if (sheet)
       ReadImports(candidate);
     else
@@ -163,19 +183,15 @@ void CrawlFrontier::Resolve() {
 CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
   Resolve();
   while (next_ < resolved_) {
-    Candidate& candidate = candidates_[next_++];
-    if (candidate.state != State::kPage) continue;
-    // Settle has taken every link of the page before, so found_ holds this page's alone.
-    for (std::string_view packed = candidate.follow; !packed.empty();) {
-      FoundLink& link = found_.emplace_back();
-      link.resolved = Unpack(&packed);
-      link.target = Unpack(&packed);
-      link.name = Unpack(&packed);
-      link.internal = SchemeOf(link.target).empty() && !link.target.starts_with("//");
+    Candidate& candidate = candidates_[next_];
+    if (candidate.state != State::kPage) {
+      ++next_;
+      continue;
     }
-    candidate.follow = {};
-    found_depth_ = candidate.depth + 1;
-    found_on_ = candidate.address;
+    // Its links become fetches first, so the fetches of pages it links to are asked before any
+    // of its links and each address is requested once.
+    if (handed_on_ >= pages_settled_) return Next::kWait;
+    ++next_;
     page->source = std::move(candidate.address);
     page->fetched = std::move(candidate.page);
     page->style_sheet = candidate.sheet;
@@ -184,7 +200,9 @@ CrawlFrontier::Next CrawlFrontier::NextPage(PageToCheck* page, bool* cut) {
     ++handed_on_;
     return Next::kPage;
   }
-  return next_ == candidates_.size() && found_.empty() ? Next::kDone : Next::kWait;
+  return next_ == candidates_.size() && take_next_ == candidates_.size() && found_.empty()
+             ? Next::kDone
+             : Next::kWait;
 }
 
 bool CrawlFrontier::HasAnchor(const std::string& key, const std::string& anchor) const {

@@ -9,7 +9,6 @@
 
 #include "engine/link_scanner.h"
 #include "engine/run_settings.h"
-#include "platform/http_answer.h"
 #include "web/link.h"
 #include "web/page.h"
 #include "web/robots.h"
@@ -31,32 +30,43 @@ struct CrawlBounds {
 class CrawlFrontier {
  public:
   /// `start` is the start page as fetched, its source the address it was fetched from and
-  /// `final_address` where the redirects ended ("" when none), `start_outcome` its answer.
+  /// `final_address` where the redirects ended ("" when none).
   /// The site is the final address's scheme, host and port, and paths under its folder.
   /// With `all_links`, the ids and <a name>s of every page read are kept for HasAnchor, and the
   /// site's style sheets its pages use are fetched and handed on too.
-  CrawlFrontier(PageSource start, const std::string& final_address, CheckOutcome start_outcome,
-                RobotsRules robots, CrawlBounds bounds, bool keep_query, bool all_links = false);
+  CrawlFrontier(PageSource start, const std::string& final_address, RobotsRules robots,
+                CrawlBounds bounds, bool keep_query, bool all_links = false);
 
-  /// A page address waiting for its fetch: the frontier's number for it, and the first link
-  /// to it (as written, its name and page; `resolved` is the address to fetch).
+  /// A page address waiting for its fetch: the frontier's number for it, the first link to it
+  /// (as written, its name and page; `resolved` is the address to fetch), and that page's
+  /// place in crawl order (the start page 0).
   struct Fetch {
     size_t candidate;
     FoundLink link;
+    size_t from = 0;
   };
 
-  /// Turns what the pages handed on so far link to into pages to fetch, in order, appending
-  /// them to *to_fetch. False while it must wait for earlier fetches to tell whether another
-  /// page still fits under max_pages.
+  /// Turns what the pages settled so far link to into pages to fetch, in order, appending them
+  /// to *to_fetch; a page's links are settled as soon as it and every candidate before it are
+  /// answered, before its turn to be handed on. False while it must wait for earlier fetches to
+  /// tell whether another page still fits under max_pages.
   bool Settle(std::vector<Fetch>* to_fetch);
 
+  /// What a fetch for the crawl brought.
+  struct Answer {
+    bool ok = false;            // a 2xx answer
+    std::string final_address;  // where the redirects ended; "" when none
+    std::string content_type;
+    std::string body;
+    bool cut = false;  // the body went on past its cap
+  };
   /// The answer to a candidate's fetch; its body, when it is a page, is kept until its turn.
-  void Answered(size_t candidate, HttpAnswer& answer);
+  void Answered(size_t candidate, Answer answer);
   /// The candidate's fetch came to nothing (no request could be made, or it was dropped).
   void Unanswered(size_t candidate);
 
   enum class Next { kPage, kWait, kDone };
-  /// The next page in crawl order, decoded for its links to follow; kWait while an earlier
+  /// The next page in crawl order, decoded, once its links are settled; kWait while an earlier
   /// candidate's answer is still out. *cut says the page was cut at the page size cap.
   Next NextPage(PageToCheck* page, bool* cut);
 
@@ -71,12 +81,12 @@ class CrawlFrontier {
   /// Once `abort` is raised, reading a page for its links and settling them stop early.
   void WatchAbort(const AbortSignal* abort) { abort_ = abort; }
 
-  /// The start page's answer and the keys it goes by (asked for, and where redirects ended).
-  const CheckOutcome& start_outcome() const { return start_outcome_; }
-  const std::vector<std::string>& start_keys() const { return start_keys_; }
-
   /// Pages handed on, plus candidates not yet settled as pages or not.
   size_t pages_known() const { return handed_on_ + (candidates_.size() - next_); }
+  /// Candidates handed on or passed over as no page: those after it may wait with their pages.
+  size_t candidates_passed() const { return next_; }
+  /// Pages, in crawl order, whose links are all settled into fetches.
+  size_t pages_settled() const { return pages_settled_; }
   size_t left_out() const { return left_out_; }
   size_t disallowed() const { return disallowed_keys_.size(); }
   /// Pages with more links than max_links_per_page: the rest were not followed.
@@ -98,6 +108,8 @@ class CrawlFrontier {
   /// Settles answered candidates in crawl order: a page unless its final address is one an
   /// earlier page already goes by.
   void Resolve();
+  /// Takes the links of the next settled page to lead on by into found_; false when none is.
+  bool TakeLinks();
   /// Whether `key` names a page of the site: same scheme, host and port, path under the folder.
   bool OnSite(const std::string& key) const;
   /// Reads a page as its answer comes in: the links it leads on by, and its anchors under each
@@ -111,8 +123,6 @@ class CrawlFrontier {
 
   std::string scheme_authority_;  // "http://host:port" as normalised
   std::string folder_;            // the path prefix of the site's pages
-  std::vector<std::string> start_keys_;
-  CheckOutcome start_outcome_;
   RobotsRules robots_;
   CrawlBounds bounds_;
   bool keep_query_;
@@ -122,10 +132,14 @@ class CrawlFrontier {
   std::unordered_set<std::string> known_;
   /// The keys of the pages settled so far, by the address their redirects ended at.
   std::unordered_set<std::string> page_keys_;
-  /// The links to follow of the page last handed on: Settle takes them all before the next.
+  /// The links to follow of the page last taken: Settle takes them all before the next.
   std::deque<FoundLink> found_;
   size_t found_depth_ = 0;
   std::string found_on_;
+  size_t found_from_ = 0;
+  size_t take_next_ = 0;  // the next candidate whose links to take
+  size_t pages_taken_ = 0;
+  size_t pages_settled_ = 0;
   /// Hashes of "key" for each page read whole and "key#anchor" for each of its anchors: a few
   /// bytes an anchor, where a 64-bit collision is far rarer than a mistyped anchor.
   std::unordered_set<size_t> anchors_;

@@ -2,11 +2,14 @@
 
 #include <ctime>
 
+#include "engine/crawl_source.h"
 #include "engine/messages.h"
 #include "platform/cp932.h"
 #include "platform/text.h"
 #include "run/find_html_files.h"
+#include "web/answer_outcome.h"
 #include "web/fetch_web_page.h"
+#include "web/page_encoding.h"
 #include "web/robots.h"
 #include "web/url.h"
 
@@ -39,6 +42,33 @@ std::vector<FetchResult> Fetch(const RunSeams& seams, const std::vector<std::str
   return fetched;
 }
 
+// How long one wait for a crawl's first pages lasts before the view handles input again.
+constexpr int kFetchSliceMs = 50;
+
+// What a fetched page came to, as the single page fetch judges it: a 2xx answer without a body
+// is no page.
+FetchResult Fetched(const std::string& url, QueueAnswer& queued) {
+  FetchResult result;
+  if (queued.no_request) {
+    result.kind = FetchResult::Kind::kNoRequestObject;
+    return result;
+  }
+  HttpAnswer& answer = queued.answer;
+  result.answer = AnswerOutcome(answer, false);
+  result.answer.tries = queued.tries;
+  result.final_url = answer.final_url;
+  if (result.answer.kind == CheckOutcome::Kind::kFailed) return result;
+  if (answer.body.empty()) {
+    result.answer.kind = CheckOutcome::Kind::kFailed;
+    return result;
+  }
+  result.page = PageSource{url, std::move(answer.body), CharsetOfContentType(answer.content_type),
+                           PageOrigin::kWeb};
+  result.cut = answer.body_cut;
+  result.kind = FetchResult::Kind::kOk;
+  return result;
+}
+
 // A start page that could not be fetched: why, told as the single page run tells it.
 RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::string& target,
                      const FetchResult& fetched) {
@@ -67,6 +97,60 @@ RobotsRules RobotsOf(const FetchResult& robots) {
   if (robots.kind != FetchResult::Kind::kOk || robots.answer.kind != CheckOutcome::Kind::kAnswered)
     return RobotsRules();
   return RobotsRules(robots.page.bytes, "Voxtrel");
+}
+
+QueueClock& ClockOf(const RunSeams& seams) { return seams.clock ? *seams.clock : SystemClock(); }
+
+// Fetches `urls` at once through the run's queue; kAbandoned once the abort is raised or the
+// view gives up.
+std::vector<FetchResult> Fetch(const RunSeams& seams, RequestQueue& queue,
+                               const std::vector<std::string>& urls) {
+  std::vector<FetchResult> results(urls.size());
+  std::vector<Ticket> tickets;
+  size_t waiting = urls.size();
+  for (size_t i = 0; i < urls.size(); ++i) {
+    QueueAsk ask;
+    ask.url = BrowserAddress(urls[i]);
+    ask.keep_body = true;
+    // Only the head of a robots.txt is ever read: a huge one costs no more than its cap.
+    const std::optional<UrlParts> parts = SplitUrl(ask.url);
+    ask.body_cap = parts && parts->path == "/robots.txt" ? kRobotsCap : kPageCap;
+    tickets.push_back(queue.Ask(std::move(ask), [&, i](Ticket, QueueAnswer& answer) {
+      results[i] = Fetched(urls[i], answer);
+      --waiting;
+    }));
+  }
+  while (waiting > 0) {
+    if (seams.abort.Raised() || !seams.view.KeepAlive()) {
+      for (Ticket ticket : tickets) queue.Drop(ticket);
+      FetchResult abandoned;
+      abandoned.kind = FetchResult::Kind::kAbandoned;
+      return std::vector<FetchResult>(urls.size(), abandoned);
+    }
+    queue.Pump(kFetchSliceMs);
+  }
+  seams.view.Yield();
+  return results;
+}
+
+// The start page's links take its answer (a 2xx one), by the address asked and where the
+// redirects ended.
+void RememberStart(RequestQueue& queue, const std::string& start, const FetchResult& fetched) {
+  QueueAnswer known;
+  known.answer.status = fetched.answer.status;
+  known.answer.redirects = fetched.answer.redirects;
+  known.answer.elapsed_ms = fetched.answer.elapsed_ms;
+  known.answer.moved_permanently = !fetched.answer.redirected_to.empty();
+  known.answer.final_url = fetched.final_url;
+  for (const std::string& address : {start, fetched.final_url})
+    if (const std::string key = CrawlFrontier::KeyOf(address); !key.empty())
+      queue.Remember(key, known);
+}
+
+// Pages a crawl asks for ahead of its scan: enough to keep every slot of the site busy while
+// the scan waits for slow hosts, few enough that the pages held stay small beside the run.
+size_t PagesAhead(const RunSettings& settings) {
+  return static_cast<size_t>(std::max(1, settings.jobs)) * 2 + 32;
 }
 
 RunSummary Stopped(const RunSeams& seams, RunSummary summary, RunOutcome outcome) {
@@ -119,12 +203,13 @@ RunSummary RunFolder(const RunSeams& seams, const RunSettings& settings, const s
   view.RunPreparing(true);
   std::vector<PageToCheck> pages;
   for (std::string& path : found.pages) pages.push_back(PageToCheck{std::move(path), {}});
+  RequestQueue queue(seams.http, LimitsOf(settings), ClockOf(seams));
   if (!settings.all_links || !settings.root.empty())
-    return Closed(seams, CheckLinks(std::move(pages), settings, seams));
+    return Closed(seams, CheckLinks(std::move(pages), settings, seams, queue));
   // "/…" links lead into the checked folder unless another root was named.
   RunSettings rooted = settings;
   rooted.root = folder;
-  return Closed(seams, CheckLinks(std::move(pages), rooted, seams));
+  return Closed(seams, CheckLinks(std::move(pages), rooted, seams, queue));
 }
 
 std::optional<int16_t> SinglePageModeFor(const std::string& target) {
@@ -143,7 +228,9 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   seams.results.Clear();
   seams.view.RunPreparing(false);
   std::vector<PageToCheck> pages(1, PageToCheck{target, {}});
-  if (mode != kModeWebPage) return Closed(seams, CheckLinks(std::move(pages), settings, seams));
+  RequestQueue queue(seams.http, LimitsOf(settings), ClockOf(seams));
+  if (mode != kModeWebPage)
+    return Closed(seams, CheckLinks(std::move(pages), settings, seams, queue));
 
   FetchResult fetched = std::move(Fetch(seams, {target}).front());
   if (fetched.kind == FetchResult::Kind::kOk) {
@@ -152,7 +239,7 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
     if (fetched.cut)
       seams.view.ShowMessage(kMessageTitle, PageCutText(target), MessageIcon::kWarning,
                              MessageButtons::kOk);
-    summary = CheckLinks(std::move(pages), settings, seams);
+    summary = CheckLinks(std::move(pages), settings, seams, queue);
     if (fetched.cut) summary.pages_cut.push_back(target);
     return Closed(seams, std::move(summary));
   }
@@ -170,9 +257,11 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
     return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
   seams.results.Clear();
   seams.view.RunPreparing(false);
+  // One queue for the whole crawl: the start page's answer is the one its links take.
+  RequestQueue queue(seams.http, LimitsOf(settings), ClockOf(seams));
   // The site's robots.txt is asked with the start page: a crawl's first wait is one, not two.
   const std::string start_robots = RobotsAddress(start);
-  std::vector<FetchResult> first = Fetch(seams, {start, start_robots});
+  std::vector<FetchResult> first = Fetch(seams, queue, {start, start_robots});
   FetchResult& fetched = first[0];
   if (fetched.kind != FetchResult::Kind::kOk)
     return Unfetched(seams, std::move(summary), start, fetched);
@@ -183,15 +272,17 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
   // Redirected to another site: its own robots.txt holds.
   RobotsRules robots = RobotsOf(RobotsAddress(page) == start_robots
                                     ? first[1]
-                                    : Fetch(seams, {RobotsAddress(page)}).front());
+                                    : Fetch(seams, queue, {RobotsAddress(page)}).front());
   if (seams.abort.Raised())
     return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
-  CrawlFrontier crawl(std::move(fetched.page), fetched.final_url, fetched.answer, std::move(robots),
-                      bounds, settings.keep_query, settings.all_links);
+  RememberStart(queue, start, fetched);
+  CrawlFrontier crawl(std::move(fetched.page), fetched.final_url, std::move(robots), bounds,
+                      settings.keep_query, settings.all_links);
   // A site repeats its menus and images on every page: each address is asked once.
   RunSettings once = settings;
   once.once = true;
-  summary = CheckLinks({}, once, seams, &crawl);
+  CrawlSource source(crawl, queue, once, PagesAhead(settings));
+  summary = CheckLinks({}, once, seams, queue, &source);
   if (fetched.cut) summary.pages_cut.insert(summary.pages_cut.begin(), page);
   return Closed(seams, std::move(summary));
 }

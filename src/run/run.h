@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/check_loop.h"
+#include "engine/crawl_frontier.h"
 #include "output/report_writer.h"
 
 namespace voxtrel {
