@@ -11,6 +11,7 @@
 
 #include "engine/local_links.h"
 #include "engine/messages.h"
+#include "engine/request_queue.h"
 #include "platform/text.h"
 #include "web/answer_outcome.h"
 #include "web/fetch_web_page.h"
@@ -293,7 +294,7 @@ class Pipeline {
       // Too many requests is the server asking us to slow down, not a dead link: wait as it
       // says, ask once more, and ask that host one thing at a time from now on.
       pending.retried = true;
-      pending.not_before = Clock::now() + RetryAfter(answer, settings_);
+      pending.not_before = Clock::now() + RetryAfter(answer, LimitsOf(settings_));
       pending.state = Pending::State::kWaiting;
       slowed_hosts_.insert(pending.host);
       return;
@@ -531,29 +532,6 @@ std::string MarkCounts(const std::array<size_t, 4>& rows_by_mark) {
 }
 
 }  // namespace
-
-std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const RunSettings& settings) {
-  const long wait_ms =
-      answer.retry_after_s ? *answer.retry_after_s * 1000 : settings.retry_after_default_ms;
-  return std::chrono::milliseconds(std::min(wait_ms, settings.retry_after_cap_ms));
-}
-
-std::string HostKey(const std::string& url) {
-  const size_t scheme_end = url.find("://");
-  if (scheme_end == std::string::npos) return url;
-  const std::string scheme = AsciiUpper(std::string_view(url).substr(0, scheme_end));
-  const size_t start = scheme_end + 3;
-  size_t end = url.find_first_of("/?#", start);
-  if (end == std::string::npos) end = url.size();
-  std::string authority = AsciiUpper(std::string_view(url).substr(start, end - start));
-  const size_t at = authority.rfind('@');
-  if (at != std::string::npos) authority.erase(0, at + 1);
-  const bool has_port = authority.find(':', authority.rfind(']') == std::string::npos
-                                                ? 0
-                                                : authority.rfind(']')) != std::string::npos;
-  if (!has_port) authority += scheme == "HTTPS" ? ":443" : ":80";
-  return scheme + "://" + authority;
-}
 
 void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary,
             bool crawled) {

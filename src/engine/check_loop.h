@@ -33,10 +33,6 @@ RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& setting
 /// "ﾍﾟｰｼﾞが大きすぎるため、先頭の 64 MiB だけを検査しました： " + the page + five blanks.
 std::string PageCutText(const std::string& page);
 
-/// How long to wait before asking again after a 429 answer: its Retry-After, else the run's
-/// default, at most the run's cap.
-std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const RunSettings& settings);
-
 /// Scheme, host and port of an address, upper-cased, the port filled in: what the per-host
 /// limit counts by.
 std::string HostKey(const std::string& url);
