@@ -20,7 +20,8 @@ struct RunSeams {
   HttpPool& http;
   ResultList& results;
   const AbortSignal& abort;
-  QueueClock* clock = nullptr;  // the system's steady clock when none
+  /// What the run's requests wait by; null: the system's steady clock.
+  QueueClock* clock = nullptr;
 };
 
 /// A page a run's feed asked for that could not be fetched: it is listed at the end of the page

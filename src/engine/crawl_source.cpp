@@ -13,7 +13,7 @@ CrawlSource::CrawlSource(CrawlFrontier& frontier, RequestQueue& queue, const Run
     : frontier_(frontier), queue_(queue), settings_(settings), ahead_(std::max<size_t>(1, ahead)) {}
 
 CrawlSource::~CrawlSource() {
-  for (const auto& [ticket, fetch] : asked_) queue_.Drop(ticket);
+  for (const auto& [ticket, asked] : asked_) queue_.Drop(ticket);
 }
 
 std::string CrawlSource::KeyOf(const std::string& address) const {
@@ -67,13 +67,14 @@ void CrawlSource::AskNext() {
   ++AsksOf(fetch.from).open;
   const Ticket ticket = queue_.Ask(
       std::move(ask), [this](Ticket answered, QueueAnswer& answer) { Answered(answered, answer); });
-  asked_.emplace(ticket, std::move(fetch));
+  asked_.emplace(ticket, Asked{std::move(fetch), key});
 }
 
 void CrawlSource::Answered(Ticket ticket, QueueAnswer& answer) {
   const auto found = asked_.find(ticket);
   if (found == asked_.end()) return;
-  CrawlFrontier::Fetch fetch = std::move(found->second);
+  CrawlFrontier::Fetch fetch = std::move(found->second.fetch);
+  const std::string key = std::move(found->second.key);
   asked_.erase(found);
   PageAsks& asks = AsksOf(fetch.from);
   --asks.open;
@@ -92,17 +93,28 @@ void CrawlSource::Answered(Ticket ticket, QueueAnswer& answer) {
     const std::string end = KeyOf(http.final_url);
     queue_.Remember(end, direct);
     page_ends_.insert(end);
+    KnownAt(end);
   }
   CheckOutcome outcome = AnswerOutcome(http, answer.refresh);
   outcome.tries = std::max(1, answer.tries);
   if (outcome.kind == CheckOutcome::Kind::kFailed) {
-    const std::string key = KeyOf(AddressOf(fetch.link));
     asks.failed.emplace(fetch.candidate,
                         UnfetchedPage{key, std::move(fetch.link), std::move(outcome)});
   }
   frontier_.Answered(fetch.candidate, CrawlFrontier::Answer{ok, std::move(http.final_url),
                                                             std::move(http.content_type),
                                                             std::move(http.body), http.body_cut});
+}
+
+void CrawlSource::KnownAt(const std::string& key) {
+  for (auto it = asked_.begin(); it != asked_.end(); ++it) {
+    if (it->second.key != key || queue_.StartedAt(it->first)) continue;
+    queue_.Drop(it->first);
+    --AsksOf(it->second.fetch.from).open;
+    frontier_.Unanswered(it->second.fetch.candidate);
+    asked_.erase(it);
+    return;
+  }
 }
 
 CrawlSource::PageAsks& CrawlSource::AsksOf(size_t page) {

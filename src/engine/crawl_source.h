@@ -52,6 +52,9 @@ class CrawlSource : public PageFeed {
   /// Asks the queue for the oldest fetch waiting, unless it is kept out.
   void AskNext();
   void Answered(Ticket ticket, QueueAnswer& answer);
+  /// Where a fetch's redirects ended is a page known already: a fetch of it not yet started
+  /// is not made.
+  void KnownAt(const std::string& key);
   PageAsks& AsksOf(size_t page);
 
   CrawlFrontier& frontier_;
@@ -59,7 +62,11 @@ class CrawlSource : public PageFeed {
   const RunSettings& settings_;
   const size_t ahead_;
   std::deque<CrawlFrontier::Fetch> to_ask_;
-  std::map<Ticket, CrawlFrontier::Fetch> asked_;
+  struct Asked {
+    CrawlFrontier::Fetch fetch;
+    std::string key;
+  };
+  std::map<Ticket, Asked> asked_;
   size_t asked_through_ = 0;  // candidates up to this one asked or kept out
   /// From the oldest page not yet ended on, in crawl order.
   std::deque<PageAsks> pages_;

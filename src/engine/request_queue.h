@@ -106,6 +106,10 @@ class RequestQueue {
   std::unique_ptr<State> state_;
 };
 
+/// How long to wait before asking again after a 429 answer: its Retry-After, else the
+/// default, at most the cap.
+std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const QueueLimits& limits);
+
 /// Scheme, host and port of an address, upper-cased, the port filled in: what the per-host
 /// limit and rate count by.
 std::string HostKey(const std::string& url);

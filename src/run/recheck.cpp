@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "engine/local_links.h"
+#include "engine/request_queue.h"
 #include "web/answer_outcome.h"
 #include "web/refresh_detector.h"
 #include "web/url.h"
@@ -158,7 +159,7 @@ class Recheck {
         // The server asks us to slow down: wait as it says, once, then one at a time.
         question.retried = true;
         question.asked = false;
-        question.not_before = Clock::now() + RetryAfter(answer, settings_);
+        question.not_before = Clock::now() + RetryAfter(answer, LimitsOf(settings_));
         slowed_hosts_.insert(question.host);
         continue;
       }

@@ -36,11 +36,13 @@ bool FakePool::Start(uint64_t id, HttpRequest request) {
   return true;
 }
 
-void FakePool::Wait(int /*timeout_ms*/, std::vector<std::pair<uint64_t, HttpAnswer>>* finished) {
+void FakePool::Wait(int timeout_ms, std::vector<std::pair<uint64_t, HttpAnswer>>* finished) {
+  ++waits;
   if (flying_.empty()) return;
   const auto next = std::min_element(flying_.begin(), flying_.end(),
                                      [](const Flying& a, const Flying& b) { return a.due_ms < b.due_ms; });
-  now_ms = std::max(now_ms, next->due_ms);
+  // As a real wait, it ends at the first answer or when its time is up.
+  now_ms = std::max(now_ms, std::min(next->due_ms, now_ms + std::max(0, timeout_ms)));
   // Every answer due by now, in the order started, as a pool hands over what completed together.
   for (auto it = flying_.begin(); it != flying_.end();) {
     if (it->due_ms > now_ms) {

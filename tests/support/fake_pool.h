@@ -26,7 +26,8 @@ struct FakeAnswer {
 
 /// A connection pool that asks nobody: each request is answered from `script` (the address and
 /// how many times it was asked, from 1) after its delay in virtual time, which Wait advances to
-/// the next answer due. Records what the check loop asked and how much it had in flight.
+/// the next answer due, or by its time-out when that comes first. Records what was asked and how
+/// much was in flight.
 class FakePool : public HttpPool {
  public:
   FakePool();
@@ -51,6 +52,7 @@ class FakePool : public HttpPool {
   std::map<std::string, int> most_per_host;
   int most_per_url = 0;
   long now_ms = 0;
+  int waits = 0;  // calls of Wait
 
  private:
   struct Flying {
