@@ -197,8 +197,7 @@ class Pipeline {
       if (const std::optional<QueueClock::TimePoint> started = queue_.StartedAt(*head.ticket)) {
         progress_.waiting_for = AddressOf(head.item.link);
         progress_.waiting_ms = static_cast<long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(clock_.Now() - *started)
-                .count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(clock_.Now() - *started).count());
       }
     }
     seams_.view.Progress(progress_);
@@ -216,14 +215,17 @@ class Pipeline {
           steps_.pop_front();
           if (Aborted()) return Step::kAborted;
           continue;
-        case Pending::State::kSkipped: steps_.pop_front(); continue;
+        case Pending::State::kSkipped:
+          steps_.pop_front();
+          continue;
         case Pending::State::kPassedOver:
           if (!head.disallowed)
             ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? summary_.https_skipped
-                                                                : summary_.excluded);
+                                                               : summary_.excluded);
           steps_.pop_front();
           continue;
-        default: break;
+        default:
+          break;
       }
       if (!CommitLink(head)) return Step::kWaiting;
       steps_.pop_front();

@@ -39,9 +39,8 @@ std::string Unpack(std::string_view* packed) {
 
 }  // namespace
 
-CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address,
-                             RobotsRules robots, CrawlBounds bounds, bool keep_query,
-                             bool all_links)
+CrawlFrontier::CrawlFrontier(PageSource start, const std::string& final_address, RobotsRules robots,
+                             CrawlBounds bounds, bool keep_query, bool all_links)
     : robots_(std::move(robots)), bounds_(bounds), keep_query_(keep_query), all_links_(all_links) {
   const std::string address = final_address.empty() ? start.source : final_address;
   const std::string key = KeyOf(address);

@@ -37,8 +37,8 @@ void CrawlSource::Advance() {
 PageFeed::Next CrawlSource::NextPage(PageToCheck* page, bool* cut) {
   Advance();
   const CrawlFrontier::Next next = frontier_.NextPage(page, cut);
-  if (next != CrawlFrontier::Next::kPage) return next == CrawlFrontier::Next::kDone ? Next::kDone
-                                                                                     : Next::kWait;
+  if (next != CrawlFrontier::Next::kPage)
+    return next == CrawlFrontier::Next::kDone ? Next::kDone : Next::kWait;
   // The pages it links to are asked for before any of its links, whatever the bound: a link
   // then shares its page's answer instead of asking the address a second time.
   while (!to_ask_.empty() && to_ask_.front().from <= handed_on_) AskNext();

@@ -45,7 +45,7 @@ class CrawlSource : public PageFeed {
  private:
   // What the pages of one page of the crawl (in crawl order) made it ask.
   struct PageAsks {
-    size_t open = 0;  // fetches not yet answered
+    size_t open = 0;                         // fetches not yet answered
     std::map<size_t, UnfetchedPage> failed;  // by candidate: listed in crawl order
   };
   void Settle();

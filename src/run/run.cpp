@@ -35,9 +35,8 @@ RunSummary Refuse(const RunSeams& seams, RunSummary summary, RunOutcome outcome,
 
 // Fetches `urls` at once for the run; kAbandoned once the abort is raised or the view gives up.
 std::vector<FetchResult> Fetch(const RunSeams& seams, const std::vector<std::string>& urls) {
-  std::vector<FetchResult> fetched = FetchWebPages(seams.http, urls, [&seams] {
-    return !seams.abort.Raised() && seams.view.KeepAlive();
-  });
+  std::vector<FetchResult> fetched = FetchWebPages(
+      seams.http, urls, [&seams] { return !seams.abort.Raised() && seams.view.KeepAlive(); });
   seams.view.Yield();
   return fetched;
 }
