@@ -2,6 +2,7 @@
 
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -273,15 +274,30 @@ TEST_F(CrawlTest, ManyInFlightGiveTheRowsOfOneAtATimeAndAnAbortKeepsThoseBefore)
     }
     Page(page == 0 ? kStart : "http://s.jp/a/p" + std::to_string(page) + ".html", targets);
   }
+  // Passing failures asked again, a 429 waited out, and a rate, all on the fake clock.
+  auto site = pool_.script;
+  pool_.script = [site](const std::string& url, int n) {
+    test::FakeAnswer answer = site(url, n);
+    if (n == 1 && url.ends_with("1.html")) answer.failure = HttpFailure::kCutOff;
+    if (n <= 2 && url.starts_with("http://x1")) answer.status = 503;
+    if (n == 1 && url.starts_with("http://x2")) answer.status = 429;
+    return answer;
+  };
+  settings_.retries = 2;
+  settings_.rate = 20;
+  settings_.show_all = true;
   max_delay_ms_ = 40;
   settings_.jobs = 1;
   const Events one = (Crawl(), view_.events);
   ASSERT_GT(one.size(), 20u);
-  settings_.jobs = 64;
+  settings_.jobs = 128;
   for (unsigned seed = 1; seed <= 4; ++seed) {
     random_.seed(seed);
     EXPECT_EQ((Crawl(), view_.events), one) << seed;
   }
+  std::set<int> times;  // each address asked once, twice or thrice
+  for (const auto& [url, n] : pool_.asked) times.insert(n);
+  EXPECT_EQ(times, (std::set<int>{1, 2, 3}));
   for (size_t k : {1, 5, 17}) {
     abort_.Lower();
     view_ = test::RecordingView();
