@@ -30,8 +30,7 @@ struct Pending {
   /// What the run knows the address by: as written, or as its feed knows it.
   std::string key;
   std::optional<Ticket> ticket;  // while its answer is out
-  bool disallowed = false;  // robots.txt keeps crawlers away: neither asked nor listed
-  bool feed_page = false;   // at a page end: the page came from the feed
+  bool feed_page = false;        // at a page end: the page came from the feed
   CheckOutcome outcome;
 };
 
@@ -140,8 +139,9 @@ class Pipeline {
       const std::string& url = RequestOf(pending.item);
       pending.key = feed_ ? feed_->KeyOf(url) : url;
       if (!feed_ || !feed_->Disallows(pending.key)) return Ask(pending);
-      pending.disallowed = true;
-      pending.state = Pending::State::kPassedOver;
+      // Kept from crawlers by robots.txt: neither asked nor listed nor counted, so it needs no
+      // turn of its own.
+      steps_.pop_back();
     }
     ++progress_.links_answered;
   }
@@ -219,9 +219,8 @@ class Pipeline {
           steps_.pop_front();
           continue;
         case Pending::State::kPassedOver:
-          if (!head.disallowed)
-            ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? summary_.https_skipped
-                                                               : summary_.excluded);
+          ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? summary_.https_skipped
+                                                              : summary_.excluded);
           steps_.pop_front();
           continue;
         default:
