@@ -14,7 +14,6 @@
 #include "engine/request_queue.h"
 #include "platform/text.h"
 #include "web/answer_outcome.h"
-#include "web/fetch_web_page.h"
 #include "web/refresh_detector.h"
 
 namespace voxtrel {

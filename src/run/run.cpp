@@ -3,10 +3,11 @@
 #include <ctime>
 
 #include "engine/messages.h"
+#include "engine/page_fetch.h"
+#include "engine/request_queue.h"
 #include "platform/cp932.h"
 #include "platform/text.h"
 #include "run/find_html_files.h"
-#include "web/fetch_web_page.h"
 #include "web/robots.h"
 #include "web/url.h"
 
@@ -30,11 +31,12 @@ RunSummary Refuse(const RunSeams& seams, RunSummary summary, RunOutcome outcome,
   return Closed(seams, std::move(summary));
 }
 
-// Fetches `urls` at once for the run; kAbandoned once the abort is raised or the view gives up.
-std::vector<FetchResult> Fetch(const RunSeams& seams, const std::vector<std::string>& urls) {
-  std::vector<FetchResult> fetched = FetchWebPages(seams.http, urls, [&seams] {
-    return !seams.abort.Raised() && seams.view.KeepAlive();
-  });
+// Fetches `urls` under the run's limits; kAbandoned once the abort is raised or the view gives up.
+std::vector<FetchResult> Fetch(const RunSeams& seams, const RunSettings& settings,
+                               const std::vector<std::string>& urls) {
+  RequestQueue queue(seams.http, LimitsOf(settings), seams.clock ? *seams.clock : SystemClock());
+  std::vector<FetchResult> fetched = FetchWebPages(
+      queue, urls, [&seams] { return !seams.abort.Raised() && seams.view.KeepAlive(); });
   seams.view.Yield();
   return fetched;
 }
@@ -145,7 +147,7 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   std::vector<PageToCheck> pages(1, PageToCheck{target, {}});
   if (mode != kModeWebPage) return Closed(seams, CheckLinks(std::move(pages), settings, seams));
 
-  FetchResult fetched = std::move(Fetch(seams, {target}).front());
+  FetchResult fetched = std::move(Fetch(seams, settings, {target}).front());
   if (fetched.kind == FetchResult::Kind::kOk) {
     pages.front().fetched = std::move(fetched.page);
     // Said before the run, so a long run does not hide that its page was not read whole.
@@ -172,7 +174,7 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
   seams.view.RunPreparing(false);
   // The site's robots.txt is asked with the start page: a crawl's first wait is one, not two.
   const std::string start_robots = RobotsAddress(start);
-  std::vector<FetchResult> first = Fetch(seams, {start, start_robots});
+  std::vector<FetchResult> first = Fetch(seams, settings, {start, start_robots});
   FetchResult& fetched = first[0];
   if (fetched.kind != FetchResult::Kind::kOk)
     return Unfetched(seams, std::move(summary), start, fetched);
@@ -183,7 +185,7 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
   // Redirected to another site: its own robots.txt holds.
   RobotsRules robots = RobotsOf(RobotsAddress(page) == start_robots
                                     ? first[1]
-                                    : Fetch(seams, {RobotsAddress(page)}).front());
+                                    : Fetch(seams, settings, {RobotsAddress(page)}).front());
   if (seams.abort.Raised())
     return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
   CrawlFrontier crawl(std::move(fetched.page), fetched.final_url, fetched.answer, std::move(robots),

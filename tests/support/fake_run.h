@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/check_loop.h"
+#include "support/fake_clock.h"
 #include "support/fake_disk.h"
 #include "support/fake_pool.h"
 #include "support/recording_view.h"
@@ -18,7 +19,8 @@ class FakeRunTest : public ::testing::Test {
   ResultList results_;
   RunSettings settings_;
   AbortSignal abort_;
-  const RunSeams seams_{view_, disk_, pool_, results_, abort_};
+  FakeClock clock_{pool_};
+  const RunSeams seams_{view_, disk_, pool_, results_, abort_, &clock_};
 };
 
 }  // namespace voxtrel::test
