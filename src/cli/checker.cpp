@@ -24,7 +24,6 @@
 #include "run/recheck.h"
 #include "engine/messages.h"
 #include "run/run.h"
-#include "web/fetch_web_page.h"
 #include "version.h"
 
 namespace voxtrel {

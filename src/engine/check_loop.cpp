@@ -9,7 +9,7 @@
 #include "engine/local_links.h"
 #include "engine/messages.h"
 #include "web/answer_outcome.h"
-#include "web/fetch_web_page.h"
+#include "web/page.h"
 
 namespace voxtrel {
 namespace {

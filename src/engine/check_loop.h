@@ -13,6 +13,8 @@
 
 namespace voxtrel {
 
+class QueueClock;
+
 /// What a run works through, lent to it by the front end that starts it.
 struct RunSeams {
   RunView& view;

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "web/answer_outcome.h"
-#include "web/fetch_web_page.h"
+#include "web/page.h"
 
 namespace voxtrel {
 

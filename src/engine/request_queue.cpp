@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <list>
 #include <map>
 #include <set>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -78,6 +80,7 @@ struct Entry {
   QueueAsk ask;
   std::string host;
   bool on_wire = false;
+  bool blocked = false;  // an earlier ask of its key is not answered yet
   bool waited_429 = false;
   int retried = 0;
   int tries = 0;
@@ -96,8 +99,9 @@ struct RequestQueue::State {
   QueueClock& clock;
   std::list<Entry> entries;  // in ask order
   std::map<Ticket, std::list<Entry>::iterator> by_ticket;
-  std::map<Ticket, AnswerSink> sinks;         // of tickets not handed over or dropped
-  std::map<uint64_t, Ticket> on_wire;         // request id → its ticket
+  std::map<Ticket, AnswerSink> sinks;  // of tickets not handed over or dropped
+  std::unordered_map<std::string, std::deque<Ticket>> by_key;  // in ask order
+  std::map<uint64_t, Ticket> on_wire;                          // request id → its ticket
   std::map<uint64_t, std::string> abandoned;  // dropped requests still on the wire → host
   std::map<std::string, int> host_load;
   std::set<std::string> slowed_hosts;
@@ -119,25 +123,36 @@ struct RequestQueue::State {
     return milliseconds(static_cast<long>(std::ceil(1000.0 / limits.rate)));
   }
 
+  // Forgets the entry; the next ask of its key may go on.
+  void Forget(std::list<Entry>::iterator it) {
+    auto key = by_key.find(it->ask.key);
+    std::deque<Ticket>& tickets = key->second;
+    const bool first = tickets.front() == it->ticket;
+    tickets.erase(std::find(tickets.begin(), tickets.end(), it->ticket));
+    if (tickets.empty())
+      by_key.erase(key);
+    else if (first)
+      by_ticket.at(tickets.front())->blocked = false;
+    by_ticket.erase(it->ticket);
+    entries.erase(it);
+  }
+
   // Hands the entry's answer over at the next hand-over and forgets the entry.
   void Settle(std::list<Entry>::iterator it, QueueAnswer answer) {
     ready.emplace_back(it->ticket, std::move(answer));
-    by_ticket.erase(it->ticket);
-    entries.erase(it);
+    Forget(it);
   }
 
   // Starts what the limits allow, in ask order. A key is never asked twice at once: a later
   // ask of it waits until every earlier one has its answer, then may take that answer.
   void StartReady() {
     const TimePoint now = clock.Now();
-    std::set<std::string_view> unanswered;
     for (auto it = entries.begin(); it != entries.end();) {
       auto next = std::next(it);
       if (on_wire.size() + abandoned.size() >= static_cast<size_t>(std::max(1, limits.jobs)))
         return;
       Entry& entry = *it;
-      const bool blocked = !unanswered.insert(entry.ask.key).second;
-      if (entry.on_wire || blocked || now < entry.not_before) {
+      if (entry.on_wire || entry.blocked || now < entry.not_before) {
         it = next;
         continue;
       }
@@ -147,7 +162,6 @@ struct RequestQueue::State {
           QueueAnswer answer = known->second;
           answer.tries = 0;
           answer.cached = true;
-          unanswered.erase(entry.ask.key);
           Settle(it, std::move(answer));
           it = next;
           continue;
@@ -155,7 +169,6 @@ struct RequestQueue::State {
       }
       if (host_load[entry.host] < HostLimit(entry.host) && RateAllows(entry.host, now)) {
         if (!Start(entry, now)) {
-          unanswered.erase(entry.ask.key);
           QueueAnswer answer;
           answer.no_request = true;
           answer.tries = entry.tries;
@@ -288,6 +301,9 @@ Ticket RequestQueue::Ask(QueueAsk ask, AnswerSink sink) {
   entry.host = HostKey(ask.url);
   entry.ask = std::move(ask);
   s.sinks[entry.ticket] = std::move(sink);
+  std::deque<Ticket>& same_key = s.by_key[entry.ask.key];
+  entry.blocked = !same_key.empty();
+  same_key.push_back(entry.ticket);
   s.by_ticket[entry.ticket] = std::prev(s.entries.end());
   return entry.ticket;
 }
@@ -307,8 +323,7 @@ void RequestQueue::Drop(Ticket ticket) {
     s.on_wire.erase(it);
     break;
   }
-  s.entries.erase(found->second);
-  s.by_ticket.erase(found);
+  s.Forget(found->second);
 }
 
 void RequestQueue::Remember(const std::string& key, const QueueAnswer& answer) {

@@ -112,6 +112,7 @@ void ResultList::PackOutcome(const CheckOutcome& outcome, StoredRow* row) {
   row->redirects = outcome.redirects;
   row->kind = static_cast<uint8_t>(outcome.kind);
   row->reason = static_cast<uint8_t>(outcome.reason);
+  row->tries = static_cast<uint8_t>(std::clamp(outcome.tries, 0, 255));
 }
 
 ResultList::StoredRow ResultList::Pack(int64_t number, const FoundLink& link,
@@ -148,6 +149,7 @@ ResultRow ResultList::Row(size_t index) const {
   outcome.elapsed_ms = stored.elapsed_ms;
   outcome.detail = strings_.Text(stored.detail);
   outcome.redirected_to = strings_.Text(stored.redirected_to);
+  outcome.tries = stored.tries;
   return row;
 }
 

@@ -154,6 +154,7 @@ class ResultList {
     uint8_t kind;
     uint8_t reason;
     uint8_t flags;
+    uint8_t tries;  // fits in the padding: a row never takes more than a dozen requests
   };
 
   StoredRow Pack(int64_t number, const FoundLink& link, const CheckOutcome& outcome);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -314,9 +315,11 @@ class RowFields {
     if (const auto* text = std::get_if<std::string>(&value->value)) return text;
     return Bad(key, "is not a string"), nullptr;
   }
-  /// An integer from `low` up; nothing (and no failure) for null when `nullable`.
-  std::optional<int64_t> Integer(const char* key, int64_t low, bool nullable = false) {
-    const JsonValue* value = Find(key, true);
+  /// An integer from `low` up; nothing (and no failure) for null when `nullable`, or when
+  /// absent and not `required`.
+  std::optional<int64_t> Integer(const char* key, int64_t low, bool nullable = false,
+                                 bool required = true) {
+    const JsonValue* value = Find(key, required);
     if (!value || (nullable && std::holds_alternative<std::nullptr_t>(value->value))) return {};
     const auto* number = std::get_if<JsonNumber>(&value->value);
     if (number) {
@@ -409,6 +412,7 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
   const std::string* reason = fields.Text("reason");
   const std::optional<int64_t> redirects = fields.Integer("redirects", 0);
   const std::optional<int64_t> elapsed = fields.Integer("elapsed_ms", 0);
+  const std::optional<int64_t> tries = fields.Integer("tries", 1, false, false);
   if (fields.why.empty() && ReadLink(fields, keep_query, &row->link) && number && mark && reason &&
       redirects && elapsed) {
     row->number = *number;
@@ -416,6 +420,7 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
     outcome.status = status ? std::optional<int>(static_cast<int>(*status)) : std::nullopt;
     outcome.redirects = static_cast<int>(*redirects);
     outcome.elapsed_ms = *elapsed;
+    outcome.tries = static_cast<int>(std::min<int64_t>(tries.value_or(1), INT_MAX));
     static constexpr CheckOutcome::Kind kKinds[] = {
         CheckOutcome::Kind::kFailed, CheckOutcome::Kind::kAnswered, CheckOutcome::Kind::kRefresh,
         CheckOutcome::Kind::kScript};

@@ -404,6 +404,12 @@ static std::string RedirectField(const CheckOutcome& outcome) {
   return ",\"redirected_to\":" + JsonString(outcome.redirected_to);
 }
 
+// Only a row that took more than one request says how many, so every other row stays as it was.
+static std::string TriesField(const CheckOutcome& outcome) {
+  if (outcome.tries <= 1) return "";
+  return ",\"tries\":" + std::to_string(outcome.tries);
+}
+
 std::string JsonRow(const ResultRow& row) {
   const CheckOutcome& outcome = row.outcome;
   // The number as the running count, not the six-digit cell, which wraps after 999999.
@@ -414,7 +420,7 @@ std::string JsonRow(const ResultRow& row) {
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +
          ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + KindFields(row.link) +
-         RedirectField(outcome) + "}";
+         RedirectField(outcome) + TriesField(outcome) + "}";
 }
 
 // The JSON report some rows at a time, so that a report of a million rows is never one string.

@@ -1,39 +1,28 @@
 #include "run/recheck.h"
 
 #include <algorithm>
-#include <chrono>
 #include <map>
 #include <memory>
-#include <set>
-#include <thread>
 
 #include "engine/local_links.h"
+#include "engine/messages.h"
 #include "engine/request_queue.h"
 #include "web/answer_outcome.h"
-#include "web/refresh_detector.h"
 #include "web/url.h"
 
 namespace voxtrel {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // As in a run: how long one wait lasts before the view handles input again.
 constexpr int kWaitSliceMs = 50;
 
 // One address to ask again, for every row that names it.
 struct Question {
-  std::string url;
-  std::string host;
-  bool asked = false;
   bool answered = false;
-  bool retried = false;
   /// No request could be made: its rows keep what they had.
   bool kept = false;
   /// The rows that take its answer.
   size_t rows = 0;
-  Clock::time_point not_before{};
-  RefreshDetector refresh;
   CheckOutcome outcome;
 };
 
@@ -53,8 +42,9 @@ struct Update {
 class Recheck {
  public:
   Recheck(const RunSeams& seams, const RunSettings& settings)
-      : seams_(seams), settings_(settings), local_(seams.disk) {}
-  ~Recheck() { seams_.http.CancelAll(); }
+      : seams_(seams),
+        local_(seams.disk),
+        queue_(seams.http, LimitsOf(settings), seams.clock ? *seams.clock : SystemClock()) {}
 
   RunOutcome Run(RunSummary& summary) {
     Collect();
@@ -62,29 +52,39 @@ class Recheck {
     size_t next = 0;
     for (;;) {
       if (seams_.abort.Raised() || abandoned_) return RunOutcome::kAborted;
-      StartReady();
       for (; next < updates_.size(); ++next) {
         Update& update = updates_[next];
         if (update.question && !update.question->answered) break;
-        const CheckOutcome& outcome = update.question ? update.question->outcome : update.outcome;
-        const bool kept =
-            update.question && (update.question->kept ||
-                                (update.anchor && outcome.kind != CheckOutcome::Kind::kFailed));
-        if (const std::optional<ResultRow> row =
-                kept ? std::nullopt : seams_.results.ReplaceOutcome(update.number, outcome))
-          seams_.view.RowUpdated(*row);
+        if (!Commit(update)) return RunOutcome::kAborted;
         ++summary.links_checked;
-        seams_.view.Yield();
-        if (seams_.abort.Raised()) return RunOutcome::kAborted;
       }
       if (next == updates_.size()) return RunOutcome::kDone;
       Announce(updates_[next]);
       seams_.view.Progress(progress_);
-      WaitForAnswers();
+      queue_.Pump(kWaitSliceMs);
+      if (!seams_.view.KeepAlive()) abandoned_ = true;
     }
   }
 
  private:
+  // Gives the row its new outcome; false when the abort was raised meanwhile.
+  bool Commit(const Update& update) {
+    const CheckOutcome& outcome = update.question ? update.question->outcome : update.outcome;
+    const bool no_request = update.question && update.question->kept;
+    if (no_request && !warned_) {
+      // As in a run: without a request object nothing can be asked, which is said once.
+      seams_.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
+                              MessageButtons::kOk);
+      warned_ = true;
+    }
+    const bool kept = no_request || (update.anchor && outcome.kind != CheckOutcome::Kind::kFailed);
+    if (const std::optional<ResultRow> row =
+            kept ? std::nullopt : seams_.results.ReplaceOutcome(update.number, outcome))
+      seams_.view.RowUpdated(*row);
+    seams_.view.Yield();
+    return !seams_.abort.Raised();
+  }
+
   void Collect() {
     std::map<std::string, Question*> by_url;
     for (size_t index = 0; index < seams_.results.Count(); ++index) {
@@ -106,72 +106,26 @@ class Recheck {
       const std::string url = BrowserAddress(
           link.resolved.empty() ? DecodeCharacterReferences(link.target) : link.resolved);
       Question*& question = by_url[url];
-      if (!question) {
-        questions_.push_back(std::make_unique<Question>());
-        question = questions_.back().get();
-        question->url = url;
-        question->host = HostKey(url);
-      }
+      if (!question) question = Ask(url);
       update.question = question;
       update.anchor = row.outcome.reason == FailureReason::kAnchorNotFound;
       ++question->rows;
     }
   }
 
-  void StartReady() {
-    const Clock::time_point now = Clock::now();
-    for (const auto& owned : questions_) {
-      Question& question = *owned;
-      if (by_id_.size() >= static_cast<size_t>(std::max(1, settings_.jobs))) return;
-      if (question.asked || now < question.not_before) continue;
-      const int limit = slowed_hosts_.count(question.host) ? 1 : std::max(1, settings_.per_host);
-      if (host_load_[question.host] >= limit) continue;
-      HttpRequest request;
-      request.url = question.url;
-      question.refresh = RefreshDetector();
-      RefreshDetector* refresh = &question.refresh;
-      request.on_body = [refresh](std::string_view chunk) { refresh->Feed(chunk); };
-      question.asked = true;
-      const uint64_t id = next_id_++;
-      if (!seams_.http.Start(id, std::move(request))) {
-        question.kept = true;
-        Answered(question);
-        continue;
-      }
-      by_id_[id] = &question;
-      ++host_load_[question.host];
-    }
-  }
-
-  void WaitForAnswers() {
-    finished_.clear();
-    if (!by_id_.empty())
-      seams_.http.Wait(kWaitSliceMs, &finished_);
-    else  // only 429 waits left: slept in slices so the window stays alive
-      std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
-    for (const auto& [id, answer] : finished_) {
-      auto found = by_id_.find(id);
-      if (found == by_id_.end()) continue;
-      Question& question = *found->second;
-      by_id_.erase(found);
-      --host_load_[question.host];
-      if (answer.status == 429 && !question.retried) {
-        // The server asks us to slow down: wait as it says, once, then one at a time.
-        question.retried = true;
-        question.asked = false;
-        question.not_before = Clock::now() + RetryAfter(answer, LimitsOf(settings_));
-        slowed_hosts_.insert(question.host);
-        continue;
-      }
-      question.outcome = AnswerOutcome(answer, question.refresh.IsRefresh());
-      Answered(question);
-    }
-    if (!seams_.view.KeepAlive()) abandoned_ = true;
-  }
-
-  void Answered(Question& question) {
-    question.answered = true;
-    progress_.links_answered += question.rows;
+  // Asks in list order, so the queue starts them in that order as its limits allow.
+  Question* Ask(const std::string& url) {
+    Question* question = questions_.emplace_back(std::make_unique<Question>()).get();
+    QueueAsk ask;
+    ask.url = url;
+    queue_.Ask(std::move(ask), [this, question](Ticket, QueueAnswer& answer) {
+      question->kept = answer.no_request;
+      question->outcome = AnswerOutcome(answer.answer, answer.refresh);
+      question->outcome.tries = std::max(1, answer.tries);
+      question->answered = true;
+      progress_.links_answered += question->rows;
+    });
+    return question;
   }
 
   void Announce(const Update& head) {
@@ -184,18 +138,15 @@ class Recheck {
   }
 
   const RunSeams& seams_;
-  const RunSettings& settings_;
   LocalLinkChecker local_;
   std::vector<Update> updates_;
   std::vector<std::unique_ptr<Question>> questions_;
-  std::map<uint64_t, Question*> by_id_;
-  std::map<std::string, int> host_load_;
-  std::set<std::string> slowed_hosts_;
-  std::vector<std::pair<uint64_t, HttpAnswer>> finished_;
   const Update* announced_ = nullptr;
   RunProgress progress_;
-  uint64_t next_id_ = 1;
   bool abandoned_ = false;
+  bool warned_ = false;
+  // Last, so it goes first: nothing it holds outlives the questions its sinks fill.
+  RequestQueue queue_;
 };
 
 }  // namespace

@@ -4,12 +4,11 @@
 
 #include "engine/crawl_source.h"
 #include "engine/messages.h"
+#include "engine/page_fetch.h"
+#include "engine/request_queue.h"
 #include "platform/cp932.h"
 #include "platform/text.h"
 #include "run/find_html_files.h"
-#include "web/answer_outcome.h"
-#include "web/fetch_web_page.h"
-#include "web/page_encoding.h"
 #include "web/robots.h"
 #include "web/url.h"
 
@@ -33,39 +32,14 @@ RunSummary Refuse(const RunSeams& seams, RunSummary summary, RunOutcome outcome,
   return Closed(seams, std::move(summary));
 }
 
-// Fetches `urls` at once for the run; kAbandoned once the abort is raised or the view gives up.
-std::vector<FetchResult> Fetch(const RunSeams& seams, const std::vector<std::string>& urls) {
+// Fetches `urls` through the run's queue; kAbandoned once the abort is raised or the view gives
+// up.
+std::vector<FetchResult> Fetch(const RunSeams& seams, RequestQueue& queue,
+                               const std::vector<std::string>& urls) {
   std::vector<FetchResult> fetched = FetchWebPages(
-      seams.http, urls, [&seams] { return !seams.abort.Raised() && seams.view.KeepAlive(); });
+      queue, urls, [&seams] { return !seams.abort.Raised() && seams.view.KeepAlive(); });
   seams.view.Yield();
   return fetched;
-}
-
-// How long one wait for a crawl's first pages lasts before the view handles input again.
-constexpr int kFetchSliceMs = 50;
-
-// What a fetched page came to, as the single page fetch judges it: a 2xx answer without a body
-// is no page.
-FetchResult Fetched(const std::string& url, QueueAnswer& queued) {
-  FetchResult result;
-  if (queued.no_request) {
-    result.kind = FetchResult::Kind::kNoRequestObject;
-    return result;
-  }
-  HttpAnswer& answer = queued.answer;
-  result.answer = AnswerOutcome(answer, false);
-  result.answer.tries = queued.tries;
-  result.final_url = answer.final_url;
-  if (result.answer.kind == CheckOutcome::Kind::kFailed) return result;
-  if (answer.body.empty()) {
-    result.answer.kind = CheckOutcome::Kind::kFailed;
-    return result;
-  }
-  result.page = PageSource{url, std::move(answer.body), CharsetOfContentType(answer.content_type),
-                           PageOrigin::kWeb};
-  result.cut = answer.body_cut;
-  result.kind = FetchResult::Kind::kOk;
-  return result;
 }
 
 // A start page that could not be fetched: why, told as the single page run tells it.
@@ -99,38 +73,6 @@ RobotsRules RobotsOf(const FetchResult& robots) {
 }
 
 QueueClock& ClockOf(const RunSeams& seams) { return seams.clock ? *seams.clock : SystemClock(); }
-
-// Fetches `urls` at once through the run's queue; kAbandoned once the abort is raised or the
-// view gives up.
-std::vector<FetchResult> Fetch(const RunSeams& seams, RequestQueue& queue,
-                               const std::vector<std::string>& urls) {
-  std::vector<FetchResult> results(urls.size());
-  std::vector<Ticket> tickets;
-  size_t waiting = urls.size();
-  for (size_t i = 0; i < urls.size(); ++i) {
-    QueueAsk ask;
-    ask.url = BrowserAddress(urls[i]);
-    ask.keep_body = true;
-    // Only the head of a robots.txt is ever read: a huge one costs no more than its cap.
-    const std::optional<UrlParts> parts = SplitUrl(ask.url);
-    ask.body_cap = parts && parts->path == "/robots.txt" ? kRobotsCap : kPageCap;
-    tickets.push_back(queue.Ask(std::move(ask), [&, i](Ticket, QueueAnswer& answer) {
-      results[i] = Fetched(urls[i], answer);
-      --waiting;
-    }));
-  }
-  while (waiting > 0) {
-    if (seams.abort.Raised() || !seams.view.KeepAlive()) {
-      for (Ticket ticket : tickets) queue.Drop(ticket);
-      FetchResult abandoned;
-      abandoned.kind = FetchResult::Kind::kAbandoned;
-      return std::vector<FetchResult>(urls.size(), abandoned);
-    }
-    queue.Pump(kFetchSliceMs);
-  }
-  seams.view.Yield();
-  return results;
-}
 
 // The start page's links take its answer (a 2xx one), by the address asked and where the
 // redirects ended.
@@ -231,7 +173,7 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   if (mode != kModeWebPage)
     return Closed(seams, CheckLinks(std::move(pages), settings, seams, queue));
 
-  FetchResult fetched = std::move(Fetch(seams, {target}).front());
+  FetchResult fetched = std::move(Fetch(seams, queue, {target}).front());
   if (fetched.kind == FetchResult::Kind::kOk) {
     pages.front().fetched = std::move(fetched.page);
     // Said before the run, so a long run does not hide that its page was not read whole.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,9 @@ struct PageText {
   /// What the bytes were read as, which the page's style sheets are read as too by default.
   PageEncoding encoding = PageEncoding::kShiftJis;
 };
+
+/// The most bytes of a fetched page read for its links; a local page is read whole.
+inline constexpr size_t kPageCap = size_t{64} << 20;
 
 /// Whether `name` ends in .htm, .html, .shtm or .shtml, in any letter case.
 bool IsHtmlFileName(std::string_view name);

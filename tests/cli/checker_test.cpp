@@ -21,7 +21,7 @@
 
 #include "cli/options.h"
 #include "run/run.h"
-#include "web/fetch_web_page.h"
+#include "web/page.h"
 #include "platform/http_pool.h"
 #include "support/files.h"
 #include "support/local_server.h"

@@ -30,6 +30,11 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
       {10, https, Failed(FailureReason::kTimeout, {})},
       {11, local, Failed(FailureReason::kCaseDiffers, {}, "photo.JPG")},
       {12, {"http://d.jp/", "", "/s/a.htm"}, Failed(FailureReason::kNone, 200)},
+      {13, {"http://e.jp/", "", "/s/a.htm"}, [] {
+         CheckOutcome busy = Failed(FailureReason::kHttpStatus, 503);
+         busy.tries = 3;
+         return busy;
+       }()},
   };
   const std::string text = FormatJsonReport({std::begin(rows), std::end(rows)});
   std::vector<ResultRow> back;
@@ -40,6 +45,10 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
   EXPECT_TRUE(back[4].link.local);
   EXPECT_EQ(back[4].link.anchor, "章");
   EXPECT_EQ(back[4].outcome.detail, "photo.JPG");
+  // Only a row that took more than one request says so.
+  EXPECT_EQ(back[6].outcome.tries, 3);
+  EXPECT_EQ(back[0].outcome.tries, 1);
+  EXPECT_EQ(text.find("\"tries\""), text.rfind("\"tries\":3}"));
 
   // From a file, each row is kept as soon as it is read, long before the file's end.
   struct Pieces : InputFile, ResultListObserver {

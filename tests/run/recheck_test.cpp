@@ -72,6 +72,15 @@ TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {
                                       "closed 0 7"}));
 }
 
+TEST_F(RecheckTest, NoRequestObjectIsWarnedOnceAsARunDoesAndItsRowsKeepWhatTheyHad) {
+  pool_.cannot_start = [](const std::string&) { return true; };
+  RecheckFailed(seams_, settings_);
+  EXPECT_EQ(Marks(), "000007× 000006◎ 000005× 000004× 000003× 000002◎ 000001× ");
+  EXPECT_EQ(view_.events[0], "message " + std::string(kMsgNoRequestObject));
+  EXPECT_EQ(view_.events[1], "updated 000006 ◎");
+  EXPECT_EQ(view_.events[2].rfind("message " + std::string(kMsgRunComplete), 0), 0u);
+}
+
 TEST_F(RecheckTest, AnAbortLeavesTheRowsNotReachedAsTheyWere) {
   view_.abort = &abort_;
   view_.abort_at_row = 2;

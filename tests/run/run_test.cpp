@@ -29,8 +29,12 @@ std::string Message(const std::string& text) { return "message " + text; }
 class RunTest : public test::FakeRunTest {
  protected:
   RunTest() {
-    pool_.script = [](const std::string& url, int) {
+    pool_.script = [](const std::string& url, int n) {
       test::FakeAnswer answer;
+      if (url == "http://w.jp/busy.htm") {
+        answer.status = n == 1 ? 429 : 200;
+        answer.body = "<A HREF=\"http://w.jp/ok\">ok</A>\n";
+      }
       if (url.ends_with("/missing")) answer.status = 404;
       if (url == "http://w.jp/none.htm") answer.status = 404;
       // Its links lie past the most of a robots.txt that is read: a page is read further.
@@ -83,6 +87,11 @@ TEST_F(RunTest, SinglePagesNameTheirFileOrAddress) {
   EXPECT_EQ(failed.fetch_answer.status, 404);
   EXPECT_EQ(view_.events, (Events{Message(StartConfirmationText(1)), Message(kFetchFailedMessage),
                                   Closed(RunOutcome::kTargetUnreadable, 0)}));
+  // A first answer of 429 is waited out, on the run's clock, and asked once more.
+  const RunSummary busy = RunSinglePage(seams_, settings_, "http://w.jp/busy.htm", kModeWebPage);
+  EXPECT_EQ(busy.outcome, RunOutcome::kDone);
+  EXPECT_EQ(pool_.asked["http://w.jp/busy.htm"], 2);
+  EXPECT_GE(pool_.now_ms, settings_.retry_after_default_ms);
   // No page is ever written anywhere on its way to the scanner.
   EXPECT_EQ(disk_.log, (std::vector<std::string>{"read /one.htm"}));
 }

@@ -1,5 +1,6 @@
-#include "web/fetch_web_page.h"
+#include "engine/page_fetch.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -13,9 +14,15 @@ namespace voxtrel {
 
 namespace {
 
-FetchResult Judged(const std::string& url, HttpAnswer& answer) {
+FetchResult Judged(const std::string& url, QueueAnswer& asked) {
+  HttpAnswer& answer = asked.answer;
   FetchResult result;
+  if (asked.no_request) {
+    result.kind = FetchResult::Kind::kNoRequestObject;
+    return result;
+  }
   result.answer = AnswerOutcome(answer, false);
+  result.answer.tries = std::max(1, asked.tries);
   result.final_url = answer.final_url;
   if (result.answer.kind == CheckOutcome::Kind::kFailed) return result;
   if (answer.body.empty()) {
@@ -33,43 +40,34 @@ FetchResult Judged(const std::string& url, HttpAnswer& answer) {
 
 }  // namespace
 
-std::vector<FetchResult> FetchWebPages(HttpPool& http, const std::vector<std::string>& urls,
+std::vector<FetchResult> FetchWebPages(RequestQueue& queue, const std::vector<std::string>& urls,
                                        const std::function<bool()>& keep_waiting, int slice_ms) {
   std::vector<FetchResult> results(urls.size());
-  size_t waiting = 0;
+  std::vector<Ticket> tickets;
+  size_t waiting = urls.size();
   for (size_t i = 0; i < urls.size(); ++i) {
-    HttpRequest request;
-    request.url = BrowserAddress(urls[i]);
-    request.keep_body = true;
+    QueueAsk ask;
+    ask.url = BrowserAddress(urls[i]);
+    ask.keep_body = true;
     // Only the head of a robots.txt is ever read: a huge one costs no more than its cap.
-    const std::optional<UrlParts> parts = SplitUrl(request.url);
-    request.body_cap = parts && parts->path == "/robots.txt" ? kRobotsCap : kPageCap;
-    if (http.Start(i, std::move(request)))
-      ++waiting;
-    else
-      results[i].kind = FetchResult::Kind::kNoRequestObject;
-  }
-  std::vector<std::pair<uint64_t, HttpAnswer>> finished;
-  while (waiting > 0) {
-    finished.clear();
-    http.Wait(slice_ms, &finished);
-    for (auto& [id, answer] : finished) {
-      results[id] = Judged(urls[id], answer);
+    const std::optional<UrlParts> parts = SplitUrl(ask.url);
+    ask.body_cap = parts && parts->path == "/robots.txt" ? kRobotsCap : kPageCap;
+    tickets.push_back(queue.Ask(std::move(ask), [&, i](Ticket, QueueAnswer& answer) {
+      results[i] = Judged(urls[i], answer);
       --waiting;
-    }
-    if (waiting > 0 && finished.empty() && !keep_waiting()) {
-      http.CancelAll();
+    }));
+  }
+  while (waiting > 0) {
+    const size_t before = waiting;
+    queue.Pump(slice_ms);
+    if (waiting > 0 && waiting == before && !keep_waiting()) {
+      for (Ticket ticket : tickets) queue.Drop(ticket);
       FetchResult abandoned;
       abandoned.kind = FetchResult::Kind::kAbandoned;
       return std::vector<FetchResult>(urls.size(), abandoned);
     }
   }
   return results;
-}
-
-FetchResult FetchWebPage(HttpPool& http, const std::string& url,
-                         const std::function<bool()>& keep_waiting, int slice_ms) {
-  return std::move(FetchWebPages(http, {url}, keep_waiting, slice_ms).front());
 }
 
 }  // namespace voxtrel

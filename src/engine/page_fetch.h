@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/http_pool.h"
+#include "engine/request_queue.h"
 #include "web/link.h"
 #include "web/page.h"
 
@@ -24,18 +24,11 @@ struct FetchResult {
   std::string final_url;
 };
 
-/// The most bytes of a fetched page read for its links; a local page is read whole.
-inline constexpr size_t kPageCap = size_t{64} << 20;
-
-/// Fetches `url` through `http`, calling `keep_waiting` between waits of at most `slice_ms`;
-/// when that says no, the request is abandoned (kAbandoned). A 2xx answer without a body is
-/// kFailed.
-FetchResult FetchWebPage(HttpPool& http, const std::string& url,
-                         const std::function<bool()>& keep_waiting, int slice_ms = 50);
-
-/// The same for several pages asked at once, their results in the order of `urls`; when
-/// `keep_waiting` says no, every one is kAbandoned.
-std::vector<FetchResult> FetchWebPages(HttpPool& http, const std::vector<std::string>& urls,
+/// Fetches each of `urls` through `queue` (a robots.txt only up to kRobotsCap, a page up to
+/// kPageCap), their results in the order of `urls`. Calls `keep_waiting` whenever a pump of at
+/// most `slice_ms` brought no answer; when that says no, every one is kAbandoned. A 2xx answer
+/// without a body is kFailed.
+std::vector<FetchResult> FetchWebPages(RequestQueue& queue, const std::vector<std::string>& urls,
                                        const std::function<bool()>& keep_waiting,
                                        int slice_ms = 50);
 
