@@ -18,6 +18,7 @@
 
 #include "output/report_writer.h"
 #include "platform/disk.h"
+#include "platform/http_pool.h"
 #include "platform/text.h"
 #include "cli/options.h"
 #include "output/report_reader.h"

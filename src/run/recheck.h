@@ -1,7 +1,6 @@
 #pragma once
 
 #include "engine/check_loop.h"
-#include "platform/http_pool.h"  // the re-check still drives the pool itself
 
 namespace voxtrel {
 
