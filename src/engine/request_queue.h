@@ -53,7 +53,8 @@ struct QueueAsk {
   bool keep_pages_only = false;  // with keep_body: only an HTML page's or style sheet's
   size_t body_cap = 0;           // 0: the pool's cap
   /// May take the answer the key already has (each address asked once). A body is never
-  /// taken from the cache: an ask with keep_body is always asked, and its answer cached.
+  /// taken from the cache: an ask with keep_body is always asked. The answer of an ask with
+  /// once or keep_body is cached (without its body).
   bool once = false;
 };
 
@@ -97,7 +98,7 @@ class RequestQueue {
   size_t Outstanding() const;
   /// Requests on the wire, dropped ones included.
   size_t InFlight() const;
-  /// When the ticket's first request started; nothing before it started.
+  /// When the ticket's first request started; nothing before it started or once handed over.
   std::optional<QueueClock::TimePoint> StartedAt(Ticket ticket) const;
   QueueClock& clock() const;
 
