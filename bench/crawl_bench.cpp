@@ -58,7 +58,7 @@ constexpr int kDefaultPerHost = 8;
 // More threads than any checker opens connections to one host: an idle kept-alive connection
 // holds its thread, and a new one would queue behind it until the keep-alive time-out.
 constexpr int kServerThreads = 160;
-constexpr int kToolTimeoutS = 600;
+constexpr int kToolTimeoutS = 300;  // every tool here takes seconds; a stalled one shows
 
 /// A port on 127.0.0.1 that refuses connections: bound once by the kernel's choice, then let go.
 int RefusedPort() {
