@@ -88,21 +88,22 @@ struct SlotUse {
 inline SlotUse MeasureSlotUse(const std::vector<SlotEvent>& events, int64_t start_ns,
                               int64_t end_ns, int slots) {
   SlotUse use;
-  const double run = static_cast<double>(std::max<int64_t>(end_ns - start_ns, 1));
-  const double width = run / kSlotBuckets;
+  const int64_t run = std::max<int64_t>(end_ns - start_ns, 1);
+  auto bound = [&](int bucket) { return start_ns + run * bucket / kSlotBuckets; };
   int busy = 0;
   int64_t from = start_ns;
-  // Each stretch between two events had `busy` requests in progress throughout.
+  // Each stretch between two events had `busy` requests in progress throughout. Whole
+  // nanoseconds, so no rounding can keep a stretch from being used up.
   auto account = [&](int64_t to) {
     to = std::clamp(to, start_ns, end_ns);
     if (to <= from) return;
     if (busy >= slots) use.full += static_cast<double>(to - from) / run;
-    for (double at = static_cast<double>(from - start_ns); at < to - start_ns;) {
-      const int bucket = std::min(static_cast<int>(at / width), kSlotBuckets - 1);
-      const double until = std::min<double>((bucket + 1) * width, to - start_ns);
-      use.buckets[bucket] += busy * (until - at) / width;
-      use.average += busy * (until - at) / run;
-      at = bucket == kSlotBuckets - 1 ? static_cast<double>(to - start_ns) : until;
+    use.average += static_cast<double>(busy) * (to - from) / run;
+    for (int bucket = 0; bucket < kSlotBuckets; ++bucket) {
+      const int64_t low = std::max(from, bound(bucket)), high = std::min(to, bound(bucket + 1));
+      if (high > low)
+        use.buckets[bucket] +=
+            static_cast<double>(busy) * (high - low) / (bound(bucket + 1) - bound(bucket));
     }
     from = to;
   };
