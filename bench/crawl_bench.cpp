@@ -391,8 +391,11 @@ void PrintSlotUse(const Tool& tool, const Measure& m, const Site& site) {
       "peak %d, all busy %.0f %% of the run%s\n",
       tool.slots, bound, m.wall_s / bound, m.slots.average, 100.0 * m.slots.average / tool.slots,
       m.slots.peak, 100.0 * m.slots.full, m.slots_overflowed ? " [log full: figures short]" : "");
-  std::printf("      requests to the site from %.2f s to %.2f s; busy by tenth of the run:",
-              m.slots.first_s, m.slots.last_s);
+  // Between its first request and its last answer the site's own pace shows, without the
+  // tool's start and its checks of other hosts after the site's last page.
+  const double span = m.slots.last_s - m.slots.first_s;
+  std::printf("      asked from %.2f s to %.2f s, busy %.1f on average then; by tenth of the run:",
+              m.slots.first_s, m.slots.last_s, span > 0 ? m.slots.average * m.wall_s / span : 0.0);
   for (double busy : m.slots.buckets) std::printf(" %4.1f", busy);
   std::printf("\n");
   std::fflush(stdout);
