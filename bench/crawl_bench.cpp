@@ -4,9 +4,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-// A checker's burst of new connections to one host must not overflow the accept queue: each
-// handshake dropped there costs a one-second retransmission the figures would blame on the tool.
-#define CPPHTTPLIB_LISTEN_BACKLOG 1024
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -58,6 +55,7 @@ constexpr int kDefaultPerHost = 8;
 // More threads than any checker opens connections to one host: an idle kept-alive connection
 // holds its thread, and a new one would queue behind it until the keep-alive time-out.
 constexpr int kServerThreads = 160;
+constexpr int kListenBacklog = 1024;
 constexpr int kToolTimeoutS = 300;  // every tool here takes seconds; a stalled one shows
 
 /// A port on 127.0.0.1 that refuses connections: bound once by the kernel's choice, then let go.
@@ -109,8 +107,17 @@ void Serve(const SiteShape& shape, SlotLog* slots, std::atomic<long>* served, in
     // httplib writes head and body apart; with Nagle on, a reused connection waits for the
     // client's delayed ACK (~40 ms) before the body goes out.
     svr.set_tcp_nodelay(true);
+    int listening = -1;
+    svr.set_socket_options([&listening](int sock) {
+      httplib::default_socket_options(sock);
+      listening = sock;
+    });
     int port = svr.bind_to_any_port("127.0.0.1");
-    if (port <= 0) _exit(1);
+    // A checker's burst of new connections to one host must not overflow the accept queue: each
+    // handshake dropped there costs a one-second retransmission the figures would blame on the
+    // tool. The packaged library listens with its built-in backlog of 5 whatever a file defines,
+    // and listening again widens it.
+    if (port <= 0 || listen(listening, kListenBacklog) != 0) _exit(1);
     ports.push_back(port);
   }
   const Site site = shape.make(ports, refused_port);
