@@ -55,6 +55,8 @@ constexpr int kDefaultPerHost = 8;
 // More threads than any checker opens connections to one host: an idle kept-alive connection
 // holds its thread, and a new one would queue behind it until the keep-alive time-out.
 constexpr int kServerThreads = 160;
+// linkinator keeps more than that open to the crawled host of the flat site.
+constexpr int kSiteServerThreads = 512;
 constexpr int kListenBacklog = 1024;
 constexpr int kToolTimeoutS = 300;  // every tool here takes seconds; a stalled one shows
 
@@ -102,7 +104,9 @@ void Serve(const SiteShape& shape, SlotLog* slots, std::atomic<long>* served, in
   std::vector<int> ports;
   for (int i = 0; i < kHosts; ++i) {
     auto& svr = *servers.emplace_back(std::make_unique<httplib::Server>());
-    svr.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    svr.new_task_queue = [threads = i == 0 ? kSiteServerThreads : kServerThreads] {
+      return new httplib::ThreadPool(threads);
+    };
     svr.set_keep_alive_max_count(1000000);
     // httplib writes head and body apart; with Nagle on, a reused connection waits for the
     // client's delayed ACK (~40 ms) before the body goes out.
