@@ -1,16 +1,13 @@
-// A crawl of a generated site by the real voxtrel-check and by other link checkers: wall time,
-// requests served, peak memory and the broken links each one reports.
+// Crawls of generated sites of several shapes by the real voxtrel-check and by other link
+// checkers: wall time, requests served, peak memory, the broken links each one reports, and how
+// busy the crawled host's connection slots were through the run.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-// A checker's burst of new connections to one host must not overflow the accept queue: each
-// handshake dropped there costs a one-second retransmission the figures would blame on the tool.
-#define CPPHTTPLIB_LISTEN_BACKLOG 1024
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -19,11 +16,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,225 +27,38 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
-#include <map>
 #include <memory>
-#include <new>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "crawl_sites.h"
 #include "server_process.h"
+#include "slot_log.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using voxtrel::bench::kHosts;
+using voxtrel::bench::kLatencyMs;
+using voxtrel::bench::Normalise;
+using voxtrel::bench::Site;
+using voxtrel::bench::SiteShape;
+using voxtrel::bench::SlotLog;
+using voxtrel::bench::SlotUse;
 
-constexpr int kPages = 500;
-constexpr int kPageLinks = 3;
-constexpr int kOtherHosts = 10;
-constexpr int kHosts = 1 + kOtherHosts;  // host 0 is the crawled site
-constexpr int kOtherLinks = 5;
-constexpr int kOtherAddresses = 1500;  // distinct pages on the other hosts; some are linked twice
-constexpr int kLatencyMs = 50;
 constexpr int kDefaultPerHost = 8;
 // More threads than any checker opens connections to one host: an idle kept-alive connection
 // holds its thread, and a new one would queue behind it until the keep-alive time-out.
 constexpr int kServerThreads = 160;
-constexpr int kToolTimeoutS = 600;
-
-// A 1 x 1 transparent PNG.
-constexpr unsigned char kPng[] = {
-    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44,
-    0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1f,
-    0x15, 0xc4, 0x89, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0x00,
-    0x01, 0x00, 0x00, 0x05, 0x00, 0x01, 0x0d, 0x0a, 0x2d, 0xb4, 0x00, 0x00, 0x00, 0x00, 0x49,
-    0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
-
-struct Resource {
-  std::string type;
-  std::string body;
-};
-
-struct Site {
-  std::vector<std::string> bases;             // http://127.0.0.1:PORT of each host
-  std::vector<std::map<std::string, Resource>> files;  // by host, then path
-  std::string start;                          // the start page's address
-  std::string folder;                         // the start page's folder, which answers as it
-  std::set<std::string> expected_broken;      // normalised absolute addresses
-  int depth = 0;                              // link steps from the start page to the farthest page
-  long site_addresses = 0;                    // distinct site-host addresses, robots.txt included
-  long links = 0;                             // links written in all pages
-};
-
-/// `url` with scheme and host in lower case, no default port, no fragment and at least "/" as
-/// path, so that the addresses several tools print compare equal.
-std::string Normalise(std::string url) {
-  if (auto hash = url.find('#'); hash != std::string::npos) url.erase(hash);
-  auto scheme_end = url.find("://");
-  if (scheme_end == std::string::npos) return url;
-  auto host_end = url.find_first_of("/?", scheme_end + 3);
-  if (host_end == std::string::npos) {
-    url += '/';
-    host_end = url.size() - 1;
-  } else if (url[host_end] == '?') {
-    url.insert(host_end, "/");
-  }
-  std::string head = url.substr(0, host_end);
-  std::transform(head.begin(), head.end(), head.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (head.compare(0, 7, "http://") == 0 && head.size() > 3 && head.ends_with(":80"))
-    head.resize(head.size() - 3);
-  return head + url.substr(host_end);
-}
-
-int Level(int page) {
-  int level = 0;
-  for (; page > 0; page = (page - 1) / 2) ++level;
-  return level;
-}
-
-std::string Folder(int page) {
-  return page == 0 ? "/start/" : "/start/l" + std::to_string(Level(page)) + "/";
-}
-
-std::string PagePath(int page) {
-  return page == 0 ? "/start/index.html" : Folder(page) + "p" + std::to_string(page) + ".html";
-}
-
-/// How `from` writes a path under /start/ relative to its own folder.
-std::string Relative(int from, const std::string& path) {
-  return (from == 0 ? "" : "../") + path.substr(std::string("/start/").size());
-}
-
-/// The pages `page` links to: its children in a binary tree, then cross links to pages no deeper
-/// than its children, so the tree's depth stays the crawl's depth. The start page, whose
-/// children are all such pages, reaches one level further.
-std::vector<int> PageTargets(int page) {
-  std::vector<int> targets;
-  for (int child : {2 * page + 1, 2 * page + 2})
-    if (child < kPages) targets.push_back(child);
-  const int levels = Level(page) + (page == 0 ? 3 : 2);
-  const int shallow = std::min(kPages, (1 << levels) - 1);
-  uint32_t state = static_cast<uint32_t>(page) * 2654435761u + 12345u;
-  while (static_cast<int>(targets.size()) < kPageLinks) {
-    state = state * 1664525u + 1013904223u;
-    const int target = static_cast<int>((state >> 8) % static_cast<uint32_t>(shallow));
-    if (target != page && std::find(targets.begin(), targets.end(), target) == targets.end())
-      targets.push_back(target);
-  }
-  return targets;
-}
-
-int DepthOf(const std::vector<std::vector<int>>& graph) {
-  std::vector<int> depth(graph.size(), -1);
-  std::vector<int> queue = {0};
-  depth[0] = 0;
-  for (size_t next = 0; next < queue.size(); ++next)
-    for (int target : graph[queue[next]])
-      if (depth[target] < 0) {
-        depth[target] = depth[queue[next]] + 1;
-        queue.push_back(target);
-      }
-  if (std::find(depth.begin(), depth.end(), -1) != depth.end()) {
-    std::fprintf(stderr, "a page of the generated site cannot be reached\n");
-    std::exit(1);
-  }
-  return *std::max_element(depth.begin(), depth.end());
-}
-
-/// The site served on `ports` (the first one is the crawled site), with broken links to missing
-/// pages and images, to missing pages of other hosts and to `refused_port`, where nobody listens.
-/// The server process and the measuring process build it alike from the same ports.
-Site MakeSite(const std::vector<int>& ports, int refused_port) {
-  Site site;
-  for (int port : ports) site.bases.push_back("http://127.0.0.1:" + std::to_string(port));
-  site.files.resize(ports.size());
-  site.start = site.bases[0] + PagePath(0);
-  for (auto& files : site.files)
-    files["/robots.txt"] = {"text/plain", "User-agent: *\nDisallow:\n"};
-  const std::string png(reinterpret_cast<const char*>(kPng), sizeof kPng);
-  auto on_site = [&](const std::string& path, bool exists, const char* type) {
-    if (exists)
-      site.files[0][path] = {type, type == std::string("image/png") ? png : ""};
-    else
-      site.expected_broken.insert(Normalise(site.bases[0] + path));
-  };
-  std::vector<std::vector<int>> graph(kPages);
-  for (int page = 0; page < kPages; ++page) {
-    std::ostringstream html;
-    html << "<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\"><title>ページ "
-         << page << "</title></head><body>\n<h1>第" << Level(page) << "階層のページ " << page
-         << "</h1>\n<ul>\n";
-    auto link = [&](const std::string& href, const std::string& text) {
-      html << "<li><a href=\"" << href << "\">" << text << "</a></li>\n";
-      ++site.links;
-    };
-    graph[page] = PageTargets(page);
-    for (int target : graph[page]) {
-      const bool child = target == 2 * page + 1 || target == 2 * page + 2;
-      const std::string path = PagePath(target);
-      // Written three ways, as hand-made sites mix them.
-      std::string href = child ? Relative(page, path)
-                         : page % 5 == 0 ? site.bases[0] + path
-                                         : path;
-      link(href, "ページ " + std::to_string(target));
-    }
-    if (page % 50 == 17) {
-      link("gone" + std::to_string(page) + ".html", "消えたページ");
-      on_site(Folder(page) + "gone" + std::to_string(page) + ".html", false, "");
-    }
-    html << "</ul>\n<p>";
-    const std::string pic = "/start/img/pic" + std::to_string(page * 7 % 60) + ".png";
-    const std::string photo = "/start/img/photo" + std::to_string(page % 25) + ".png";
-    for (const std::string* image : {&pic, &photo}) {
-      html << "<img src=\"" << (image == &pic ? *image : Relative(page, *image))
-           << "\" alt=\"写真\">";
-      on_site(*image, true, "image/png");
-      ++site.links;
-    }
-    if (page % 60 == 23) {
-      const std::string missing = "/start/img/missing" + std::to_string(page / 60 % 4) + ".png";
-      html << "<img src=\"" << missing << "\" alt=\"図\">";
-      on_site(missing, false, "");
-      ++site.links;
-    }
-    html << "</p>\n<h2>リンク集</h2>\n<ul>\n";
-    for (int k = 0; k < kOtherLinks; ++k) {
-      const int id = (page * kOtherLinks + k) * 37 % kOtherAddresses;
-      const int host = 1 + id % kOtherHosts;
-      const std::string path =
-          "/ja/" + std::to_string(id / 100) + "/doc" + std::to_string(id) + ".html";
-      site.files[host][path] = {"text/html", "<html><body>ok</body></html>"};
-      link(site.bases[host] + path, "外部 " + std::to_string(id));
-    }
-    if (page % 40 == 5) {
-      const std::string url = site.bases[1 + page / 40 % kOtherHosts] + "/removed/" +
-                              std::to_string(page) + ".html";
-      link(url, "移転したサイト");
-      site.expected_broken.insert(Normalise(url));
-    }
-    if (page % 100 == 99) {
-      const std::string url = "http://127.0.0.1:" + std::to_string(refused_port) + "/old/" +
-                              std::to_string(page / 100 % 3) + ".html";
-      link(url, "閉鎖したサイト");
-      site.expected_broken.insert(Normalise(url));
-    }
-    html << "</ul>\n</body></html>\n";
-    site.files[0][PagePath(page)] = {"text/html; charset=utf-8", html.str()};
-  }
-  site.depth = DepthOf(graph);
-  site.site_addresses = static_cast<long>(site.files[0].size());
-  for (const std::string& url : site.expected_broken)
-    if (url.starts_with(site.bases[0] + "/")) ++site.site_addresses;
-  // A checker that crawls only below the address it was given needs the folder as its start.
-  site.folder = site.bases[0] + Folder(0);
-  site.files[0][Folder(0)] = site.files[0][PagePath(0)];
-  return site;
-}
+// linkinator keeps more than that open to the crawled host of the flat site.
+constexpr int kSiteServerThreads = 512;
+constexpr int kListenBacklog = 1024;
+constexpr int kToolTimeoutS = 300;  // every tool here takes seconds; a stalled one shows
 
 /// A port on 127.0.0.1 that refuses connections: bound once by the kernel's choice, then let go.
 int RefusedPort() {
@@ -268,39 +76,61 @@ int RefusedPort() {
   return ntohs(addr.sin_port);
 }
 
-/// Binds kHosts servers, builds the site from their ports, writes the ports to `ports_fd`,
-/// answers each request after kLatencyMs, counts it by host in `served` and returns once
+/// Answers each request of `files` after kLatencyMs, counting it in `served` and, when `slots`
+/// is given, logging when it began and when its answer was made.
+void Answer(const std::map<std::string, voxtrel::bench::Resource>& files, std::atomic<long>* served,
+            SlotLog* slots, const httplib::Request& req, httplib::Response& res) {
+  served->fetch_add(1);
+  if (slots) slots->Began();
+  std::this_thread::sleep_for(std::chrono::milliseconds(kLatencyMs));
+  auto found = files.find(req.path);
+  if (found == files.end()) {
+    res.status = 404;
+    res.set_content("<html><body>not found</body></html>", "text/html");
+  } else {
+    res.set_content(found->second.body, found->second.type);
+  }
+  // The body is small: it is on its way as soon as the handler returns.
+  if (slots) slots->Answered();
+}
+
+/// Binds kHosts servers, builds the site of `shape` from their ports, writes the ports to
+/// `ports_fd`, answers each request, logs the crawled host's in `slots` and returns once
 /// `stop_fd` reaches its end.
-void Serve(std::atomic<long>* served, int refused_port, int ports_fd, int stop_fd) {
+void Serve(const SiteShape& shape, SlotLog* slots, std::atomic<long>* served, int refused_port,
+           int ports_fd, int stop_fd) {
   std::signal(SIGPIPE, SIG_IGN);  // checkers hang up on bodies they do not need
   std::vector<std::unique_ptr<httplib::Server>> servers;
   std::vector<int> ports;
   for (int i = 0; i < kHosts; ++i) {
     auto& svr = *servers.emplace_back(std::make_unique<httplib::Server>());
-    svr.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    svr.new_task_queue = [threads = i == 0 ? kSiteServerThreads : kServerThreads] {
+      return new httplib::ThreadPool(threads);
+    };
     svr.set_keep_alive_max_count(1000000);
     // httplib writes head and body apart; with Nagle on, a reused connection waits for the
     // client's delayed ACK (~40 ms) before the body goes out.
     svr.set_tcp_nodelay(true);
+    int listening = -1;
+    svr.set_socket_options([&listening](int sock) {
+      httplib::default_socket_options(sock);
+      listening = sock;
+    });
     int port = svr.bind_to_any_port("127.0.0.1");
-    if (port <= 0) _exit(1);
+    // A checker's burst of new connections to one host must not overflow the accept queue: each
+    // handshake dropped there costs a one-second retransmission the figures would blame on the
+    // tool. The packaged library listens with its built-in backlog of 5 whatever a file defines,
+    // and listening again widens it.
+    if (port <= 0 || listen(listening, kListenBacklog) != 0) _exit(1);
     ports.push_back(port);
   }
-  const Site site = MakeSite(ports, refused_port);
+  const Site site = shape.make(ports, refused_port);
   for (int i = 0; i < kHosts; ++i) {
-    auto& files = site.files[i];
-    servers[i]->Get(".*", [&files, counter = &served[i]](const httplib::Request& req,
-                                                          httplib::Response& res) {
-      counter->fetch_add(1);
-      std::this_thread::sleep_for(std::chrono::milliseconds(kLatencyMs));
-      auto found = files.find(req.path);
-      if (found == files.end()) {
-        res.status = 404;
-        res.set_content("<html><body>not found</body></html>", "text/html");
-        return;
-      }
-      res.set_content(found->second.body, found->second.type);
-    });
+    servers[i]->Get(".*",
+                    [&files = site.files[i], served = &served[i], log = i == 0 ? slots : nullptr](
+                        const httplib::Request& req, httplib::Response& res) {
+                      Answer(files, served, log, req, res);
+                    });
     std::thread([svr = servers[i].get()] { svr->listen_after_bind(); }).detach();
   }
   for (int port : ports)
@@ -419,6 +249,7 @@ struct Tool {
   std::string program;  // empty: not installed
   std::vector<std::string> args;
   std::function<std::set<std::string>(const std::string&)> broken;
+  int slots;  // requests it sends one host at once at most
 };
 
 struct Measure {
@@ -432,6 +263,8 @@ struct Measure {
   long all_requests = 0;
   std::set<std::string> broken;
   std::string last_error_line;
+  SlotUse slots;  // the crawled host's
+  bool slots_overflowed = false;
 };
 
 /// `name` as given in the environment variable `variable`, else the first executable of that
@@ -469,7 +302,8 @@ bool WaitBounded(pid_t pid, int* status, rusage* usage, bool* timed_out) {
 
 /// Runs `tool` with stdout and stderr to files and measures it with wait4(): its ru_maxrss is
 /// the peak of the tool and of any children it waited for.
-Measure Run(const Tool& tool, voxtrel::bench::ServerProcess& servers, const fs::path& scratch) {
+Measure Run(const Tool& tool, voxtrel::bench::ServerProcess& servers, SlotLog& slots,
+            const fs::path& scratch) {
   std::vector<std::string> args = {tool.program};
   args.insert(args.end(), tool.args.begin(), tool.args.end());
   std::vector<char*> argv;
@@ -486,7 +320,8 @@ Measure Run(const Tool& tool, voxtrel::bench::ServerProcess& servers, const fs::
 
   Measure m;
   servers.Reset();
-  auto start = std::chrono::steady_clock::now();
+  slots.Reset();
+  const int64_t start = voxtrel::bench::SteadyNs();
   pid_t pid = 0;
   int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -496,10 +331,13 @@ Measure Run(const Tool& tool, voxtrel::bench::ServerProcess& servers, const fs::
     std::fprintf(stderr, "cannot run %s: %s\n", argv[0], std::strerror(rc ? rc : errno));
     return m;
   }
+  const int64_t end = voxtrel::bench::SteadyNs();
   m.ran = true;
-  m.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.wall_s = static_cast<double>(end - start) / 1e9;
   m.site_requests = servers.served(0);
   m.all_requests = servers.served_in_all();
+  m.slots = voxtrel::bench::MeasureSlotUse(slots.Events(), start, end, tool.slots);
+  m.slots_overflowed = slots.Overflowed();
   auto seconds = [](const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; };
   m.cpu_s = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   m.peak_mib = usage.ru_maxrss / 1024.0;  // Linux reports KiB
@@ -535,9 +373,8 @@ void PrintRow(const Tool& tool, const Measure& m, const Site& site) {
     return;
   }
   const bool same = m.broken == site.expected_broken;
-  std::printf("%-44s %7.2f %6.2f %7ld / %-6ld %8.1f %7zu  %s", tool.name.c_str(), m.wall_s,
-              m.cpu_s, m.site_requests, m.all_requests, m.peak_mib, m.broken.size(),
-              same ? "yes" : "NO");
+  std::printf("%-44s %7.2f %6.2f %7ld / %-6ld %8.1f %7zu  %s", tool.name.c_str(), m.wall_s, m.cpu_s,
+              m.site_requests, m.all_requests, m.peak_mib, m.broken.size(), same ? "yes" : "NO");
   if (m.timed_out) std::printf(" [killed after %d s]", kToolTimeoutS);
   // Link checkers exit 1 when they found broken links; anything else is worth a look.
   if (m.exit_status != 0 && m.exit_status != 1)
@@ -545,6 +382,33 @@ void PrintRow(const Tool& tool, const Measure& m, const Site& site) {
   std::printf("\n");
   PrintSome("missed", Difference(site.expected_broken, m.broken));
   PrintSome("extra", Difference(m.broken, site.expected_broken));
+}
+
+/// The least time the site's pages could take with `slots` requests to its host at once: each
+/// of its addresses asked once, `slots` answers per answer time, and never less than the chain
+/// of pages from the start page to the farthest one, each known only once the one before it
+/// was answered.
+double PolitenessBound(const Site& site, int slots) {
+  const long rounds = std::max<long>((site.site_addresses + slots - 1) / slots, site.depth + 1);
+  return static_cast<double>(rounds) * kLatencyMs / 1000.0;
+}
+
+/// The second line of a run: the crawled host's busy slots against the bound.
+void PrintSlotUse(const Tool& tool, const Measure& m, const Site& site) {
+  if (!m.ran) return;
+  const double bound = PolitenessBound(site, tool.slots);
+  std::printf(
+      "      %d slots: bound %.2f s, wall/bound %.2f; busy %.1f on average (%.0f %%), "
+      "peak %d, all busy %.0f %% of the run%s\n",
+      tool.slots, bound, m.wall_s / bound, m.slots.average, 100.0 * m.slots.average / tool.slots,
+      m.slots.peak, 100.0 * m.slots.full, m.slots_overflowed ? " [log full: figures short]" : "");
+  // Between its first request and its last answer the site's own pace shows, without the
+  // tool's start and its checks of other hosts after the site's last page.
+  const double span = m.slots.last_s - m.slots.first_s;
+  std::printf("      asked from %.2f s to %.2f s, busy %.1f on average then; by tenth of the run:",
+              m.slots.first_s, m.slots.last_s, span > 0 ? m.slots.average * m.wall_s / span : 0.0);
+  for (double busy : m.slots.buckets) std::printf(" %4.1f", busy);
+  std::printf("\n");
   std::fflush(stdout);
 }
 
@@ -553,30 +417,162 @@ void PrintVerdict(const char* what, double value, double target) {
               value <= target ? "met" : "MISSED");
 }
 
+/// The checkers run on `site`; `slots` is the requests each sends one host at once at most.
+std::vector<Tool> Tools(const Site& site) {
+  const std::string voxtrel = VOXTREL_CHECK_PATH;
+  return {
+      {"voxtrel-check --crawl (defaults)",
+       voxtrel,
+       {"--crawl", "--links", "all", "--format", "json", site.start},
+       VoxtrelBroken,
+       kDefaultPerHost},
+      {"voxtrel-check --crawl --per-host 64 -j 128",
+       voxtrel,
+       {"--crawl", "--links", "all", "--format", "json", "--per-host", "64", "-j", "128",
+        site.start},
+       VoxtrelBroken,
+       64},
+      // It checks links to other hosts as well, and crawls only below the address it is given:
+      // the folder, not its index page. It has no limit per host: its 100 may all go to one.
+      {"linkinator --recurse (concurrency 100)",
+       FindProgram("LINKINATOR", "linkinator"),
+       {site.folder, "--recurse", "--format", "csv"},
+       LinkinatorBroken,
+       100},
+      // By default ten threads, robots.txt honoured on every host it asks, and at most ten
+      // requests a second to one host (its maxrequestspersecond; a third of that on average).
+      {"linkchecker --check-extern (10 threads)",
+       FindProgram("LINKCHECKER", "linkchecker"),
+       {"--check-extern", "--no-warnings", "--no-status", "-o", "csv", site.start},
+       LinkcheckerBroken,
+       10},
+  };
+}
+
+void PrintSite(const SiteShape& shape, const Site& site) {
+  std::printf(
+      "Site \"%s\" %s: %s; depth %d, %ld links, %zu broken; %ld site-host addresses; "
+      "%d ms per answer\n",
+      shape.name, site.start.c_str(), site.summary.c_str(), site.depth, site.links,
+      site.expected_broken.size(), site.site_addresses, kLatencyMs);
+  std::printf("Politeness bound: max(ceil(site-host addresses / slots), depth + 1) x %d ms\n",
+              kLatencyMs);
+  std::ifstream loadavg("/proc/loadavg");
+  std::string load;
+  std::getline(loadavg, load);
+  std::printf("Load average at start: %s\n\n", load.c_str());
+  std::printf("%-44s %7s %6s %16s %8s %7s  %s\n", "tool", "wall s", "cpu s", "requests site/all",
+              "peak MiB", "broken", "as expected");
+}
+
+/// Runs `tool` `runs` times, printing each run, and returns the fastest: on a shared machine
+/// the others measure the neighbours as well.
+Measure RunFastest(const Tool& tool, int runs, const Site& site,
+                   voxtrel::bench::ServerProcess& servers, SlotLog& slots,
+                   const fs::path& scratch) {
+  Measure fastest;
+  for (int run = 0; run < runs; ++run) {
+    Measure m = tool.program.empty() ? Measure{} : Run(tool, servers, slots, scratch);
+    PrintRow(tool, m, site);
+    PrintSlotUse(tool, m, site);
+    if (m.ran && (!fastest.ran || m.wall_s < fastest.wall_s)) fastest = std::move(m);
+    if (tool.program.empty()) break;
+  }
+  return fastest;
+}
+
+/// The targets, from the fastest run of each tool: the defaults, the wide run and linkinator.
+void PrintVerdicts(const Site& site, const std::vector<Measure>& measures) {
+  std::printf("\n");
+  const Measure &plain = measures[0], &wide = measures[1], &linkinator = measures[2];
+  if (plain.ran)
+    PrintVerdict("Voxtrel (defaults) wall / politeness bound",
+                 plain.wall_s / PolitenessBound(site, kDefaultPerHost), 1.25);
+  if (wide.ran && linkinator.ran) {
+    PrintVerdict("Voxtrel (--per-host 64 -j 128) wall / linkinator wall",
+                 wide.wall_s / linkinator.wall_s, 0.5);
+    PrintVerdict("Voxtrel peak (larger of its two runs) / linkinator peak",
+                 std::max(plain.peak_mib, wide.peak_mib) / linkinator.peak_mib, 1.0 / 3);
+  }
+  std::printf("\n");
+}
+
+/// Serves the site of `shape` and runs each tool whose name begins with one of `chosen` (every
+/// tool when none is) on it `runs` times.
+void RunShape(const SiteShape& shape, const std::vector<std::string>& chosen, int runs,
+              const fs::path& scratch) {
+  const int refused_port = RefusedPort();
+  SlotLog slots;
+  voxtrel::bench::ServerProcess servers(
+      kHosts, [&](std::atomic<long>* served, int ports_fd, int stop_fd) {
+        Serve(shape, &slots, served, refused_port, ports_fd, stop_fd);
+      });
+  const Site site = shape.make(servers.ports(), refused_port);
+  PrintSite(shape, site);
+  std::vector<Measure> measures;
+  for (const Tool& tool : Tools(site)) {
+    const bool wanted = chosen.empty() || std::any_of(chosen.begin(), chosen.end(), [&](auto& a) {
+                          return tool.name.starts_with(a);
+                        });
+    measures.push_back(wanted ? RunFastest(tool, runs, site, servers, slots, scratch) : Measure{});
+  }
+  PrintVerdicts(site, measures);
+}
+
+/// The site of `shape` for a tool tried by hand, until stdin ends; then what each host was asked.
+void ServeOnly(const SiteShape& shape) {
+  const int refused_port = RefusedPort();
+  voxtrel::bench::ServerProcess servers(
+      kHosts, [&](std::atomic<long>* served, int ports_fd, int stop_fd) {
+        Serve(shape, nullptr, served, refused_port, ports_fd, stop_fd);
+      });
+  std::printf("%s\n", shape.make(servers.ports(), refused_port).start.c_str());
+  for (std::string line; std::getline(std::cin, line);) {
+  }
+  std::printf("requests: %ld site, %ld in all\n", servers.served(0), servers.served_in_all());
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: voxtrel_crawl_bench [--shape bounded|tree|flat]... [--runs N] "
+               "[voxtrel|linkinator|linkchecker]...\n"
+               "       voxtrel_crawl_bench --serve [--shape bounded|tree|flat]\n");
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as soon as its tool is done
-  std::vector<std::string> chosen(argv + 1, argv + argc);
-  const bool serve_only = chosen.size() == 1 && chosen[0] == "--serve";
-  if (!serve_only &&
-      std::any_of(chosen.begin(), chosen.end(), [](auto& a) { return a.starts_with("-"); })) {
-    std::fprintf(stderr,
-                 "usage: voxtrel_crawl_bench [voxtrel|linkinator|linkchecker]... | --serve\n");
-    return 2;
-  }
-  const int refused_port = RefusedPort();
-  voxtrel::bench::ServerProcess servers(kHosts, [refused_port](std::atomic<long>* served, int ports_fd,
-                                                       int stop_fd) {
-    Serve(served, refused_port, ports_fd, stop_fd);
-  });
-  const Site site = MakeSite(servers.ports(), refused_port);
-  if (serve_only) {
-    // The site for a tool tried by hand, until stdin ends; then what each host was asked.
-    std::printf("%s\n", site.start.c_str());
-    for (std::string line; std::getline(std::cin, line);) {
+  std::vector<std::string> chosen;
+  std::vector<SiteShape> shapes;
+  bool serve_only = false;
+  int runs = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--serve") {
+      serve_only = true;
+    } else if (arg == "--shape" && i + 1 < argc) {
+      const auto& all = voxtrel::bench::SiteShapes();
+      auto found = std::find_if(all.begin(), all.end(), [&](const SiteShape& s) {
+        return argv[i + 1] == std::string(s.name);
+      });
+      if (found == all.end()) return Usage();
+      shapes.push_back(*found);
+      ++i;
+    } else if (arg == "--runs" && i + 1 < argc) {
+      runs = std::atoi(argv[++i]);
+      if (runs < 1) return Usage();
+    } else if (arg.starts_with("-")) {
+      return Usage();
+    } else {
+      chosen.push_back(arg);
     }
-    std::printf("requests: %ld site, %ld in all\n", servers.served(0), servers.served_in_all());
+  }
+  if (shapes.empty()) shapes = voxtrel::bench::SiteShapes();
+  if (serve_only) {
+    if (!chosen.empty()) return Usage();
+    ServeOnly(shapes[0]);
     return 0;
   }
   std::string templ = (fs::temp_directory_path() / "voxtrel-crawl-bench-XXXXXX").string();
@@ -584,59 +580,8 @@ int main(int argc, char** argv) {
     std::perror("mkdtemp");
     return 1;
   }
-  const fs::path scratch = templ;
-
-  std::printf("Site %s: %d pages, depth %d, %ld links (%d per page to pages, 2 images, %d to %d "
-              "other hosts), %zu broken; %ld site-host addresses; %d ms per answer\n",
-              site.start.c_str(), kPages, site.depth, site.links, kPageLinks, kOtherLinks,
-              kOtherHosts, site.expected_broken.size(), site.site_addresses, kLatencyMs);
-  std::ifstream loadavg("/proc/loadavg");
-  std::string load;
-  std::getline(loadavg, load);
-  std::printf("Load average at start: %s\n\n", load.c_str());
-
-  const std::string voxtrel = VOXTREL_CHECK_PATH;
-  std::vector<Tool> tools = {
-      {"voxtrel-check --crawl (defaults)", voxtrel,
-       {"--crawl", "--links", "all", "--format", "json", site.start}, VoxtrelBroken},
-      {"voxtrel-check --crawl --per-host 64 -j 128", voxtrel,
-       {"--crawl", "--links", "all", "--format", "json", "--per-host", "64", "-j", "128",
-        site.start},
-       VoxtrelBroken},
-      // It checks links to other hosts as well, and crawls only below the address it is given:
-      // the folder, not its index page.
-      {"linkinator --recurse (concurrency 100)", FindProgram("LINKINATOR", "linkinator"),
-       {site.folder, "--recurse", "--format", "csv"}, LinkinatorBroken},
-      // By default ten threads, robots.txt honoured on every host it asks, and at most ten
-      // requests a second to one host (its maxrequestspersecond; a third of that on average).
-      {"linkchecker --check-extern (10 threads)", FindProgram("LINKCHECKER", "linkchecker"),
-       {"--check-extern", "--no-warnings", "--no-status", "-o", "csv", site.start},
-       LinkcheckerBroken},
-  };
-  std::printf("%-44s %7s %6s %16s %8s %7s  %s\n", "tool", "wall s", "cpu s", "requests site/all",
-              "peak MiB", "broken", "as expected");
-  std::vector<Measure> measures;
-  for (const Tool& tool : tools) {
-    const bool wanted = chosen.empty() || std::any_of(chosen.begin(), chosen.end(), [&](auto& a) {
-                          return tool.name.starts_with(a);
-                        });
-    measures.push_back(tool.program.empty() || !wanted ? Measure{} : Run(tool, servers, scratch));
-    if (wanted) PrintRow(tool, measures.back(), site);
-  }
+  for (const SiteShape& shape : shapes) RunShape(shape, chosen, runs, templ);
   std::error_code ignored;  // a leftover temporary folder is harmless
-  fs::remove_all(scratch, ignored);
-
-  const double bound = std::max(site.site_addresses * kLatencyMs / 1000.0 / kDefaultPerHost,
-                                site.depth * kLatencyMs / 1000.0);
-  std::printf("\nPoliteness bound max(%ld site requests x %d ms / %d, depth %d x %d ms) = %.2f s\n",
-              site.site_addresses, kLatencyMs, kDefaultPerHost, site.depth, kLatencyMs, bound);
-  const Measure &plain = measures[0], &wide = measures[1], &linkinator = measures[2];
-  if (plain.ran) PrintVerdict("Voxtrel (defaults) wall / politeness bound", plain.wall_s / bound, 1.25);
-  if (wide.ran && linkinator.ran) {
-    PrintVerdict("Voxtrel (--per-host 64 -j 128) wall / linkinator wall",
-                 wide.wall_s / linkinator.wall_s, 0.5);
-    PrintVerdict("Voxtrel peak (larger of its two runs) / linkinator peak",
-                 std::max(plain.peak_mib, wide.peak_mib) / linkinator.peak_mib, 1.0 / 3);
-  }
+  fs::remove_all(templ, ignored);
   return 0;
 }
