@@ -1,6 +1,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,6 +13,8 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 #include <QTreeView>
 
@@ -25,7 +28,8 @@
 #include "app/row_actions.h"
 #include "web/link.h"
 
-// Building and placing Link_Main's controls; their behaviour lives in link_main.cpp.
+// Building and placing Link_Main's controls and fitting the window to its screen; their
+// behaviour lives in the other link_main_*.cpp files.
 
 namespace voxtrel {
 
@@ -405,6 +409,31 @@ bool Link_Main::eventFilter(QObject* watched, QEvent* event) {
 void Link_Main::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   PlaceControls();
+}
+
+void Link_Main::FitToScreen() {
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect frame = frameGeometry();
+  const QRect inner = geometry();
+  // Until the window is shown its frame is unknown: a common title bar and border are assumed.
+  const QMargins margins =
+      frame == inner ? QMargins(4, 32, 4, 4)
+                     : QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+                                frame.right() - inner.right(), frame.bottom() - inner.bottom());
+  const QRect placed =
+      FitWindowToScreen(size(), minimumSize(), margins, screen->availableGeometry());
+  resize(placed.size());
+  move(placed.topLeft());
+}
+
+void Link_Main::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Once the system has framed the window, the frame itself must fit on the screen too; a
+  // window the user has placed since is left where it is.
+  if (framed_ || frameGeometry() == geometry()) return;
+  framed_ = true;
+  if (screen() && !screen()->availableGeometry().contains(frameGeometry())) FitToScreen();
 }
 
 }  // namespace voxtrel
