@@ -1,8 +1,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,8 +12,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScrollBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QTimer>
 #include <QTreeView>
@@ -242,6 +242,12 @@ void Link_Main::BuildMenu() {
   timeout_action_ = options_menu_->addAction(QString::fromUtf8(kMenuTimeoutCaption));
   timeout_action_->setObjectName(QStringLiteral("TimeoutOption"));
   connect(timeout_action_, &QAction::triggered, this, &Link_Main::Timeout_Click);
+  retries_action_ = options_menu_->addAction(QString::fromUtf8(kMenuRetriesCaption));
+  retries_action_->setObjectName(QStringLiteral("RetriesOption"));
+  connect(retries_action_, &QAction::triggered, this, &Link_Main::Retries_Click);
+  rate_action_ = options_menu_->addAction(QString::fromUtf8(kMenuRateCaption));
+  rate_action_->setObjectName(QStringLiteral("RateOption"));
+  connect(rate_action_, &QAction::triggered, this, &Link_Main::Rate_Click);
   connect(once_action_, &QAction::toggled, this, [this](bool on) { settings_.once = on; });
   connect(https_action_, &QAction::toggled, this, [this](bool on) { settings_.https = on; });
 }

@@ -92,6 +92,8 @@ bool Link_Main::WriteSettings() {
   values.timeout_s = timeout_s_;
   values.layout = CurrentLayout();
   values.default_layout = default_layout_;
+  values.retries = settings_.retries;
+  values.rate = static_cast<int>(settings_.rate);
   std::string err;
   return WriteSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), values, &err);
 }
@@ -99,6 +101,17 @@ bool Link_Main::WriteSettings() {
 void Link_Main::SetTimeout(int seconds) {
   timeout_s_ = std::clamp(seconds, kMinTimeoutS, kMaxTimeoutS);
   if (timeout_listener_) timeout_listener_(timeout_s_);
+}
+
+// The settings file keeps what the run takes; the two must not drift apart.
+static_assert(kDefaultRetryCount == kDefaultRetries && kMaxRetryCount == kMaxRetries);
+
+void Link_Main::SetRetries(int count) {
+  settings_.retries = std::clamp(count, kMinRetryCount, kMaxRetryCount);
+}
+
+void Link_Main::SetRate(int per_second) {
+  settings_.rate = std::clamp(per_second, 0, kMaxRatePerHost);
 }
 
 void Link_Main::SetTimeoutListener(std::function<void(int)> listener) {
