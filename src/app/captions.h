@@ -32,6 +32,10 @@ inline constexpr const char* kMenuKeepQueryCaption = "URLの ? 以降も含め�
 inline constexpr const char* kMenuAllLinksCaption = "すべてのﾘﾝｸを検査する（相対ﾘﾝｸ・画像を含む）";
 inline constexpr const char* kMenuTimeoutCaption = "ﾀｲﾑｱｳﾄ…";
 inline constexpr const char* kTimeoutPrompt = "1つのﾘﾝｸの応答を待つ秒数（5～300）：";
+inline constexpr const char* kMenuRetriesCaption = "再試行の回数…";
+inline constexpr const char* kRetriesPrompt = "失敗したﾘｸｴｽﾄを再試行する回数（0～10）：";
+inline constexpr const char* kMenuRateCaption = "1ﾎｽﾄへの毎秒のﾘｸｴｽﾄ数…";
+inline constexpr const char* kRatePrompt = "1つのﾎｽﾄへ1秒に送るﾘｸｴｽﾄの数（0～100、0は制限なし）：";
 inline constexpr const char* kFailedOnlyCaption = "×のみ表示";
 /// When no browser or other program takes an address a row opens; the address follows.
 inline constexpr const char* kOpenFailedMessage = "このｱﾄﾞﾚｽを開くﾌﾟﾛｸﾞﾗﾑが見つかりません。";

@@ -114,6 +114,8 @@ class Link_Main : public QMainWindow,
   void SetOption(SettingsOption option, bool on) override;
   void SetTimeout(int seconds) override;
   void SetWindowLayout(const WindowLayout& layout) override;
+  void SetRetries(int count) override;
+  void SetRate(int per_second) override;
 
   void ReadSettings();
   /// False when the file could not be written; the caller ends the program anyway.
@@ -159,6 +161,10 @@ class Link_Main : public QMainWindow,
   void Recheck_Click();
   /// The time-out dialog of the options menu.
   void Timeout_Click();
+  /// The options menu's dialogs for how often a failing request is asked again and how many
+  /// requests a second one host is sent; the run after takes them.
+  void Retries_Click();
+  void Rate_Click();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -174,6 +180,8 @@ class Link_Main : public QMainWindow,
   virtual void EndProgram();
   /// Asks for the time-out in seconds, from 5 to 300; nothing when cancelled. Tests replace it.
   virtual std::optional<int> AskTimeout(int current);
+  /// Asks for a whole number from `least` to `most`; nothing when cancelled. Tests replace it.
+  virtual std::optional<int> AskNumber(const char* prompt, int current, int least, int most);
 
  private:
   void BuildControls();
@@ -279,6 +287,8 @@ class Link_Main : public QMainWindow,
   QAction* keep_query_action_ = nullptr;
   QAction* all_links_action_ = nullptr;
   QAction* timeout_action_ = nullptr;
+  QAction* retries_action_ = nullptr;
+  QAction* rate_action_ = nullptr;
 
   int timeout_s_ = kDefaultTimeoutS;
   std::function<void(int)> timeout_listener_;

@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,7 +12,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QTimer>
 #include <QTreeView>
 
@@ -25,7 +28,8 @@
 #include "app/row_actions.h"
 #include "web/link.h"
 
-// Building and placing Link_Main's controls; their behaviour lives in link_main.cpp.
+// Building and placing Link_Main's controls and fitting the window to its screen; their
+// behaviour lives in the other link_main_*.cpp files.
 
 namespace voxtrel {
 
@@ -238,6 +242,12 @@ void Link_Main::BuildMenu() {
   timeout_action_ = options_menu_->addAction(QString::fromUtf8(kMenuTimeoutCaption));
   timeout_action_->setObjectName(QStringLiteral("TimeoutOption"));
   connect(timeout_action_, &QAction::triggered, this, &Link_Main::Timeout_Click);
+  retries_action_ = options_menu_->addAction(QString::fromUtf8(kMenuRetriesCaption));
+  retries_action_->setObjectName(QStringLiteral("RetriesOption"));
+  connect(retries_action_, &QAction::triggered, this, &Link_Main::Retries_Click);
+  rate_action_ = options_menu_->addAction(QString::fromUtf8(kMenuRateCaption));
+  rate_action_->setObjectName(QStringLiteral("RateOption"));
+  connect(rate_action_, &QAction::triggered, this, &Link_Main::Rate_Click);
   connect(once_action_, &QAction::toggled, this, [this](bool on) { settings_.once = on; });
   connect(https_action_, &QAction::toggled, this, [this](bool on) { settings_.https = on; });
 }
@@ -405,6 +415,31 @@ bool Link_Main::eventFilter(QObject* watched, QEvent* event) {
 void Link_Main::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   PlaceControls();
+}
+
+void Link_Main::FitToScreen() {
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect frame = frameGeometry();
+  const QRect inner = geometry();
+  // Until the window is shown its frame is unknown: a common title bar and border are assumed.
+  const QMargins margins =
+      frame == inner ? QMargins(4, 32, 4, 4)
+                     : QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+                                frame.right() - inner.right(), frame.bottom() - inner.bottom());
+  const QRect placed =
+      FitWindowToScreen(size(), minimumSize(), margins, screen->availableGeometry());
+  resize(placed.size());
+  move(placed.topLeft());
+}
+
+void Link_Main::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Once the system has framed the window, the frame itself must fit on the screen too; a
+  // window the user has placed since is left where it is.
+  if (framed_ || frameGeometry() == geometry()) return;
+  framed_ = true;
+  if (screen() && !screen()->availableGeometry().contains(frameGeometry())) FitToScreen();
 }
 
 }  // namespace voxtrel

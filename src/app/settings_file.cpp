@@ -91,6 +91,50 @@ bool ParseSettingsNumber(const std::string& text, int* value) {
   return true;
 }
 
+namespace {
+
+bool NumberIn(const std::string& text, int least, int most, int* value) {
+  return ParseSettingsNumber(text, value) && *value >= least && *value <= most;
+}
+
+// Lines 9 to 15; false when the line holds no value the target takes.
+bool ApplyLaterLine(size_t counter, const std::string& raw, const std::string& text,
+                    SettingsTarget& target) {
+  int number = 0;
+  switch (counter) {
+    case 8:
+    case 9:
+    case 10: {
+      const SettingsOption options[] = {SettingsOption::kKeepQuery, SettingsOption::kAllLinks,
+                                        SettingsOption::kCrawl};
+      target.SetOption(options[counter - 8], raw == kOptionOn);
+      return true;
+    }
+    case 11:
+      if (!NumberIn(text, kMinTimeoutS, kMaxTimeoutS, &number)) return false;
+      target.SetTimeout(number);
+      return true;
+    case 12: {
+      WindowLayout layout;
+      if (!ParseWindowLayout(text, &layout)) return false;
+      target.SetWindowLayout(layout);
+      return true;
+    }
+    case 13:
+      if (!NumberIn(text, kMinRetryCount, kMaxRetryCount, &number)) return false;
+      target.SetRetries(number);
+      return true;
+    case 14:
+      if (!NumberIn(text, 0, kMaxRatePerHost, &number)) return false;
+      target.SetRate(number);
+      return true;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
 size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget& target) {
   size_t applied = 0;
   for (size_t counter = 0; counter < lines.size() && counter < kSettingsLineCount; ++counter) {
@@ -121,28 +165,8 @@ size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget&
       case 7:
         target.SetSinglePageTarget(text);
         break;
-      case 8:
-      case 9:
-      case 10: {
-        const SettingsOption options[] = {SettingsOption::kKeepQuery, SettingsOption::kAllLinks,
-                                          SettingsOption::kCrawl};
-        target.SetOption(options[counter - 8], raw == kOptionOn);
-        break;
-      }
-      case 11: {
-        int seconds = 0;
-        ok = ParseSettingsNumber(text, &seconds) && seconds >= kMinTimeoutS &&
-             seconds <= kMaxTimeoutS;
-        if (ok) target.SetTimeout(seconds);
-        break;
-      }
-      case 12: {
-        WindowLayout layout;
-        ok = ParseWindowLayout(text, &layout);
-        if (ok) target.SetWindowLayout(layout);
-        break;
-      }
       default:
+        ok = ApplyLaterLine(counter, raw, text, target);
         break;
     }
     // A value the window cannot take (a folder since removed, say) leaves it as it is, and the
@@ -164,6 +188,11 @@ std::string LaterLines(std::initializer_list<std::string> values) {
 }
 
 std::string OptionLine(bool on) { return on ? kOptionOn : ""; }
+
+// A number line as the original wrote numbers, blank before and after; empty at its default.
+std::string NumberLine(int value, int default_value) {
+  return value == default_value ? std::string() : " " + std::to_string(value) + " ";
+}
 
 std::string FormatWindowLayout(const WindowLayout& layout) {
   std::string text = std::to_string(layout.width) + " " + std::to_string(layout.height);
@@ -198,12 +227,11 @@ std::string FormatSettings(const SettingsValues& values) {
       std::to_string(values.check1) + " \r\n" + " " + std::to_string(values.check2) + " \r\n" +
       (values.https ? kOptionOn : "") + "\r\n" + (values.once ? kOptionOn : "") + "\r\n\r\n" +
       target + "\r\n" +
-      LaterLines(
-          {OptionLine(values.keep_query), OptionLine(values.all_links), OptionLine(values.crawl),
-           values.timeout_s == kDefaultTimeoutS ? std::string()
-                                                : " " + std::to_string(values.timeout_s) + " ",
-           values.layout == values.default_layout ? std::string()
-                                                  : FormatWindowLayout(values.layout)});
+      LaterLines({OptionLine(values.keep_query), OptionLine(values.all_links),
+                  OptionLine(values.crawl), NumberLine(values.timeout_s, kDefaultTimeoutS),
+                  values.layout == values.default_layout ? std::string()
+                                                         : FormatWindowLayout(values.layout),
+                  NumberLine(values.retries, kDefaultRetryCount), NumberLine(values.rate, 0)});
   const std::string cp932 = Utf8ToCp932(utf8);
   // A name with a character the code page lacks (café) would come back as another name (caf?).
   if (Cp932ToUtf8(cp932) == utf8 || !IsValidUtf8(utf8)) return cp932;

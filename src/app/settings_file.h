@@ -18,12 +18,19 @@ enum class SettingsOption { kHttps, kOnce, kKeepQuery, kAllLinks, kCrawl };
 /// Lines the settings file may hold; later lines are never looked at. Lines from the ninth on
 /// are written only up to the last one that differs from its default, so files of eight lines
 /// stay as they were.
-inline constexpr size_t kSettingsLineCount = 13;
+inline constexpr size_t kSettingsLineCount = 15;
 
 /// Seconds a request may take in all (line 12): the range offered and the default.
 inline constexpr int kMinTimeoutS = 5;
 inline constexpr int kMaxTimeoutS = 300;
 inline constexpr int kDefaultTimeoutS = 60;
+
+/// How many times a failing request is asked again (line 14): the range and the default.
+inline constexpr int kMinRetryCount = 0;
+inline constexpr int kMaxRetryCount = 10;
+inline constexpr int kDefaultRetryCount = 1;
+/// Requests started per second to one host (line 15); 0, the default, sets no limit.
+inline constexpr int kMaxRatePerHost = 100;
 
 /// The window's size and its columns' widths in pixels (line 13).
 struct WindowLayout {
@@ -55,6 +62,10 @@ class SettingsTarget {
   virtual void SetTimeout(int /*seconds*/) {}
   /// Line 13, when it reads as a layout.
   virtual void SetWindowLayout(const WindowLayout& /*layout*/) {}
+  /// Line 14, when it holds a number from 0 to 10.
+  virtual void SetRetries(int /*count*/) {}
+  /// Line 15, when it holds a number from 0 to 100.
+  virtual void SetRate(int /*per_second*/) {}
   /// Line 8, also when empty.
   virtual void SetSinglePageTarget(const std::string& text) = 0;
 };
@@ -75,6 +86,8 @@ struct SettingsValues {
   /// Written only when it differs from `default_layout`.
   WindowLayout layout;
   WindowLayout default_layout;
+  int retries = kDefaultRetryCount;
+  int rate = 0;
 };
 
 /// Splits the file's bytes into at most `max_lines` lines decoded to UTF-8: code page 932, or
@@ -85,7 +98,7 @@ std::vector<std::string> SplitSettingsLines(std::string_view bytes, size_t max_l
 /// Reads a trimmed line as a decimal number rounded half to even; false when it is no number.
 bool ParseSettingsNumber(const std::string& text, int* value);
 
-/// Applies the first 13 lines to `target` in order, each trimmed of blanks; a line that cannot be
+/// Applies the first 15 lines to `target` in order, each trimmed of blanks; a line that cannot be
 /// applied is passed over. Returns how many were applied.
 size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget& target);
 

@@ -43,6 +43,9 @@ class TestWindow : public Link_Main {
 
   /// Runs as each row arrives, with its number.
   std::function<void(int64_t)> on_row;
+  /// The answers of the number dialogs in turn (none: cancelled), and "prompt current" of each.
+  std::vector<std::optional<int>> numbers;
+  std::vector<std::string> asked;
 
   void RowAdded(const ResultRow& row) override {
     Link_Main::RowAdded(row);
@@ -68,6 +71,12 @@ class TestWindow : public Link_Main {
     return MessageAnswer::kOk;
   }
   void EndProgram() override { ended = true; }
+  std::optional<int> AskNumber(const char* prompt, int current, int, int) override {
+    asked.push_back(std::string(prompt) + " " + std::to_string(current));
+    const std::optional<int> number = numbers.front();
+    numbers.erase(numbers.begin());
+    return number;
+  }
 };
 
 class LinkMainTest : public QObject {
@@ -84,6 +93,7 @@ class LinkMainTest : public QObject {
   void SingleWindowAnswersALaterStart();
   void ColumnsLayoutAndTimeOutAreKeptWithinTheScreen();
   void RowsOpenCopyAndAreAskedAgainInPlace();
+  void RetriesAndRateAreAskedKeptAndTakenByTheRun();
 };
 
 /// The dialog's controls as its logic sees them, with the messages it showed.
@@ -445,6 +455,28 @@ void LinkMainTest::ColumnsLayoutAndTimeOutAreKeptWithinTheScreen() {
     for (QWidget* control : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
       if (control->isVisible() && control->objectName() != "Frame2")
         QVERIFY2(parent->rect().contains(control->geometry()), qPrintable(control->objectName()));
+}
+
+void LinkMainTest::RetriesAndRateAreAskedKeptAndTakenByTheRun() {
+  test::TempDir dir;
+  PosixDisk disk;
+  CurlPool http;
+  {
+    TestWindow window(dir.path(), disk, http);
+    window.numbers = {3, std::nullopt, 2, 0};
+    for (const char* name : {"RetriesOption", "RetriesOption", "RateOption", "RetriesOption"})
+      window.findChild<QAction*>(name)->trigger();
+    QCOMPARE(window.asked,
+             (std::vector<std::string>{
+                 kRetriesPrompt + std::string(" 1"), kRetriesPrompt + std::string(" 3"),
+                 kRatePrompt + std::string(" 0"), kRetriesPrompt + std::string(" 3")}));
+    window.Pro_Exit_Click();
+  }
+  QVERIFY(test::ReadFile(dir / "Voxtrel.DEF")
+              .ends_with("http://\r\n\r\n\r\n\r\n\r\n\r\n 0 \r\n 2 \r\n"));
+  TestWindow window(dir.path(), disk, http);
+  QCOMPARE(window.settings().retries, 0);
+  QCOMPARE(window.settings().rate, 2.0);
 }
 
 }  // namespace
