@@ -23,7 +23,6 @@
 #include "app/link_main_parts.h"
 #include "app/result_model.h"
 #include "app/row_actions.h"
-#include "web/link.h"
 
 // Building and placing Link_Main's controls; their behaviour lives in link_main.cpp.
 
