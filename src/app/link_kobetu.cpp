@@ -138,7 +138,7 @@ void KobetuLogic::Command2_Click(KobetuView& view) {
 void KobetuLogic::Command1_Click(KobetuView& view, int index) {
   if (choice_.target.empty()) choice_.target = kNoTarget;
   if (index == 1) {
-    choice_.mode = kModeNone;
+    choice_.mode = SinglePageMode::kNone;
     Close(view);
     return;
   }
@@ -146,13 +146,14 @@ void KobetuLogic::Command1_Click(KobetuView& view, int index) {
 
   const std::string text(TrimBlanks(view.Text1()));
   view.SetText1(text);
-  const std::optional<int16_t> mode = SinglePageModeFor(text);
+  const std::optional<SinglePageMode> mode = SinglePageModeFor(text);
   // A text that names an HTML file but is neither an address nor an absolute path stays the
   // target, so the dialog offers it again next time.
   if (!text.empty() && text != kNoTarget && IsHtmlFileName(text)) choice_.target = text;
   if (!mode) {
     RejectInput(view);
-    if (!text.empty() && text != kNoTarget && IsHtmlFileName(text)) choice_.mode = kModeNone;
+    if (!text.empty() && text != kNoTarget && IsHtmlFileName(text))
+      choice_.mode = SinglePageMode::kNone;
     return;
   }
   choice_.mode = *mode;
@@ -162,7 +163,7 @@ void KobetuLogic::Command1_Click(KobetuView& view, int index) {
 
 void KobetuLogic::Form_CloseBox() {
   // Leaving by the close box is a cancel; otherwise an earlier target would be checked again.
-  if (!closed_) choice_.mode = kModeNone;
+  if (!closed_) choice_.mode = SinglePageMode::kNone;
   closed_ = true;
 }
 

@@ -70,7 +70,7 @@ class KobetuLogic {
   void Command2_Click(KobetuView& view);
   /// 0 OK (validate and accept), 1 cancel.
   void Command1_Click(KobetuView& view, int index);
-  /// The window's close box: counts as cancel (SinglePageMode = 0) unless a button closed it.
+  /// The window's close box: counts as cancel (SinglePageMode::kNone) unless a button closed it.
   void Form_CloseBox();
 
   /// Whether a button has closed the dialog.

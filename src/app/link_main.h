@@ -203,7 +203,9 @@ class Link_Main : public QMainWindow,
   void ShowDrive(int index);
   void SyncList1();
   /// Whether the single page chosen is a web page whose site is to be crawled.
-  bool CrawlChosen() const { return single_page_.crawl && single_page_.mode == kModeWebPage; }
+  bool CrawlChosen() const {
+    return single_page_.crawl && single_page_.mode == SinglePageMode::kWebPage;
+  }
   // A run's progress reaches the screen a few times a second, and input is taken in between;
   // drawing every row as it came cost far more than checking it.
   void ShowRunIfDue();

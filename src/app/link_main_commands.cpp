@@ -52,7 +52,7 @@ void Link_Main::KKK_Search_Click() {
   ShowSinglePageDialog(dialog);
   // However the dialog went away, only its buttons may choose a page.
   if (!dialog.closed()) dialog.Form_CloseBox();
-  if (shutting_down_ || single_page_.mode == kModeNone) return;
+  if (shutting_down_ || single_page_.mode == SinglePageMode::kNone) return;
   abort_.Lower();
   const RunSeams seams{*this, disk_, http_, results_, abort_};
   const bool crawl = CrawlChosen();

@@ -26,7 +26,6 @@
 #include "app/link_main_parts.h"
 #include "app/result_model.h"
 #include "app/row_actions.h"
-#include "web/link.h"
 
 // Building and placing Link_Main's controls and fitting the window to its screen; their
 // behaviour lives in the other link_main_*.cpp files.

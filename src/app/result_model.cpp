@@ -4,7 +4,6 @@
 #include <iterator>
 
 #include "app/captions.h"
-#include "output/cells.h"
 
 namespace voxtrel {
 

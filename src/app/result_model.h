@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/result_list.h"
+#include "output/cells.h"
 
 namespace voxtrel {
 

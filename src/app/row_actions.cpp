@@ -10,9 +10,6 @@
 #include <QTreeView>
 #include <algorithm>
 
-#include "output/report_writer.h"
-#include "web/link.h"
-
 namespace voxtrel {
 namespace {
 

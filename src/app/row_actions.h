@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/result_list.h"
+#include "output/report_writer.h"
 
 class QAction;
 class QMenu;

@@ -383,7 +383,7 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
   if (IsWebAddress(target)) {
     RunSummary summary = options.crawl
                              ? RunCrawl(seams, settings, target, options.crawl_bounds)
-                             : RunSinglePage(seams, settings, target, kModeWebPage);
+                             : RunSinglePage(seams, settings, target, SinglePageMode::kWebPage);
     if (summary.outcome != RunOutcome::kTargetUnreadable) return summary;
     view.ClearProgress();
     err << Fill(texts.cannot_fetch, {target, ReasonText(summary.fetch_answer, texts.language)})
@@ -416,7 +416,7 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
   }
   // A named root is absolute, and so must the page be to be seen under it.
   return RunSinglePage(seams, settings, settings.root.empty() ? target : AbsoluteFolder(target),
-                       kModeLocalFile);
+                       SinglePageMode::kLocalFile);
 }
 
 // Asks the × rows of a report again; an exit status when the report cannot be read.

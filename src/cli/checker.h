@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_settings.h"
 #include "platform/http_options.h"
+#include "run/run.h"
 
 namespace voxtrel {
 

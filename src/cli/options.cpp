@@ -71,6 +71,48 @@ bool ParseInt(const std::string& text, int low, int high, int* value) {
   return true;
 }
 
+// A count of `low` to `high` into *count.
+bool ParseCount(const std::string& text, int low, int high, size_t* count) {
+  int value = 0;
+  if (!ParseInt(text, low, high, &value)) return false;
+  *count = static_cast<size_t>(value);
+  return true;
+}
+
+bool SetReportForm(CheckerOptions* o, const std::string& v) {
+  static const std::map<std::string, ReportForm> forms = {
+      {"csv", ReportForm::kCsv}, {"html", ReportForm::kHtml}, {"json", ReportForm::kJson}};
+  auto form = forms.find(v);
+  if (form == forms.end()) return false;
+  o->report_form = form->second;
+  return true;
+}
+
+bool SetReportEncoding(CheckerOptions* o, const std::string& v) {
+  if (v != "shift_jis" && v != "utf-8") return false;
+  o->report_encoding = v == "utf-8" ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis;
+  return true;
+}
+
+bool SetTimeout(CheckerOptions* o, const std::string& v) {
+  // From a second to a day: CI jobs set short ones, unlike the window's 5 to 300.
+  char* end = nullptr;
+  const double seconds = std::strtod(v.c_str(), &end);
+  if (v.empty() || *end != '\0' || !(seconds >= 1 && seconds <= 86400)) return false;
+  o->timeout_s = seconds;
+  return true;
+}
+
+bool AddExclude(CheckerOptions* o, const std::string& v) {
+  try {
+    std::regex check(v, std::regex::ECMAScript);
+  } catch (const std::regex_error&) {
+    return false;
+  }
+  o->excludes.push_back(v);
+  return true;
+}
+
 using Setter = std::function<bool(CheckerOptions*, const std::string&)>;
 
 // Options taking a value, by their long names; false from a setter means a bad value.
@@ -85,30 +127,9 @@ const std::map<std::string, Setter>& ValueOptions() {
          o->json_rows = v == "json";
          return v == "json" || v == "csv";
        }},
-      {"--report-format",
-       [](CheckerOptions* o, const std::string& v) {
-         static const std::map<std::string, ReportForm> forms = {
-             {"csv", ReportForm::kCsv}, {"html", ReportForm::kHtml}, {"json", ReportForm::kJson}};
-         auto form = forms.find(v);
-         if (form == forms.end()) return false;
-         o->report_form = form->second;
-         return true;
-       }},
-      {"--report-encoding",
-       [](CheckerOptions* o, const std::string& v) {
-         if (v != "shift_jis" && v != "utf-8") return false;
-         o->report_encoding = v == "utf-8" ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis;
-         return true;
-       }},
-      {"--timeout",
-       [](CheckerOptions* o, const std::string& v) {
-         // From a second to a day: CI jobs set short ones, unlike the window's 5 to 300.
-         char* end = nullptr;
-         const double seconds = std::strtod(v.c_str(), &end);
-         if (v.empty() || *end != '\0' || !(seconds >= 1 && seconds <= 86400)) return false;
-         o->timeout_s = seconds;
-         return true;
-       }},
+      {"--report-format", SetReportForm},
+      {"--report-encoding", SetReportEncoding},
+      {"--timeout", SetTimeout},
       {"--user-agent",
        [](CheckerOptions* o, const std::string& v) {
          o->user_agent = v;
@@ -123,40 +144,22 @@ const std::map<std::string, Setter>& ValueOptions() {
       {"--root", [](CheckerOptions* o, const std::string& v) { o->root = v; return !v.empty(); }},
       {"--max-pages",
        [](CheckerOptions* o, const std::string& v) {
-         int pages = 0;
-         if (!ParseInt(v, 1, 100000000, &pages)) return false;
-         o->crawl_bounds.max_pages = static_cast<size_t>(pages);
-         return true;
+         return ParseCount(v, 1, 100000000, &o->crawl_bounds.max_pages);
        }},
       {"--max-depth",
        [](CheckerOptions* o, const std::string& v) {
-         int depth = 0;
-         if (!ParseInt(v, 0, 100000000, &depth)) return false;
-         o->crawl_bounds.max_depth = static_cast<size_t>(depth);
-         return true;
+         return ParseCount(v, 0, 100000000, &o->crawl_bounds.max_depth);
        }},
       {"--max-links-per-page",
        [](CheckerOptions* o, const std::string& v) {
-         int links = 0;
-         if (!ParseInt(v, 1, 100000000, &links)) return false;
-         o->crawl_bounds.max_links_per_page = static_cast<size_t>(links);
-         return true;
+         return ParseCount(v, 1, 100000000, &o->crawl_bounds.max_links_per_page);
        }},
       {"--recheck",
        [](CheckerOptions* o, const std::string& v) {
          o->recheck_path = v;
          return !v.empty();
        }},
-      {"--exclude",
-       [](CheckerOptions* o, const std::string& v) {
-         try {
-           std::regex check(v, std::regex::ECMAScript);
-         } catch (const std::regex_error&) {
-           return false;
-         }
-         o->excludes.push_back(v);
-         return true;
-       }},
+      {"--exclude", AddExclude},
   };
   return options;
 }

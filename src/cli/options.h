@@ -4,9 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/crawl_frontier.h"
-#include "engine/run_settings.h"
 #include "output/report_writer.h"
+#include "run/run.h"
 
 namespace voxtrel {
 

@@ -15,14 +15,6 @@
 
 namespace voxtrel {
 
-/// How far a crawl goes: pages in all (the start page included) and links followed from it.
-struct CrawlBounds {
-  size_t max_pages = 10000;
-  size_t max_depth = 50;
-  /// Links followed from one page at most, as the scan takes at most so many.
-  size_t max_links_per_page = kDefaultMaxLinksPerPage;
-};
-
 /// The pages of one site a crawl has found and the order they are checked in: breadth first,
 /// in order of first discovery. A page is read for its links and anchors as its answer comes
 /// in, and kept as fetched only until it is handed on for its scan; every address is remembered

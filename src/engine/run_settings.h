@@ -54,6 +54,14 @@ struct RunSettings {
   size_t max_links_per_page = kDefaultMaxLinksPerPage;
 };
 
+/// How far a crawl goes: pages in all (the start page included) and links followed from it.
+struct CrawlBounds {
+  size_t max_pages = 10000;
+  size_t max_depth = 50;
+  /// Links followed from one page at most, as the scan takes at most so many.
+  size_t max_links_per_page = kDefaultMaxLinksPerPage;
+};
+
 /// The stop request of a run, owned by whoever started it (a button, a signal handler). Raised
 /// at any time, before or during the run; the run never lowers it. Safe to raise from a signal
 /// handler.

@@ -7,7 +7,6 @@
 
 #include "engine/run_settings.h"
 #include "platform/disk.h"
-#include "web/page.h"
 
 namespace voxtrel {
 

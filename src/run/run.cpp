@@ -9,8 +9,6 @@
 #include "platform/cp932.h"
 #include "platform/text.h"
 #include "run/find_html_files.h"
-#include "web/robots.h"
-#include "web/url.h"
 
 namespace voxtrel {
 namespace {
@@ -56,12 +54,6 @@ RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::strin
   seams.view.PageStarted(target);
   seams.view.PageUnfetched(target, fetched.answer);
   return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable, kFetchFailedMessage);
-}
-
-// Where the robots.txt of `page`'s site lies; "" for no web address.
-std::string RobotsAddress(const std::string& page) {
-  const std::optional<UrlParts> parts = SplitUrl(page);
-  return parts ? parts->scheme + "://" + parts->authority + "/robots.txt" : std::string();
 }
 
 // The rules of a fetched robots.txt for this crawler; one that could not be fetched or read
@@ -153,16 +145,16 @@ RunSummary RunFolder(const RunSeams& seams, const RunSettings& settings, const s
   return Closed(seams, CheckLinks(std::move(pages), rooted, seams, queue));
 }
 
-std::optional<int16_t> SinglePageModeFor(const std::string& target) {
+std::optional<SinglePageMode> SinglePageModeFor(const std::string& target) {
   if (target.empty() || target == kNoTarget || !IsHtmlFileName(target)) return std::nullopt;
   if (target.compare(0, 7, "http://") == 0 || target.compare(0, 8, "https://") == 0)
-    return kModeWebPage;
-  if (target.front() == '/') return kModeLocalFile;
+    return SinglePageMode::kWebPage;
+  if (target.front() == '/') return SinglePageMode::kLocalFile;
   return std::nullopt;
 }
 
 RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
-                         const std::string& target, int16_t mode) {
+                         const std::string& target, SinglePageMode mode) {
   RunSummary summary;
   if (!Confirmed(seams.view, StartConfirmationText(1)))
     return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
@@ -170,7 +162,7 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   seams.view.RunPreparing(false);
   std::vector<PageToCheck> pages(1, PageToCheck{target, {}});
   RequestQueue queue(seams.http, LimitsOf(settings), ClockOf(seams));
-  if (mode != kModeWebPage)
+  if (mode != SinglePageMode::kWebPage)
     return Closed(seams, CheckLinks(std::move(pages), settings, seams, queue));
 
   FetchResult fetched = std::move(Fetch(seams, queue, {target}).front());

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -16,15 +15,13 @@ inline constexpr const char* kSpecifyHtmlMessage = "HTMLを指定してくださ
 inline constexpr const char* kFetchFailedMessage = "WEBｻｰﾊﾞｰからHTMLを取得できません。     ";
 
 /// What a single page target names: nothing chosen, a web page, a local file.
-inline constexpr int16_t kModeNone = 0;
-inline constexpr int16_t kModeWebPage = 777;
-inline constexpr int16_t kModeLocalFile = 999;
+enum class SinglePageMode { kNone, kWebPage, kLocalFile };
 inline constexpr const char* kNoTarget = "http://";
 
 /// The single page the user chose last, kept by the window between runs.
 struct SinglePageChoice {
   std::string target = kNoTarget;
-  int16_t mode = kModeNone;
+  SinglePageMode mode = SinglePageMode::kNone;
   /// With a web page: check every page of its site reached from it.
   bool crawl = false;
 };
@@ -42,13 +39,13 @@ RunSummary RunFolder(const RunSeams& seams, const RunSettings& settings, const s
                      bool include_subfolders);
 
 /// What a single page target names, or nothing when it may not be checked.
-std::optional<int16_t> SinglePageModeFor(const std::string& target);
+std::optional<SinglePageMode> SinglePageModeFor(const std::string& target);
 
-/// Checks one page: a local file (kModeLocalFile), or a web page fetched first (kModeWebPage).
+/// Checks one page: a local file (kLocalFile), or a web page fetched first (kWebPage).
 /// Asks to start first. When a web page cannot be fetched the outcome is kTargetUnreadable and
 /// summary.fetch_answer says why.
 RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
-                         const std::string& target, int16_t mode);
+                         const std::string& target, SinglePageMode mode);
 
 /// "開始ｱﾄﾞﾚｽ： " + address + five blanks + CR CR + "Voxtrelを開始しますか？   ".
 std::string CrawlConfirmationText(const std::string& start);

@@ -1,8 +1,10 @@
 #include "web/robots.h"
 
 #include <cstring>
+#include <optional>
 
 #include "platform/text.h"
+#include "web/url.h"
 
 namespace voxtrel {
 namespace {
@@ -47,6 +49,11 @@ bool Matches(std::string_view pattern, std::string_view path, bool path_cut) {
 }
 
 }  // namespace
+
+std::string RobotsAddress(const std::string& page) {
+  const std::optional<UrlParts> parts = SplitUrl(page);
+  return parts ? parts->scheme + "://" + parts->authority + "/robots.txt" : std::string();
+}
 
 RobotsRules::RobotsRules(std::string_view text, std::string_view agent) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);

@@ -15,6 +15,9 @@ inline constexpr size_t kRobotsCap = 500 * 1024;
 inline constexpr size_t kRobotsRuleCap = 2048;
 inline constexpr size_t kRobotsPathCap = 2048;
 
+/// Where the robots.txt of the site of `page` lies; "" when `page` is no web address.
+std::string RobotsAddress(const std::string& page);
+
 /// The rules of a site's robots.txt for one crawler, read as RFC 9309 says.
 class RobotsRules {
  public:

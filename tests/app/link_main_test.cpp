@@ -238,18 +238,18 @@ void LinkMainTest::SettingsChooseFolderOptionsAndTarget() {
 void LinkMainTest::SinglePageDialogAcceptsAddressesAndAbsolutePaths() {
   struct Case {
     std::string typed;
-    int16_t mode;  // after OK
+    SinglePageMode mode;  // after OK
     std::string target;
     bool closed;
   };
   const Case cases[] = {
-      {"  http://x.jp/a.htm ", kModeWebPage, "http://x.jp/a.htm", true},
-      {"https://x.jp/a.SHTML", kModeWebPage, "https://x.jp/a.SHTML", true},
-      {"/p/a.html", kModeLocalFile, "/p/a.html", true},
-      {"p/a.htm", kModeNone, "p/a.htm", false},  // kept, so the dialog offers it again
-      {"http://x.jp/a.txt", kModeLocalFile, "/old.htm", false},
-      {"http://", kModeLocalFile, "/old.htm", false},
-      {"", kModeLocalFile, "/old.htm", false},
+      {"  http://x.jp/a.htm ", SinglePageMode::kWebPage, "http://x.jp/a.htm", true},
+      {"https://x.jp/a.SHTML", SinglePageMode::kWebPage, "https://x.jp/a.SHTML", true},
+      {"/p/a.html", SinglePageMode::kLocalFile, "/p/a.html", true},
+      {"p/a.htm", SinglePageMode::kNone, "p/a.htm", false},  // kept, so the dialog offers it again
+      {"http://x.jp/a.txt", SinglePageMode::kLocalFile, "/old.htm", false},
+      {"http://", SinglePageMode::kLocalFile, "/old.htm", false},
+      {"", SinglePageMode::kLocalFile, "/old.htm", false},
   };
   for (const Case& c : cases) {
     test::TempDir dir;
@@ -257,7 +257,7 @@ void LinkMainTest::SinglePageDialogAcceptsAddressesAndAbsolutePaths() {
     CurlPool http;
     TestWindow window(dir.path(), disk, http);
     SinglePageChoice& choice = window.single_page();
-    choice = SinglePageChoice{"/old.htm", kModeLocalFile};
+    choice = SinglePageChoice{"/old.htm", SinglePageMode::kLocalFile};
     KobetuLogic logic(choice);
     FakeKobetuView view;
     logic.Form_Load(view);
@@ -269,7 +269,7 @@ void LinkMainTest::SinglePageDialogAcceptsAddressesAndAbsolutePaths() {
     QCOMPARE(view.closed, c.closed);
     QCOMPARE(view.messages.size(), size_t{c.closed ? 0u : 1u});
     logic.Command1_Click(view, 1);  // cancel
-    QCOMPARE(choice.mode, kModeNone);
+    QCOMPARE(choice.mode, SinglePageMode::kNone);
   }
 }
 

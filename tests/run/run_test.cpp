@@ -70,19 +70,22 @@ TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
 
 TEST_F(RunTest, SinglePagesNameTheirFileOrAddress) {
   disk_.AddFile("/one.htm", "<A HREF=\"http://w.jp/cgi/a.pl\">a</A>");
-  EXPECT_EQ(RunSinglePage(seams_, settings_, "/one.htm", kModeLocalFile).outcome, RunOutcome::kDone);
+  EXPECT_EQ(RunSinglePage(seams_, settings_, "/one.htm", SinglePageMode::kLocalFile).outcome,
+            RunOutcome::kDone);
   EXPECT_EQ(view_.events[1], "row 000001 Ｐ http://w.jp/cgi/a.pl [a] /one.htm");
 
   view_.events.clear();
   const std::string page = "http://w.jp/page.htm";
-  EXPECT_EQ(RunSinglePage(seams_, settings_, page, kModeWebPage).outcome, RunOutcome::kDone);
+  EXPECT_EQ(RunSinglePage(seams_, settings_, page, SinglePageMode::kWebPage).outcome,
+            RunOutcome::kDone);
   EXPECT_EQ(view_.events, (Events{Message(StartConfirmationText(1)),
                                   "row 000001 ◎ http://w.jp/ok [ok] " + page,
                                   "row 000002 × http://w.jp/missing [] " + page,
                                   Message(std::string(kMsgRunComplete) + "\r\r× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 0 件"), Closed(RunOutcome::kDone, 2)}));
 
   view_.events.clear();
-  const RunSummary failed = RunSinglePage(seams_, settings_, "http://w.jp/none.htm", kModeWebPage);
+  const RunSummary failed =
+      RunSinglePage(seams_, settings_, "http://w.jp/none.htm", SinglePageMode::kWebPage);
   EXPECT_EQ(failed.outcome, RunOutcome::kTargetUnreadable);
   EXPECT_EQ(failed.fetch_answer.status, 404);
   EXPECT_EQ(view_.events, (Events{Message(StartConfirmationText(1)), Message(kFetchFailedMessage),

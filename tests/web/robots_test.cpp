@@ -61,5 +61,14 @@ TEST(RobotsRulesTest, ByteOrderMarkCapsAndWildcardsOfAnySize) {
   }
 }
 
+TEST(RobotsRulesTest, AddressIsAtTheRootOfThePagesSite) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"http://x.jp:8080/a/b.htm?q", "http://x.jp:8080/robots.txt"},
+      {"https://u@x.jp/", "https://u@x.jp/robots.txt"},
+      {"/local/a.htm", ""},
+  };
+  for (const auto& [page, robots] : cases) EXPECT_EQ(RobotsAddress(page), robots) << page;
+}
+
 }  // namespace
 }  // namespace voxtrel
