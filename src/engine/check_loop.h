@@ -24,14 +24,14 @@ struct RunSeams {
 };
 
 /// Checks every link of `pages` in order, adding rows to seams.results and telling seams.view as
-/// it goes; ends with the end message. The outcome is kAborted when the abort was raised before
+/// it goes; ends with the RunEnded notice. The outcome is kAborted when the abort was raised before
 /// or during the run, or the view gave up waiting; kDone otherwise.
 /// With `crawl`, the pages are those it hands on as the run finds them, after `pages`.
 RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
                       const RunSeams& seams, CrawlFrontier* crawl = nullptr);
 
-/// "ﾍﾟｰｼﾞが大きすぎるため、先頭の 64 MiB だけを検査しました： " + the page + five blanks.
-std::string PageCutText(const std::string& page);
+/// The notice that `page` was read only up to the cap on a page's length.
+notice::PageCut PageCutOf(const std::string& page);
 
 /// How long to wait before asking again after a 429 answer: its Retry-After, else the run's
 /// default, at most the run's cap.
@@ -41,9 +41,8 @@ std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const RunSettings
 /// limit counts by.
 std::string HostKey(const std::string& url);
 
-/// Ends a run the way every run ends: the view hears RunFinished, then the end message with the
-/// counts of each mark, an information icon when no row is ×, a warning icon otherwise; after a
-/// crawl, the counts of its pages too.
+/// Ends a run the way every run ends: the view hears RunFinished, then the RunEnded notice with
+/// the counts of each mark; after a crawl, the counts of its pages too.
 void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary,
             bool crawled = false);
 
