@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/notice_text.h"
 #include "run/run.h"
 
 class QCheckBox;
@@ -33,6 +34,7 @@ inline constexpr const char* kKobetuBrowseCaption = "参照";
 inline constexpr const char* kKobetuCrawlCaption = "ｻｲﾄ内のﾍﾟｰｼﾞもたどる";
 inline constexpr const char* kKobetuOkCaption = "OK";
 inline constexpr const char* kKobetuCancelCaption = "ｷｬﾝｾﾙ";
+inline constexpr const char* kSpecifyHtmlMessage = "HTMLを指定してください。     ";
 inline constexpr const char* kKobetuOpenFilter = "HTMLﾌｧｲﾙ|*.htm;*.html;*.shtm;*.shtml";
 inline constexpr int kKeyEnter = 13;
 

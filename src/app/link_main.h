@@ -83,7 +83,6 @@ class Link_Main : public QMainWindow,
   void RunPreparing(bool folder_run) override;
   void RunStarted(size_t pages) override;
   void PageStarted(const std::string& file_column) override;
-  void PageUnfetched(const std::string& page, const CheckOutcome& answer) override;
   void LinkStarted(const std::string& target) override;
   void RowAdded(const ResultRow& row) override;
   void RowUpdated(const ResultRow& row) override;
@@ -95,6 +94,8 @@ class Link_Main : public QMainWindow,
   void Yield() override;
   bool KeepAlive() override;
   /// Every message box of the window and its dialog passes here; none once the shutdown began.
+  /// A run's notices are worded from the window's captions.
+  MessageAnswer Notify(const Notice& notice) final;
   MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
                             MessageButtons buttons) final;
 
@@ -308,8 +309,6 @@ class Link_Main : public QMainWindow,
   bool row_count_told_ = false;
   RunProgress progress_;
   std::string waiting_for_;
-  /// Shown under the next message: why the page to check could not be fetched.
-  std::string message_detail_;
   /// Whether the list was cleared for the run going on, so its count must be told at the end.
   bool run_prepared_ = false;
   /// Whether the window was fitted to its screen with the frame the system gave it.

@@ -141,10 +141,6 @@ void Link_Main::RunStarted(size_t /*pages*/) {
 
 void Link_Main::PageStarted(const std::string& file_column) { next_page_ = file_column; }
 
-void Link_Main::PageUnfetched(const std::string& /*page*/, const CheckOutcome& answer) {
-  message_detail_ = ReasonText(answer, Language::kJapanese);
-}
-
 void Link_Main::LinkStarted(const std::string& target) { next_link_ = target; }
 
 void Link_Main::RowAdded(const ResultRow& /*row*/) {}
@@ -263,11 +259,16 @@ bool Link_Main::KeepAlive() {
   return !shutting_down_;
 }
 
+MessageAnswer Link_Main::Notify(const Notice& notice) {
+  if (shutting_down_) return MessageAnswer::kCancel;
+  const WindowMessage message = WindowMessageFor(notice);
+  return ShowMessageBox(message.title, message.text, message.detail, message.icon, message.buttons);
+}
+
 MessageAnswer Link_Main::ShowMessage(const std::string& title, const std::string& text,
                                      MessageIcon icon, MessageButtons buttons) {
-  const std::string detail = std::exchange(message_detail_, std::string());
   if (shutting_down_) return MessageAnswer::kCancel;
-  return ShowMessageBox(title, text, detail, icon, buttons);
+  return ShowMessageBox(title, text, "", icon, buttons);
 }
 
 void Link_Main::SyncList1() {

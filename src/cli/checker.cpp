@@ -23,7 +23,6 @@
 #include "cli/options.h"
 #include "output/report_reader.h"
 #include "run/recheck.h"
-#include "engine/messages.h"
 #include "run/run.h"
 #include "version.h"
 
@@ -52,6 +51,9 @@ struct Texts {
   const char* crawled;         // pages crawled, left out, disallowed
   const char* crawl_failed;    // pages that could not be fetched, when any
   const char* links_cut;       // pages whose links were cut
+  const char* no_pages;
+  const char* no_request_object;
+  const char* page_cut;  // the MiB checked, the page
 };
 
 constexpr Texts kEnglish = {
@@ -74,6 +76,9 @@ constexpr Texts kEnglish = {
     "{1} pages crawled, {2} left out by the bounds, {3} disallowed by robots.txt; ",
     "{1} pages could not be fetched; ",
     "{1} pages with more links than --max-links-per-page, the rest unchecked; ",
+    "voxtrel-check: no pages (.htm, .html, .shtm, .shtml) found",
+    "voxtrel-check: no HTTP request could be created",
+    "voxtrel-check: page too long, only its first {1} MiB checked: {2}",
 };
 
 constexpr Texts kJapanese = {
@@ -96,13 +101,10 @@ constexpr Texts kJapanese = {
     "ﾍﾟｰｼﾞ {1} 件をたどり、上限で省いたﾍﾟｰｼﾞ {2} 件、robots.txt で除外 {3} 件、",
     "取得できないﾍﾟｰｼﾞ {1} 件、",
     "ﾘﾝｸ数の上限で残りを省いたﾍﾟｰｼﾞ {1} 件、",
+    "HTMLﾌｧｲﾙがみつかりません。",
+    "XMLHTTPｵﾌﾞｼﾞｪｸﾄを作成できませんでした。",
+    "ﾍﾟｰｼﾞが大きすぎるため、先頭の {1} MiB だけを検査しました： {2}",
 };
-
-// The run's own messages, which are Japanese, as an English checker says them.
-constexpr const char* kEnglishNoPages = "voxtrel-check: no pages (.htm, .html, .shtm, .shtml) found";
-constexpr const char* kEnglishNoRequestObject = "voxtrel-check: no HTTP request could be created";
-constexpr const char* kEnglishPageCut =
-    "voxtrel-check: page too long, only its first {1} MiB checked: {2}";
 
 // `pattern` with "{1}", "{2}" ... replaced by the first, second ... of `values`.
 std::string Fill(std::string_view pattern, std::initializer_list<std::string> values) {
@@ -119,20 +121,6 @@ std::string Fill(std::string_view pattern, std::initializer_list<std::string> va
     }
   }
   return text;
-}
-
-// A message box's text as one terminal line: carriage returns become a break, trailing blanks go.
-std::string MessageLine(const std::string& text) {
-  std::string line;
-  for (char c : text) {
-    if (c == '\r')
-      while (!line.empty() && line.back() == ' ') line.pop_back();
-    line += c == '\r' ? '\n' : c;
-  }
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\n')) line.pop_back();
-  size_t pos;
-  while ((pos = line.find("\n\n")) != std::string::npos) line.replace(pos, 2, "\n");
-  return line;
 }
 
 /// The run on a terminal: rows and messages as lines, progress on one redrawn line. A failed
@@ -191,20 +179,15 @@ class TerminalView : public RunView {
       err_ << "  " << kMarkFailed << " " << ReasonText(row.outcome, texts_.language) << "\n";
     DrawProgress();
   }
-  void RunFinished(RunOutcome, size_t) override { finished_ = true; }
   void Yield() override {}
-  MessageAnswer ShowMessage(const std::string&, const std::string& text, MessageIcon icon,
-                            MessageButtons) override {
-    // Questions are the confirmations before a run: the command line already said yes.
-    if (icon == MessageIcon::kQuestion || options_.quiet) return MessageAnswer::kOk;
-    // How the run ended is the summary line's to say, and why a target could not be checked
-    // the checker's own error line's: the run's messages would say it a second time.
-    if (finished_ || text == kFetchFailedMessage || text == kSelectFolderMessage ||
-        text == kMsgRunAborted)
-      return MessageAnswer::kOk;
-    ClearProgress();
-    err_ << MessageLine(InOwnLanguage(text)) << "\n";
-    err_.flush();
+  // Questions are the confirmations before a run: the command line already said yes.
+  MessageAnswer Notify(const Notice& notice) override {
+    const std::string line = options_.quiet ? std::string() : LineFor(notice);
+    if (!line.empty()) {
+      ClearProgress();
+      err_ << line << "\n";
+      err_.flush();
+    }
     return MessageAnswer::kOk;
   }
 
@@ -245,17 +228,16 @@ class TerminalView : public RunView {
     drawn_ = true;
   }
 
-  // The run's own Japanese messages in the language of the checker's texts.
-  std::string InOwnLanguage(const std::string& text) const {
-    if (texts_.language == Language::kJapanese) return text;
-    if (text == kNoHtmlFilesMessage) return kEnglishNoPages;
-    if (text == kMsgNoRequestObject) return kEnglishNoRequestObject;
-    const std::string cut = PageCutText("");
-    const std::string_view head = std::string_view(cut).substr(0, cut.size() - 5);
-    if (text.starts_with(head) && text.size() >= cut.size())
-      return Fill(kEnglishPageCut, {std::to_string(kPageCap >> 20),
-                                      text.substr(head.size(), text.size() - cut.size())});
-    return text;
+  // A notice as a line of the checker's texts; "" for what is said elsewhere: how a run ended
+  // in the summary line, why a target could not be checked in the checker's own error line.
+  std::string LineFor(const Notice& notice) const {
+    if (const auto* cut = std::get_if<notice::PageCut>(&notice))
+      return Fill(texts_.page_cut, {std::to_string(cut->checked_mib), cut->page});
+    if (const auto* failed = std::get_if<notice::SaveFailed>(&notice))
+      return Fill(texts_.cannot_write_report, {failed->path, failed->error});
+    if (std::holds_alternative<notice::NoPages>(notice)) return texts_.no_pages;
+    if (std::holds_alternative<notice::NoRequestObject>(notice)) return texts_.no_request_object;
+    return "";
   }
 
   std::ostream& out_;
@@ -273,7 +255,6 @@ class TerminalView : public RunView {
   size_t pages_found_ = 0;
   bool drawn_ = false;
   bool output_failed_ = false;
-  bool finished_ = false;
 };
 
 // The folder as an absolute path without resolving symlinks, so the page column names the pages

@@ -7,7 +7,6 @@
 #include <unordered_set>
 
 #include "engine/local_links.h"
-#include "engine/messages.h"
 #include "web/answer_outcome.h"
 #include "web/page.h"
 
@@ -181,8 +180,7 @@ class Pipeline {
     summary_.pages.push_back(page.source);
     if (cut) {
       summary_.pages_cut.push_back(page.source);
-      seams_.view.ShowMessage(kMessageTitle, PageCutText(page.source), MessageIcon::kWarning,
-                              MessageButtons::kOk);
+      seams_.view.Notify(PageCutOf(page.source));
     }
     scanner_.AddPage(std::move(page));
     return true;
@@ -248,8 +246,7 @@ class Pipeline {
     if (head.state == Pending::State::kNoRequest) {
       // Without a request object no link of this page can be checked: say so once and go on
       // with the next page.
-      seams_.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
-                              MessageButtons::kOk);
+      seams_.view.Notify(notice::NoRequestObject{});
       SkipRestOfPage(link.page);
       return true;
     }
@@ -349,49 +346,28 @@ class Pipeline {
   size_t moves_ = 0;  // steps added and committed: whether a turn of the loop got anywhere
 };
 
-// The end message's detail line when https:// links were passed over.
-std::string HttpsSkippedDetail(size_t count) {
-  return "https:// のﾘﾝｸ " + std::to_string(count) + " 件は検査していません";
-}
-
-// "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件", in the order of the marks.
-std::string MarkCounts(const std::array<size_t, 4>& rows_by_mark) {
-  std::string counts;
-  for (size_t i = 0; i < rows_by_mark.size(); ++i) {
-    if (i > 0) counts += " / ";
-    counts += std::string(kMarks[i]) + " " + std::to_string(rows_by_mark[i]) + " 件";
-  }
-  return counts;
-}
-
 }  // namespace
 
 void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary,
             bool crawled) {
   seams.view.Yield();
   seams.view.RunFinished(summary.outcome, seams.results.Count());
-  std::string text = summary.outcome == RunOutcome::kAborted ? kMsgRunAborted : kMsgRunComplete;
-  // https links passed over unasked would otherwise go unnoticed: the count goes first, as a
-  // message's detail line does.
-  if (!settings.https && summary.https_skipped > 0)
-    text = HttpsSkippedDetail(summary.https_skipped) + "     \r\r" + text;
-  text += "\r\r" + MarkCounts(summary.rows_by_mark);
-  if (crawled)
-    text += "\rﾍﾟｰｼﾞ " + std::to_string(summary.pages.size()) + " 件 / 上限で省いたﾍﾟｰｼﾞ " +
-            std::to_string(summary.pages_left_out) + " 件 / robots.txt で除外 " +
-            std::to_string(summary.pages_disallowed) + " 件";
-  if (crawled && summary.pages_failed > 0)
-    text += " / 取得できないﾍﾟｰｼﾞ " + std::to_string(summary.pages_failed) + " 件";
-  const bool failed = summary.rows_by_mark[0] > 0;  // ×
-  seams.view.ShowMessage(kMessageTitle, text,
-                         failed ? MessageIcon::kWarning : MessageIcon::kInformation,
-                         MessageButtons::kOk);
+  notice::RunEnded ended;
+  ended.aborted = summary.outcome == RunOutcome::kAborted;
+  ended.rows_by_mark = summary.rows_by_mark;
+  // https links passed over unasked would otherwise go unnoticed.
+  if (!settings.https) ended.https_skipped = summary.https_skipped;
+  ended.crawled = crawled;
+  if (crawled) {
+    ended.pages = summary.pages.size();
+    ended.pages_left_out = summary.pages_left_out;
+    ended.pages_disallowed = summary.pages_disallowed;
+    ended.pages_failed = summary.pages_failed;
+  }
+  seams.view.Notify(ended);
 }
 
-std::string PageCutText(const std::string& page) {
-  return "ﾍﾟｰｼﾞが大きすぎるため、先頭の " + std::to_string(kPageCap >> 20) +
-         " MiB だけを検査しました： " + page + "     ";
-}
+notice::PageCut PageCutOf(const std::string& page) { return {page, kPageCap >> 20}; }
 
 RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
                       const RunSeams& seams, RequestQueue& queue, PageFeed* feed) {

@@ -62,18 +62,17 @@ class PageFeed {
 };
 
 /// Checks every link of `pages` in order, asking `queue` for what needs the web, adding rows to
-/// seams.results and telling seams.view as it goes; ends with the end message. The outcome is
+/// seams.results and telling seams.view as it goes; ends with the RunEnded notice. The outcome is
 /// kAborted when the abort was raised before or during the run, or the view gave up waiting;
 /// kDone otherwise. With `feed`, the pages it hands on follow `pages`.
 RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& settings,
                       const RunSeams& seams, RequestQueue& queue, PageFeed* feed = nullptr);
 
-/// "ﾍﾟｰｼﾞが大きすぎるため、先頭の 64 MiB だけを検査しました： " + the page + five blanks.
-std::string PageCutText(const std::string& page);
+/// The notice that `page` was read only up to the cap on a page's length.
+notice::PageCut PageCutOf(const std::string& page);
 
-/// Ends a run the way every run ends: the view hears RunFinished, then the end message with the
-/// counts of each mark, an information icon when no row is ×, a warning icon otherwise; after a
-/// crawl, the counts of its pages too.
+/// Ends a run the way every run ends: the view hears RunFinished, then the RunEnded notice with
+/// the counts of each mark; after a crawl, the counts of its pages too.
 void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary& summary,
             bool crawled = false);
 

@@ -4,21 +4,18 @@
 #include <string>
 #include <string_view>
 
+#include "engine/notice.h"
 #include "engine/result_list.h"
 
 namespace voxtrel {
 
-enum class MessageIcon { kWarning, kQuestion, kInformation };
-enum class MessageButtons { kOk, kOkCancel };
 enum class MessageAnswer { kOk, kCancel };
-
-inline constexpr const char* kMessageTitle = "Voxtrel";
 
 /// How a run, or the attempt to start one, ended.
 enum class RunOutcome {
   kDone,               // every page was checked
   kAborted,            // the user stopped it
-  kFolderRefused,      // the folder may not be checked ("ﾌｫﾙﾀﾞを選択してください。")
+  kFolderRefused,      // the folder may not be checked
   kNoPages,            // the folder holds no pages
   kCancelled,          // the user said no to the confirmation or closed the dialog
   kTargetUnreadable,   // the single page could not be read or fetched
@@ -37,7 +34,7 @@ struct RunProgress {
 };
 
 /// What a run tells its front end, by meaning; each front end shows it its own way. Every event
-/// has a default that ignores it; yields and messages every view must answer.
+/// has a default that ignores it; yields and notices every view must answer.
 class RunView {
  public:
   virtual ~RunView() = default;
@@ -57,8 +54,6 @@ class RunView {
   virtual void RunStarted(size_t /*pages*/) {}
   /// The next row to come belongs to this page (its file column text).
   virtual void PageStarted(const std::string& /*file_column*/) {}
-  /// The page to check could not be fetched, `answer` says why; the refusal message follows.
-  virtual void PageUnfetched(const std::string& /*page*/, const CheckOutcome& /*answer*/) {}
   /// The next row to come is this link's.
   virtual void LinkStarted(const std::string& /*target*/) {}
   virtual void RowAdded(const ResultRow& /*row*/) {}
@@ -69,17 +64,17 @@ class RunView {
   virtual void Progress(const RunProgress& /*progress*/) {}
   /// The user asked to stop; the run stops at the next row.
   virtual void AbortRequested() {}
-  /// The run has ended; the end message follows.
+  /// The run has ended; the RunEnded notice follows.
   virtual void RunFinished(RunOutcome /*outcome*/, size_t /*rows*/) {}
-  /// Everything about the run is over (after its end message, or after a refusal).
+  /// Everything about the run is over (after its end notice, or after a refusal).
   virtual void RunClosed(RunOutcome /*outcome*/, size_t /*rows*/) {}
 
   /// Lets the user interface handle pending input and painting (abort clicks arrive here).
   virtual void Yield() = 0;
   /// Runs repeatedly while requests wait; false abandons them (the window is closing).
   virtual bool KeepAlive() { return true; }
-  virtual MessageAnswer ShowMessage(const std::string& title, const std::string& text,
-                                    MessageIcon icon, MessageButtons buttons) = 0;
+  /// Tells the user what happened; a question's answer, kOk for anything else.
+  virtual MessageAnswer Notify(const Notice& notice) = 0;
 };
 
 }  // namespace voxtrel

@@ -472,12 +472,4 @@ bool WriteReport(DiskInterface& disk, const ResultRows& rows, const std::string&
   return disk.WriteWholeFile(path, ReportBytes(rows, format, heading), err);
 }
 
-std::string OverwriteQuestionText(const std::string& path) {
-  return "ﾌｧｲﾙ名： " + path + "     \r\rすでに同名ﾌｧｲﾙが存在します、上書きしますか？     ";
-}
-
-std::string SaveErrorText(const std::string& description) {
-  return "ｴﾗｰ： " + description + "     ";
-}
-
 }  // namespace voxtrel

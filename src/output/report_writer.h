@@ -22,7 +22,6 @@ inline constexpr int kDetailedCsvFilterIndex = 4;
 /// How a detailed HTML report names its maker; a page that carries it is a report, not a page
 /// of the site.
 inline constexpr const char* kReportGeneratorMeta = "<meta name=\"generator\" content=\"Voxtrel";
-inline constexpr const char* kSaveReportTitle = "ﾘﾝｸ結果の保存";
 
 enum class ReportForm { kHtml, kCsv, kJson };
 enum class ReportEncoding { kShiftJis, kUtf8 };
@@ -126,10 +125,5 @@ class SaveDialog {
   virtual std::optional<std::string> ShowSave(const std::string& proposed_name,
                                               const std::string& filter, int* chosen_filter) = 0;
 };
-
-/// "ﾌｧｲﾙ名： " + path + five blanks + CR CR + "すでに同名ﾌｧｲﾙが存在します、上書きしますか？     ".
-std::string OverwriteQuestionText(const std::string& path);
-/// "ｴﾗｰ： " + description + five blanks.
-std::string SaveErrorText(const std::string& description);
 
 }  // namespace voxtrel

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "engine/local_links.h"
-#include "engine/messages.h"
 #include "engine/request_queue.h"
 #include "web/answer_outcome.h"
 #include "web/url.h"
@@ -73,8 +72,7 @@ class Recheck {
     const bool no_request = update.question && update.question->kept;
     if (no_request && !warned_) {
       // As in a run: without a request object nothing can be asked, which is said once.
-      seams_.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
-                              MessageButtons::kOk);
+      seams_.view.Notify(notice::NoRequestObject{});
       warned_ = true;
     }
     const bool kept = no_request || (update.anchor && outcome.kind != CheckOutcome::Kind::kFailed);

@@ -3,7 +3,6 @@
 #include <ctime>
 
 #include "engine/crawl_source.h"
-#include "engine/messages.h"
 #include "engine/page_fetch.h"
 #include "engine/request_queue.h"
 #include "platform/cp932.h"
@@ -13,9 +12,8 @@
 namespace voxtrel {
 namespace {
 
-bool Confirmed(RunView& view, const std::string& question) {
-  return view.ShowMessage(kMessageTitle, question, MessageIcon::kQuestion,
-                          MessageButtons::kOkCancel) == MessageAnswer::kOk;
+bool Confirmed(RunView& view, const Notice& question) {
+  return view.Notify(question) == MessageAnswer::kOk;
 }
 
 RunSummary Closed(const RunSeams& seams, RunSummary summary) {
@@ -24,8 +22,8 @@ RunSummary Closed(const RunSeams& seams, RunSummary summary) {
 }
 
 RunSummary Refuse(const RunSeams& seams, RunSummary summary, RunOutcome outcome,
-                  const char* message) {
-  seams.view.ShowMessage(kMessageTitle, message, MessageIcon::kWarning, MessageButtons::kOk);
+                  const Notice& notice) {
+  seams.view.Notify(notice);
   summary.outcome = outcome;
   return Closed(seams, std::move(summary));
 }
@@ -45,15 +43,14 @@ RunSummary Unfetched(const RunSeams& seams, RunSummary summary, const std::strin
                      const FetchResult& fetched) {
   summary.pages.push_back(target);
   if (fetched.kind == FetchResult::Kind::kAbandoned)
-    return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
+    return Refuse(seams, std::move(summary), RunOutcome::kAborted, notice::RunAborted{});
   summary.fetch_answer = fetched.answer;
   if (fetched.kind == FetchResult::Kind::kNoRequestObject) {
-    seams.view.ShowMessage(kMessageTitle, kMsgNoRequestObject, MessageIcon::kWarning,
-                           MessageButtons::kOk);
+    seams.view.Notify(notice::NoRequestObject{});
   }
   seams.view.PageStarted(target);
-  seams.view.PageUnfetched(target, fetched.answer);
-  return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable, kFetchFailedMessage);
+  return Refuse(seams, std::move(summary), RunOutcome::kTargetUnreadable,
+                notice::TargetUnreadable{target, fetched.answer});
 }
 
 // The rules of a fetched robots.txt for this crawler; one that could not be fetched or read
@@ -93,10 +90,6 @@ RunSummary Stopped(const RunSeams& seams, RunSummary summary, RunOutcome outcome
 
 }  // namespace
 
-std::string StartConfirmationText(size_t file_count) {
-  return "HTMLﾌｧｲﾙ数： " + std::to_string(file_count) + "     \r\rVoxtrelを開始しますか？   ";
-}
-
 bool IsCheckableFolder(const std::string& folder) {
   const std::string_view trimmed = TrimBlanks(folder);
   // "/" is the counterpart of a drive root; anything shorter than four characters is refused
@@ -110,7 +103,7 @@ RunSummary RunFolder(const RunSeams& seams, const RunSettings& settings, const s
   RunSummary found;
   view.FolderRunRequested();
   if (!IsCheckableFolder(folder))
-    return Refuse(seams, std::move(found), RunOutcome::kFolderRefused, kSelectFolderMessage);
+    return Refuse(seams, std::move(found), RunOutcome::kFolderRefused, notice::FolderRefused{});
 
   view.SearchStarted();
   FindHtmlFiles(
@@ -123,13 +116,13 @@ RunSummary RunFolder(const RunSeams& seams, const RunSettings& settings, const s
   view.SearchFinished(count);
   if (seams.abort.Raised()) {
     view.SearchClosed();
-    return Refuse(seams, std::move(found), RunOutcome::kAborted, kMsgRunAborted);
+    return Refuse(seams, std::move(found), RunOutcome::kAborted, notice::RunAborted{});
   }
   if (count < 1) {
     view.SearchClosed();
-    return Refuse(seams, std::move(found), RunOutcome::kNoPages, kNoHtmlFilesMessage);
+    return Refuse(seams, std::move(found), RunOutcome::kNoPages, notice::NoPages{});
   }
-  const bool go = Confirmed(view, StartConfirmationText(count));
+  const bool go = Confirmed(view, notice::StartQuestion{count});
   view.SearchClosed();
   if (!go) return Stopped(seams, std::move(found), RunOutcome::kCancelled);
   seams.results.Clear();
@@ -156,7 +149,7 @@ std::optional<SinglePageMode> SinglePageModeFor(const std::string& target) {
 RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
                          const std::string& target, SinglePageMode mode) {
   RunSummary summary;
-  if (!Confirmed(seams.view, StartConfirmationText(1)))
+  if (!Confirmed(seams.view, notice::StartQuestion{1}))
     return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
   seams.results.Clear();
   seams.view.RunPreparing(false);
@@ -169,9 +162,7 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   if (fetched.kind == FetchResult::Kind::kOk) {
     pages.front().fetched = std::move(fetched.page);
     // Said before the run, so a long run does not hide that its page was not read whole.
-    if (fetched.cut)
-      seams.view.ShowMessage(kMessageTitle, PageCutText(target), MessageIcon::kWarning,
-                             MessageButtons::kOk);
+    if (fetched.cut) seams.view.Notify(PageCutOf(target));
     summary = CheckLinks(std::move(pages), settings, seams, queue);
     if (fetched.cut) summary.pages_cut.push_back(target);
     return Closed(seams, std::move(summary));
@@ -179,14 +170,10 @@ RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
   return Unfetched(seams, std::move(summary), target, fetched);
 }
 
-std::string CrawlConfirmationText(const std::string& start) {
-  return "開始ｱﾄﾞﾚｽ： " + start + "     \r\rVoxtrelを開始しますか？   ";
-}
-
 RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const std::string& start,
                     CrawlBounds bounds) {
   RunSummary summary;
-  if (!Confirmed(seams.view, CrawlConfirmationText(start)))
+  if (!Confirmed(seams.view, notice::CrawlQuestion{start}))
     return Stopped(seams, std::move(summary), RunOutcome::kCancelled);
   seams.results.Clear();
   seams.view.RunPreparing(false);
@@ -199,15 +186,13 @@ RunSummary RunCrawl(const RunSeams& seams, const RunSettings& settings, const st
   if (fetched.kind != FetchResult::Kind::kOk)
     return Unfetched(seams, std::move(summary), start, fetched);
   const std::string page = fetched.final_url.empty() ? start : fetched.final_url;
-  if (fetched.cut)
-    seams.view.ShowMessage(kMessageTitle, PageCutText(page), MessageIcon::kWarning,
-                           MessageButtons::kOk);
+  if (fetched.cut) seams.view.Notify(PageCutOf(page));
   // Redirected to another site: its own robots.txt holds.
   RobotsRules robots = RobotsOf(RobotsAddress(page) == start_robots
                                     ? first[1]
                                     : Fetch(seams, queue, {RobotsAddress(page)}).front());
   if (seams.abort.Raised())
-    return Refuse(seams, std::move(summary), RunOutcome::kAborted, kMsgRunAborted);
+    return Refuse(seams, std::move(summary), RunOutcome::kAborted, notice::RunAborted{});
   RememberStart(queue, start, fetched);
   CrawlFrontier crawl(std::move(fetched.page), fetched.final_url, std::move(robots), bounds,
                       settings.keep_query, settings.all_links);
@@ -290,8 +275,7 @@ SaveOutcome SaveReport(const ResultList& results, DiskInterface& disk, RunView& 
   const std::string& path = *chosen;
   *last_name = std::string(TrimBlanks(path));
   if (disk.FileExists(path) &&
-      view.ShowMessage(kSaveReportTitle, OverwriteQuestionText(path), MessageIcon::kQuestion,
-                       MessageButtons::kOkCancel) == MessageAnswer::kCancel)
+      view.Notify(notice::OverwriteQuestion{path}) == MessageAnswer::kCancel)
     return SaveOutcome::kCancelled;
 
   std::string err;
@@ -302,7 +286,7 @@ SaveOutcome SaveReport(const ResultList& results, DiskInterface& disk, RunView& 
     format = {filter == kDetailedHtmlFilterIndex ? ReportForm::kHtml : ReportForm::kCsv,
               ReportEncoding::kUtf8, true};
   if (!WriteReport(disk, results.Rows(), path, format, &err, heading)) {
-    view.ShowMessage(kMessageTitle, SaveErrorText(err), MessageIcon::kWarning, MessageButtons::kOk);
+    view.Notify(notice::SaveFailed{path, err});
     return SaveOutcome::kFailed;
   }
   return SaveOutcome::kSaved;

@@ -9,11 +9,6 @@
 
 namespace voxtrel {
 
-inline constexpr const char* kSelectFolderMessage = "ﾌｫﾙﾀﾞを選択してください。   ";
-inline constexpr const char* kNoHtmlFilesMessage = "HTMLﾌｧｲﾙがみつかりません。   ";
-inline constexpr const char* kSpecifyHtmlMessage = "HTMLを指定してください。     ";
-inline constexpr const char* kFetchFailedMessage = "WEBｻｰﾊﾞｰからHTMLを取得できません。     ";
-
 /// What a single page target names: nothing chosen, a web page, a local file.
 enum class SinglePageMode { kNone, kWebPage, kLocalFile };
 inline constexpr const char* kNoTarget = "http://";
@@ -25,9 +20,6 @@ struct SinglePageChoice {
   /// With a web page: check every page of its site reached from it.
   bool crawl = false;
 };
-
-/// "HTMLﾌｧｲﾙ数： " + count + five blanks + CR CR + "Voxtrelを開始しますか？   ".
-std::string StartConfirmationText(size_t file_count);
 
 /// Whether a folder path may be checked: not shorter than four characters once trimmed, not "/".
 bool IsCheckableFolder(const std::string& folder);
@@ -46,9 +38,6 @@ std::optional<SinglePageMode> SinglePageModeFor(const std::string& target);
 /// summary.fetch_answer says why.
 RunSummary RunSinglePage(const RunSeams& seams, const RunSettings& settings,
                          const std::string& target, SinglePageMode mode);
-
-/// "開始ｱﾄﾞﾚｽ： " + address + five blanks + CR CR + "Voxtrelを開始しますか？   ".
-std::string CrawlConfirmationText(const std::string& start);
 
 /// Checks the site of the web page `start`: the page, then every page of the site reached from
 /// it, breadth first, within `bounds` and the site's robots.txt. Every distinct address is asked

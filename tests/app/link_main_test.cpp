@@ -20,8 +20,8 @@
 
 #include "app/captions.h"
 #include "app/layout.h"
+#include "app/notice_text.h"
 #include "app/row_actions.h"
-#include "engine/messages.h"
 #include "app/single_window.h"
 #include "support/fake_pool.h"
 #include "support/fake_save_dialog.h"
@@ -133,7 +133,7 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
 
   window.findChild<QPushButton*>("Command1")->click();
   QCOMPARE(window.messages.size(), size_t{2});
-  QCOMPARE(window.messages[0], StartConfirmationText(1));
+  QCOMPARE(window.messages[0], WindowMessageFor(notice::StartQuestion{1}).text);
   auto* list = window.findChild<QTreeView*>("ListView1");
   QCOMPARE(list->model()->rowCount(), 2);
   QCOMPARE(Cell(list, 0, kColName), QString("b"));
@@ -161,7 +161,9 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
   window.messages.clear();
   window.Command3_Click();  // the same name again: asked before it is replaced
   QCOMPARE(dialog.proposed.back(), dir / "report.csv");
-  QCOMPARE(window.messages, std::vector<std::string>{OverwriteQuestionText(dir / "report.csv")});
+  QCOMPARE(window.messages,
+           std::vector<std::string>{
+               WindowMessageFor(notice::OverwriteQuestion{dir / "report.csv"}).text});
   dialog.answer = dir / "detail.html";
   dialog.filter = kDetailedHtmlFilterIndex;
   window.Command3_Click();
@@ -296,7 +298,7 @@ void LinkMainTest::EnterInTheDialogChecksTheTypedPage() {
     window.KKK_Search_Click();
   };
   check_page(dir / "p.htm");
-  QCOMPARE(window.messages.front(), StartConfirmationText(1));
+  QCOMPARE(window.messages.front(), WindowMessageFor(notice::StartQuestion{1}).text);
   auto* list = window.findChild<QTreeView*>("ListView1");
   QCOMPARE(list->model()->rowCount(), 1);
   QCOMPARE(Cell(list, 0, kColFile), QString::fromStdString(dir / "p.htm"));
@@ -304,7 +306,8 @@ void LinkMainTest::EnterInTheDialogChecksTheTypedPage() {
   // A page that cannot be fetched says why and leaves no count of the rows before it.
   auto label = [&window](const char* name) { return window.findChild<QLabel*>(name)->text(); };
   check_page("http://h.jp/gone.htm");
-  QCOMPARE(window.messages.back(), kFetchFailedMessage + std::string("\nHTTP 404"));
+  QCOMPARE(window.messages.back(),
+           std::string("WEBｻｰﾊﾞｰからHTMLを取得できません。     \nHTTP 404"));
   QCOMPARE(label("Label7"), QString("0 件"));
   // A crawl's labels name where it began and the pages it found, not the folder; asked again,
   // its × rows leave the last one's page shown.
@@ -537,7 +540,7 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
   QCOMPARE(http.asked,
            (std::map<std::string, int>{
                {"http://a.jp/dead", 2}, {"http://a.jp/gone", 2}, {"http://a.jp/ok", 1}}));
-  QCOMPARE(window.messages, std::vector<std::string>{std::string(kMsgRunComplete) +
+  QCOMPARE(window.messages, std::vector<std::string>{"Voxtrelが完了しました。    "
                                                      "\r\r× 1 件 / ◎ 2 件 / △ 0 件 / Ｐ 0 件"});
 }
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/messages.h"
 #include "run/run.h"
 #include "support/fake_disk.h"
 #include "support/fake_pool.h"
@@ -134,7 +133,7 @@ TEST_F(CheckLoopTest, AbortAtAnyMomentKeepsExactlyTheRowsBefore) {
   for (size_t k = 1; k <= 8; ++k) {
     SCOPED_TRACE(k);
     Events expected(all.begin(), all.begin() + 1 + k);
-    expected.push_back("message " + std::string(kMsgRunAborted));
+    expected.push_back("ended aborted");
     expected.push_back("closed " + std::to_string(static_cast<int>(RunOutcome::kAborted)) + " " +
                        std::to_string(k));
     Events got = Run(k);
@@ -145,13 +144,11 @@ TEST_F(CheckLoopTest, AbortAtAnyMomentKeepsExactlyTheRowsBefore) {
   }
   // Raised before the run reaches the check (a Ctrl-C during the page search): nothing is asked.
   pool_.started.clear();
-  const std::string none = "\r\r× 0 件 / ◎ 0 件 / △ 0 件 / Ｐ 0 件";
-  EXPECT_EQ(Run(0, true), (Events{"message " + std::string(kMsgRunAborted), "closed 1 0"}));
+  EXPECT_EQ(Run(0, true), (Events{"aborted", "closed 1 0"}));
   EXPECT_TRUE(pool_.started.empty());
   EXPECT_EQ(summary_.outcome, RunOutcome::kAborted);
   // A window closing while requests wait gives them up at once.
-  EXPECT_EQ(Run(0, false, false),
-            (Events{all[0], "message " + std::string(kMsgRunAborted) + none, "closed 1 0"}));
+  EXPECT_EQ(Run(0, false, false), (Events{all[0], "ended aborted ×0 ◎0 △0 Ｐ0", "closed 1 0"}));
 }
 
 TEST_F(CheckLoopTest, OnceAsksEachAddressOnceAndListsEveryOccurrence) {
@@ -201,21 +198,21 @@ TEST_F(CheckLoopTest, LinksThatNeedNoRequestNeverWait) {
 TEST_F(CheckLoopTest, PageWithoutRequestObjectIsReportedOnceAndSkipped) {
   const std::string page1 = Page("1.htm", {"http://a.jp/p1/a", "http://a.jp/p1/b", "http://a.jp/p1/c.pl"});
   const std::string page2 = Page("2.htm", {"http://a.jp/p2/a", "http://a.jp/p2/b"});
-  const std::string start = "message " + StartConfirmationText(2);
-  const std::string no_request = "message " + std::string(kMsgNoRequestObject);
-  const std::string done = "message " + std::string(kMsgRunComplete) + "\r\r× 0 件 / ◎ ";
+  const std::string start = "start? 2";
+  const std::string no_request = "no request";
+  const std::string done = "ended ×0 ◎";
   const struct {
     std::string failing;
     Events events;
   } cases[] = {
-      {"/p", {start, no_request, no_request, done + "0 件 / △ 0 件 / Ｐ 0 件", "closed 0 0"}},
+      {"/p", {start, no_request, no_request, done + "0 △0 Ｐ0", "closed 0 0"}},
       {"/p1/",
        {start, no_request, "row 000001 ◎ http://a.jp/p2/a [1] " + page2,
-        "row 000002 ◎ http://a.jp/p2/b [2] " + page2, done + "2 件 / △ 0 件 / Ｐ 0 件", "closed 0 2"}},
+        "row 000002 ◎ http://a.jp/p2/b [2] " + page2, done + "2 △0 Ｐ0", "closed 0 2"}},
       // One at a time, the page's next link is already asked when its first cannot be.
       {"/p1/a",
        {start, no_request, "row 000001 ◎ http://a.jp/p2/a [1] " + page2,
-        "row 000002 ◎ http://a.jp/p2/b [2] " + page2, done + "2 件 / △ 0 件 / Ｐ 0 件", "closed 0 2"}},
+        "row 000002 ◎ http://a.jp/p2/b [2] " + page2, done + "2 △0 Ｐ0", "closed 0 2"}},
   };
   settings_.jobs = 1;
   for (const auto& c : cases) {

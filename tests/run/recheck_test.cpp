@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/messages.h"
 #include "output/cells.h"
 #include "support/fake_pool.h"
 #include "support/fake_run.h"
@@ -66,9 +65,7 @@ TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {
   EXPECT_EQ(summary.rows_by_mark, (std::array<size_t, 4>{2, 5, 0, 0}));
   EXPECT_EQ(view_.events,
             (std::vector<std::string>{"updated 000006 ◎", "updated 000005 ◎", "updated 000004 ◎",
-                                      "updated 000003 ×", "updated 000001 ◎",
-                                      "message " + std::string(kMsgRunComplete) +
-                                          "\r\r× 2 件 / ◎ 5 件 / △ 0 件 / Ｐ 0 件",
+                                      "updated 000003 ×", "updated 000001 ◎", "ended ×2 ◎5 △0 Ｐ0",
                                       "closed 0 7"}));
 }
 
@@ -76,9 +73,9 @@ TEST_F(RecheckTest, NoRequestObjectIsWarnedOnceAsARunDoesAndItsRowsKeepWhatTheyH
   pool_.cannot_start = [](const std::string&) { return true; };
   RecheckFailed(seams_, settings_);
   EXPECT_EQ(Marks(), "000007× 000006◎ 000005× 000004× 000003× 000002◎ 000001× ");
-  EXPECT_EQ(view_.events[0], "message " + std::string(kMsgNoRequestObject));
+  EXPECT_EQ(view_.events[0], "no request");
   EXPECT_EQ(view_.events[1], "updated 000006 ◎");
-  EXPECT_EQ(view_.events[2].rfind("message " + std::string(kMsgRunComplete), 0), 0u);
+  EXPECT_EQ(view_.events[2], "ended ×5 ◎2 △0 Ｐ0");
 }
 
 TEST_F(RecheckTest, AnAbortLeavesTheRowsNotReachedAsTheyWere) {

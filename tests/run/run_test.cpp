@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "run/find_html_files.h"
-#include "engine/messages.h"
 #include "support/files.h"
 #include "support/fake_pool.h"
 #include "support/fake_run.h"
@@ -24,7 +23,6 @@ using Events = std::vector<std::string>;
 std::string Closed(RunOutcome outcome, size_t rows) {
   return "closed " + std::to_string(static_cast<int>(outcome)) + " " + std::to_string(rows);
 }
-std::string Message(const std::string& text) { return "message " + text; }
 
 class RunTest : public test::FakeRunTest {
  protected:
@@ -51,11 +49,11 @@ TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
   disk_.AddFile("/empty/notes.txt", "");
   disk_.AddFile("/site/a.htm", "");
   const std::tuple<std::string, RunOutcome, std::string> cases[] = {
-      {"", RunOutcome::kFolderRefused, kSelectFolderMessage},
-      {"/", RunOutcome::kFolderRefused, kSelectFolderMessage},
-      {"  /ab  ", RunOutcome::kFolderRefused, kSelectFolderMessage},
-      {"/empty", RunOutcome::kNoPages, kNoHtmlFilesMessage},
-      {"/site", RunOutcome::kCancelled, StartConfirmationText(1)},
+      {"", RunOutcome::kFolderRefused, "folder refused"},
+      {"/", RunOutcome::kFolderRefused, "folder refused"},
+      {"  /ab  ", RunOutcome::kFolderRefused, "folder refused"},
+      {"/empty", RunOutcome::kNoPages, "no pages"},
+      {"/site", RunOutcome::kCancelled, "start? 1"},
   };
   results_.Add(FoundLink{"kept", "", ""}, CheckOutcome{});
   for (const auto& [folder, outcome, message] : cases) {
@@ -63,9 +61,8 @@ TEST_F(RunTest, RunsThatDoNotStartSayWhy) {
     view_.events.clear();
     view_.answers = {MessageAnswer::kCancel};
     EXPECT_EQ(RunFolder(seams_, settings_, folder, true).outcome, outcome);
-    EXPECT_EQ(view_.events, (Events{Message(message), Closed(outcome, 1)}));
+    EXPECT_EQ(view_.events, (Events{message, Closed(outcome, 1)}));
   }
-  EXPECT_EQ(StartConfirmationText(12), "HTMLﾌｧｲﾙ数： 12     \r\rVoxtrelを開始しますか？   ");
 }
 
 TEST_F(RunTest, SinglePagesNameTheirFileOrAddress) {
@@ -78,20 +75,19 @@ TEST_F(RunTest, SinglePagesNameTheirFileOrAddress) {
   const std::string page = "http://w.jp/page.htm";
   EXPECT_EQ(RunSinglePage(seams_, settings_, page, SinglePageMode::kWebPage).outcome,
             RunOutcome::kDone);
-  EXPECT_EQ(view_.events, (Events{Message(StartConfirmationText(1)),
-                                  "row 000001 ◎ http://w.jp/ok [ok] " + page,
+  EXPECT_EQ(view_.events, (Events{"start? 1", "row 000001 ◎ http://w.jp/ok [ok] " + page,
                                   "row 000002 × http://w.jp/missing [] " + page,
-                                  Message(std::string(kMsgRunComplete) + "\r\r× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 0 件"), Closed(RunOutcome::kDone, 2)}));
+                                  "ended ×1 ◎1 △0 Ｐ0", Closed(RunOutcome::kDone, 2)}));
 
   view_.events.clear();
   const RunSummary failed =
       RunSinglePage(seams_, settings_, "http://w.jp/none.htm", SinglePageMode::kWebPage);
   EXPECT_EQ(failed.outcome, RunOutcome::kTargetUnreadable);
   EXPECT_EQ(failed.fetch_answer.status, 404);
-  EXPECT_EQ(view_.events, (Events{Message(StartConfirmationText(1)), Message(kFetchFailedMessage),
+  EXPECT_EQ(view_.events, (Events{"start? 1", "unreadable http://w.jp/none.htm HTTP 404",
                                   Closed(RunOutcome::kTargetUnreadable, 0)}));
   // A first answer of 429 is waited out, on the run's clock, and asked once more.
-  const RunSummary busy = RunSinglePage(seams_, settings_, "http://w.jp/busy.htm", kModeWebPage);
+  const RunSummary busy = RunSinglePage(seams_, settings_, "http://w.jp/busy.htm", SinglePageMode::kWebPage);
   EXPECT_EQ(busy.outcome, RunOutcome::kDone);
   EXPECT_EQ(pool_.asked["http://w.jp/busy.htm"], 2);
   EXPECT_GE(pool_.now_ms, settings_.retry_after_default_ms);

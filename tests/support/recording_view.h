@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <deque>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "engine/run_settings.h"
@@ -11,7 +12,28 @@
 
 namespace voxtrel::test {
 
-/// A run view that records rows, messages and the closing outcome as strings, answers messages
+/// A notice's kind and figures on one line: "ended ×1 ◎2 △0 Ｐ0", "start? 2", "no pages".
+inline std::string NoticeLine(const Notice& told) {
+  static constexpr const char* kKinds[] = {
+      "ended",      "aborted", "cut",    "no request", "folder refused", "no pages",
+      "unreadable", "start?",  "crawl?", "overwrite?", "save failed"};
+  std::string line = kKinds[told.index()];
+  const auto n = [](size_t count) { return std::to_string(count); };
+  if (const auto* e = std::get_if<notice::RunEnded>(&told)) {
+    if (e->aborted) line += " aborted";
+    for (size_t i = 0; i < 4; ++i) line += std::string(" ") + kMarks[i] + n(e->rows_by_mark[i]);
+    if (e->https_skipped > 0) line += " https " + n(e->https_skipped);
+    if (e->crawled)
+      line += " pages " + n(e->pages) + "/" + n(e->pages_left_out) + "/" + n(e->pages_disallowed) +
+              "/" + n(e->pages_failed);
+  }
+  if (const auto* u = std::get_if<notice::TargetUnreadable>(&told))
+    line += " " + u->page + " " + ReasonText(u->reason);
+  if (const auto* start = std::get_if<notice::StartQuestion>(&told)) line += " " + n(start->pages);
+  return line;
+}
+
+/// A run view that records rows, notices and the closing outcome as strings, answers notices
 /// from a queue (OK once it is empty) and can raise an abort as a given row arrives or
 /// is updated.
 class RecordingView : public RunView {
@@ -41,9 +63,8 @@ class RecordingView : public RunView {
     ++waits;
     return keep_alive;
   }
-  MessageAnswer ShowMessage(const std::string& /*title*/, const std::string& text,
-                            MessageIcon /*icon*/, MessageButtons /*buttons*/) override {
-    events.push_back("message " + text);
+  MessageAnswer Notify(const Notice& told) override {
+    events.push_back(NoticeLine(told));
     if (answers.empty()) return MessageAnswer::kOk;
     MessageAnswer answer = answers.front();
     answers.pop_front();
