@@ -14,6 +14,8 @@
 
 namespace voxtrel {
 
+class QueueClock;
+
 /// What a run works through, lent to it by the front end that starts it.
 struct RunSeams {
   RunView& view;
@@ -21,6 +23,7 @@ struct RunSeams {
   HttpPool& http;
   ResultList& results;
   const AbortSignal& abort;
+  QueueClock* clock = nullptr;
 };
 
 /// Checks every link of `pages` in order, adding rows to seams.results and telling seams.view as
