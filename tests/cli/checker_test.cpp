@@ -512,8 +512,9 @@ TEST_F(CheckerEndToEndTest, BinaryExitsWithTheRunsStatus) {
       {bin + " -q " + site + " >/dev/null 2>&1", kExitDeadLinks},
       // Rows nobody can take: the run stops, says so once and still writes its report.
       {bin + " -a -o " + report + " " + site + " >/dev/full 2>/dev/null", kExitUsage},
-      // The reader is gone before the first row: it closes its end, then lets the run start.
-      {"(cat " + go + " >/dev/null; " + bin + " -a -o " + report + " " + site +
+      // The reader is gone before the first row: it closes its end, then lets the run start,
+      // with SIGPIPE as a shell would leave it (this process ignores it).
+      {"(cat " + go + " >/dev/null; env --default-signal=PIPE " + bin + " -a -o " + report + " " + site +
            " 2>/dev/null; echo $? >" + (dir_ / "st") + ") | (exec 0<&-; echo >" + go +
            "); exit $(cat " + (dir_ / "st") + ")",
        kExitUsage},
