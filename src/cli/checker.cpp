@@ -467,9 +467,9 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   run.http = HttpOptionsFor(env, options);
   RunRequest request{options.recursive, run.http.total_timeout_ms, std::nullopt};
   if (options.crawl) request.crawl = options.crawl_bounds;
-  run.heading = HeadingForRun(
-      IsWebAddress(options.target) ? options.target : AbsoluteFolder(options.target),
-      run.settings, request);
+  run.heading =
+      HeadingForRun(IsWebAddress(options.target) ? options.target : AbsoluteFolder(options.target),
+                    run.settings, request);
   // The command as given is the surest account of how the run was asked for; the words before
   // it add what it leaves to the defaults.
   run.heading.options += " (voxtrel-check";
@@ -504,8 +504,8 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
     format.encoding = options.report_encoding.value_or(
         options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
     std::string write_error;
-    if (!WriteReport(seams.disk, seams.results.Rows(), *options.report_path, format,
-                     &write_error, run.heading)) {
+    if (!WriteReport(seams.disk, seams.results.Rows(), *options.report_path, format, &write_error,
+                     run.heading)) {
       err << Fill(texts.cannot_write_report, {*options.report_path, write_error}) << "\n";
       if (status != kExitInterrupted) status = kExitUsage;
     }
@@ -546,9 +546,8 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   ResultList results;
   const RunSeams seams{view, *env.disk, *pool, results, abort, env.clock};
   std::variant<int, RunSummary> ran =
-      run.options.recheck_path
-          ? RecheckReport(seams, run.settings, *run.options.recheck_path, err)
-          : RunTarget(seams, run.settings, view, run.options, texts, err);
+      run.options.recheck_path ? RecheckReport(seams, run.settings, *run.options.recheck_path, err)
+                               : RunTarget(seams, run.settings, view, run.options, texts, err);
   if (const int* failed = std::get_if<int>(&ran)) return *failed;
   return FinishRun(run, std::get<RunSummary>(ran), view, seams, err, env, texts, started);
 }

@@ -412,8 +412,9 @@ bool PosixDisk::CanWrite(const std::string& path, std::string* err) {
     }
   }
   const size_t slash = target.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : target.substr(0, slash);
   if ((exists && access(target.c_str(), W_OK) != 0) || access(folder.c_str(), W_OK | X_OK) != 0) {
     SetErr(err, ErrnoText(errno));
     return false;

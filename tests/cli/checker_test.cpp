@@ -34,7 +34,9 @@ namespace {
 struct LentPool : HttpPool {
   explicit LentPool(HttpPool& pool) : pool(pool) {}
   bool Start(uint64_t id, HttpRequest request) override { return pool.Start(id, request); }
-  void Wait(int ms, std::vector<std::pair<uint64_t, HttpAnswer>>* done) override { pool.Wait(ms, done); }
+  void Wait(int ms, std::vector<std::pair<uint64_t, HttpAnswer>>* done) override {
+    pool.Wait(ms, done);
+  }
   void CancelAll() override { pool.CancelAll(); }
   size_t InFlight() const override { return pool.InFlight(); }
   HttpPool& pool;
@@ -48,7 +50,8 @@ class CheckerTest : public ::testing::Test {
     pool_.script = [this](const std::string& url, int) {
       if (url == raise_at_) abort_.Raise();
       auto answer = answers_.find(url);
-      return answer != answers_.end() ? answer->second : test::FakeAnswer{.status = 404, .body = ""};
+      return answer != answers_.end() ? answer->second
+                                      : test::FakeAnswer{.status = 404, .body = ""};
     };
     answers_[base_ + "/ok"] = test::FakeAnswer{.body = "ok", .content_type = "text/plain"};
     disk_.AddFile("/site/a.htm", "<A HREF=\"" + base_ + "/ok\">ok</A>\r\n<A HREF=\"" + base_ +
@@ -514,8 +517,8 @@ TEST_F(CheckerEndToEndTest, BinaryExitsWithTheRunsStatus) {
       {bin + " -a -o " + report + " " + site + " >/dev/full 2>/dev/null", kExitUsage},
       // The reader is gone before the first row: it closes its end, then lets the run start,
       // with SIGPIPE as a shell would leave it (this process ignores it).
-      {"(cat " + go + " >/dev/null; env --default-signal=PIPE " + bin + " -a -o " + report + " " + site +
-           " 2>/dev/null; echo $? >" + (dir_ / "st") + ") | (exec 0<&-; echo >" + go +
+      {"(cat " + go + " >/dev/null; env --default-signal=PIPE " + bin + " -a -o " + report + " " +
+           site + " 2>/dev/null; echo $? >" + (dir_ / "st") + ") | (exec 0<&-; echo >" + go +
            "); exit $(cat " + (dir_ / "st") + ")",
        kExitUsage},
   };

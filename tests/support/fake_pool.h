@@ -22,7 +22,7 @@ struct FakeAnswer {
   std::optional<long> retry_after_s{};
   int redirects = 0;
   std::string final_url{};  // where the redirects ended
-  bool cut = false;       // the body is what came before the request's cap, as a longer one's
+  bool cut = false;         // the body is what came before the request's cap, as a longer one's
 };
 
 /// A connection pool that asks nobody: each request is answered from `script` (the address and
