@@ -1,8 +1,5 @@
 #include "cli/checker.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -12,8 +9,6 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <cstring>
-#include <unistd.h>
 #include <variant>
 
 #include "output/report_writer.h"
@@ -281,35 +276,13 @@ HttpOptions HttpOptionsFor(const CheckerEnvironment& env, const CheckerOptions& 
 
 // Whether a report can be written at `path`, asked before the run so a long run never ends in a
 // report that cannot be saved. An existing file is not touched.
-bool ReportPathWritable(const std::string& path, const Texts& texts, std::string* why) {
-  struct stat st {};
-  const bool exists = stat(path.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) {
+bool ReportPathWritable(DiskInterface& disk, const std::string& path, const Texts& texts,
+                        std::string* why) {
+  if (disk.IsFolder(path)) {
     *why = texts.is_a_folder;
     return false;
   }
-  // A device or fifo is written in place, so only it must take writes; a file is replaced in
-  // the folder of what a link points to.
-  if (exists && !S_ISREG(st.st_mode)) {
-    if (access(path.c_str(), W_OK) == 0) return true;
-    *why = std::strerror(errno);
-    return false;
-  }
-  std::string target = path;
-  if (exists) {
-    if (char* resolved = realpath(path.c_str(), nullptr)) {
-      target = resolved;
-      free(resolved);
-    }
-  }
-  const size_t slash = target.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-  if ((exists && access(target.c_str(), W_OK) != 0) || access(folder.c_str(), W_OK | X_OK) != 0) {
-    *why = std::strerror(errno);
-    return false;
-  }
-  return true;
+  return disk.CanWrite(path, why);
 }
 
 std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::string>& patterns) {
@@ -360,7 +333,6 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
                                         TerminalView& view, const CheckerOptions& options,
                                         const Texts& texts, std::ostream& err) {
   const std::string& target = options.target;
-  struct stat st {};
   if (IsWebAddress(target)) {
     RunSummary summary = options.crawl
                              ? RunCrawl(seams, settings, target, options.crawl_bounds)
@@ -371,7 +343,7 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
         << "\n";
     return kExitUsage;
   }
-  if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (seams.disk.IsFolder(target)) {
     std::string folder = AbsoluteFolder(target);
     std::vector<DirEntry> entries;
     std::string list_error;
@@ -426,6 +398,8 @@ RunSettings SettingsFor(const CheckerOptions& options) {
   settings.once = options.once;
   settings.excluded = ExcludeTest(options.excludes);
   settings.max_links_per_page = options.crawl_bounds.max_links_per_page;
+  settings.retries = options.retries;
+  settings.rate = options.rate;
   return settings;
 }
 
@@ -434,17 +408,21 @@ int Usage(std::ostream& err, const std::string& why) {
   return kExitUsage;
 }
 
-}  // namespace
-
-bool IsJapaneseLocale(const char* lc_all, const char* lc_messages, const char* lang) {
-  for (const char* value : {lc_all, lc_messages, lang})
-    if (value && *value) return std::string_view(value).starts_with("ja");
-  return false;
-}
-
-int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               const CheckerEnvironment& env) {
+// A run as the command line asks for it, checked as far as it can be before any request.
+struct PreparedRun {
   CheckerOptions options;
+  RunSettings settings;
+  HttpOptions http;
+  ReportHeading heading;
+};
+
+// Reads the command line and checks what it names; an exit status when there is nothing to
+// run (help, version, a usage error, a report that could not be written).
+std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, std::ostream& out,
+                                          std::ostream& err, const CheckerEnvironment& env,
+                                          const Texts& texts) {
+  PreparedRun run;
+  CheckerOptions& options = run.options;
   std::string parse_error;
   switch (ParseCheckerArgs(args, &options, &parse_error)) {
     case ParseOutcome::kHelp: out << kCheckerUsage; return kExitClean;
@@ -458,51 +436,46 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
     return Usage(err, "--crawl takes a web address (http:// or https://), not a folder or file");
   if (options.report_detail && !options.report_path)
     return Usage(err, "--report-detail needs a report: -o FILE");
-  const Texts& texts = env.japanese ? kJapanese : kEnglish;
   std::string why;
-  if (options.report_path && !ReportPathWritable(*options.report_path, texts, &why)) {
+  if (options.report_path && !ReportPathWritable(*env.disk, *options.report_path, texts, &why)) {
     err << Fill(texts.cannot_write_report, {*options.report_path, why}) << "\n";
     return kExitUsage;
   }
-  if (options.ca_file && access(options.ca_file->c_str(), R_OK) != 0)
+  if (options.ca_file && !env.disk->FileExists(*options.ca_file))
     return Usage(err, "cannot read " + *options.ca_file);
 
-  const auto started = std::chrono::steady_clock::now();
-  const HttpOptions http_options = HttpOptionsFor(env, options);
-  RunRequest request{options.recursive, http_options.total_timeout_ms, std::nullopt};
+  run.settings = SettingsFor(options);
+  run.http = HttpOptionsFor(env, options);
+  RunRequest request{options.recursive, run.http.total_timeout_ms, std::nullopt};
   if (options.crawl) request.crawl = options.crawl_bounds;
-  ReportHeading heading =
+  run.heading =
       HeadingForRun(IsWebAddress(options.target) ? options.target : AbsoluteFolder(options.target),
-                    SettingsFor(options), request);
+                    run.settings, request);
   // The command as given is the surest account of how the run was asked for; the words before
   // it add what it leaves to the defaults.
-  heading.options += " (voxtrel-check";
-  for (const std::string& arg : args) heading.options += " " + arg;
-  heading.options += ")";
-  PosixDisk disk;
-  CurlPool http(http_options);
-  AbortSignal own_abort;
-  AbortSignal& abort = env.abort ? *env.abort : own_abort;
-  TerminalView view(out, err, options, texts, env.err_is_terminal && !options.quiet,
-                    env.out_is_terminal, abort);
-  ResultList results;
-  const RunSeams seams{view, disk, http, results, abort};
+  run.heading.options += " (voxtrel-check";
+  for (const std::string& arg : args) run.heading.options += " " + arg;
+  run.heading.options += ")";
+  return run;
+}
 
-  std::variant<int, RunSummary> ran =
-      options.recheck_path
-          ? RecheckReport(seams, SettingsFor(options), *options.recheck_path, err)
-          : RunTarget(seams, SettingsFor(options), view, options, texts, err);
-  if (const int* failed = std::get_if<int>(&ran)) return *failed;
-  const RunSummary& summary = std::get<RunSummary>(ran);
+int ExitStatus(const RunSummary& summary, bool output_failed) {
+  return output_failed                             ? kExitUsage
+         : summary.outcome == RunOutcome::kAborted ? kExitInterrupted
+         : summary.rows_by_mark[0] > 0             ? kExitDeadLinks
+         : !summary.pages_cut.empty()              ? kExitDeadLinks
+         : !summary.pages_links_cut.empty()        ? kExitDeadLinks
+                                                   : kExitClean;
+}
+
+// Ends a run that ran: its report, the https note and the summary; returns the exit status.
+int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
+              const RunSeams& seams, std::ostream& err, const CheckerEnvironment& env,
+              const Texts& texts, std::chrono::steady_clock::time_point started) {
+  const CheckerOptions& options = run.options;
   view.ClearProgress();
-  if (options.crawl) heading.crawl = CrawlCountsOf(summary);
-
-  int status = view.output_failed()                      ? kExitUsage
-               : summary.outcome == RunOutcome::kAborted ? kExitInterrupted
-               : summary.rows_by_mark[0] > 0             ? kExitDeadLinks
-               : !summary.pages_cut.empty()              ? kExitDeadLinks
-               : !summary.pages_links_cut.empty()        ? kExitDeadLinks
-                                                         : kExitClean;
+  if (options.crawl) run.heading.crawl = CrawlCountsOf(summary);
+  int status = ExitStatus(summary, view.output_failed());
   // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
   if (view.output_failed()) err << texts.cannot_write_rows << "\n";
   if (options.report_path) {
@@ -512,8 +485,8 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
     format.encoding = options.report_encoding.value_or(
         options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
     std::string write_error;
-    if (!WriteReport(disk, results.Rows(), *options.report_path, format, &write_error,
-                     heading)) {
+    if (!WriteReport(seams.disk, seams.results.Rows(), *options.report_path, format, &write_error,
+                     run.heading)) {
       err << Fill(texts.cannot_write_report, {*options.report_path, write_error}) << "\n";
       if (status != kExitInterrupted) status = kExitUsage;
     }
@@ -528,6 +501,36 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
         << "\n";
   }
   return status;
+}
+
+}  // namespace
+
+bool IsJapaneseLocale(const char* lc_all, const char* lc_messages, const char* lang) {
+  for (const char* value : {lc_all, lc_messages, lang})
+    if (value && *value) return std::string_view(value).starts_with("ja");
+  return false;
+}
+
+int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               const CheckerEnvironment& env) {
+  const Texts& texts = env.japanese ? kJapanese : kEnglish;
+  std::variant<int, PreparedRun> prepared = PrepareRun(args, out, err, env, texts);
+  if (const int* status = std::get_if<int>(&prepared)) return *status;
+  PreparedRun& run = std::get<PreparedRun>(prepared);
+
+  const auto started = std::chrono::steady_clock::now();
+  const std::unique_ptr<HttpPool> pool = env.make_pool(run.http);
+  AbortSignal own_abort;
+  AbortSignal& abort = env.abort ? *env.abort : own_abort;
+  TerminalView view(out, err, run.options, texts, env.err_is_terminal && !run.options.quiet,
+                    env.out_is_terminal, abort);
+  ResultList results;
+  const RunSeams seams{view, *env.disk, *pool, results, abort, env.clock};
+  std::variant<int, RunSummary> ran =
+      run.options.recheck_path ? RecheckReport(seams, run.settings, *run.options.recheck_path, err)
+                               : RunTarget(seams, run.settings, view, run.options, texts, err);
+  if (const int* failed = std::get_if<int>(&ran)) return *failed;
+  return FinishRun(run, std::get<RunSummary>(ran), view, seams, err, env, texts, started);
 }
 
 }  // namespace voxtrel

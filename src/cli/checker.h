@@ -1,13 +1,19 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "platform/disk.h"
 #include "platform/http_options.h"
+#include "platform/http_pool.h"
 #include "run/run.h"
 
 namespace voxtrel {
+
+class QueueClock;
 
 /// Exit statuses of voxtrel-check.
 inline constexpr int kExitClean = 0;
@@ -28,6 +34,12 @@ struct CheckerEnvironment {
   HttpOptions http;
   /// Raised by the Ctrl-C handler: the run stops at once, whatever it is doing.
   AbortSignal* abort = nullptr;
+  /// Where targets, reports and the --cacert file are looked for, read and written. Required.
+  DiskInterface* disk = nullptr;
+  /// Makes a run's connection pool for the options the command line comes to. Required.
+  std::function<std::unique_ptr<HttpPool>(const HttpOptions&)> make_pool;
+  /// The requests' time; null: the system's steady clock.
+  QueueClock* clock = nullptr;
 };
 
 /// Whether messages are to be Japanese: the first set of LC_ALL, LC_MESSAGES and LANG (any may

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,12 @@ int main(int argc, char** argv) {
   env.japanese = voxtrel::IsJapaneseLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
                                            std::getenv("LANG"));
   ApplyTimeoutOverride(&env.http);
+  voxtrel::PosixDisk disk;
+  env.disk = &disk;
+  env.make_pool = [](const voxtrel::HttpOptions& options) {
+    return std::make_unique<voxtrel::CurlPool>(options);
+  };
+  // env.clock stays null: the requests keep the system's steady clock.
   std::vector<std::string> args(argv + 1, argv + argc);
   return voxtrel::RunChecker(args, std::cout, std::cerr, env);
 }

@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -30,6 +31,9 @@ const char* const kCheckerUsage =
     "  -q, --quiet              print only errors and the https note\n"
     "  -j, --jobs N             requests in flight at once, 1-256 (128; 1 = one at a time)\n"
     "      --per-host N         requests in flight to one host, 1-64 (8)\n"
+    "      --retries N          ask a cut-off answer, a refused reconnection, 502, 503\n"
+    "                           or 504 again up to N times, 0-10 (1)\n"
+    "      --rate N             requests started per second to one host at most\n"
     "      --once               ask each distinct address once per run\n"
     "      --https              also check https:// links\n"
     "      --keep-query         ask addresses with what follows their '?'\n"
@@ -122,6 +126,18 @@ const std::map<std::string, Setter>& ValueOptions() {
       {"--jobs", [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 256, &o->jobs); }},
       {"--per-host",
        [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 64, &o->per_host); }},
+      {"--retries",
+       [](CheckerOptions* o, const std::string& v) {
+         return ParseInt(v, 0, kMaxRetries, &o->retries);
+       }},
+      {"--rate",
+       [](CheckerOptions* o, const std::string& v) {
+         char* end = nullptr;
+         const double rate = std::strtod(v.c_str(), &end);
+         if (v.empty() || *end != '\0' || !(rate > 0) || !std::isfinite(rate)) return false;
+         o->rate = rate;
+         return true;
+       }},
       {"--format",
        [](CheckerOptions* o, const std::string& v) {
          o->json_rows = v == "json";

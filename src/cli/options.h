@@ -25,6 +25,10 @@ struct CheckerOptions {
   bool json_rows = false;
   int jobs = kDefaultJobs;
   int per_host = kDefaultPerHost;
+  /// Passing failures asked again at most so many times; requests per second to one host (0:
+  /// no limit).
+  int retries = kDefaultRetries;
+  double rate = 0;
   std::optional<std::string> report_path;
   std::optional<ReportForm> report_form;
   /// Shift_JIS unless asked, or UTF-8 for a detailed report.

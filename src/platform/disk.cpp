@@ -387,6 +387,41 @@ bool PosixDisk::FileExists(const std::string& path) {
   return OpenRegularForReading(target, &fd, nullptr);
 }
 
+bool PosixDisk::IsFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixDisk::CanWrite(const std::string& path, std::string* err) {
+  struct stat st {};
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    SetErr(err, ErrnoText(EISDIR));
+    return false;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    if (access(path.c_str(), W_OK) == 0) return true;
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  std::string target = path;
+  if (exists) {
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+      target = resolved;
+      free(resolved);
+    }
+  }
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : target.substr(0, slash);
+  if ((exists && access(target.c_str(), W_OK) != 0) || access(folder.c_str(), W_OK | X_OK) != 0) {
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  return true;
+}
+
 std::string ProgramFolder() {
   char exe[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);

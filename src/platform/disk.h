@@ -52,6 +52,11 @@ class DiskInterface {
   virtual bool DeleteFile(const std::string& path, std::string* err) = 0;
   /// True when `path` names a file this process can open for reading now (not a folder).
   virtual bool FileExists(const std::string& path) = 0;
+  /// True when `path` names a folder, through symbolic links.
+  virtual bool IsFolder(const std::string& path) = 0;
+  /// Whether WriteWholeFile(path) can be expected to succeed, asked without touching anything:
+  /// false (and *err) when the file, or the folder a new one would be made in, takes no writes.
+  virtual bool CanWrite(const std::string& path, std::string* err) = 0;
 };
 
 class PosixDisk : public DiskInterface {
@@ -69,6 +74,10 @@ class PosixDisk : public DiskInterface {
   bool WriteInPieces(const std::string& path, const NextPiece& next, std::string* err) override;
   bool DeleteFile(const std::string& path, std::string* err) override;
   bool FileExists(const std::string& path) override;
+  bool IsFolder(const std::string& path) override;
+  /// A device or fifo must take writes itself; a file is replaced in the folder of what its
+  /// links point to, so that folder must.
+  bool CanWrite(const std::string& path, std::string* err) override;
 };
 
 /// The running executable's folder when it is a writable build or copy folder; for an installed

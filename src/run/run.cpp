@@ -1,5 +1,6 @@
 #include "run/run.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "engine/crawl_source.h"
@@ -216,6 +217,13 @@ std::string SecondsText(long ms) {
   return text + "." + fraction;
 }
 
+// "2", "0.5": as few digits as say the rate.
+std::string RateText(double rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", rate);
+  return text;
+}
+
 }  // namespace
 
 std::string RunOptionsText(const std::string& checked, const RunSettings& settings,
@@ -232,6 +240,8 @@ std::string RunOptionsText(const std::string& checked, const RunSettings& settin
   add(settings.once, "同じｱﾄﾞﾚｽは 1 回だけ検査");
   add(true, "同時 " + std::to_string(settings.jobs) + " 件 (1 ﾎｽﾄ " +
                 std::to_string(settings.per_host) + " 件)");
+  add(settings.retries != kDefaultRetries, "再試行 " + std::to_string(settings.retries) + " 回");
+  add(settings.rate > 0, "1 ﾎｽﾄ毎秒 " + RateText(settings.rate) + " 件");
   add(true, "ﾀｲﾑｱｳﾄ " + SecondsText(request.timeout_ms) + " 秒");
   if (request.crawl)
     add(true, "ｻｲﾄ内のﾍﾟｰｼﾞもたどる (開始 " + DisplayName(checked) + " 、最大 " +

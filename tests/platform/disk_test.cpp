@@ -94,6 +94,24 @@ TEST(PosixDiskTest, WritingReplacesFilesAndLinkTargetsWholeAndOtherFilesInPlace)
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 7);
 }
 
+TEST(PosixDiskTest, WhatAWriteWouldMeetIsToldBeforehand) {
+  test::TempDir dir;
+  test::WriteFile(dir / "sub/a", "x");
+  symlink("sub", (dir / "link").c_str());
+  // Path, whether it is a folder, CanWrite's error.
+  const std::tuple<std::string, bool, std::string> cases[] = {
+      {dir.path(), true, "Is a directory"}, {dir / "link", true, "Is a directory"},
+      {dir / "sub/a", false, ""}, {dir / "link/new", false, ""}, {"/dev/null", false, ""},
+      {dir / "none/new", false, "No such file or directory"},
+  };
+  for (const auto& [path, folder, error] : cases) {
+    std::string err;
+    EXPECT_EQ(PosixDisk().IsFolder(path), folder) << path;
+    EXPECT_EQ(PosixDisk().CanWrite(path, &err), error.empty()) << path;
+    EXPECT_EQ(err, error) << path;
+  }
+}
+
 TEST(ProgramFolderTest, ABuildTreeProgramKeepsItsFilesBesideItself) {
   // This test program lies in a writable build folder, not in an installed location.
   EXPECT_EQ(ProgramFolder(), std::filesystem::canonical("/proc/self/exe").parent_path().string());

@@ -15,8 +15,8 @@ class FakeClock : public QueueClock {
   TimePoint Now() const override { return TimePoint() + std::chrono::milliseconds(pool_.now_ms); }
   void SleepUntil(TimePoint until) override {
     ++sleeps;
-    pool_.now_ms = std::max(
-        pool_.now_ms, static_cast<long>((until - TimePoint()) / std::chrono::milliseconds(1)));
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - TimePoint()).count();
+    pool_.now_ms = std::max(pool_.now_ms, static_cast<long>(ms));
   }
   int sleeps = 0;
 

@@ -41,8 +41,13 @@ bool FakeDisk::ListFolder(const std::string& folder, std::vector<DirEntry>* entr
   const std::string prefix = folder.back() == '/' ? folder : folder + "/";
   for (const auto& [path, bytes] : files_) {
     if (path.compare(0, prefix.size(), prefix) != 0) continue;
-    std::string name = path.substr(prefix.size());
-    if (name.find('/') == std::string::npos) entries->push_back({name, kAttrArchive});
+    const std::string name = path.substr(prefix.size());
+    const size_t slash = name.find('/');
+    if (slash == std::string::npos) {
+      entries->push_back({name, kAttrArchive});
+    } else if (entries->empty() || entries->back().name != name.substr(0, slash)) {
+      entries->push_back({name.substr(0, slash), kAttrDirectory});
+    }
   }
   return true;
 }
@@ -78,6 +83,20 @@ bool FakeDisk::DeleteFile(const std::string& path, std::string* err) {
 
 bool FakeDisk::FileExists(const std::string& path) {
   return files_.count(path) > 0 && !Fails(DiskOp::kRead, path);
+}
+
+bool FakeDisk::IsFolder(const std::string& path) {
+  const std::string prefix = path.ends_with('/') ? path : path + "/";
+  auto next = files_.lower_bound(prefix);
+  return next != files_.end() && next->first.starts_with(prefix);
+}
+
+bool FakeDisk::CanWrite(const std::string& path, std::string* err) {
+  if (IsFolder(path)) return Refuse(err, "Is a directory");
+  if (Fails(DiskOp::kWrite, path)) return Refuse(err, "Permission denied");
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
+  if (folder != "/" && !IsFolder(folder)) return Refuse(err, "No such file or directory");
+  return true;
 }
 
 }  // namespace voxtrel::test

@@ -16,7 +16,7 @@ namespace voxtrel::test {
 enum class DiskOp { kRead, kWrite };
 
 /// Files held in memory, path to bytes, for the failures a real disk will not give on demand.
-/// A folder lists the files directly in it. Every operation is recorded in `log` as its name and
+/// A folder is there while a file is under it; it lists the files and folders directly in it. Every operation is recorded in `log` as its name and
 /// path ("list /s", "read /s/a.htm", "write ...", "delete ...").
 class FakeDisk : public DiskInterface {
  public:
@@ -33,6 +33,9 @@ class FakeDisk : public DiskInterface {
   bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* err) override;
   bool DeleteFile(const std::string& path, std::string* err) override;
   bool FileExists(const std::string& path) override;
+  bool IsFolder(const std::string& path) override;
+  /// False for a folder, a path told to fail writes, or a new file outside any folder but "/".
+  bool CanWrite(const std::string& path, std::string* err) override;
 
   std::vector<std::string> log;
 

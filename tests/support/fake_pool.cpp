@@ -57,6 +57,7 @@ void FakePool::Wait(int timeout_ms, std::vector<std::pair<uint64_t, HttpAnswer>>
     answer.elapsed_ms = it->answer.delay_ms;
     answer.retry_after_s = it->answer.retry_after_s;
     answer.content_type = it->answer.content_type;
+    answer.body_cut = it->answer.cut;
     if (it->request.on_body) it->request.on_body(it->answer.body);
     if (it->request.keep_body &&
         (!it->request.keep_pages_only || IsHtmlContentType(answer.content_type) ||

@@ -19,9 +19,10 @@ struct FakeAnswer {
   long delay_ms = 0;
   std::string body = "fine";
   std::string content_type = "text/html";
-  std::optional<long> retry_after_s;
+  std::optional<long> retry_after_s{};
   int redirects = 0;
-  std::string final_url;  // where the redirects ended
+  std::string final_url{};  // where the redirects ended
+  bool cut = false;         // the body is what came before the request's cap, as a longer one's
 };
 
 /// A connection pool that asks nobody: each request is answered from `script` (the address and
