@@ -7,7 +7,7 @@
 #include <unordered_set>
 
 #include "engine/local_links.h"
-#include "web/answer_outcome.h"
+#include "engine/request_queue.h"
 #include "web/page.h"
 
 namespace voxtrel {
@@ -164,8 +164,7 @@ class Pipeline {
       pending.state = Pending::State::kNoRequest;
       return;
     }
-    pending.outcome = AnswerOutcome(answer.answer, answer.refresh);
-    pending.outcome.tries = std::max(1, answer.tries);
+    pending.outcome = OutcomeOf(answer);
     pending.state = Pending::State::kDone;
   }
 

@@ -261,4 +261,9 @@ void LinkScanner::SkipRestOfPage() {
   pending_page_end_ = true;
 }
 
+std::string RequestAddressOf(const FoundLink& link) {
+  return BrowserAddress(link.resolved.empty() ? DecodeCharacterReferences(link.target)
+                                              : link.resolved);
+}
+
 }  // namespace voxtrel

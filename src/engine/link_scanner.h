@@ -121,4 +121,8 @@ class LinkScanner {
   bool links_cut_ = false;
 };
 
+/// The address a browser sends for a link as a row keeps it: its resolved address, or for a
+/// row of the old rule the link as cut from the page, references and all.
+std::string RequestAddressOf(const FoundLink& link);
+
 }  // namespace voxtrel

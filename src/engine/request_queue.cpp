@@ -13,6 +13,7 @@
 
 #include "platform/http_pool.h"
 #include "platform/text.h"
+#include "web/answer_outcome.h"
 #include "web/refresh_detector.h"
 
 namespace voxtrel {
@@ -55,6 +56,13 @@ std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const QueueLimits
   const long wait_ms =
       answer.retry_after_s ? *answer.retry_after_s * 1000 : limits.retry_after_default_ms;
   return milliseconds(std::min(wait_ms, limits.retry_after_cap_ms));
+}
+
+CheckOutcome OutcomeOf(const QueueAnswer& answer) {
+  CheckOutcome outcome = AnswerOutcome(answer.answer, answer.refresh);
+  // A cached answer took no request of its own; the link's row counts the one it shares.
+  outcome.tries = std::max(1, answer.tries);
+  return outcome;
 }
 
 std::string HostKey(const std::string& url) {

@@ -10,6 +10,7 @@
 
 #include "engine/run_settings.h"
 #include "platform/http_answer.h"
+#include "web/link.h"
 
 namespace voxtrel {
 
@@ -114,5 +115,8 @@ std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const QueueLimits
 /// Scheme, host and port of an address, upper-cased, the port filled in: what the per-host
 /// limit and rate count by.
 std::string HostKey(const std::string& url);
+
+/// What an answer the queue handed over comes to for a link, with the requests it took.
+CheckOutcome OutcomeOf(const QueueAnswer& answer);
 
 }  // namespace voxtrel

@@ -6,8 +6,6 @@
 
 #include "engine/local_links.h"
 #include "engine/request_queue.h"
-#include "web/answer_outcome.h"
-#include "web/url.h"
 
 namespace voxtrel {
 namespace {
@@ -99,10 +97,8 @@ class Recheck {
         ++progress_.links_answered;
         continue;
       }
-      // A row of the old rule holds its link as cut from the page, references and all.
       const FoundLink& link = row.link;
-      const std::string url = BrowserAddress(
-          link.resolved.empty() ? DecodeCharacterReferences(link.target) : link.resolved);
+      const std::string url = RequestAddressOf(link);
       Question*& question = by_url[url];
       if (!question) question = Ask(url);
       update.question = question;
@@ -118,8 +114,7 @@ class Recheck {
     ask.url = url;
     queue_.Ask(std::move(ask), [this, question](Ticket, QueueAnswer& answer) {
       question->kept = answer.no_request;
-      question->outcome = AnswerOutcome(answer.answer, answer.refresh);
-      question->outcome.tries = std::max(1, answer.tries);
+      question->outcome = OutcomeOf(answer);
       question->answered = true;
       progress_.links_answered += question->rows;
     });
