@@ -1,22 +1,22 @@
 #include "cli/checker.h"
 
+#include <array>
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string_view>
-#include <array>
-#include <chrono>
-#include <cmath>
 #include <variant>
 
+#include "cli/options.h"
+#include "output/report_reader.h"
 #include "output/report_writer.h"
 #include "platform/disk.h"
 #include "platform/http_pool.h"
 #include "platform/text.h"
-#include "cli/options.h"
-#include "output/report_reader.h"
 #include "run/recheck.h"
 #include "run/run.h"
 #include "version.h"

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "web/answer_outcome.h"
 #include "web/page.h"
 
 namespace voxtrel {
@@ -95,8 +94,7 @@ void CrawlSource::Answered(Ticket ticket, QueueAnswer& answer) {
     page_ends_.insert(end);
     KnownAt(end);
   }
-  CheckOutcome outcome = AnswerOutcome(http, answer.refresh);
-  outcome.tries = std::max(1, answer.tries);
+  CheckOutcome outcome = OutcomeOf(answer);
   if (outcome.kind == CheckOutcome::Kind::kFailed) {
     asks.failed.emplace(fetch.candidate,
                         UnfetchedPage{key, std::move(fetch.link), std::move(outcome)});

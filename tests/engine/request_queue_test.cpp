@@ -15,9 +15,9 @@ namespace {
 using test::FakeAnswer;
 
 // "a1 b2" → http://a/1, http://b/2.
-std::vector<std::string> Spec(const std::string& spec) {
+std::vector<std::string> Urls(const std::string& short_forms) {
   std::vector<std::string> urls;
-  std::istringstream words(spec);
+  std::istringstream words(short_forms);
   for (std::string word; words >> word;)
     urls.push_back("http://" + word.substr(0, 1) + "/" + word.substr(1));
   return urls;
@@ -86,13 +86,13 @@ TEST_F(RequestQueueTest, StartsInAskOrderWithinTheLimitsAndNeverOneKeyTwiceAtOnc
     limits_.jobs = c.jobs;
     limits_.per_host = c.per_host;
     Fresh();
-    for (const std::string& url : Spec(c.asks)) Ask(url);
+    for (const std::string& url : Urls(c.asks)) Ask(url);
     Drain();
-    EXPECT_EQ(pool_.started, Spec(c.started)) << c.asks;
+    EXPECT_EQ(pool_.started, Urls(c.started)) << c.asks;
     EXPECT_EQ(pool_.most_in_flight, c.most_in_flight) << c.asks;
     EXPECT_EQ(pool_.most_per_host["http://a"], c.most_to_a) << c.asks;
     EXPECT_EQ(pool_.most_per_url, 1);
-    EXPECT_EQ(got_.size(), Spec(c.asks).size());
+    EXPECT_EQ(got_.size(), Urls(c.asks).size());
   }
 }
 
@@ -157,7 +157,7 @@ TEST_F(RequestQueueTest, WaitsOutA429OnceAndRetriesPassingFailuresAfterABackOff)
   Fresh({{"http://a/busy", {Answer(429)}}});
   Ask("http://a/busy");
   Drain();
-  for (const std::string& url : Spec("a1 a2 b1 b2")) Ask(url);
+  for (const std::string& url : Urls("a1 a2 b1 b2")) Ask(url);
   Drain();
   EXPECT_EQ(pool_.host_load, (std::vector<int>{1, 1, 1, 1, 2, 1}));
 }
