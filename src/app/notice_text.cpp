@@ -19,10 +19,11 @@ WindowMessage Question(std::string text, std::string title = kMessageTitle) {
   return {std::move(title), std::move(text), {}, MessageIcon::kQuestion, MessageButtons::kOkCancel};
 }
 
-// "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件", in the order of the marks.
-std::string MarkCounts(const std::array<size_t, 4>& rows_by_mark) {
+// "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件", in the order of the marks; "/ ？ 3 件" after them
+// when answers were judged.
+std::string MarkCounts(const std::array<size_t, kMarkCount>& rows_by_mark, bool suspect) {
   std::string counts;
-  for (size_t i = 0; i < rows_by_mark.size(); ++i) {
+  for (size_t i = 0; i < (suspect ? kMarkCount : kClassicMarkCount); ++i) {
     if (i > 0) counts += " / ";
     counts += std::string(kMarks[i]) + " " + std::to_string(rows_by_mark[i]) + " 件";
   }
@@ -35,7 +36,7 @@ WindowMessage Word(const notice::RunEnded& ended) {
   if (ended.https_skipped > 0)
     text = "https:// のﾘﾝｸ " + std::to_string(ended.https_skipped) +
            " 件は検査していません     \r\r" + text;
-  text += "\r\r" + MarkCounts(ended.rows_by_mark);
+  text += "\r\r" + MarkCounts(ended.rows_by_mark, ended.suspect);
   if (ended.crawled)
     text += "\rﾍﾟｰｼﾞ " + std::to_string(ended.pages) + " 件 / 上限で省いたﾍﾟｰｼﾞ " +
             std::to_string(ended.pages_left_out) + " 件 / robots.txt で除外 " +

@@ -301,13 +301,13 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
 // note.
 std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds,
                         bool colour, bool crawled) {
-  const std::array<size_t, 4>& counts = summary.rows_by_mark;
+  const std::array<size_t, kMarkCount>& counts = summary.rows_by_mark;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
   };
   const char* const codes[] = {counts[0] ? "31" : "0", "32", nullptr, nullptr};
   std::string marks;
-  for (size_t i = 0; i < counts.size(); ++i) {
+  for (size_t i = 0; i < kClassicMarkCount; ++i) {
     const std::string shown = Fill(texts.mark_count, {std::to_string(counts[i]), kMarks[i]});
     marks += (i ? texts.count_separator : "") + (codes[i] ? paint(shown, codes[i]) : shown);
   }

@@ -16,8 +16,8 @@ namespace notice {
 /// A run checked everything or was stopped; what it found.
 struct RunEnded {
   bool aborted = false;
-  /// Rows by their mark: ×, ◎, △, Ｐ.
-  std::array<size_t, 4> rows_by_mark{};
+  /// Rows by their mark: ×, ◎, △, Ｐ, ？.
+  std::array<size_t, kMarkCount> rows_by_mark{};
   /// https:// links passed over unasked; 0 when they were checked.
   size_t https_skipped = 0;
   /// After a crawl: the pages checked, left out by the bounds, kept out by robots.txt, not
@@ -27,6 +27,8 @@ struct RunEnded {
   size_t pages_left_out = 0;
   size_t pages_disallowed = 0;
   size_t pages_failed = 0;
+  /// Answers were judged beyond their status: the ？ count is told too.
+  bool suspect = false;
 };
 
 /// The run was stopped before any link was checked (while pages were found or fetched).

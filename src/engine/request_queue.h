@@ -54,9 +54,12 @@ struct QueueAsk {
   bool keep_pages_only = false;  // with keep_body: only an HTML page's or style sheet's
   size_t body_cap = 0;           // 0: the pool's cap
   /// May take the answer the key already has (each address asked once). A body is never
-  /// taken from the cache: an ask with keep_body is always asked. The answer of an ask with
-  /// once or keep_body is cached (without its body).
+  /// taken from the cache: an ask with keep_body is always asked, unless body_optional. The
+  /// answer of an ask with once or keep_body is cached (without its body and headers).
   bool once = false;
+  /// With keep_body and once: an answer from the cache, without body or headers, will do.
+  bool body_optional = false;
+  size_t keep_cap = 0;  // with keep_body: the most body bytes stored (0: body_cap)
 };
 
 /// What a ticket comes to.

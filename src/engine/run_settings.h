@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ inline constexpr int kDefaultJobs = 128;
 inline constexpr int kDefaultPerHost = 8;
 inline constexpr int kDefaultRetries = 1;
 inline constexpr int kMaxRetries = 10;
+
+class SuspectRules;
+
+/// Whether and how answers are judged beyond their status, as a reader would judge the page.
+struct SuspectSettings {
+  /// Null: the old rule, a status alone decides.
+  std::shared_ptr<const SuspectRules> rules;
+  /// "YYYY-MM-DD": services closed on or before it count as closed.
+  std::string today;
+};
 
 /// How a run checks, chosen by a front end before it starts one.
 struct RunSettings {
@@ -52,6 +63,8 @@ struct RunSettings {
   double rate = 0;
   /// Links checked in one page at most; the rest of the page is passed over.
   size_t max_links_per_page = kDefaultMaxLinksPerPage;
+  /// Judge answers beyond their status (？); off by default.
+  SuspectSettings suspect;
 };
 
 /// How far a crawl goes: pages in all (the start page included) and links followed from it.
@@ -85,8 +98,10 @@ struct RunSummary {
   /// Links passed over: https:// ones (when not checked) and excluded ones.
   size_t https_skipped = 0;
   size_t excluded = 0;
-  /// Rows by their mark: ×, ◎, △, Ｐ.
-  std::array<size_t, 4> rows_by_mark{};
+  /// Rows by their mark: ×, ◎, △, Ｐ, ？.
+  std::array<size_t, kMarkCount> rows_by_mark{};
+  /// Requests asked only to judge answers (a folder's made-up address), never a row of their own.
+  size_t probes = 0;
   /// The pages checked (or found), in order: paths, or the address of a fetched page.
   std::vector<std::string> pages;
   /// Why a web page target could not be fetched (kTargetUnreadable).

@@ -274,12 +274,12 @@ std::vector<std::string> DetailedCells(const ResultRow& row) {
           row.outcome.redirected_to};
 }
 
-// "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件".
+// "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件", and "/ ？ 3 件" when a row has that mark.
 std::string CountsText(const ResultRows& rows) {
-  size_t counts[std::size(kMarks)] = {};
+  size_t counts[kMarkCount] = {};
   for (const ResultRow& row : rows) ++counts[MarkIndex(row.outcome)];
   std::string text;
-  for (size_t i = 0; i < std::size(kMarks); ++i)
+  for (size_t i = 0; i < (counts[kMarkCount - 1] ? kMarkCount : kClassicMarkCount); ++i)
     text += std::string(i ? " / " : "") + kMarks[i] + " " + std::to_string(counts[i]) + " 件";
   return text;
 }

@@ -5,8 +5,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace voxtrel {
+
+/// Header fields of an answer, in the order sent: the name in lower case, the value without
+/// surrounding blanks.
+using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 
 /// Why a request gave no usable answer.
 enum class HttpFailure {
@@ -43,7 +49,9 @@ struct HttpAnswer {
   std::optional<long> retry_after_s;
   std::string content_type;  // the final answer's Content-Type as sent; "" when none
   std::string body;          // only with keep_body: the decoded body, at most body_cap bytes
-  bool body_cut = false;     // the body went on past body_cap and was cut there
+  bool body_cut = false;     // the body went on past body_cap (or keep_cap) and was cut there
+  /// Only with keep_body: the final answer's header fields.
+  HeaderFields headers;
 };
 
 /// Whether a Content-Type value names an HTML page: text/html or application/xhtml+xml.
@@ -65,6 +73,9 @@ struct HttpRequest {
   /// With keep_body: store it only when the answer is an HTML page or a style sheet, so that a
   /// crawl asking whatever a site links keeps no images or archives.
   bool keep_pages_only = false;
+  /// With keep_body: the most bytes stored in the body (0: body_cap). The rest still reaches
+  /// on_body, up to body_cap, so a longer body is read as it would be without keep_body.
+  size_t keep_cap = 0;
 };
 
 }  // namespace voxtrel

@@ -32,6 +32,7 @@ size_t MarkIndex(const CheckOutcome& outcome) {
     case CheckOutcome::Kind::kAnswered: return 1;
     case CheckOutcome::Kind::kRefresh: return 2;
     case CheckOutcome::Kind::kScript: return 3;
+    case CheckOutcome::Kind::kSuspect: return 4;
     case CheckOutcome::Kind::kFailed: break;
   }
   return 0;
@@ -41,7 +42,21 @@ const char* MarkOf(const CheckOutcome& outcome) { return kMarks[MarkIndex(outcom
 
 bool IsListed(const CheckOutcome& outcome, bool show_all) {
   return show_all || outcome.kind == CheckOutcome::Kind::kFailed ||
-         outcome.kind == CheckOutcome::Kind::kScript;
+         outcome.kind == CheckOutcome::Kind::kScript ||
+         outcome.kind == CheckOutcome::Kind::kSuspect;
+}
+
+const char* SuspectName(SuspectKind kind) {
+  switch (kind) {
+    case SuspectKind::kClosedService: return "closed-service";
+    case SuspectKind::kParkedDomain: return "parked-domain";
+    case SuspectKind::kSoft404: return "soft-404";
+    case SuspectKind::kTopPageRedirect: return "top-page-redirect";
+    case SuspectKind::kBotWall: return "bot-wall";
+    case SuspectKind::kMissingAnchor: return "missing-anchor";
+    case SuspectKind::kNone: break;
+  }
+  return "";
 }
 
 namespace {

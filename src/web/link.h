@@ -13,8 +13,14 @@ inline constexpr const char* kMarkOk = "◎";
 inline constexpr const char* kMarkRefresh = "△";
 inline constexpr const char* kMarkFailed = "×";
 inline constexpr const char* kMarkScript = "Ｐ";
-/// The marks in the order MarkIndex counts them.
-inline constexpr const char* kMarks[4] = {kMarkFailed, kMarkOk, kMarkRefresh, kMarkScript};
+/// 要確認: the server answered, but a reader would not find the page (or a bot wall hid it).
+inline constexpr const char* kMarkSuspect = "？";
+/// The marks in the order MarkIndex counts them; ？ last, as only a run judging answers gives it.
+inline constexpr size_t kMarkCount = 5;
+inline constexpr const char* kMarks[kMarkCount] = {kMarkFailed, kMarkOk, kMarkRefresh, kMarkScript,
+                                                  kMarkSuspect};
+/// The marks every run counts: all but ？.
+inline constexpr size_t kClassicMarkCount = 4;
 
 /// Link name of a link whose text names a .gif or .jpg file.
 inline constexpr const char* kImageLinkName = "画像";
@@ -88,31 +94,52 @@ enum class FailureReason {
 };
 inline constexpr FailureReason kLastFailureReason = FailureReason::kUnknownScheme;
 
+/// Why an answer looks dead to a reader, or could not be seen for a bot wall, though the server
+/// answered; or, beside a failure, what the failed address was.
+enum class SuspectKind {
+  kNone,
+  kClosedService,    // on a hosting service that has closed; the detail names it and its date
+  kParkedDomain,     // the domain is parked: a parking service's page
+  kSoft404,          // the server answers a missing page as if it were there
+  kTopPageRedirect,  // a deep link redirected to its site's top page
+  kBotWall,          // a bot protection's challenge in place of the page
+  kMissingAnchor,    // the page on another site has no such id or name
+};
+
+/// The name of a kind in JSON rows: "closed-service", "parked-domain", "soft-404",
+/// "top-page-redirect", "bot-wall", "missing-anchor"; "" for kNone.
+const char* SuspectName(SuspectKind kind);
+
 /// What checking one link came to.
 struct CheckOutcome {
-  enum class Kind { kAnswered, kRefresh, kFailed, kScript };
+  enum class Kind { kAnswered, kRefresh, kFailed, kScript, kSuspect };
   Kind kind = Kind::kFailed;
   FailureReason reason = FailureReason::kNone;
   /// The final HTTP status after redirects, when an answer came.
   std::optional<int> status;
   int redirects = 0;
   int64_t elapsed_ms = 0;
-  /// What a reason needs besides its kind (the name as it is on the disk).
+  /// What a reason needs besides its kind (the name as it is on the disk; a closed service's
+  /// name and closing date, "Yahoo!ジオシティーズ (2019-03-31)").
   std::string detail;
   /// Where the link now leads when its first answer was a permanent redirect (301, 308): the
   /// address the page should be changed to. Empty otherwise.
   std::string redirected_to;
   /// Requests it took: more than 1 when a 429 was waited out or a passing failure retried.
   int tries = 1;
+  /// With kSuspect: why. With kFailed: kClosedService when the address was on a closed
+  /// service (its reason then adds the service). kNone otherwise.
+  SuspectKind suspect = SuspectKind::kNone;
 };
 
-/// The result mark of an outcome: ◎, △, × or Ｐ.
+/// The result mark of an outcome: ◎, △, ×, Ｐ or ？.
 const char* MarkOf(const CheckOutcome& outcome);
 
-/// The mark's place in the order ×, ◎, △, Ｐ (0 to 3).
+/// The mark's place in the order ×, ◎, △, Ｐ, ？ (0 to 4).
 size_t MarkIndex(const CheckOutcome& outcome);
 
-/// Whether the outcome gets a row: failures and script links always, answers when `show_all`.
+/// Whether the outcome gets a row: failures, script links and ？ always, answers when
+/// `show_all`.
 bool IsListed(const CheckOutcome& outcome, bool show_all);
 
 /// The languages a reason is said in.

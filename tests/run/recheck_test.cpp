@@ -62,7 +62,7 @@ TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {
                 {"http://a.jp/gone", 1}, {"http://a.jp/slow", 1}, {"http://b.jp/ok", 1}}));
   EXPECT_EQ(pool_.most_per_host["http://a.jp"], 1);
   EXPECT_EQ(summary.links_checked, 6u);
-  EXPECT_EQ(summary.rows_by_mark, (std::array<size_t, 4>{2, 5, 0, 0}));
+  EXPECT_EQ(summary.rows_by_mark, (std::array<size_t, kMarkCount>{2, 5, 0, 0, 0}));
   EXPECT_EQ(view_.events,
             (std::vector<std::string>{"updated 000006 ◎", "updated 000005 ◎", "updated 000004 ◎",
                                       "updated 000003 ×", "updated 000001 ◎", "ended ×2 ◎5 △0 Ｐ0",
