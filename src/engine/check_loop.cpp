@@ -357,6 +357,7 @@ void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary
   // https links passed over unasked would otherwise go unnoticed.
   if (!settings.https) ended.https_skipped = summary.https_skipped;
   ended.crawled = crawled;
+  ended.suspect = settings.suspect.rules != nullptr;
   if (crawled) {
     ended.pages = summary.pages.size();
     ended.pages_left_out = summary.pages_left_out;
