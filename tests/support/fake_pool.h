@@ -23,6 +23,7 @@ struct FakeAnswer {
   int redirects = 0;
   std::string final_url{};  // where the redirects ended
   bool cut = false;         // the body is what came before the request's cap, as a longer one's
+  HeaderFields headers{};   // handed over only with keep_body, as the real pool does
 };
 
 /// A connection pool that asks nobody: each request is answered from `script` (the address and
