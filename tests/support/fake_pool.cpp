@@ -19,6 +19,7 @@ bool FakePool::Start(uint64_t id, HttpRequest request) {
   if (cannot_start && cannot_start(request.url)) return false;
   const int n = ++asked[request.url];
   started.push_back(request.url);
+  bodies_kept += request.keep_body;
   FakeAnswer answer = script(request.url, n);
   const long due = now_ms + answer.delay_ms;
   flying_.push_back(Flying{id, due, std::move(request), std::move(answer)});

@@ -55,6 +55,7 @@ class FakePool : public HttpPool {
   int most_per_url = 0;
   long now_ms = 0;
   int waits = 0;  // calls of Wait
+  size_t bodies_kept = 0;  // requests that asked to keep the body
 
  private:
   struct Flying {
