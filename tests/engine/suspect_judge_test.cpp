@@ -53,7 +53,7 @@ FakeAnswer Status(int status) {
 
 // The error page of a server that repeats the address it was asked.
 FakeAnswer NotHere(const std::string& url) {
-  return Html("Example", "お探しのページ " + url + " はありません。トップへ戻る", 40, 9);
+  return Html("Example", "お探しのページ " + url + " はありません。トップへ戻る", 10, 9);
 }
 
 const std::string kShell =
