@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <unordered_set>
 
 #include "engine/local_links.h"
 #include "engine/request_queue.h"
+#include "engine/suspect_judge.h"
 #include "web/page.h"
 
 namespace voxtrel {
@@ -23,7 +25,7 @@ const std::string& RequestOf(const ScanItem& item) {
 
 // One step of the scan on its way to its commit.
 struct Pending {
-  enum class State { kWaiting, kDone, kNoRequest, kPageEnd, kSkipped, kPassedOver };
+  enum class State { kWaiting, kJudging, kDone, kNoRequest, kPageEnd, kSkipped, kPassedOver };
   ScanItem item;
   State state = State::kWaiting;
   /// What the run knows the address by: as written, or as its feed knows it.
@@ -31,6 +33,8 @@ struct Pending {
   std::optional<Ticket> ticket;  // while its answer is out
   bool feed_page = false;        // at a page end: the page came from the feed
   CheckOutcome outcome;
+  /// Held while its answer is judged: a verdict coming after the step is gone finds it expired.
+  std::shared_ptr<char> judging;
 };
 
 // Scans ahead of the answers with many requests asked, and commits each link's row strictly in
@@ -58,7 +62,13 @@ class Pipeline {
         // does not grow with the site.
         max_pending_(static_cast<size_t>(std::max(1, settings.jobs)) * 4 + 16) {
     progress_.pages_found = summary.pages.size();
+    if (settings.suspect.rules)
+      judge_ = std::make_unique<SuspectJudge>(
+          settings.suspect, queue, settings.all_links,
+          [feed](const std::string& url) { return !feed || !feed->Disallows(feed->KeyOf(url)); });
   }
+
+  size_t probes() const { return judge_ ? judge_->probes() : 0; }
 
   // Answers still out are no longer wanted: their sinks point into this pipeline.
   ~Pipeline() {
@@ -150,6 +160,7 @@ class Pipeline {
     ask.url = RequestOf(pending.item);
     ask.key = pending.key;
     ask.once = settings_.once;
+    if (judge_) judge_->Prepare(pending.item.link, &ask);
     // Steps live in a deque that only grows at its back and shrinks at its front, so the
     // reference stays good until the step is committed or its ticket dropped.
     pending.ticket = queue_.Ask(std::move(ask), [this, &pending](Ticket, QueueAnswer& answer) {
@@ -165,7 +176,23 @@ class Pipeline {
       return;
     }
     pending.outcome = OutcomeOf(answer);
-    pending.state = Pending::State::kDone;
+    if (!judge_) {
+      pending.state = Pending::State::kDone;
+      return;
+    }
+    pending.state = Pending::State::kJudging;
+    pending.judging = std::make_shared<char>();
+    judge_->Judge(pending.item.link, pending.key, answer, pending.outcome,
+                  [&pending, alive = std::weak_ptr<char>(pending.judging)](CheckOutcome judged) {
+                    // A step skipped with the rest of its page stays skipped.
+                    if (alive.expired() || pending.state != Pending::State::kJudging) return;
+                    pending.outcome = std::move(judged);
+                    pending.state = Pending::State::kDone;
+                    pending.judging.reset();
+                  });
+    // Nothing of the body outlives its verdict.
+    answer.answer.body = std::string();
+    answer.answer.headers = HeaderFields();
   }
 
   // Hands the feed's next page to the scanner; false when none is ready (feed_waits_ says
@@ -271,13 +298,17 @@ class Pipeline {
   // A link to a page of the feed that answered: its fragment must name an anchor there.
   void CheckAnchor(Pending& head) {
     CheckOutcome& outcome = head.outcome;
+    // A page the crawl read is judged by its own anchors, whatever the judge found elsewhere.
+    const bool judged_missing = outcome.kind == CheckOutcome::Kind::kSuspect &&
+                                outcome.suspect == SuspectKind::kMissingAnchor;
     if (head.item.link.anchor.empty() ||
         (outcome.kind != CheckOutcome::Kind::kAnswered &&
-         outcome.kind != CheckOutcome::Kind::kRefresh) ||
+         outcome.kind != CheckOutcome::Kind::kRefresh && !judged_missing) ||
         feed_->HasAnchor(head.key, head.item.link.anchor))
       return;
     outcome.kind = CheckOutcome::Kind::kFailed;
     outcome.reason = FailureReason::kAnchorNotFound;
+    outcome.suspect = SuspectKind::kNone;
   }
 
   // At the end of a page: each page it was first to link to that could not be fetched, and
@@ -343,6 +374,8 @@ class Pipeline {
   RunProgress progress_;
   bool abandoned_ = false;
   size_t moves_ = 0;  // steps added and committed: whether a turn of the loop got anywhere
+  /// After steps_, so it goes first and its verdicts never reach a step that is gone.
+  std::unique_ptr<SuspectJudge> judge_;
 };
 
 }  // namespace
@@ -377,6 +410,7 @@ RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& setting
   {
     Pipeline pipeline(std::move(pages), settings, seams, summary, queue, feed);
     summary.outcome = pipeline.Run();
+    summary.probes = pipeline.probes();
   }
   if (feed) feed->AddCounts(&summary);
   EndRun(settings, seams, summary, feed != nullptr);

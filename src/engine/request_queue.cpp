@@ -164,7 +164,7 @@ struct RequestQueue::State {
         it = next;
         continue;
       }
-      if (entry.ask.once && !entry.ask.keep_body && entry.tries == 0) {
+      if (entry.ask.once && (!entry.ask.keep_body || entry.ask.body_optional) && entry.tries == 0) {
         auto known = cache.find(entry.ask.key);
         if (known != cache.end()) {
           QueueAnswer answer = known->second;
@@ -199,6 +199,7 @@ struct RequestQueue::State {
     request.keep_body = entry.ask.keep_body;
     request.keep_pages_only = entry.ask.keep_pages_only;
     request.body_cap = entry.ask.body_cap;
+    request.keep_cap = entry.ask.keep_cap;
     entry.refresh = std::make_shared<RefreshDetector>();
     request.on_body = [refresh = entry.refresh](std::string_view chunk) { refresh->Feed(chunk); };
     if (!pool.Start(id, std::move(request))) return false;
@@ -264,6 +265,8 @@ struct RequestQueue::State {
       QueueAnswer& cached = cache[entry.ask.key] = done;
       cached.answer.body.clear();
       cached.answer.body.shrink_to_fit();
+      cached.answer.headers.clear();
+      cached.answer.headers.shrink_to_fit();
     }
     Settle(it, std::move(done));
   }
@@ -337,6 +340,7 @@ void RequestQueue::Drop(Ticket ticket) {
 void RequestQueue::Remember(const std::string& key, const QueueAnswer& answer) {
   QueueAnswer& cached = state_->cache[key] = answer;
   cached.answer.body.clear();
+  cached.answer.headers.clear();
 }
 
 void RequestQueue::Pump(int slice_ms) {

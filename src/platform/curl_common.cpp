@@ -31,6 +31,13 @@ std::optional<std::string_view> HeaderValue(std::string_view line, std::string_v
   return TrimHeaderBlanks(line.substr(name.size() + 1));
 }
 
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return lower;
+}
+
 }  // namespace
 
 bool Ready() {
@@ -108,11 +115,18 @@ bool AnswerHead::Take(std::string_view line) {
   }
   if (line == "\r\n" || line == "\n") {
     complete_ = true;
-  } else if (auto type = HeaderValue(line, "Content-Type")) {
+    return false;
+  }
+  if (auto type = HeaderValue(line, "Content-Type")) {
     content_type_ = std::string(*type);
   } else if (auto retry = HeaderValue(line, "Retry-After")) {
     retry_after_ = std::string(*retry);
   }
+  const size_t colon = line.find(':');
+  // A folded continuation line (one starting with a blank) carries no name of its own.
+  if (colon != std::string_view::npos && colon > 0 && line[0] != ' ' && line[0] != '\t')
+    fields_.emplace_back(AsciiLower(TrimHeaderBlanks(line.substr(0, colon))),
+                         std::string(TrimHeaderBlanks(line.substr(colon + 1))));
   return false;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/http_answer.h"
 #include "platform/http_options.h"
 
 namespace voxtrel::curl {
@@ -48,12 +49,16 @@ class AnswerHead {
   /// The Retry-After value in seconds from now (an HTTP date in the past gives 0); nothing when
   /// absent or unreadable.
   std::optional<long> RetryAfterSeconds() const;
+  /// The latest answer's header fields: names in lower case, values trimmed.
+  const HeaderFields& fields() const { return fields_; }
+  HeaderFields TakeFields() { return std::move(fields_); }
 
  private:
   bool complete_ = false;
   bool any_answer_ = false;
   std::string content_type_;
   std::string retry_after_;
+  HeaderFields fields_;
 };
 
 }  // namespace voxtrel::curl

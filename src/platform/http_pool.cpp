@@ -93,7 +93,12 @@ bool IsStyleSheetContentType(std::string_view content_type) {
 
 struct CurlPool::Transfer {
   Transfer(uint64_t id, HttpRequest request, size_t body_cap)
-      : id(id), request(std::move(request)), body_cap(body_cap), start(Clock::now()) {}
+      : id(id),
+        request(std::move(request)),
+        body_cap(body_cap),
+        keep_cap(this->request.keep_cap > 0 ? std::min(this->request.keep_cap, body_cap)
+                                            : body_cap),
+        start(Clock::now()) {}
   ~Transfer() { curl_easy_cleanup(easy); }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -102,14 +107,22 @@ struct CurlPool::Transfer {
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   /// The answer once libcurl reported the transfer done with `result`.
   HttpAnswer Finish(CURLcode result);
+  /// Whether the body of the answer on hand is stored.
+  bool Keeps() const {
+    return request.keep_body &&
+           (!request.keep_pages_only || IsHtmlContentType(head.content_type()) ||
+            IsStyleSheetContentType(head.content_type()));
+  }
 
   uint64_t id;
   HttpRequest request;
   size_t body_cap;
+  size_t keep_cap;  // the most body bytes stored
   Clock::time_point start;
   CURL* easy = nullptr;
   size_t received = 0;  // body bytes handed on, kept or not
   bool cap_reached = false;
+  bool keep_cut = false;  // more came than was stored
   int first_status = 0;  // of the first answer, interim ones aside
   curl::AnswerHead head;
   std::string body;
@@ -122,10 +135,14 @@ size_t CurlPool::Transfer::OnBody(char* data, size_t size, size_t count, void* s
   size_t taken = std::min(bytes, room);
   if (taken > 0) {
     std::string_view chunk(data, taken);
-    if (transfer->request.keep_body &&
-        (!transfer->request.keep_pages_only || IsHtmlContentType(transfer->head.content_type()) ||
-         IsStyleSheetContentType(transfer->head.content_type())))
-      transfer->body.append(chunk);
+    if (transfer->Keeps()) {
+      // Past keep_cap the body is still read (and handed to on_body) as far as body_cap, so a
+      // refresh is found where it would be without keep_body; only the storing stops.
+      const size_t keep_room =
+          transfer->keep_cap - std::min(transfer->body.size(), transfer->keep_cap);
+      transfer->body.append(chunk.substr(0, keep_room));
+      if (chunk.size() > keep_room) transfer->keep_cut = true;
+    }
     if (transfer->request.on_body) transfer->request.on_body(chunk);
     transfer->received += taken;
   }
@@ -149,6 +166,7 @@ size_t CurlPool::Transfer::OnHeader(char* data, size_t size, size_t count, void*
     transfer->body.clear();
     transfer->received = 0;
     transfer->cap_reached = false;
+    transfer->keep_cut = false;
   }
   return bytes;
 }
@@ -156,7 +174,7 @@ size_t CurlPool::Transfer::OnHeader(char* data, size_t size, size_t count, void*
 HttpAnswer CurlPool::Transfer::Finish(CURLcode result) {
   HttpAnswer answer;
   answer.elapsed_ms = MillisecondsSince(start);
-  answer.body_cut = cap_reached;
+  answer.body_cut = cap_reached || keep_cut;
   long redirects = 0;
   if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects) == CURLE_OK)
     answer.redirects = static_cast<int>(redirects);
@@ -174,6 +192,7 @@ HttpAnswer CurlPool::Transfer::Finish(CURLcode result) {
     answer.retry_after_s = head.RetryAfterSeconds();
     answer.content_type = head.content_type();
     answer.body = std::move(body);
+    if (request.keep_body) answer.headers = head.TakeFields();
     return answer;
   }
   if (ended_well) {

@@ -6,6 +6,7 @@
 
 #include "engine/local_links.h"
 #include "engine/request_queue.h"
+#include "engine/suspect_judge.h"
 
 namespace voxtrel {
 namespace {
@@ -41,7 +42,14 @@ class Recheck {
   Recheck(const RunSeams& seams, const RunSettings& settings)
       : seams_(seams),
         local_(seams.disk),
-        queue_(seams.http, LimitsOf(settings), seams.clock ? *seams.clock : SystemClock()) {}
+        queue_(seams.http, LimitsOf(settings), seams.clock ? *seams.clock : SystemClock()) {
+    // Anchors on other pages are not looked up again: only a failure replaces such a row.
+    if (settings.suspect.rules)
+      judge_ = std::make_unique<SuspectJudge>(settings.suspect, queue_, false,
+                                              [](const std::string&) { return true; });
+  }
+
+  size_t probes() const { return judge_ ? judge_->probes() : 0; }
 
   RunOutcome Run(RunSummary& summary) {
     Collect();
@@ -85,7 +93,10 @@ class Recheck {
     std::map<std::string, Question*> by_url;
     for (size_t index = 0; index < seams_.results.Count(); ++index) {
       const ResultRow row = seams_.results.Row(index);
-      if (row.outcome.kind != CheckOutcome::Kind::kFailed) continue;
+      // A doubt is asked and judged again as a failure is.
+      if (row.outcome.kind != CheckOutcome::Kind::kFailed &&
+          (!judge_ || row.outcome.kind != CheckOutcome::Kind::kSuspect))
+        continue;
       Update& update = updates_.emplace_back(Update{row.number, index, nullptr, {}});
       if (row.link.local) {
         update.outcome = local_.Check(row.link.resolved, row.link.anchor);
@@ -100,23 +111,29 @@ class Recheck {
       const FoundLink& link = row.link;
       const std::string url = RequestAddressOf(link);
       Question*& question = by_url[url];
-      if (!question) question = Ask(url);
+      if (!question) question = Ask(url, link);
       update.question = question;
-      update.anchor = row.outcome.reason == FailureReason::kAnchorNotFound;
+      update.anchor = row.outcome.reason == FailureReason::kAnchorNotFound ||
+                      row.outcome.suspect == SuspectKind::kMissingAnchor;
       ++question->rows;
     }
   }
 
   // Asks in list order, so the queue starts them in that order as its limits allow.
-  Question* Ask(const std::string& url) {
+  Question* Ask(const std::string& url, const FoundLink& link) {
     Question* question = questions_.emplace_back(std::make_unique<Question>()).get();
     QueueAsk ask;
     ask.url = url;
-    queue_.Ask(std::move(ask), [this, question](Ticket, QueueAnswer& answer) {
+    if (judge_) judge_->Prepare(link, &ask);
+    queue_.Ask(std::move(ask), [this, question, url, link](Ticket, QueueAnswer& answer) {
       question->kept = answer.no_request;
-      question->outcome = OutcomeOf(answer);
-      question->answered = true;
-      progress_.links_answered += question->rows;
+      auto answered = [this, question](CheckOutcome outcome) {
+        question->outcome = std::move(outcome);
+        question->answered = true;
+        progress_.links_answered += question->rows;
+      };
+      if (!judge_ || answer.no_request) return answered(OutcomeOf(answer));
+      judge_->Judge(link, url, answer, OutcomeOf(answer), answered);
     });
     return question;
   }
@@ -140,6 +157,8 @@ class Recheck {
   bool warned_ = false;
   // Last, so it goes first: nothing it holds outlives the questions its sinks fill.
   RequestQueue queue_;
+  // After the queue, so it goes before it: it drops its probes there.
+  std::unique_ptr<SuspectJudge> judge_;
 };
 
 }  // namespace
@@ -151,6 +170,7 @@ RunSummary RecheckFailed(const RunSeams& seams, const RunSettings& settings) {
   {
     Recheck recheck(seams, settings);
     summary.outcome = recheck.Run(summary);
+    summary.probes = recheck.probes();
   }
   for (const ResultRow& row : seams.results.Rows()) ++summary.rows_by_mark[MarkIndex(row.outcome)];
   EndRun(settings, seams, summary);

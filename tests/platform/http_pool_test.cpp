@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -113,6 +114,22 @@ TEST_F(CurlPoolTest, EachRequestEndsInItsStatusOrFailure) {
   EXPECT_EQ(answers[0].retry_after_s, std::nullopt);
   EXPECT_EQ(answers[1].body, "busy");
   EXPECT_EQ(answers[1].retry_after_s, 120);
+  // The final answer's fields only: the redirect's Location went with its head.
+  const HeaderFields& fields = answers[1].headers;
+  EXPECT_NE(std::find(fields.begin(), fields.end(),
+                      std::pair<std::string, std::string>("retry-after", "120")),
+            fields.end());
+  EXPECT_EQ(std::find_if(fields.begin(), fields.end(),
+                         [](const auto& f) { return f.first == "location"; }),
+            fields.end());
+  // A keep cap stores the start of the body; the whole of it is still read.
+  std::string read;
+  ASSERT_TRUE(pool.Start(
+      99, {base_ + "/ok", true, [&read](std::string_view chunk) { read += chunk; }, 0, false, 4}));
+  answers = Drain(pool);
+  EXPECT_EQ(answers[99].body, "<htm");
+  EXPECT_TRUE(answers[99].body_cut);
+  EXPECT_EQ(read, "<html>ok</html>");
 }
 
 TEST_F(CurlPoolTest, ManyRequestsInFlightAreAllAnsweredOverFewConnections) {

@@ -19,6 +19,7 @@ bool FakePool::Start(uint64_t id, HttpRequest request) {
   if (cannot_start && cannot_start(request.url)) return false;
   const int n = ++asked[request.url];
   started.push_back(request.url);
+  bodies_kept += request.keep_body;
   FakeAnswer answer = script(request.url, n);
   const long due = now_ms + answer.delay_ms;
   flying_.push_back(Flying{id, due, std::move(request), std::move(answer)});
@@ -58,15 +59,22 @@ void FakePool::Wait(int timeout_ms, std::vector<std::pair<uint64_t, HttpAnswer>>
     answer.retry_after_s = it->answer.retry_after_s;
     answer.content_type = it->answer.content_type;
     answer.body_cut = it->answer.cut;
-    if (it->request.on_body) it->request.on_body(it->answer.body);
+    // As the real pool does, a body is read up to body_cap and stored up to keep_cap.
+    std::string_view read = it->answer.body;
+    if (it->request.body_cap != 0 && read.size() > it->request.body_cap) {
+      read = read.substr(0, it->request.body_cap);
+      answer.body_cut = true;
+    }
+    if (it->request.on_body) it->request.on_body(read);
     if (it->request.keep_body &&
         (!it->request.keep_pages_only || IsHtmlContentType(answer.content_type) ||
-         IsStyleSheetContentType(answer.content_type)))
-      answer.body = it->answer.body;
-    // As the real pool does, a body is cut where the request says.
-    if (it->request.body_cap != 0 && answer.body.size() > it->request.body_cap) {
-      answer.body.resize(it->request.body_cap);
-      answer.body_cut = true;
+         IsStyleSheetContentType(answer.content_type))) {
+      answer.body = std::string(read);
+      if (it->request.keep_cap != 0 && answer.body.size() > it->request.keep_cap) {
+        answer.body.resize(it->request.keep_cap);
+        answer.body_cut = true;
+      }
+      answer.headers = it->answer.headers;
     }
     finished->emplace_back(it->id, std::move(answer));
     it = flying_.erase(it);

@@ -23,6 +23,7 @@ struct FakeAnswer {
   int redirects = 0;
   std::string final_url{};  // where the redirects ended
   bool cut = false;         // the body is what came before the request's cap, as a longer one's
+  HeaderFields headers{};   // handed over only with keep_body, as the real pool does
 };
 
 /// A connection pool that asks nobody: each request is answered from `script` (the address and
@@ -54,6 +55,7 @@ class FakePool : public HttpPool {
   int most_per_url = 0;
   long now_ms = 0;
   int waits = 0;  // calls of Wait
+  size_t bodies_kept = 0;  // requests that asked to keep the body
 
  private:
   struct Flying {
