@@ -14,6 +14,8 @@ constexpr uint64_t kAlign = 4;
 constexpr int32_t kNoStatus = std::numeric_limits<int32_t>::min();
 constexpr uint8_t kInternal = 1;
 constexpr uint8_t kLocal = 2;
+constexpr int kSuspectShift = 4;
+constexpr uint8_t kKindMask = (1 << kSuspectShift) - 1;
 
 size_t HashOf(std::string_view text) { return std::hash<std::string_view>()(text); }
 
@@ -110,7 +112,8 @@ void ResultList::PackOutcome(const CheckOutcome& outcome, StoredRow* row) {
   row->redirected_to = strings_.Intern(outcome.redirected_to);
   row->status = outcome.status ? *outcome.status : kNoStatus;
   row->redirects = outcome.redirects;
-  row->kind = static_cast<uint8_t>(outcome.kind);
+  row->kind = static_cast<uint8_t>(static_cast<int>(outcome.kind) |
+                                   static_cast<int>(outcome.suspect) << kSuspectShift);
   row->reason = static_cast<uint8_t>(outcome.reason);
   row->tries = static_cast<uint8_t>(std::clamp(outcome.tries, 0, 255));
 }
@@ -142,7 +145,8 @@ ResultRow ResultList::Row(size_t index) const {
   link.internal = stored.flags & kInternal;
   link.local = stored.flags & kLocal;
   CheckOutcome& outcome = row.outcome;
-  outcome.kind = static_cast<CheckOutcome::Kind>(stored.kind);
+  outcome.kind = static_cast<CheckOutcome::Kind>(stored.kind & kKindMask);
+  outcome.suspect = static_cast<SuspectKind>(stored.kind >> kSuspectShift);
   outcome.reason = static_cast<FailureReason>(stored.reason);
   if (stored.status != kNoStatus) outcome.status = stored.status;
   outcome.redirects = stored.redirects;

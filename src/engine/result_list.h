@@ -151,11 +151,13 @@ class ResultList {
     uint32_t target, name, page, resolved, anchor, detail, redirected_to;
     int32_t status;
     int32_t redirects;
-    uint8_t kind;
+    uint8_t kind;  // the outcome's kind in the low four bits, its suspect kind in the high four
     uint8_t reason;
     uint8_t flags;
     uint8_t tries;  // fits in the padding: a row never takes more than a dozen requests
   };
+  // A million rows are kept: a new field goes into spare bits, not into a bigger row.
+  static_assert(sizeof(StoredRow) == 56);
 
   StoredRow Pack(int64_t number, const FoundLink& link, const CheckOutcome& outcome);
   void PackOutcome(const CheckOutcome& outcome, StoredRow* row);

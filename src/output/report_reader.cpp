@@ -352,28 +352,68 @@ class RowFields {
   size_t line_;
 };
 
-// The failure whose words a report wrote, found by asking every reason for its words; a reason
-// with a detail (the name as it is on the disk) matches around it.
-std::optional<CheckOutcome> FailureOf(const std::string& reason, CheckOutcome outcome) {
+// Whether `reason` is what `outcome` is written as, a detail it has (the name as it is on the
+// disk, a closed service) matching whatever stands in its place; that detail then goes into
+// *outcome.
+bool WrittenAs(const std::string& reason, CheckOutcome* outcome) {
   constexpr std::string_view kHole = "\x01";
-  for (int r = 0; r <= static_cast<int>(kLastFailureReason); ++r) {
-    outcome.reason = static_cast<FailureReason>(r);
-    outcome.detail = kHole;
-    const std::string words = ReasonText(outcome);
-    const size_t hole = words.find(kHole);
-    if (hole == std::string::npos) {
-      outcome.detail.clear();
-      if (words == reason) return outcome;
-      continue;
-    }
-    const size_t tail = words.size() - hole - 1;
-    if (reason.size() >= hole + tail && reason.compare(0, hole, words, 0, hole) == 0 &&
-        reason.compare(reason.size() - tail, tail, words, hole + 1) == 0) {
-      outcome.detail = reason.substr(hole, reason.size() - hole - tail);
-      return outcome;
-    }
+  outcome->detail = kHole;
+  const std::string words = ReasonText(*outcome);
+  const size_t hole = words.find(kHole);
+  if (hole == std::string::npos) {
+    outcome->detail.clear();
+    return words == reason;
+  }
+  const size_t tail = words.size() - hole - 1;
+  if (reason.size() < hole + tail || reason.compare(0, hole, words, 0, hole) != 0 ||
+      reason.compare(reason.size() - tail, tail, words, hole + 1) != 0)
+    return false;
+  outcome->detail = reason.substr(hole, reason.size() - hole - tail);
+  return true;
+}
+
+// The × or ？ outcome whose words a report wrote, found by asking every reason a row of that
+// mark can have for its words: a failure's, also on a closed service; every doubt's.
+std::optional<CheckOutcome> VerdictOf(const std::string& reason, CheckOutcome outcome) {
+  std::vector<std::pair<FailureReason, SuspectKind>> reasons;
+  if (outcome.kind == CheckOutcome::Kind::kSuspect) {
+    for (int s = 1; s <= static_cast<int>(kLastSuspectKind); ++s)
+      reasons.emplace_back(FailureReason::kNone, static_cast<SuspectKind>(s));
+  } else {
+    for (int r = 0; r <= static_cast<int>(kLastFailureReason); ++r)
+      for (SuspectKind s : {SuspectKind::kNone, SuspectKind::kClosedService})
+        reasons.emplace_back(static_cast<FailureReason>(r), s);
+  }
+  for (const auto& [failure, suspect] : reasons) {
+    outcome.reason = failure;
+    outcome.suspect = suspect;
+    if (WrittenAs(reason, &outcome)) return outcome;
   }
   return std::nullopt;
+}
+
+// The kind a row's mark stands for and, for × and ？, what its reason says; "suspect", when
+// written, must name the doubt the reason tells.
+bool ReadVerdict(RowFields& fields, const std::string& mark, const std::string& reason,
+                 CheckOutcome* outcome) {
+  int kind = 0;
+  // Each kind has its own mark: the mark names the kind whose mark it is.
+  for (; kind < static_cast<int>(kMarkCount); ++kind) {
+    outcome->kind = static_cast<CheckOutcome::Kind>(kind);
+    if (mark == MarkOf(*outcome)) break;
+  }
+  if (kind == static_cast<int>(kMarkCount)) return fields.Fail("unknown mark \"" + mark + "\"");
+  if (outcome->kind == CheckOutcome::Kind::kFailed ||
+      outcome->kind == CheckOutcome::Kind::kSuspect) {
+    const std::optional<CheckOutcome> judged = VerdictOf(reason, *outcome);
+    if (!judged) return fields.Fail("unknown reason \"" + reason + "\"");
+    *outcome = *judged;
+  }
+  const std::string* suspect = fields.Text("suspect", false);
+  if (!fields.why.empty()) return false;
+  if ((suspect ? *suspect : "") != SuspectName(outcome->suspect))
+    return fields.Fail("\"suspect\" does not match the reason");
+  return true;
 }
 
 bool ReadLink(RowFields& fields, bool keep_query, FoundLink* link) {
@@ -421,23 +461,7 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
     outcome.redirects = static_cast<int>(*redirects);
     outcome.elapsed_ms = *elapsed;
     outcome.tries = static_cast<int>(std::min<int64_t>(tries.value_or(1), INT_MAX));
-    static constexpr CheckOutcome::Kind kKinds[] = {
-        CheckOutcome::Kind::kFailed, CheckOutcome::Kind::kAnswered, CheckOutcome::Kind::kRefresh,
-        CheckOutcome::Kind::kScript};
-    size_t index = 0;
-    while (index < std::size(kMarks) && *mark != kMarks[index]) ++index;
-    if (index == std::size(kMarks)) {
-      fields.Fail("unknown mark \"" + *mark + "\"");
-    } else {
-      outcome.kind = kKinds[index];
-      if (outcome.kind == CheckOutcome::Kind::kFailed) {
-        const std::optional<CheckOutcome> failed = FailureOf(*reason, outcome);
-        if (failed)
-          outcome = *failed;
-        else
-          fields.Fail("unknown reason \"" + *reason + "\"");
-      }
-    }
+    ReadVerdict(fields, *mark, *reason, &outcome);
   }
   if (fields.why.empty()) return true;
   *err = fields.why;

@@ -410,6 +410,13 @@ static std::string TriesField(const CheckOutcome& outcome) {
   return ",\"tries\":" + std::to_string(outcome.tries);
 }
 
+// Only a row whose answer was judged in doubt (or a failure on a closed service) names why, so
+// every other row stays as it was.
+static std::string SuspectField(const CheckOutcome& outcome) {
+  if (outcome.suspect == SuspectKind::kNone) return "";
+  return ",\"suspect\":" + JsonString(SuspectName(outcome.suspect));
+}
+
 std::string JsonRow(const ResultRow& row) {
   const CheckOutcome& outcome = row.outcome;
   // The number as the running count, not the six-digit cell, which wraps after 999999.
@@ -420,7 +427,7 @@ std::string JsonRow(const ResultRow& row) {
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +
          ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + KindFields(row.link) +
-         RedirectField(outcome) + TriesField(outcome) + "}";
+         RedirectField(outcome) + TriesField(outcome) + SuspectField(outcome) + "}";
 }
 
 // The JSON report some rows at a time, so that a report of a million rows is never one string.

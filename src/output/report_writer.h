@@ -89,7 +89,8 @@ ReportForm ReportFormForCheckerName(const std::string& path);
 /// One row as a JSON object: no, mark, url, name, page, status (or null), reason, redirects,
 /// elapsed_ms; for a link found among every link of a page also kind ("http", "https",
 /// "internal", "script") and, when internal, resolved (the address asked or the path looked up);
-/// redirected_to only for a link that moved permanently.
+/// redirected_to only for a link that moved permanently; suspect (SuspectName) only for a ？ row
+/// or a failure on a closed service.
 std::string JsonRow(const ResultRow& row);
 
 /// The whole report as UTF-8 text, every line ending in CR LF, rows in the given order. An HTML

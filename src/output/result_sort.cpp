@@ -3,6 +3,7 @@
 #include "output/cells.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace voxtrel {
@@ -13,6 +14,18 @@ namespace {
 unsigned char FoldAscii(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
+// Sorted by mark, ？ stands next to ×: both are rows a reader must look at. The others keep the
+// order of their text (× △ ◎ Ｐ), so a list without ？ sorts as it always did.
+constexpr const char* kMarkSortOrder[] = {kMarkFailed, kMarkSuspect, kMarkRefresh, kMarkOk,
+                                          kMarkScript};
+
+std::string SortKey(const ResultRow& row, int column) {
+  std::string cell = CellText(row, column);
+  if (column != kColMark) return cell;
+  const auto at = std::find(std::begin(kMarkSortOrder), std::end(kMarkSortOrder), cell);
+  return std::string(1, static_cast<char>('0' + (at - std::begin(kMarkSortOrder))));
 }
 
 }  // namespace
@@ -43,7 +56,7 @@ void SortResults(ResultList& results, int column, SortDirection direction) {
   std::vector<std::pair<std::string, size_t>> keyed;
   keyed.reserve(results.Count());
   for (size_t i = 0; i < results.Count(); ++i)
-    keyed.emplace_back(CellText(results.Row(i), column), i);
+    keyed.emplace_back(SortKey(results.Row(i), column), i);
   const int sign = direction == SortDirection::kAscending ? 1 : -1;
   // Stable both ways: rows that compare equal keep the order in which they stand.
   std::stable_sort(keyed.begin(), keyed.end(), [sign](const auto& a, const auto& b) {

@@ -18,7 +18,8 @@ int SortColumnForCaption(std::string_view caption);
 /// Negative, zero or positive like strcmp.
 int CompareSortText(std::string_view a, std::string_view b);
 
-/// Re-orders the rows of `results` by column `column`, stable, in `direction`.
+/// Re-orders the rows of `results` by column `column`, stable, in `direction`: by the text each
+/// cell shows, but marks in the order × ？ △ ◎ Ｐ.
 void SortResults(ResultList& results, int column, SortDirection direction);
 
 /// Header-click sorting of the result list; counts clicks per column for the program's life.

@@ -104,15 +104,45 @@ ReasonWords WordsFor(const CheckOutcome& outcome) {
   return {"request failed", "ﾘｸｴｽﾄに失敗しました"};
 }
 
+// Why an answer looks dead, or hidden; a closed service's words are followed by its name and
+// closing date.
+ReasonWords SuspectWords(SuspectKind kind) {
+  switch (kind) {
+    case SuspectKind::kClosedService: return {"closed service: ", "閉鎖されたｻｰﾋﾞｽ: "};
+    case SuspectKind::kParkedDomain: return {"parked domain", "駐車ﾄﾞﾒｲﾝ"};
+    case SuspectKind::kSoft404: return {"soft 404", "ｿﾌﾄ404"};
+    case SuspectKind::kTopPageRedirect:
+      return {"redirected to the top page", "ﾄｯﾌﾟﾍﾟｰｼﾞへ転送"};
+    case SuspectKind::kBotWall: return {"blocked by bot protection", "ﾎﾞｯﾄ対策で確認できません"};
+    case SuspectKind::kMissingAnchor:
+      return {"anchor not found on the page", "ｱﾝｶｰが見つかりません"};
+    case SuspectKind::kNone: break;
+  }
+  return {"", ""};
+}
+
+const char* InLanguage(const ReasonWords& words, Language language) {
+  return language == Language::kJapanese ? words.japanese : words.english;
+}
+
+std::string SuspectText(const CheckOutcome& outcome, Language language) {
+  std::string text = InLanguage(SuspectWords(outcome.suspect), language);
+  if (outcome.suspect == SuspectKind::kClosedService) text += outcome.detail;
+  return text;
+}
+
 }  // namespace
 
 std::string ReasonText(const CheckOutcome& outcome, Language language) {
+  if (outcome.kind == CheckOutcome::Kind::kSuspect) return SuspectText(outcome, language);
   if (outcome.kind != CheckOutcome::Kind::kFailed) return "";
-  const ReasonWords words = WordsFor(outcome);
-  std::string text = language == Language::kJapanese ? words.japanese : words.english;
+  std::string text = InLanguage(WordsFor(outcome), language);
   if (outcome.reason == FailureReason::kHttpStatus)
     text += std::to_string(outcome.status.value_or(0));
   if (outcome.reason == FailureReason::kCaseDiffers) text += outcome.detail;
+  // A failure on a closed service says so too: the page will not come back.
+  if (outcome.suspect == SuspectKind::kClosedService)
+    text += " / " + SuspectText(outcome, language);
   return text;
 }
 

@@ -103,8 +103,9 @@ enum class SuspectKind {
   kSoft404,          // the server answers a missing page as if it were there
   kTopPageRedirect,  // a deep link redirected to its site's top page
   kBotWall,          // a bot protection's challenge in place of the page
-  kMissingAnchor,    // the page on another site has no such id or name
+  kMissingAnchor,    // the page on another site has no such id or name: the last
 };
+inline constexpr SuspectKind kLastSuspectKind = SuspectKind::kMissingAnchor;
 
 /// The name of a kind in JSON rows: "closed-service", "parked-domain", "soft-404",
 /// "top-page-redirect", "bot-wall", "missing-anchor"; "" for kNone.
@@ -146,7 +147,8 @@ bool IsListed(const CheckOutcome& outcome, bool show_all);
 enum class Language { kEnglish, kJapanese };
 
 /// Why a failed link failed in a few words ("HTTP 404", "time-out"; in Japanese "ﾀｲﾑｱｳﾄ",
-/// half-width katakana as the window's captions); empty for the others.
+/// half-width katakana as the window's captions), then " / " and the closed service when it was
+/// on one; why a ？ link is in doubt ("soft 404", "ｿﾌﾄ404"); empty for the others.
 std::string ReasonText(const CheckOutcome& outcome, Language language = Language::kEnglish);
 
 /// What the window's reason column says: the Japanese reason, then "→ " and where a permanent

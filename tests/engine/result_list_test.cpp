@@ -17,12 +17,15 @@ std::string Fields(const ResultRow& row) {
          "|" + std::to_string(static_cast<int>(o.kind)) + "|" +
          std::to_string(static_cast<int>(o.reason)) + "|" +
          (o.status ? std::to_string(*o.status) : "none") + "|" + std::to_string(o.redirects) + "|" +
-         std::to_string(o.elapsed_ms) + "|" + o.detail + "|" + o.redirected_to;
+         std::to_string(o.elapsed_ms) + "|" + o.detail + "|" + o.redirected_to + "|" +
+         SuspectName(o.suspect);
 }
 
 CheckOutcome Outcome(CheckOutcome::Kind kind, FailureReason reason, std::optional<int> status,
-                     std::string detail = "", std::string redirected_to = "") {
+                     std::string detail = "", std::string redirected_to = "",
+                     SuspectKind suspect = SuspectKind::kNone) {
   CheckOutcome outcome;
+  outcome.suspect = suspect;
   outcome.kind = kind;
   outcome.reason = reason;
   outcome.status = status;
@@ -55,6 +58,8 @@ TEST(ResultListTest, RowsComeBackWithEveryFieldAsAdded) {
       {6,
        {"http://a.jp/", long_text, "/site/a.htm"},
        Outcome(Kind::kFailed, kLastFailureReason, 404, huge_text)},
+      {7, local, Outcome(Kind::kSuspect, {}, 200, "", "", kLastSuspectKind)},
+      {8, local, Outcome(Kind::kFailed, {}, 404, "閉鎖", "", SuspectKind::kClosedService)},
   };
   ResultList list;
   for (const ResultRow& row : rows) list.Add(row.link, row.outcome);
@@ -62,7 +67,7 @@ TEST(ResultListTest, RowsComeBackWithEveryFieldAsAdded) {
   for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(Fields(list.Row(i)), Fields(rows[i])) << i;
 
   // Reordered, replaced and read back under their own numbers, the rows stay whole.
-  list.Reorder({5, 4, 3, 2, 1, 0});
+  list.Reorder({5, 4, 3, 2, 1, 0, 6, 7});
   const std::optional<ResultRow> replaced = list.ReplaceOutcome(3, rows[4].outcome);
   ASSERT_TRUE(replaced);
   ResultRow expected = rows[2];
@@ -70,7 +75,7 @@ TEST(ResultListTest, RowsComeBackWithEveryFieldAsAdded) {
   EXPECT_EQ(Fields(*replaced), Fields(expected));
   EXPECT_EQ(Fields(list.Row(3)), Fields(expected));
   EXPECT_EQ(Fields(list.Row(0)), Fields(rows[5]));
-  EXPECT_FALSE(list.ReplaceOutcome(7, {}));
+  EXPECT_FALSE(list.ReplaceOutcome(9, {}));
   list.Restore({list.Row(0), list.Row(3)});
   ASSERT_EQ(list.Count(), 2u);
   EXPECT_EQ(Fields(list.Row(0)), Fields(rows[5]));

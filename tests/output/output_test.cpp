@@ -171,6 +171,11 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
            "<td class=\"moved\"></td></tr>\r\n",
            "<td class=\"moved\"><a href=\"http://new.jp/\">http://new.jp/</a></td>"})
     EXPECT_NE(html.find(part), std::string::npos) << part;
+  rows[2].outcome = {CheckOutcome::Kind::kSuspect, {}, 200, 0, 0, "", ""};
+  rows[2].outcome.suspect = SuspectKind::kSoft404;  // counted last, why in 理由
+  const std::string csv = FormatDetailedCsvReport(rows);
+  EXPECT_NE(csv.find("件数,× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 0 件 / ？ 1 件,"), std::string::npos);
+  EXPECT_TRUE(csv.ends_with("000003,？,http://c.jp/,\"a\rb\",/p/c.htm,ｿﾌﾄ404,\r\n"));
 }
 
 TEST(ReportTest, JsonRowSaysWhereALinkMovedOnlyWhenItMovedForGood) {
@@ -212,6 +217,12 @@ TEST(SortTest, HeaderClicksSortDescendingThenAscendingAndStably) {
   EXPECT_EQ(names(), "_x A a b ");
   EXPECT_EQ(sorter.sort_direction, SortDirection::kAscending);
   EXPECT_FALSE(sorter.SortByHeader(list, "No2"));
+  ResultList marks;  // by mark, ？ next to ×, the others in the order of their text
+  for (int kind : {3, 4, 0, 2, 1}) marks.Add({}, Outcome(static_cast<CheckOutcome::Kind>(kind)));
+  SortResults(marks, kColMark, SortDirection::kAscending);
+  std::string order;
+  for (const ResultRow& row : marks.Rows()) order += MarkOf(row.outcome);
+  EXPECT_EQ(order, "×？△◎Ｐ");
   EXPECT_EQ(names(), "_x A a b ");
   ASSERT_TRUE(sorter.SortByHeader(list, "No"));
   EXPECT_EQ(names(), "a _x A b ");

@@ -21,7 +21,7 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
   FoundLink local("Photo.jpg#%E7%AB%A0", "", "/s/a.htm");
   local.internal = local.local = true;
   local.resolved = "/s/Photo.jpg";
-  const ResultRow rows[] = {
+  std::vector<ResultRow> rows = {
       {7, {"http://a.jp/", "a", "/s/a.htm"}, Failed(FailureReason::kHttpStatus, 404)},
       {8,
        {"http://b.jp/", "b", "http://w.jp/"},
@@ -36,7 +36,18 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
          return busy;
        }()},
   };
-  const std::string text = FormatJsonReport({std::begin(rows), std::end(rows)});
+  // A ？ row of every kind, and a failure on a closed service, keep why.
+  const std::string service = "Yahoo!ジオシティーズ, \"X\" (2019-03-31)";
+  for (int s = 1; s <= static_cast<int>(kLastSuspectKind); ++s) {
+    CheckOutcome doubt = Failed(FailureReason::kNone, 200, s == 1 ? service : "");
+    doubt.kind = CheckOutcome::Kind::kSuspect;
+    doubt.suspect = static_cast<SuspectKind>(s);
+    rows.push_back({13 + s, {"http://f.jp/", "", "/s/a.htm"}, doubt});
+  }
+  rows.push_back(
+      {20, {"http://g.jp/", "", "/s/a.htm"}, Failed(FailureReason::kHttpStatus, 404, service)});
+  rows.back().outcome.suspect = SuspectKind::kClosedService;
+  const std::string text = FormatJsonReport(rows);
   std::vector<ResultRow> back;
   std::string err;
   ASSERT_TRUE(ReadJsonReport(text, false, &back, &err)) << err;
@@ -49,6 +60,8 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
   EXPECT_EQ(back[6].outcome.tries, 3);
   EXPECT_EQ(back[0].outcome.tries, 1);
   EXPECT_EQ(text.find("\"tries\""), text.rfind("\"tries\":3}"));
+  // Only the rows with a doubt name it.
+  EXPECT_EQ(text.find("\"suspect\""), text.find("\"suspect\":\"closed-service\"},\n{\"no\":15"));
 
   // From a file, each row is kept as soon as it is read, long before the file's end.
   struct Pieces : InputFile, ResultListObserver {
@@ -98,6 +111,7 @@ TEST(ReportReaderTest, AnythingElseIsRefusedSayingWhy) {
        "line 2: the field \"page\" appears twice"},
       {with("×", "x"), "line 2: unknown mark \"x\""},
       {with("time-out", "gone"), "line 2: unknown reason \"gone\""},
+      {with(":5}", ":5,\"suspect\":\"soft-404\"}"), "line 2: \"suspect\" does not match"},
       {with("\"page\":\"p\"", "\"page\":\"p\",\"kind\":\"internal\""), "line 2: an internal link"},
   };
   for (const auto& [text, why] : cases) {

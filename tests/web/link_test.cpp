@@ -33,6 +33,27 @@ TEST(ReasonTest, EveryFailureKindHasItsOwnTextInBothLanguages) {
     EXPECT_TRUE(japanese.count(text)) << text;
 }
 
+TEST(ReasonTest, ADoubtSaysWhyInBothLanguagesAndAFailureOnAClosedServiceAddsIt) {
+  const std::string service = "Yahoo!ジオシティーズ (2019-03-31)";
+  const std::tuple<SuspectKind, std::string, std::string> cases[] = {
+      {SuspectKind::kClosedService, "closed service: " + service, "閉鎖されたｻｰﾋﾞｽ: " + service},
+      {SuspectKind::kParkedDomain, "parked domain", "駐車ﾄﾞﾒｲﾝ"},
+      {SuspectKind::kSoft404, "soft 404", "ｿﾌﾄ404"},
+      {SuspectKind::kTopPageRedirect, "redirected to the top page", "ﾄｯﾌﾟﾍﾟｰｼﾞへ転送"},
+      {SuspectKind::kBotWall, "blocked by bot protection", "ﾎﾞｯﾄ対策で確認できません"},
+      {SuspectKind::kMissingAnchor, "anchor not found on the page", "ｱﾝｶｰが見つかりません"}};
+  CheckOutcome outcome{CheckOutcome::Kind::kSuspect, {}, 200, 0, 0, service, ""};
+  for (const auto& [suspect, english, japanese] : cases) {
+    outcome.suspect = suspect;
+    EXPECT_EQ(ReasonText(outcome), english);
+    EXPECT_EQ(ReasonColumnText(outcome), japanese);
+  }
+  outcome = {CheckOutcome::Kind::kFailed, FailureReason::kHttpStatus, 404, 0, 0, service, ""};
+  outcome.suspect = SuspectKind::kClosedService;
+  EXPECT_EQ(ReasonText(outcome), "HTTP 404 / closed service: " + service);
+  EXPECT_EQ(ReasonColumnText(outcome), "HTTP 404 / 閉鎖されたｻｰﾋﾞｽ: " + service);
+}
+
 TEST(ReasonTest, APermanentRedirectSaysWhereTheLinkLeadsNow) {
   const std::tuple<int, bool, std::string> cases[] = {{200, true, "→ http://new/"},
                                                       {404, true, "HTTP 404 → http://new/"},
