@@ -11,6 +11,8 @@ install(TARGETS voxtrel-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/voxtrel-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES data/voxtrel-check.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME voxtrel-check)
+# Built into the programs as well; installed as the model for a user's own rules file.
+install(FILES data/suspect-rules.txt DESTINATION ${CMAKE_INSTALL_DATADIR}/voxtrel)
 
 if(VOXTREL_BUILD_APP)
   install(TARGETS voxtrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

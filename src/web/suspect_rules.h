@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/http_answer.h"
@@ -81,6 +82,12 @@ class SuspectRules {
     std::string field;  // bot header marks: the header's name, lower case
     int status = 0;     // bot status marks
   };
+  // The reason a line cannot be read, "" once it counts; `fields` starts with its kind.
+  std::string AddLine(const std::vector<std::string_view>& fields);
+  // Reads the blank-separated patterns of `fields`; all of them or, with a reason, none.
+  static std::string AddPatterns(const std::vector<std::string_view>& fields,
+                                 std::vector<HostPattern>* patterns);
+
   std::vector<Service> services_;
   std::vector<std::pair<std::string, HostPattern>> parking_hosts_;
   std::vector<Marked> parking_marks_;
