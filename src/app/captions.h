@@ -30,6 +30,7 @@ inline constexpr const char* kMenuOnceCaption = "同じURLは1度だけ検査す
 inline constexpr const char* kMenuHttpsCaption = "https:// のﾘﾝｸも検査する";
 inline constexpr const char* kMenuKeepQueryCaption = "URLの ? 以降も含めて検査する";
 inline constexpr const char* kMenuAllLinksCaption = "すべてのﾘﾝｸを検査する（相対ﾘﾝｸ・画像を含む）";
+inline constexpr const char* kMenuSuspectCaption = "応答があっても切れているﾘﾝｸを見分ける";
 inline constexpr const char* kMenuTimeoutCaption = "ﾀｲﾑｱｳﾄ…";
 inline constexpr const char* kTimeoutPrompt = "1つのﾘﾝｸの応答を待つ秒数（5～300）：";
 inline constexpr const char* kMenuRetriesCaption = "再試行の回数…";
@@ -66,5 +67,7 @@ inline constexpr ColumnDesign kResultColumns[7] = {
     {"理由", 2000, false},
 };
 inline constexpr int kReasonColumn = 6;
+/// The text colour of ？ rows (#RRGGBB): a dark amber, readable on white, unlike × and ◎ rows.
+inline constexpr const char* kSuspectRowColor = "#b35c00";
 
 }  // namespace voxtrel

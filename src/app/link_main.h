@@ -203,6 +203,10 @@ class Link_Main : public QMainWindow,
   bool SetDir1Path(const QString& path);
   void ShowDrive(int index);
   void SyncList1();
+  /// Gives the run about to start the rules of answers' judgement when the option is on (the
+  /// shipped ones, the user's own, today's date), telling once what lines of them were passed
+  /// over; the old rule otherwise.
+  void TakeSuspectRules();
   /// Whether the single page chosen is a web page whose site is to be crawled.
   bool CrawlChosen() const {
     return single_page_.crawl && single_page_.mode == SinglePageMode::kWebPage;
@@ -289,6 +293,7 @@ class Link_Main : public QMainWindow,
   QAction* https_action_ = nullptr;
   QAction* keep_query_action_ = nullptr;
   QAction* all_links_action_ = nullptr;
+  QAction* suspect_action_ = nullptr;
   QAction* timeout_action_ = nullptr;
   QAction* retries_action_ = nullptr;
   QAction* rate_action_ = nullptr;

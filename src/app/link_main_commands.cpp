@@ -6,19 +6,38 @@
 #include <QStandardPaths>
 #include <QTreeView>
 
+#include <cstdlib>
+#include <ctime>
 #include <utility>
 
 #include "app/link_kobetu.h"
 #include "app/link_main_parts.h"
+#include "app/notice_text.h"
 #include "run/recheck.h"
+#include "run/suspect_setup.h"
 
 // The buttons and menu commands that start, stop and save a run.
 
 namespace voxtrel {
 
+void Link_Main::TakeSuspectRules() {
+  settings_.suspect = {};
+  if (!suspect_action_->isChecked()) return;
+  SuspectSetup setup;
+  std::string err;  // only a file named by the user can fail, and the window names none
+  SetUpSuspect(disk_, UserRulesPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")), {},
+               LocalDate(std::time(nullptr)), &setup, &err);
+  if (!setup.problems.empty() && !shutting_down_) {
+    const WindowMessage message = RulesProblemsMessage(setup.problems);
+    ShowMessageBox(message.title, message.text, message.detail, message.icon, message.buttons);
+  }
+  settings_.suspect = std::move(setup.settings);
+}
+
 void Link_Main::Command1_Click() {
   if (shutting_down_) return;
   abort_.Lower();
+  TakeSuspectRules();
   RunSummary summary =
       RunFolder(RunSeams{*this, disk_, http_, results_, abort_}, settings_, Dir1Path(),
                 CheckValue(check1_) == 1);
@@ -54,6 +73,7 @@ void Link_Main::KKK_Search_Click() {
   if (!dialog.closed()) dialog.Form_CloseBox();
   if (shutting_down_ || single_page_.mode == SinglePageMode::kNone) return;
   abort_.Lower();
+  TakeSuspectRules();
   const RunSeams seams{*this, disk_, http_, results_, abort_};
   const bool crawl = CrawlChosen();
   // A single page is checked as always, with the folder shown; a crawl shows its start.
@@ -76,6 +96,7 @@ void Link_Main::KKK_Search_Click() {
 void Link_Main::Recheck_Click() {
   if (shutting_down_) return;
   abort_.Lower();
+  TakeSuspectRules();
   // The rows asked again are still the rows of the run the heading tells of.
   const ReportHeading heading = report_heading_;
   RecheckFailed(RunSeams{*this, disk_, http_, results_, abort_}, settings_);

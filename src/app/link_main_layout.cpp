@@ -237,6 +237,9 @@ void Link_Main::BuildMenu() {
   all_links_action_->setCheckable(true);
   connect(all_links_action_, &QAction::toggled, this,
           [this](bool on) { settings_.all_links = on; });
+  suspect_action_ = options_menu_->addAction(QString::fromUtf8(kMenuSuspectCaption));
+  suspect_action_->setObjectName(QStringLiteral("SuspectOption"));
+  suspect_action_->setCheckable(true);
   options_menu_->addSeparator();
   timeout_action_ = options_menu_->addAction(QString::fromUtf8(kMenuTimeoutCaption));
   timeout_action_->setObjectName(QStringLiteral("TimeoutOption"));

@@ -48,7 +48,8 @@ void Link_Main::SetOption(SettingsOption option, bool on) {
     single_page_.crawl = on;
     return;
   }
-  QAction* const actions[] = {https_action_, once_action_, keep_query_action_, all_links_action_};
+  QAction* const actions[] = {https_action_, once_action_,   keep_query_action_,
+                              all_links_action_, nullptr, suspect_action_};
   actions[static_cast<int>(option)]->setChecked(on);
 }
 
@@ -94,6 +95,7 @@ bool Link_Main::WriteSettings() {
   values.default_layout = default_layout_;
   values.retries = settings_.retries;
   values.rate = static_cast<int>(settings_.rate);
+  values.suspect = suspect_action_->isChecked();
   std::string err;
   return WriteSettingsFile(disk_, JoinPath(program_folder_, kSettingsFileName), values, &err);
 }

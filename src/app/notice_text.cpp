@@ -12,6 +12,8 @@ constexpr const char* kNoHtmlFilesText = "HTMLﾌｧｲﾙがみつかりませ�
 constexpr const char* kFetchFailedText = "WEBｻｰﾊﾞｰからHTMLを取得できません。     ";
 constexpr const char* kStartQuestionClose = "     \r\rVoxtrelを開始しますか？   ";
 constexpr const char* kSaveReportTitle = "ﾘﾝｸ結果の保存";
+constexpr const char* kRulesProblemsText =
+    "判定ﾙｰﾙのﾌｧｲﾙに読めない行があります。その行は使わずに検査します。    ";
 
 WindowMessage Warning(std::string text) { return {kMessageTitle, std::move(text), {}}; }
 
@@ -87,6 +89,16 @@ WindowMessage Word(const notice::SaveFailed& failed) {
 
 WindowMessage WindowMessageFor(const Notice& notice) {
   return std::visit([](const auto& told) { return Word(told); }, notice);
+}
+
+WindowMessage RulesProblemsMessage(const std::vector<RulesProblem>& problems) {
+  WindowMessage message = Warning(kRulesProblemsText);
+  for (const RulesProblem& problem : problems) {
+    if (!message.detail.empty()) message.detail += "\n";
+    message.detail += problem.file + (problem.line ? ":" + std::to_string(problem.line) : "") +
+                      ": " + problem.why;
+  }
+  return message;
 }
 
 }  // namespace voxtrel

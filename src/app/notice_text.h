@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "run/run.h"
 
@@ -24,5 +25,9 @@ struct WindowMessage {
 /// How the window tells `notice`: a question asks OK or cancel, the end of a run with a × row
 /// warns, any other end informs.
 WindowMessage WindowMessageFor(const Notice& notice);
+
+/// The warning before a run judging answers whose rules files have lines it passed over: one
+/// "FILE:LINE: why" detail line for each.
+WindowMessage RulesProblemsMessage(const std::vector<RulesProblem>& problems);
 
 }  // namespace voxtrel

@@ -1,5 +1,7 @@
 #include "app/result_model.h"
 
+#include <QColor>
+
 #include <cstdint>
 #include <iterator>
 
@@ -40,6 +42,9 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
     return QVariant::fromValue(Qt::Alignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) |
                                              Qt::AlignVCenter));
   }
+  // A row to look at by hand stands out from both the dead and the answered ones.
+  if (role == Qt::ForegroundRole && row.outcome.kind == CheckOutcome::Kind::kSuspect)
+    return QColor(kSuspectRowColor);
   return {};
 }
 

@@ -97,7 +97,7 @@ bool NumberIn(const std::string& text, int least, int most, int* value) {
   return ParseSettingsNumber(text, value) && *value >= least && *value <= most;
 }
 
-// Lines 9 to 15; false when the line holds no value the target takes.
+// Lines 9 to 16; false when the line holds no value the target takes.
 bool ApplyLaterLine(size_t counter, const std::string& raw, const std::string& text,
                     SettingsTarget& target) {
   int number = 0;
@@ -127,6 +127,9 @@ bool ApplyLaterLine(size_t counter, const std::string& raw, const std::string& t
     case 14:
       if (!NumberIn(text, 0, kMaxRatePerHost, &number)) return false;
       target.SetRate(number);
+      return true;
+    case 15:
+      target.SetOption(SettingsOption::kSuspect, raw == kOptionOn);
       return true;
     default:
       return true;
@@ -231,7 +234,8 @@ std::string FormatSettings(const SettingsValues& values) {
                   OptionLine(values.crawl), NumberLine(values.timeout_s, kDefaultTimeoutS),
                   values.layout == values.default_layout ? std::string()
                                                          : FormatWindowLayout(values.layout),
-                  NumberLine(values.retries, kDefaultRetryCount), NumberLine(values.rate, 0)});
+                  NumberLine(values.retries, kDefaultRetryCount), NumberLine(values.rate, 0),
+                  OptionLine(values.suspect)});
   const std::string cp932 = Utf8ToCp932(utf8);
   // A name with a character the code page lacks (café) would come back as another name (caf?).
   if (Cp932ToUtf8(cp932) == utf8 || !IsValidUtf8(utf8)) return cp932;

@@ -12,13 +12,13 @@ inline constexpr const char* kSettingsFileName = "Voxtrel.DEF";
 /// What lines 5 and 6 hold when their option is on; an empty line is off.
 inline constexpr const char* kOptionOn = " 1 ";
 
-/// The options lines 5, 6, 9, 10 and 11 keep.
-enum class SettingsOption { kHttps, kOnce, kKeepQuery, kAllLinks, kCrawl };
+/// The options lines 5, 6, 9, 10, 11 and 16 keep.
+enum class SettingsOption { kHttps, kOnce, kKeepQuery, kAllLinks, kCrawl, kSuspect };
 
 /// Lines the settings file may hold; later lines are never looked at. Lines from the ninth on
 /// are written only up to the last one that differs from its default, so files of eight lines
 /// stay as they were.
-inline constexpr size_t kSettingsLineCount = 15;
+inline constexpr size_t kSettingsLineCount = 16;
 
 /// Seconds a request may take in all (line 12): the range offered and the default.
 inline constexpr int kMinTimeoutS = 5;
@@ -56,7 +56,7 @@ class SettingsTarget {
   virtual bool SetFolder(const std::string& path) = 0;
   /// Lines 3 and 4: `which` is 1 for Check1, 2 for Check2; `state` is the rounded number.
   virtual bool SetCheckState(int which, int state) = 0;
-  /// Lines 5, 6, 9, 10 and 11: on only when the line is exactly " 1 ".
+  /// Lines 5, 6, 9, 10, 11 and 16: on only when the line is exactly " 1 ".
   virtual void SetOption(SettingsOption /*option*/, bool /*on*/) {}
   /// Line 12, when it holds a number of seconds from 5 to 300.
   virtual void SetTimeout(int /*seconds*/) {}
@@ -88,6 +88,7 @@ struct SettingsValues {
   WindowLayout default_layout;
   int retries = kDefaultRetryCount;
   int rate = 0;
+  bool suspect = false;
 };
 
 /// Splits the file's bytes into at most `max_lines` lines decoded to UTF-8: code page 932, or
@@ -98,7 +99,7 @@ std::vector<std::string> SplitSettingsLines(std::string_view bytes, size_t max_l
 /// Reads a trimmed line as a decimal number rounded half to even; false when it is no number.
 bool ParseSettingsNumber(const std::string& text, int* value);
 
-/// Applies the first 15 lines to `target` in order, each trimmed of blanks; a line that cannot be
+/// Applies the first 16 lines to `target` in order, each trimmed of blanks; a line that cannot be
 /// applied is passed over. Returns how many were applied.
 size_t ApplySettingsLines(const std::vector<std::string>& lines, SettingsTarget& target);
 

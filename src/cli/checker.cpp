@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "platform/text.h"
 #include "run/recheck.h"
 #include "run/run.h"
+#include "run/suspect_setup.h"
 #include "version.h"
 
 namespace voxtrel {
@@ -49,6 +51,9 @@ struct Texts {
   const char* no_pages;
   const char* no_request_object;
   const char* page_cut;  // the MiB checked, the page
+  const char* probes;    // requests asked only to judge answers
+  const char* rules_problem;       // the rules file, the line, why
+  const char* rules_file_problem;  // the rules file, why
 };
 
 constexpr Texts kEnglish = {
@@ -74,6 +79,9 @@ constexpr Texts kEnglish = {
     "voxtrel-check: no pages (.htm, .html, .shtm, .shtml) found",
     "voxtrel-check: no HTTP request could be created",
     "voxtrel-check: page too long, only its first {1} MiB checked: {2}",
+    "{1} probes; ",
+    "{1}:{2}: {3}; line passed over",
+    "{1}: {2}; file passed over",
 };
 
 constexpr Texts kJapanese = {
@@ -99,6 +107,9 @@ constexpr Texts kJapanese = {
     "HTMLﾌｧｲﾙがみつかりません。",
     "XMLHTTPｵﾌﾞｼﾞｪｸﾄを作成できませんでした。",
     "ﾍﾟｰｼﾞが大きすぎるため、先頭の {1} MiB だけを検査しました： {2}",
+    "ﾌﾟﾛｰﾌﾞ {1} 件、",
+    "{1}:{2}: {3}（この行は使いません）",
+    "{1}: {2}（このﾌｧｲﾙは使いません）",
 };
 
 // `pattern` with "{1}", "{2}" ... replaced by the first, second ... of `values`.
@@ -169,9 +180,12 @@ class TerminalView : public RunView {
       abort_.Raise();
       return;
     }
-    // Why a link failed, where a person watches the run.
-    if (row.outcome.kind == CheckOutcome::Kind::kFailed && show_progress_)
-      err_ << "  " << kMarkFailed << " " << ReasonText(row.outcome, texts_.language) << "\n";
+    // Why a link failed, or looks dead though it answered, where a person watches the run.
+    const CheckOutcome::Kind kind = row.outcome.kind;
+    if ((kind == CheckOutcome::Kind::kFailed || kind == CheckOutcome::Kind::kSuspect) &&
+        show_progress_)
+      err_ << "  " << MarkOf(row.outcome) << " " << ReasonText(row.outcome, texts_.language)
+           << "\n";
     DrawProgress();
   }
   void Yield() override {}
@@ -297,25 +311,27 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
 }
 
 // "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 0.4 s", or the same in Japanese with
-// how the run ended; after a crawl, its pages too. The https:// links passed over have their own
-// note.
+// how the run ended; after a crawl, its pages too; when answers were judged, the ？ rows and the
+// probes. The https:// links passed over have their own note.
 std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds,
-                        bool colour, bool crawled) {
+                        bool colour, bool crawled, bool suspect) {
   const std::array<size_t, kMarkCount>& counts = summary.rows_by_mark;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
   };
-  const char* const codes[] = {counts[0] ? "31" : "0", "32", nullptr, nullptr};
+  const char* const codes[kMarkCount] = {counts[0] ? "31" : "0", "32", nullptr, nullptr,
+                                         counts[4] ? "33" : "0"};
   std::string marks;
-  for (size_t i = 0; i < kClassicMarkCount; ++i) {
+  for (size_t i = 0; i < (suspect ? kMarkCount : kClassicMarkCount); ++i) {
     const std::string shown = Fill(texts.mark_count, {std::to_string(counts[i]), kMarks[i]});
     marks += (i ? texts.count_separator : "") + (codes[i] ? paint(shown, codes[i]) : shown);
   }
   char time[32];
   std::snprintf(time, sizeof time, "%.1f", seconds);
   std::string crawl;
+  if (suspect) crawl = Fill(texts.probes, {std::to_string(summary.probes)});
   if (crawled)
-    crawl = Fill(texts.crawled,
+    crawl += Fill(texts.crawled,
                  {std::to_string(summary.pages.size()), std::to_string(summary.pages_left_out),
                   std::to_string(summary.pages_disallowed)});
   if (crawled && summary.pages_failed > 0)
@@ -403,6 +419,19 @@ RunSettings SettingsFor(const CheckerOptions& options) {
   return settings;
 }
 
+// The lines of the rules files that were passed over, each as a compiler tells a line: the run
+// goes on with the others.
+void TellRulesProblems(const std::vector<RulesProblem>& problems, const Texts& texts,
+                       std::ostream& err) {
+  for (const RulesProblem& problem : problems) {
+    if (problem.line == 0)
+      err << Fill(texts.rules_file_problem, {problem.file, problem.why}) << "\n";
+    else
+      err << Fill(texts.rules_problem, {problem.file, std::to_string(problem.line), problem.why})
+          << "\n";
+  }
+}
+
 int Usage(std::ostream& err, const std::string& why) {
   err << "voxtrel-check: " << why << "\n" << "Try 'voxtrel-check --help'.\n";
   return kExitUsage;
@@ -443,8 +472,19 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   }
   if (options.ca_file && !env.disk->FileExists(*options.ca_file))
     return Usage(err, "cannot read " + *options.ca_file);
+  if (!options.suspect && (options.fail_on_suspect || !options.suspect_rules.empty()))
+    return Usage(err, options.fail_on_suspect ? "--fail-on-suspect needs --suspect"
+                                              : "--suspect-rules needs --suspect");
 
   run.settings = SettingsFor(options);
+  if (options.suspect) {
+    SuspectSetup suspect;
+    const std::string today = env.today.empty() ? LocalDate(std::time(nullptr)) : env.today;
+    if (!SetUpSuspect(*env.disk, env.user_rules, options.suspect_rules, today, &suspect, &why))
+      return Usage(err, why);
+    TellRulesProblems(suspect.problems, texts, err);
+    run.settings.suspect = std::move(suspect.settings);
+  }
   run.http = HttpOptionsFor(env, options);
   RunRequest request{options.recursive, run.http.total_timeout_ms, std::nullopt};
   if (options.crawl) request.crawl = options.crawl_bounds;
@@ -459,14 +499,20 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   return run;
 }
 
-int ExitStatus(const RunSummary& summary, bool output_failed) {
+}  // namespace
+
+int ExitStatus(const RunSummary& summary, bool output_failed, bool fail_on_suspect) {
+  const bool suspect_fails = fail_on_suspect && summary.rows_by_mark[4] > 0;
   return output_failed                             ? kExitUsage
          : summary.outcome == RunOutcome::kAborted ? kExitInterrupted
          : summary.rows_by_mark[0] > 0             ? kExitDeadLinks
+         : suspect_fails                           ? kExitDeadLinks
          : !summary.pages_cut.empty()              ? kExitDeadLinks
          : !summary.pages_links_cut.empty()        ? kExitDeadLinks
                                                    : kExitClean;
 }
+
+namespace {
 
 // Ends a run that ran: its report, the https note and the summary; returns the exit status.
 int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
@@ -475,7 +521,7 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
   const CheckerOptions& options = run.options;
   view.ClearProgress();
   if (options.crawl) run.heading.crawl = CrawlCountsOf(summary);
-  int status = ExitStatus(summary, view.output_failed());
+  int status = ExitStatus(summary, view.output_failed(), options.fail_on_suspect);
   // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
   if (view.output_failed()) err << texts.cannot_write_rows << "\n";
   if (options.report_path) {
@@ -497,7 +543,7 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color,
-                       options.crawl)
+                       options.crawl, options.suspect)
         << "\n";
   }
   return status;

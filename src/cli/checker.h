@@ -40,11 +40,19 @@ struct CheckerEnvironment {
   std::function<std::unique_ptr<HttpPool>(const HttpOptions&)> make_pool;
   /// The requests' time; null: the system's steady clock.
   QueueClock* clock = nullptr;
+  /// The user's own rules file for --suspect (UserRulesPath); "" for none.
+  std::string user_rules;
+  /// Today's local date for --suspect, "YYYY-MM-DD"; "": the system's clock says.
+  std::string today;
 };
 
 /// Whether messages are to be Japanese: the first set of LC_ALL, LC_MESSAGES and LANG (any may
 /// be null or empty) starts with "ja".
 bool IsJapaneseLocale(const char* lc_all, const char* lc_messages, const char* lang);
+
+/// The exit status of a run that ran: 1 for × rows (and for ？ rows when `fail_on_suspect`), for
+/// pages cut short; 130 when stopped; 2 when the rows could not be written.
+int ExitStatus(const RunSummary& summary, bool output_failed, bool fail_on_suspect);
 
 /// Runs `voxtrel-check` with `args` (without the program name); rows go to `out` as UTF-8
 /// comma-separated lines, progress and messages to `err`. Returns the exit status.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/checker.h"
+#include "run/suspect_setup.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   env.japanese = voxtrel::IsJapaneseLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
                                            std::getenv("LANG"));
   ApplyTimeoutOverride(&env.http);
+  env.user_rules = voxtrel::UserRulesPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   voxtrel::PosixDisk disk;
   env.disk = &disk;
   env.make_pool = [](const voxtrel::HttpOptions& options) {

@@ -53,15 +53,22 @@ const char* const kCheckerUsage =
     "      --timeout SECONDS    a request's time in all, 1-86400 (60; connecting 15 at most)\n"
     "      --user-agent TEXT    the User-Agent header sent\n"
     "      --exclude REGEX      no request and no row for matching links (repeatable)\n"
+    "      --suspect            also judge what answered as a reader would: old addresses\n"
+    "                           of closed services, parked domains, soft 404s, bot walls,\n"
+    "                           anchors missing on other sites (\xEF\xBC\x9F rows, listed\n"
+    "                           always); a few more requests (probes)\n"
+    "      --suspect-rules FILE more rules, in the form of the shipped ones (repeatable);\n"
+    "                           ~/.config/voxtrel/suspect-rules.txt is read when it exists\n"
+    "      --fail-on-suspect    exit status 1 for \xEF\xBC\x9F rows too\n"
     "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
     "                           keep their numbers and are written as a run's rows are\n"
     "  -h, --help               show this help\n"
     "      --version            show the version\n"
     "\n"
     "Rows are printed as they are found: No,mark,target,link text,page.\n"
-    "Exit status: 0 no dead link, 1 dead links found, 2 usage error, unreadable\n"
-    "target or a folder without pages, 130 interrupted (the report of what was\n"
-    "found is still written).\n";
+    "Exit status: 0 no dead link, 1 dead links found (or \xEF\xBC\x9F rows with\n"
+    "--fail-on-suspect), 2 usage error, unreadable target or a folder without pages,\n"
+    "130 interrupted (the report of what was found is still written).\n";
 
 namespace {
 
@@ -176,6 +183,11 @@ const std::map<std::string, Setter>& ValueOptions() {
          return !v.empty();
        }},
       {"--exclude", AddExclude},
+      {"--suspect-rules",
+       [](CheckerOptions* o, const std::string& v) {
+         o->suspect_rules.push_back(v);
+         return !v.empty();
+       }},
   };
   return options;
 }
@@ -187,6 +199,8 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
       {"--once", &CheckerOptions::once},           {"--keep-query", &CheckerOptions::keep_query},
       {"--crawl", &CheckerOptions::crawl},
       {"--report-detail", &CheckerOptions::report_detail},
+      {"--suspect", &CheckerOptions::suspect},
+      {"--fail-on-suspect", &CheckerOptions::fail_on_suspect},
   };
   return flags;
 }

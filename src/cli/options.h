@@ -38,6 +38,11 @@ struct CheckerOptions {
   std::optional<std::string> user_agent;
   std::optional<std::string> ca_file;
   std::vector<std::string> excludes;
+  /// Judge answers beyond their status (？ rows), with the rules of these files too; exit 1
+  /// for a ？ row only when asked.
+  bool suspect = false;
+  bool fail_on_suspect = false;
+  std::vector<std::string> suspect_rules;
   /// A JSON report whose × rows are asked again instead of checking a TARGET.
   std::optional<std::string> recheck_path;
   std::string target;

@@ -11,6 +11,7 @@
 #include "engine/link_scanner.h"
 #include "engine/run_view.h"
 #include "web/link.h"
+#include "web/suspect_rules.h"
 
 namespace voxtrel {
 
@@ -21,8 +22,6 @@ inline constexpr int kDefaultJobs = 128;
 inline constexpr int kDefaultPerHost = 8;
 inline constexpr int kDefaultRetries = 1;
 inline constexpr int kMaxRetries = 10;
-
-class SuspectRules;
 
 /// Whether and how answers are judged beyond their status, as a reader would judge the page.
 struct SuspectSettings {

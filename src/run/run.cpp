@@ -238,6 +238,7 @@ std::string RunOptionsText(const std::string& checked, const RunSettings& settin
   add(settings.https, "https:// も検査");
   add(settings.keep_query, "? 以降も含めて検査");
   add(settings.once, "同じｱﾄﾞﾚｽは 1 回だけ検査");
+  add(settings.suspect.rules != nullptr, "応答があっても切れているﾘﾝｸを見分ける");
   add(true, "同時 " + std::to_string(settings.jobs) + " 件 (1 ﾎｽﾄ " +
                 std::to_string(settings.per_host) + " 件)");
   add(settings.retries != kDefaultRetries, "再試行 " + std::to_string(settings.retries) + " 回");

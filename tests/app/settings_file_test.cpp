@@ -23,7 +23,7 @@ class AppliedValues : public SettingsTarget {
     return Add("check" + std::to_string(which), std::to_string(state)) && state <= 2;
   }
   void SetOption(SettingsOption option, bool on) override {
-    const char* names[] = {"https", "once", "query", "all", "crawl"};
+    const char* names[] = {"https", "once", "query", "all", "crawl", "suspect"};
     Add(names[static_cast<int>(option)], on ? "on" : "off");
   }
   void SetTimeout(int seconds) override { Add("timeout", std::to_string(seconds)); }
@@ -41,12 +41,13 @@ class AppliedValues : public SettingsTarget {
 TEST(SettingsFileTest, FileLinesApplyInOrderAndAFailedLineLeavesTheOthers) {
   const std::pair<std::string, std::string> cases[] = {  // file, values applied
       {"/ \r\n /home/a b \r\n 1 \r\n 0 \r\n 1 \r\n\r\n\r\n http://x.jp/a.htm \r\n 1 \r\n 1 \r\n 1 \r\n"
-       " 30 \r\n 900  500 1 2 \r\n 0 \r\n 100 \r\nignored\r\n",
+       " 30 \r\n 900  500 1 2 \r\n 0 \r\n 100 \r\n 1 \r\nignored\r\n",
        "drive=/;folder=/home/a b;check1=1;check2=0;https=on;once=off;target=http://x.jp/a.htm;"
-       "query=on;all=on;crawl=on;timeout=30;layout=900 500 1 2;retries=0;rate=100;"},
+       "query=on;all=on;crawl=on;timeout=30;layout=900 500 1 2;retries=0;rate=100;suspect=on;"},
       // A time-out, retries or rate out of range and a layout that is no layout are passed over.
-      {"/\r\n/f\r\n1\r\n1\r\n\r\n\r\n\r\n\r\n\r\n\r\nx\r\n 4 \r\n0 5\r\n 11 \r\n-1\r\n",
-       "drive=/;folder=/f;check1=1;check2=1;https=off;once=off;target=;query=off;all=off;crawl=off;"},
+      {"/\r\n/f\r\n1\r\n1\r\n\r\n\r\n\r\n\r\n\r\n\r\nx\r\n 4 \r\n0 5\r\n 11 \r\n-1\r\n1\r\n",
+       "drive=/;folder=/f;check1=1;check2=1;https=off;once=off;target=;query=off;all=off;crawl=off;"
+       "suspect=off;"},
       {"/\r/f\r0.5\r1.5\r1\r 1  \r\r", "drive=/;folder=/f;check1=0;check2=2;https=off;once=off;"},
       {"/\r\n/f\n/g\r\n2.5\r\n-0.4\r\n 1 \r\n 1 \r\nline7\r\n\r\n", "drive=/;folder=/f\n/g;check1=2;"
        "check2=0;https=on;once=on;target=;"},
@@ -92,12 +93,14 @@ TEST(SettingsFileTest, ValuesAreWrittenByteForByteAndReadBack) {
   values.retries = kDefaultRetryCount;
   values.rate = 2;
   EXPECT_TRUE(FormatSettings(values).ends_with(" 120 \r\n\r\n\r\n 2 \r\n"));
+  values.suspect = true;
+  EXPECT_TRUE(FormatSettings(values).ends_with("\r\n 2 \r\n 1 \r\n"));
   ASSERT_TRUE(WriteSettingsFile(disk, "/p/Voxtrel.DEF", values, &err));
   AppliedValues target;
   ReadSettingsFile(disk, "/p/Voxtrel.DEF", target);
   EXPECT_EQ(target.applied,
             "drive=/;folder=/home/café?;check1=0;check2=2;https=off;once=on;target=/a.htm;"
-            "query=off;all=on;crawl=off;timeout=120;rate=2;");
+            "query=off;all=on;crawl=off;timeout=120;rate=2;suspect=on;");
 }
 
 TEST(SettingsFileTest, AFifoIsNotWaitedOnAndALinkAtTheOldTemporaryNameNotFollowed) {

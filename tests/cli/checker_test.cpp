@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -76,6 +77,8 @@ class CheckerTest : public ::testing::Test {
       return std::make_unique<LentPool>(pool_);
     };
     env.clock = real_ ? nullptr : &clock_;
+    env.user_rules = "/config/voxtrel/suspect-rules.txt";
+    env.today = "2026-12-08";
     return RunChecker(args, out ? *out : out_, err_, env);
   }
   std::string Report(const std::string& path) { return disk_.Contents(path).value_or(""); }
@@ -205,7 +208,8 @@ std::string Parsed(const std::vector<std::string>& args) {
   }
   std::string text;
   for (auto [set, name] : {std::pair{o.recursive, "r "}, {o.all_results, "a "}, {o.quiet, "q "},
-                           {o.https, "https "}, {o.once, "once "}, {o.keep_query, "kq "}, {o.json_rows, "json "}, {o.all_links, "all "}})
+                           {o.https, "https "}, {o.once, "once "}, {o.keep_query, "kq "}, {o.json_rows, "json "}, {o.all_links, "all "},
+                           {o.suspect, "suspect "}, {o.fail_on_suspect, "fos "}})
     if (set) text += name;
   text += "j" + std::to_string(o.jobs) + " h" + std::to_string(o.per_host);
   if (o.report_path) text += " o=" + *o.report_path;
@@ -221,6 +225,7 @@ std::string Parsed(const std::vector<std::string>& args) {
   if (o.retries != kDefaultRetries) text += " retries=" + std::to_string(o.retries);
   if (o.rate > 0) text += " rate=" + std::to_string(o.rate);
   for (const std::string& exclude : o.excludes) text += " x=" + exclude;
+  for (const std::string& rules : o.suspect_rules) text += " sr=" + rules;
   return text + " " + o.target;
 }
 
@@ -266,8 +271,21 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--retries=10", "--rate", "1", "T"}, "j128 h8 retries=10 rate=1.000000 T"},
       {{"--retries", "11", "T"}, "error"}, {{"--rate", "0", "T"}, "error"},
       {{"--rate=inf", "T"}, "error"},
+      {{"--suspect", "--fail-on-suspect", "--suspect-rules", "a", "--suspect-rules=b", "T"},
+       "suspect fos j128 h8 sr=a sr=b T"},
+      {{"--suspect-rules=", "T"}, "error"}, {{"--suspect=1", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
+}
+
+TEST(CheckerExitTest, SuspectRowsFailARunOnlyWhenAsked) {
+  const std::array<int, 4> cases[] = {  // ×, ？, --fail-on-suspect, status
+      {0, 0, 1, 0}, {0, 2, 0, 0}, {0, 2, 1, 1}, {1, 0, 0, 1}, {1, 2, 0, 1}};
+  for (const auto& [failed, suspect, fail_on_suspect, status] : cases) {
+    RunSummary summary;
+    summary.rows_by_mark = {size_t(failed), 0, 0, 0, size_t(suspect)};
+    EXPECT_EQ(ExitStatus(summary, false, fail_on_suspect), status) << failed << suspect;
+  }
 }
 
 TEST(CheckerOptionsTest, JapaneseWhenTheFirstLocaleVariableSetSaysSo) {
@@ -337,6 +355,19 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   EXPECT_EQ(Run({"-q", "--exclude=skip", page}), kExitDeadLinks);
   EXPECT_EQ(err_.str(), note);
   EXPECT_EQ(pool_.started.size(), 8u);
+  // Judging answers adds the ？ rows and the probes; lines of the rules files that cannot be read
+  // are told and passed over, and the run goes on.
+  disk_.AddFile("/config/voxtrel/suspect-rules.txt", "# mine\n\nclosd\tX\n");
+  disk_.AddFile("/r.txt", "bot-wall\tY\n");
+  EXPECT_EQ(Run({"--suspect", "--suspect-rules", "/r.txt", "--exclude=/skip/", page}), 1);
+  EXPECT_EQ(std::regex_replace(std::regex_replace(err_.str(), seconds, "N"),
+                               std::regex(": [^\n]*; line passed over"), ": W"),
+            "/config/voxtrel/suspect-rules.txt:3: W\n/r.txt:1: W\n" + note +
+                "voxtrel-check: 3 links checked: 1 ×, 0 ◎, 0 △, 1 Ｐ, 0 ？; 1 excluded; 0 probes; "
+                "N s\n");
+  japanese_ = true;
+  EXPECT_EQ(Run({"--suspect", "/site/sub/b.htm"}), kExitClean);
+  EXPECT_NE(err_.str().find("Ｐ 0 件 / ？ 0 件、除外 0 件、ﾌﾟﾛｰﾌﾞ 0 件、"), std::string::npos);
 }
 
 TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
@@ -356,6 +387,13 @@ TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
        "file\nTry 'voxtrel-check --help'.\n"},
       {{"--cacert", "/none.pem", "/site"},
        "voxtrel-check: cannot read /none.pem\nTry 'voxtrel-check --help'.\n"},
+      {{"--suspect", "--suspect-rules", "/none.txt", "/site"},
+       "voxtrel-check: cannot read /none.txt: No such file or directory\nTry 'voxtrel-check "
+       "--help'.\n"},
+      {{"--fail-on-suspect", "/site"},
+       "voxtrel-check: --fail-on-suspect needs --suspect\nTry 'voxtrel-check --help'.\n"},
+      {{"--suspect-rules", "/r.txt", "/site"},
+       "voxtrel-check: --suspect-rules needs --suspect\nTry 'voxtrel-check --help'.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

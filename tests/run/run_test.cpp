@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "run/find_html_files.h"
+#include "run/suspect_setup.h"
+#include "support/fake_disk.h"
 #include "support/files.h"
 #include "support/fake_pool.h"
 #include "support/fake_run.h"
@@ -122,6 +124,32 @@ TEST(FindHtmlFilesTest, FindsPagesInListingOrderThenSubfoldersDepthFirst) {
     EXPECT_EQ(pages, expected);
     EXPECT_EQ(progress.size(), pages.size() + (recursive ? 4 : 1));
     EXPECT_EQ(progress[0], dir.path());
+  }
+}
+
+TEST(SuspectSetupTest, TheUsersFileAndTheNamedOnesAddToTheShippedRulesTheirBadLinesTold) {
+  EXPECT_EQ(UserRulesPath("/cfg", "/h"), "/cfg/voxtrel/suspect-rules.txt");
+  EXPECT_EQ(UserRulesPath("cfg", "/h/"), "/h/.config/voxtrel/suspect-rules.txt");
+  EXPECT_EQ(UserRulesPath(nullptr, nullptr), "");
+  EXPECT_EQ(LocalDate(1796731200), "2026-12-08");  // noon UTC: that day in nearly every zone
+  const std::pair<std::vector<std::string>, std::string> cases[] = {  // user's, named; told
+      {{"/u.txt", "/n.txt"}, "/u.txt:3 /n.txt:1 "}, {{"/none.txt"}, ""},
+      {{"", "/n.txt", "/none.txt"}, "/n.txt:1 cannot read /none.txt: No such file or directory"}};
+  for (const auto& [files, told] : cases) {
+    test::FakeDisk disk;
+    disk.AddFile("/u.txt", "# mine\nnot-found-title\tLost in space\nclosd\tX\n");
+    disk.AddFile("/n.txt", "bot-wall\n");
+    SuspectSetup setup;
+    std::string err;
+    const bool ok = SetUpSuspect(disk, files[0], {files.begin() + 1, files.end()}, "2026-12-08",
+                                 &setup, &err);
+    std::string said;
+    for (const RulesProblem& problem : setup.problems)
+      said += problem.file + ":" + std::to_string(problem.line) + " ";
+    EXPECT_EQ(said + err, told);
+    if (!ok) continue;
+    EXPECT_EQ(setup.settings.today, "2026-12-08");
+    EXPECT_EQ(setup.settings.rules->TitleSaysNotFound("Lost in space"), files[0] == "/u.txt");
   }
 }
 
