@@ -171,6 +171,15 @@ void AddClosedServices(Corpus& c) {
          Always(Html("gooブログ",
                      "gooブログは2025年11月18日をもちましてサービスを終了いたしました。")));
   c.Links(kSuspect, kClosed, "goo notice", {"http://blog.goo.ne.jp/nekonote2005/e/3f2a9b"});
+  c.Host(
+      "blogs.yahoo.co.jp", {},
+      Always(Html("Yahoo!ブログ", "Yahoo!ブログは2019年12月15日をもってサービスを終了しました。")));
+  c.Links(kSuspect, kClosed, "Yahoo!ブログ notice",
+          {"http://blogs.yahoo.co.jp/tabibito_2007/12345.html"});
+  c.Host("www5.ocn.ne.jp", {{"/~yamane/", Html("山根の山歩き", Words("丹沢", 12))}}, kHonest);
+  c.Links(kSuspect, kClosed, "OCN Page ON, frozen page", {"http://www5.ocn.ne.jp/~yamane/"});
+  c.Host("isweb37.infoseek.co.jp", {}, kHonest);
+  c.Links(kFailed, kClosed, "isweb 404", {"http://isweb37.infoseek.co.jp/art/mori-gallery/"});
 }
 
 void AddParkedDomains(Corpus& c) {
@@ -322,6 +331,19 @@ void AddHonestSites(Corpus& c) {
   c.Links(kOk, "", "news of a closure", {"http://www.it-kiji.jp/news/2019/geocities.html"});
   c.Host("www.geocities.ws", {{"/kenji_page/", Html("Kenji's page", Words("Kenji", 9))}}, kHonest);
   c.Links(kOk, "", "a live look-alike of geocities", {"http://www.geocities.ws/kenji_page/"});
+  c.Host("blog.livedoor.jp",
+         {{"/gunma_ramen/archives/51234567.html",
+           Html("高崎のラーメン : 群馬ラーメン日記", Words("ラーメン", 17))}},
+         kHonest);
+  c.Links(kOk, "", "livedoor Blog, still running",
+          {"http://blog.livedoor.jp/gunma_ramen/archives/51234567.html"});
+  c.Host("www.ocn.ne.jp", {{"/business/", Html("法人のお客さま | OCN", Words("法人向け", 9))}},
+         kHonest);
+  c.Links(kOk, "", "live pages of the same provider", {"http://www.ocn.ne.jp/business/"});
+  c.Host("www.drive-kiroku.net",
+         {{"/route/404.html", Html("国道404号を走る | ドライブ記録", Words("国道404号", 15))}},
+         kHonest);
+  c.Links(kOk, "", "404 in a live page's title", {"http://www.drive-kiroku.net/route/404.html"});
   c.Host("d.hatena.ne.jp", {}, [](const std::string&, const std::string& path) {
     const std::string rest = path.substr(std::min(path.size(), path.find('/', 1)));
     return MovedTo(301,
@@ -631,8 +653,9 @@ void PrintCost(const Run& plain, const Run& suspect) {
   int most = 0;
   for (const auto& [folder, count] : per_folder) most = std::max(most, count);
   std::printf(
-      "requests: %zu without --suspect (%.2f s), %zu with (%.2f s): %.3fx; probes %zu in %zu "
-      "(host, folder), at most %d in one\n",
+      "requests: %zu without --suspect (%.2f s), %zu with (%.2f s): %.3fx (goal <= 1.25x);\n"
+      "  probes (addresses the run without --suspect never asked) %zu in %zu (host, folder), at "
+      "most %d in one (goal 1)\n",
       plain.asked.size(), plain.seconds, suspect.asked.size(), suspect.seconds,
       plain.asked.empty() ? 0.0 : double(suspect.asked.size()) / double(plain.asked.size()),
       probes.size(), per_folder.size(), most);
