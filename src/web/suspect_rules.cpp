@@ -65,12 +65,13 @@ bool HostMatches(std::string_view pattern, std::string_view host) {
   return p == pattern.size();
 }
 
-// The host an address names, without user info, port or a final dot; "" for no http(s) address.
 struct HostAndPath {
   std::string host;
   std::string path;
 };
 
+// The host an address names, without user info, port or a final dot, and its path; nothing for
+// an address that is no absolute http(s) one.
 std::optional<HostAndPath> HostAndPathOf(std::string_view url) {
   const std::optional<UrlParts> parts = SplitUrl(url);
   if (!parts) return std::nullopt;
