@@ -173,8 +173,8 @@ std::string SuspectRules::AddLine(const std::vector<std::string_view>& fields) {
                                   [&](const KindShape& s) { return s.kind == fields[0]; });
   if (shape == std::end(kShapes)) return "unknown kind " + Quoted(fields[0]);
   if (fields.size() < shape->fields || (!shape->open && fields.size() > shape->fields))
-    return std::string(shape->kind) + " takes " + std::string(shape->needs) + ", " +
-           std::to_string(fields.size() - 1) + " fields given";
+    return std::string(fields.size() < shape->fields ? "missing field" : "extra field") + " (" +
+           std::string(shape->kind) + " takes " + std::string(shape->needs) + ")";
   const std::string name(fields[1]);
   if (shape->kind == "closed") {
     if (!IsDate(fields[2])) return "bad date " + Quoted(fields[2]);

@@ -97,11 +97,12 @@ TEST(SuspectRulesTest, AnUnreadableLineIsToldAndPassedOver) {
   const std::pair<const char*, const char*> cases[] = {
       {"closd\tX\t2019-03-31\tdeleted\ta.example", "unknown kind \"closd\""},
       {"closed\tX\t2019-03-31\tdeleted",
-       "closed takes a name, a date, a fate and a pattern, 3 fields given"},
+       "missing field (closed takes a name, a date, a fate and a pattern)"},
       {"closed\tX\t2019-3-31\tdeleted\ta.example", "bad date \"2019-3-31\""},
       {"closed\tX\t2019-03-31\tgone\ta.example", "bad fate \"gone\""},
       {"parking-host\tX\ta.example /path", "bad pattern \"/path\""},
-      {"parking-mark\tX", "parking-mark takes a name and a text, 1 fields given"},
+      {"parking-mark\tX", "missing field (parking-mark takes a name and a text)"},
+      {"bot-text\tX\ta\tb", "extra field (bot-text takes a name and a text)"},
       {"bot-status\tX\t99x", "bad status \"99x\""},
   };
   for (const auto& [broken, why] : cases) {
