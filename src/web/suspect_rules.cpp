@@ -65,12 +65,13 @@ bool HostMatches(std::string_view pattern, std::string_view host) {
   return p == pattern.size();
 }
 
-// The host an address names, without user info, port or a final dot; "" for no http(s) address.
 struct HostAndPath {
   std::string host;
   std::string path;
 };
 
+// The host an address names, without user info, port or a final dot, and its path; nothing for
+// an address that is no absolute http(s) one.
 std::optional<HostAndPath> HostAndPathOf(std::string_view url) {
   const std::optional<UrlParts> parts = SplitUrl(url);
   if (!parts) return std::nullopt;
@@ -172,8 +173,8 @@ std::string SuspectRules::AddLine(const std::vector<std::string_view>& fields) {
                                   [&](const KindShape& s) { return s.kind == fields[0]; });
   if (shape == std::end(kShapes)) return "unknown kind " + Quoted(fields[0]);
   if (fields.size() < shape->fields || (!shape->open && fields.size() > shape->fields))
-    return std::string(shape->kind) + " takes " + std::string(shape->needs) + ", " +
-           std::to_string(fields.size() - 1) + " fields given";
+    return std::string(fields.size() < shape->fields ? "missing field" : "extra field") + " (" +
+           std::string(shape->kind) + " takes " + std::string(shape->needs) + ")";
   const std::string name(fields[1]);
   if (shape->kind == "closed") {
     if (!IsDate(fields[2])) return "bad date " + Quoted(fields[2]);
