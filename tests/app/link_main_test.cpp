@@ -224,7 +224,8 @@ void LinkMainTest::SettingsChooseFolderOptionsAndTarget() {
        false, false},
       {"no such drive\r\n" + (dir / "site") + "\r\n 0 \r\n", dir / "site", Qt::Unchecked,
        Qt::Checked, false, false},
-      {"/\r\n" + (dir / "site") + "\r\n 1 \r\n 1 \r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n 1 \r\n",
+      {"/\r\n" + (dir / "site") +
+           "\r\n 1 \r\n 1 \r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n 1 \r\n",
        dir / "site", Qt::Checked, Qt::Checked, false, false},
   };
   for (const Case& c : cases) {
