@@ -48,8 +48,8 @@ void Link_Main::SetOption(SettingsOption option, bool on) {
     single_page_.crawl = on;
     return;
   }
-  QAction* const actions[] = {https_action_, once_action_,   keep_query_action_,
-                              all_links_action_, nullptr, suspect_action_};
+  QAction* const actions[] = {https_action_,     once_action_, keep_query_action_,
+                              all_links_action_, nullptr,      suspect_action_};
   actions[static_cast<int>(option)]->setChecked(on);
 }
 

@@ -313,8 +313,8 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
 // "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 0.4 s", or the same in Japanese with
 // how the run ended; after a crawl, its pages too; when answers were judged, the ？ rows and the
 // probes. The https:// links passed over have their own note.
-std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds,
-                        bool colour, bool crawled, bool suspect) {
+std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds, bool colour,
+                        bool crawled, bool suspect) {
   const std::array<size_t, kMarkCount>& counts = summary.rows_by_mark;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
@@ -332,8 +332,8 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
   if (suspect) crawl = Fill(texts.probes, {std::to_string(summary.probes)});
   if (crawled)
     crawl += Fill(texts.crawled,
-                 {std::to_string(summary.pages.size()), std::to_string(summary.pages_left_out),
-                  std::to_string(summary.pages_disallowed)});
+                  {std::to_string(summary.pages.size()), std::to_string(summary.pages_left_out),
+                   std::to_string(summary.pages_disallowed)});
   if (crawled && summary.pages_failed > 0)
     crawl += Fill(texts.crawl_failed, {std::to_string(summary.pages_failed)});
   if (!summary.pages_links_cut.empty())
@@ -542,8 +542,8 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
   if (!options.quiet) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color,
-                       options.crawl, options.suspect)
+    err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options.crawl,
+                       options.suspect)
         << "\n";
   }
   return status;

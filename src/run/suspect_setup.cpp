@@ -7,7 +7,8 @@ namespace voxtrel {
 
 std::string UserRulesPath(const char* xdg_config_home, const char* home) {
   // A relative XDG_CONFIG_HOME is invalid and is to be ignored, as other programs do.
-  if (xdg_config_home && xdg_config_home[0] == '/') return JoinPath(xdg_config_home, kUserRulesName);
+  if (xdg_config_home && xdg_config_home[0] == '/')
+    return JoinPath(xdg_config_home, kUserRulesName);
   if (home && *home) return JoinPath(JoinPath(home, ".config"), kUserRulesName);
   return "";
 }

@@ -174,6 +174,8 @@ void LinkMainTest::FolderRunShowsRowsSortsSavesAndKeepsOptions() {
   window.findChild<QAction*>("HttpsOption")->trigger();
   window.findChild<QAction*>("AllLinksOption")->trigger();
   QVERIFY(!window.findChild<QAction*>("OnceOption")->isChecked());
+  QAction* suspect = window.findChild<QAction*>("SuspectOption");
+  QVERIFY(suspect && suspect->isCheckable() && !suspect->isChecked());
   window.findChild<QCheckBox*>("Check2")->setChecked(false);
   window.Pro_Exit_Click();
   QVERIFY(window.ended);
@@ -222,6 +224,9 @@ void LinkMainTest::SettingsChooseFolderOptionsAndTarget() {
        false, false},
       {"no such drive\r\n" + (dir / "site") + "\r\n 0 \r\n", dir / "site", Qt::Unchecked,
        Qt::Checked, false, false},
+      {"/\r\n" + (dir / "site") +
+           "\r\n 1 \r\n 1 \r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n 1 \r\n",
+       dir / "site", Qt::Checked, Qt::Checked, false, false},
   };
   for (const Case& c : cases) {
     test::WriteFile(dir / "Voxtrel.DEF", c.file);
@@ -234,6 +239,8 @@ void LinkMainTest::SettingsChooseFolderOptionsAndTarget() {
     QCOMPARE(window.findChild<QCheckBox*>("Check2")->checkState(), c.check2);
     QCOMPARE(window.findChild<QAction*>("HttpsOption")->isChecked(), c.https);
     QCOMPARE(window.findChild<QAction*>("OnceOption")->isChecked(), c.once);
+    // Line 16 turns on the judgement of answers.
+    QCOMPARE(window.findChild<QAction*>("SuspectOption")->isChecked(), c.file.ends_with(" 1 \r\n"));
   }
 }
 

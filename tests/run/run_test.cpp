@@ -141,8 +141,8 @@ TEST(SuspectSetupTest, TheUsersFileAndTheNamedOnesAddToTheShippedRulesTheirBadLi
     disk.AddFile("/n.txt", "bot-wall\n");
     SuspectSetup setup;
     std::string err;
-    const bool ok = SetUpSuspect(disk, files[0], {files.begin() + 1, files.end()}, "2026-12-08",
-                                 &setup, &err);
+    const bool ok =
+        SetUpSuspect(disk, files[0], {files.begin() + 1, files.end()}, "2026-12-08", &setup, &err);
     std::string said;
     for (const RulesProblem& problem : setup.problems)
       said += problem.file + ":" + std::to_string(problem.line) + " ";
