@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -470,6 +471,7 @@ class Proxy {
       std::perror("proxy");
       std::exit(1);
     }
+    server_.set_socket_options(httplib::default_socket_options);  // `listening` ends here
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (port_ > 0 && !server_.is_running())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
