@@ -65,7 +65,7 @@ class Pipeline {
     if (settings.suspect.rules)
       judge_ = std::make_unique<SuspectJudge>(
           settings.suspect, queue, settings.all_links,
-          [feed](const std::string& url) { return !feed || !feed->Disallows(feed->KeyOf(url)); });
+          [feed](const std::string& url) { return !feed || feed->RobotsAllow(feed->KeyOf(url)); });
   }
 
   size_t probes() const { return judge_ ? judge_->probes() : 0; }

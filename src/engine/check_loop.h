@@ -49,6 +49,8 @@ class PageFeed {
   virtual std::string KeyOf(const std::string& address) const = 0;
   /// Whether a link known by `key` is passed over unasked and unlisted.
   virtual bool Disallows(const std::string& key) = 0;
+  /// Whether robots.txt lets a run ask `key` at all; nothing is counted (a judge's probe).
+  virtual bool RobotsAllow(const std::string& key) const = 0;
   /// Whether the page known by `key` has the anchor `anchor`, or cannot tell.
   virtual bool HasAnchor(const std::string& key, const std::string& anchor) const = 0;
   /// Whether everything the oldest page handed on and not yet ended made it ask is settled;

@@ -73,10 +73,19 @@ bool CrawlFrontier::OnSite(const std::string& key) const {
   return path.starts_with(folder_);
 }
 
+bool CrawlFrontier::OnSiteHost(const std::string& key) const {
+  return !scheme_authority_.empty() &&
+         !key.compare(0, scheme_authority_.size(), scheme_authority_) &&
+         (key.size() == scheme_authority_.size() || key[scheme_authority_.size()] == '/');
+}
+
+bool CrawlFrontier::RobotsRefuse(const std::string& key) const {
+  if (!OnSiteHost(key)) return false;
+  return !robots_.Allows(std::string_view(key).substr(scheme_authority_.size()));
+}
+
 bool CrawlFrontier::Disallows(const std::string& key) {
-  if (scheme_authority_.empty() || key.compare(0, scheme_authority_.size(), scheme_authority_) ||
-      (key.size() > scheme_authority_.size() && key[scheme_authority_.size()] != '/'))
-    return false;
+  if (!OnSiteHost(key)) return false;
   if (disallowed_keys_.count(key)) return true;
   const size_t hash = std::hash<std::string>{}(key);
   if (allowed_hashes_.count(hash)) return false;

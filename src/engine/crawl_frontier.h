@@ -67,6 +67,8 @@ class CrawlFrontier {
   /// Whether the site's robots.txt keeps crawlers from `key` (on the site's host); counts each
   /// such address once.
   bool Disallows(const std::string& key);
+  /// The same question, counting nothing: for addresses that are never pages of the site.
+  bool RobotsRefuse(const std::string& key) const;
   /// Whether the page known by `key` has an id or <a name> `anchor` (decoded, without "#").
   /// True for an empty anchor or "top", and for any address whose page was not read whole.
   bool HasAnchor(const std::string& key, const std::string& anchor) const;
@@ -104,6 +106,8 @@ class CrawlFrontier {
   bool TakeLinks();
   /// Whether `key` names a page of the site: same scheme, host and port, path under the folder.
   bool OnSite(const std::string& key) const;
+  /// Whether `key` is on the site's scheme, host and port, in any folder.
+  bool OnSiteHost(const std::string& key) const;
   /// Reads a page as its answer comes in: the links it leads on by, and its anchors under each
   /// of `keys`, so a link to it can be checked before the page's own turn.
   void ReadPage(Candidate& candidate, const std::vector<std::string>& keys);

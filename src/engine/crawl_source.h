@@ -32,6 +32,9 @@ class CrawlSource : public PageFeed {
   Next NextPage(PageToCheck* page, bool* cut) override;
   std::string KeyOf(const std::string& address) const override;
   bool Disallows(const std::string& key) override { return frontier_.Disallows(key); }
+  bool RobotsAllow(const std::string& key) const override {
+    return !frontier_.RobotsRefuse(key);
+  }
   bool HasAnchor(const std::string& key, const std::string& anchor) const override {
     return frontier_.HasAnchor(key, anchor);
   }
