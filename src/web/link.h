@@ -25,6 +25,16 @@ inline constexpr size_t kClassicMarkCount = 4;
 /// Link name of a link whose text names a .gif or .jpg file.
 inline constexpr const char* kImageLinkName = "画像";
 
+/// Where a link's address stands in its page's file, in the file's own bytes.
+struct LinkPlace {
+  /// From 1, as an editor counts lines (LF, CR LF or CR ends one); 0 when not known.
+  uint32_t line = 0;
+  /// The address's first byte inside its attribute (quotes left out), from the file's start.
+  uint64_t offset = 0;
+  /// Its bytes as the file holds them (character references as written); 0 when not known.
+  uint32_t length = 0;
+};
+
 /// A link as the scanner cuts it out of a page.
 struct FoundLink {
   FoundLink() = default;
@@ -46,6 +56,8 @@ struct FoundLink {
   bool internal = false;
   /// Looked up on the disk, not asked over HTTP.
   bool local = false;
+  /// Where the page holds it.
+  LinkPlace place;
 };
 
 /// What a link is, as rows name it.
