@@ -422,6 +422,27 @@ bool PosixDisk::CanWrite(const std::string& path, std::string* err) {
   return true;
 }
 
+bool PosixDisk::FactsOf(const std::string& path, FileFacts* facts, std::string* err) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    SetErr(err, ErrnoText(errno));
+    return false;
+  }
+  facts->size = static_cast<uint64_t>(st.st_size);
+  facts->modified = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
+}
+
+bool PosixDisk::MakeFolders(const std::string& folder, std::string* err) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    SetErr(err, ec.message());
+    return false;
+  }
+  return true;
+}
+
 std::string ProgramFolder() {
   char exe[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,13 @@ inline constexpr int kAttrSymlinkedFolder = 1024;
 struct DirEntry {
   std::string name;
   int attributes = 0;
+};
+
+/// What a file's entry tells of it, through symbolic links.
+struct FileFacts {
+  uint64_t size = 0;
+  /// The last modification, in nanoseconds since 1970.
+  int64_t modified = 0;
 };
 
 /// A file opened for sequential reading.
@@ -57,6 +65,10 @@ class DiskInterface {
   /// Whether WriteWholeFile(path) can be expected to succeed, asked without touching anything:
   /// false (and *err) when the file, or the folder a new one would be made in, takes no writes.
   virtual bool CanWrite(const std::string& path, std::string* err) = 0;
+  /// False (and *err) when nothing can be learnt of `path`.
+  virtual bool FactsOf(const std::string& path, FileFacts* facts, std::string* err) = 0;
+  /// Makes `folder` and any folder above it that is missing; true when it is a folder then.
+  virtual bool MakeFolders(const std::string& folder, std::string* err) = 0;
 };
 
 class PosixDisk : public DiskInterface {
@@ -78,6 +90,9 @@ class PosixDisk : public DiskInterface {
   /// A device or fifo must take writes itself; a file is replaced in the folder of what its
   /// links point to, so that folder must.
   bool CanWrite(const std::string& path, std::string* err) override;
+  bool FactsOf(const std::string& path, FileFacts* facts, std::string* err) override;
+  /// New folders get 0777 less the umask, as mkdir -p makes them.
+  bool MakeFolders(const std::string& folder, std::string* err) override;
 };
 
 /// The running executable's folder when it is a writable build or copy folder; for an installed

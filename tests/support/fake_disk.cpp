@@ -72,7 +72,20 @@ bool FakeDisk::WriteWholeFile(const std::string& path, const std::string& bytes,
   log.push_back("write " + path);
   if (Fails(DiskOp::kWrite, path)) return Refuse(err, "Permission denied");
   files_[path] = bytes;
+  times_[path] = ++clock_;
   return true;
+}
+
+bool FakeDisk::FactsOf(const std::string& path, FileFacts* facts, std::string* err) {
+  auto it = files_.find(path);
+  if (it == files_.end()) return Refuse(err, "No such file or directory");
+  *facts = {it->second.size(), times_[path]};
+  return true;
+}
+
+bool FakeDisk::MakeFolders(const std::string& folder, std::string* err) {
+  log.push_back("mkdir " + folder);
+  return !Fails(DiskOp::kWrite, folder) || Refuse(err, "Permission denied");
 }
 
 bool FakeDisk::DeleteFile(const std::string& path, std::string* err) {

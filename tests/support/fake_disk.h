@@ -20,7 +20,10 @@ enum class DiskOp { kRead, kWrite };
 /// path ("list /s", "read /s/a.htm", "write ...", "delete ...").
 class FakeDisk : public DiskInterface {
  public:
-  void AddFile(const std::string& path, const std::string& bytes) { files_[path] = bytes; }
+  void AddFile(const std::string& path, const std::string& bytes) {
+    files_[path] = bytes;
+    times_[path] = ++clock_;
+  }
   /// Makes `op` on `path` fail from now on (a failed read also makes FileExists false).
   void Fail(DiskOp op, const std::string& path) { failures_.insert({op, path}); }
   /// The bytes of a file, or nothing when there is no such file.
@@ -36,6 +39,10 @@ class FakeDisk : public DiskInterface {
   bool IsFolder(const std::string& path) override;
   /// False for a folder, a path told to fail writes, or a new file outside any folder but "/".
   bool CanWrite(const std::string& path, std::string* err) override;
+  /// Each file added or written is modified one tick after the one before.
+  bool FactsOf(const std::string& path, FileFacts* facts, std::string* err) override;
+  /// A folder is only there while a file is under it, so this only logs "mkdir PATH".
+  bool MakeFolders(const std::string& folder, std::string* err) override;
 
   std::vector<std::string> log;
 
@@ -43,6 +50,8 @@ class FakeDisk : public DiskInterface {
   bool Fails(DiskOp op, const std::string& path) const { return failures_.count({op, path}) > 0; }
 
   std::map<std::string, std::string> files_;
+  std::map<std::string, int64_t> times_;
+  int64_t clock_ = 0;
   std::set<std::pair<DiskOp, std::string>> failures_;
 };
 
