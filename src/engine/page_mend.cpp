@@ -23,8 +23,9 @@ uint64_t HashOf(std::string_view bytes) {
 }
 
 // `utf8` in an iconv encoding; nothing when it holds a character the encoding lacks.
-std::optional<std::string> Iconv(std::string_view utf8, const char* to) {
-  iconv_t cd = iconv_open(to, "UTF-8");
+std::optional<std::string> Iconv(std::string_view utf8, const char* to,
+                                 const char* from = "UTF-8") {
+  iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   std::string out(utf8.size() * 4 + 16, '\0');
   char* in = const_cast<char*>(utf8.data());
@@ -222,7 +223,10 @@ std::string AddressInPage(std::string_view address, PageEncoding encoding) {
   return out;
 }
 
-std::string PageBytesAsUtf8(std::string_view bytes, PageEncoding encoding) {
+std::string PageBytesAsUtf8(std::string_view bytes, PageEncoding encoding, bool as_scanned) {
+  if (encoding == PageEncoding::kEucJp && !as_scanned) {
+    if (std::optional<std::string> shown = Iconv(bytes, "UTF-8", "EUC-JP-MS")) return *shown;
+  }
   switch (encoding) {
     case PageEncoding::kShiftJis:
       return Cp932ToUtf8(bytes);

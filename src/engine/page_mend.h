@@ -67,8 +67,8 @@ MendPlan PlanMends(DiskInterface& disk, const std::string& root, const std::vect
 std::string AddressInPage(std::string_view address, PageEncoding encoding);
 
 /// `bytes` of a page in `encoding` as UTF-8, as the scanner reads them (EUC-JP's half-width
-/// katakana widened).
-std::string PageBytesAsUtf8(std::string_view bytes, PageEncoding encoding);
+/// katakana widened) or, not `as_scanned`, as they stand.
+std::string PageBytesAsUtf8(std::string_view bytes, PageEncoding encoding, bool as_scanned = true);
 
 enum class DiffForm {
   kPageBytes,  // each page's own bytes, for patch

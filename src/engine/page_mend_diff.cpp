@@ -83,11 +83,13 @@ class PageDiff {
   size_t AddLines(char mark, std::string_view text, std::string* out) const {
     size_t count = 0;
     while (!text.empty()) {
-      const size_t end = std::min(text.find('\n') + 1, text.size());
+      const size_t feed = text.find('\n');
+      const size_t end = feed == std::string_view::npos ? text.size() : feed + 1;
       std::string_view line = text.substr(0, end);
       text.remove_prefix(end);
       *out += mark;
-      *out += form_ == DiffForm::kUtf8 ? PageBytesAsUtf8(line, page_.encoding) : std::string(line);
+      *out += form_ == DiffForm::kUtf8 ? PageBytesAsUtf8(line, page_.encoding, false)
+                                       : std::string(line);
       if (line.back() != '\n') *out += "\n\\ No newline at end of file\n";
       ++count;
     }
