@@ -98,8 +98,8 @@ std::string BackupFolderName(std::time_t now);
 inline constexpr const char* kBackupFolder = ".voxtrel-backup";
 
 /// Keeps each page to rewrite in `<root>/.voxtrel-backup/<folder_name>/` under its relative path,
-/// then writes its new bytes. A page whose bytes are no longer those planned, that cannot be
-/// kept or cannot be written is left as it is; the others still go.
+/// then writes its new bytes; the outcomes come by path. A page whose bytes are no longer those
+/// planned, that cannot be kept or cannot be written is left as it is; the others still go.
 MendResult ApplyMends(DiskInterface& disk, const MendPlan& plan, const std::string& folder_name);
 
 /// Puts back the old pages of the last change set under `root`, byte for byte. A page changed

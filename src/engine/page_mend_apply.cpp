@@ -149,6 +149,8 @@ MendResult ApplyMends(DiskInterface& disk, const MendPlan& plan, const std::stri
       result.pages.push_back({page->page, false, "cannot be written: " + err});
     }
   }
+  std::stable_sort(result.pages.begin(), result.pages.end(),
+                   [](const PageOutcome& a, const PageOutcome& b) { return a.page < b.page; });
   return result;
 }
 

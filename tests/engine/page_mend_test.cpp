@@ -158,14 +158,15 @@ TEST(PageMendTest, OnlyTheAddressBytesChangeInEveryForm) {
 }
 
 // Pages: a.htm and e.htm go; b.htm changed after the run; c.htm's place holds another link;
-// d.htm takes no writes. After the change e.htm is edited by hand, so undo leaves it alone.
+// d.htm takes no writes; f.htm changes between the plan and its writing. After the change e.htm is
+// edited by hand, so undo leaves it alone.
 TEST(PageMendTest, RefusesChangedPagesKeepsOldOnesAndPutsThemBack) {
   FakeDisk disk;
   const std::string page = "<a href=\"http://old.jp/\">x</a>\r\n";
   const std::string mended = "<a href=\"http://new.jp/\">x</a>\r\n";
   std::map<std::string, PageStamp> stamps;
   std::vector<Mend> mends;
-  for (const char* name : {"a", "b", "c", "d", "e"}) {
+  for (const char* name : {"a", "b", "c", "d", "e", "f"}) {
     const std::string path = std::string("/s/") + name + ".htm";
     disk.AddFile(path, name == std::string("c") ? "<a href=\"http://odd.jp/\">x</a>\r\n" : page);
     stamps[path] = StampFile(disk, path);
@@ -174,14 +175,16 @@ TEST(PageMendTest, RefusesChangedPagesKeepsOldOnesAndPutsThemBack) {
   disk.AddFile("/s/b.htm", page);  // the same bytes, written again after the run
   disk.Fail(test::DiskOp::kWrite, "/s/d.htm");
   const MendPlan plan = PlanMends(disk, "/s", mends, stamps);
+  disk.AddFile("/s/f.htm", "changed");
   std::vector<std::string> seen;
   for (const PageOutcome& outcome : ApplyMends(disk, plan, "20261208-061500").pages) {
     seen.push_back(outcome.page + (outcome.is_new ? " new" : " old: " + outcome.why));
   }
-  EXPECT_EQ(seen, (std::vector<std::string>{
-                      "/s/b.htm old: changed since the run",
-                      "/s/c.htm old: the link is not there: line 1, byte 9", "/s/a.htm new",
-                      "/s/d.htm old: cannot be written: Permission denied", "/s/e.htm new"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"/s/a.htm new", "/s/b.htm old: changed since the run",
+                                      "/s/c.htm old: the link is not there: line 1, byte 9",
+                                      "/s/d.htm old: cannot be written: Permission denied",
+                                      "/s/e.htm new", "/s/f.htm old: changed since the run"}));
   EXPECT_EQ(disk.Contents("/s/a.htm"), mended);
   EXPECT_EQ(disk.Contents("/s/c.htm"), "<a href=\"http://odd.jp/\">x</a>\r\n");
   EXPECT_EQ(disk.Contents("/s/.voxtrel-backup/20261208-061500/a.htm"), page);
