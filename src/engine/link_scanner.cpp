@@ -61,9 +61,11 @@ void LinkScanner::StartPage() {
     OpenSheet(StyleSheetText(source.bytes, encoding), page_, page_);
     return;
   }
+  bytes_ = source.bytes;
   text_ = DecodePage(std::move(source));
   query_form_ = text_->form;
   page_encoding_ = text_->encoding;
+  places_.emplace(bytes_, page_encoding_, rule_.all_links);
   if (!rule_.all_links) {
     lines_.emplace(text_->text);
     return;
@@ -109,7 +111,7 @@ bool LinkScanner::ScanNextSheet() {
       item_pos_ = 0;
       size_t taken = 0;
       for (CssLink css; taken < kSheetLinksAtOnce && sheet_->Next(&css); ++taken) {
-        HtmlLink html{std::move(css.written), std::move(css.name), "style"};
+        HtmlLink html{std::move(css.written), std::move(css.name), "style", {}};
         AddHtmlLink(html, sheet_page_, sheet_base_);
       }
       if (taken > 0) return true;
@@ -146,6 +148,7 @@ void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std
   const bool sheet = IsStyleSheetLink(html);
   ScanItem item;
   FoundLink& link = item.link;
+  if (&page == &page_) link.place = PlaceOf(html.as_written.empty() ? html.written : html.as_written);
   link.target = html.written;
   link.name = std::move(html.name);
   link.page = page;
@@ -188,6 +191,10 @@ void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std
   items_.push_back(std::move(item));
 }
 
+LinkPlace LinkScanner::PlaceOf(std::string_view written) {
+  return places_ ? places_->Find(written) : LinkPlace{};
+}
+
 bool LinkScanner::Next(ScanItem* item) {
   for (;;) {
     // A huge page without links is read in one call: a stop is looked for at every line and
@@ -208,6 +215,7 @@ bool LinkScanner::Next(ScanItem* item) {
       item->fails = FailureReason::kNone;
       item->root_size = 0;
       item->link = FoundLink(std::move(found.target), std::move(found.name), page_);
+      item->link.place = PlaceOf(item->link.target);
       item->links_cut = false;
       ++page_links_;
       return true;
@@ -257,6 +265,8 @@ void LinkScanner::SkipRestOfPage() {
   // The text goes as soon as its page is done: only one page is ever held.
   text_.reset();
   utf8_ = std::string();
+  places_.reset();
+  bytes_ = std::string();
   // The page end is still to come, so the caller yields after this page as after any other.
   pending_page_end_ = true;
 }
