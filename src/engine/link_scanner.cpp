@@ -148,7 +148,8 @@ void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std
   const bool sheet = IsStyleSheetLink(html);
   ScanItem item;
   FoundLink& link = item.link;
-  if (&page == &page_) link.place = PlaceOf(html.as_written.empty() ? html.written : html.as_written);
+  if (&page == &page_)
+    link.place = PlaceOf(html.as_written.empty() ? html.written : html.as_written);
   link.target = html.written;
   link.name = std::move(html.name);
   link.page = page;

@@ -225,7 +225,8 @@ std::string FormatCsvReport(const ResultRows& rows) {
 
 namespace {
 
-constexpr const char* kDetailedColumns[] = {"No", "結果", "URL", "リンク名", "ページ", "行", "理由", "転送先"};
+constexpr const char* kDetailedColumns[] = {"No",     "結果", "URL",  "リンク名",
+                                            "ページ", "行",   "理由", "転送先"};
 
 // Text for an HTML5 page: escaped, and the control characters HTML forbids shown as U+FFFD.
 std::string HtmlText(std::string_view text) {
@@ -426,9 +427,9 @@ static std::string LineField(const FoundLink& link) {
 std::string JsonRow(const ResultRow& row) {
   const CheckOutcome& outcome = row.outcome;
   // The number as the running count, not the six-digit cell, which wraps after 999999.
-  return "{\"no\":" + std::to_string(row.number) +
-         ",\"mark\":" + JsonString(MarkOf(row.outcome)) + ",\"url\":" + JsonString(row.link.target) +
-         ",\"name\":" + JsonString(row.link.name) + ",\"page\":" + JsonString(CellText(row, kColFile)) + LineField(row.link) +
+  return "{\"no\":" + std::to_string(row.number) + ",\"mark\":" + JsonString(MarkOf(row.outcome)) +
+         ",\"url\":" + JsonString(row.link.target) + ",\"name\":" + JsonString(row.link.name) +
+         ",\"page\":" + JsonString(CellText(row, kColFile)) + LineField(row.link) +
          ",\"status\":" + (outcome.status ? std::to_string(*outcome.status) : "null") +
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +

@@ -162,20 +162,22 @@ TEST_F(LinkScannerTest, EachLinkKnowsItsLineAndTheBytesOfItsAddressInTheFile) {
                                 {"ISO-2022-JP", "", "\x1B$B%F\x1B(B", "\x1B$B%F\x1B(B"},
                                 {"UTF-8", "", "\xE3\x83\x86", "\xEF\xBD\xB6"},
                                 {"UTF-8", "\xEF\xBB\xBF", "\xE3\x83\x86", "\xEF\xBD\xB6"}};
-  const std::string lines[] = {
-      "<META content=\"text/html; charset={C}\">",
-      "<A HREF=\"http://x.jp/{T}\">{T}</A><a href=\"http://x.jp/2\">2</a>",
-      "<!-- <A HREF=\"http://x.jp/c\">c</A> -->",
-      "<a href=http://x.jp/u>u</a> <a href='http://x.jp/c' >c</a>",
-      "<a href=\"http://x.jp/q?a=1&amp;b={K}\">q</a>",
-      "<p style=\"background: url( http://x.jp/s.png )\">"};
+  const std::string lines[] = {"<META content=\"text/html; charset={C}\">",
+                               "<A HREF=\"http://x.jp/{T}\">{T}</A><a href=\"http://x.jp/2\">2</a>",
+                               "<!-- <A HREF=\"http://x.jp/c\">c</A> -->",
+                               "<a href=http://x.jp/u>u</a> <a href='http://x.jp/c' >c</a>",
+                               "<a href=\"http://x.jp/q?a=1&amp;b={K}\">q</a>",
+                               "<p style=\"background: url( http://x.jp/s.png )\">"};
   // The address each link's span holds, and its line: the old rule cuts at "?" and sees the
   // comment; the HTML5 parse does not.
   const std::vector<std::pair<std::string, uint32_t>> classic = {
       {"http://x.jp/{T}", 2}, {"http://x.jp/2", 2}, {"http://x.jp/c", 3}, {"http://x.jp/q", 5}};
-  const std::vector<std::pair<std::string, uint32_t>> every = {
-      {"http://x.jp/{T}", 2}, {"http://x.jp/2", 2},         {"http://x.jp/u", 4},
-      {"http://x.jp/c", 4},   {"http://x.jp/q?a=1&amp;b={K}", 5}, {"http://x.jp/s.png", 6}};
+  const std::vector<std::pair<std::string, uint32_t>> every = {{"http://x.jp/{T}", 2},
+                                                               {"http://x.jp/2", 2},
+                                                               {"http://x.jp/u", 4},
+                                                               {"http://x.jp/c", 4},
+                                                               {"http://x.jp/q?a=1&amp;b={K}", 5},
+                                                               {"http://x.jp/s.png", 6}};
   for (const Encoding& e : encodings) {
     const auto put = [&e](std::string text) {
       for (const auto& [mark, bytes] : {std::pair{"{T}", e.t}, {"{K}", e.k}, {"{C}", e.name}})
