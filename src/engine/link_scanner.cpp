@@ -61,17 +61,17 @@ void LinkScanner::StartPage() {
     OpenSheet(StyleSheetText(source.bytes, encoding), page_, page_);
     return;
   }
-  bytes_ = source.bytes;
   text_ = DecodePage(std::move(source));
   query_form_ = text_->form;
   page_encoding_ = text_->encoding;
-  places_.emplace(bytes_, page_encoding_, rule_.all_links);
+  // The text is kept while the page is read: it is the file's bytes unless they came apart.
+  places_.emplace(text_->bytes.empty() ? text_->text : text_->bytes, page_encoding_,
+                  rule_.all_links);
   if (!rule_.all_links) {
     lines_.emplace(text_->text);
     return;
   }
   utf8_ = Utf8Text(*text_);
-  text_.reset();
   html_.emplace(utf8_);
   // What relative links resolve against: the page's address, or for a local page its place
   // under the root, as its server would give it; then the page's <base href>.
@@ -267,7 +267,6 @@ void LinkScanner::SkipRestOfPage() {
   text_.reset();
   utf8_ = std::string();
   places_.reset();
-  bytes_ = std::string();
   // The page end is still to come, so the caller yields after this page as after any other.
   pending_page_end_ = true;
 }

@@ -97,8 +97,7 @@ class LinkScanner {
   size_t next_page_ = 0;
   std::string page_;
   std::optional<PageText> text_;
-  /// The page's bytes as its file holds them, and where its links stand in them.
-  std::string bytes_;
+  /// Where the page's links stand in its file's bytes.
   std::optional<PlaceFinder> places_;
   std::optional<PageLines> lines_;
   std::vector<ClassicLink> line_links_;

@@ -10,6 +10,9 @@ namespace {
 
 // How far back from a link the start of its tag is looked for.
 constexpr size_t kTagReach = 1024;
+// How many times over failed searches may read a page before they look only a window ahead.
+constexpr size_t kMissBudget = 4;
+constexpr size_t kMissWindow = size_t{8} << 10;
 
 bool IsAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
@@ -126,13 +129,15 @@ bool PlaceFinder::Fits(size_t at, size_t size) const {
 // element gives out of order, which go back no further than their tag.
 bool PlaceFinder::InComment(size_t at) {
   if (at < comment_checked_) comment_checked_ = from_;
+  // Only the bytes before `at` are searched, so a page without comments is read once.
+  const std::string_view before = bytes_.substr(0, at);
   for (;;) {
-    const size_t open = bytes_.find("<!--", comment_checked_);
-    if (open == std::string_view::npos || open >= at) {
-      comment_checked_ = std::min(at, open);
+    const size_t open = before.find("<!--", comment_checked_);
+    if (open == std::string_view::npos) {
+      comment_checked_ = at;
       return false;
     }
-    const size_t close = bytes_.find("-->", open + 4);
+    const size_t close = before.find("-->", open + 4);
     if (close == std::string_view::npos || close + 3 > at) {
       comment_checked_ = open;
       return true;
@@ -166,8 +171,14 @@ LinkPlace PlaceFinder::Find(std::string_view utf8) {
 
 LinkPlace PlaceFinder::Search(std::string_view needle) {
   LinkPlace place;
-  for (size_t at = bytes_.find(needle, from_); at != std::string_view::npos;
-       at = bytes_.find(needle, at + 1)) {
+  // A link not found costs a search to the end of the page; once such searches have read the
+  // page many times over, the rest look only a window ahead, so the scan stays linear.
+  const size_t end = missed_ < kMissBudget * (bytes_.size() + 1)
+                         ? bytes_.size()
+                         : std::min(bytes_.size(), from_ + kMissWindow);
+  const std::string_view ahead = bytes_.substr(0, end);
+  for (size_t at = ahead.find(needle, from_); at != std::string_view::npos;
+       at = ahead.find(needle, at + 1)) {
     if (std::find(taken_.begin(), taken_.end(), at) != taken_.end() || !Fits(at, needle.size()) ||
         (skip_comments_ && InComment(at)))
       continue;
@@ -182,6 +193,7 @@ LinkPlace PlaceFinder::Search(std::string_view needle) {
     taken_.push_back(at);
     return place;
   }
+  missed_ += end - std::min(end, from_);
   return place;
 }
 

@@ -41,6 +41,8 @@ class PlaceFinder {
   size_t counted_ = 0;
   uint32_t line_ = 1;
   size_t comment_checked_ = 0;
+  /// Bytes read by searches that found nothing.
+  size_t missed_ = 0;
 };
 
 }  // namespace voxtrel
