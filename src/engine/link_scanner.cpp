@@ -64,12 +64,14 @@ void LinkScanner::StartPage() {
   text_ = DecodePage(std::move(source));
   query_form_ = text_->form;
   page_encoding_ = text_->encoding;
+  // The text is kept while the page is read: it is the file's bytes unless they came apart.
+  places_.emplace(text_->bytes.empty() ? text_->text : text_->bytes, page_encoding_,
+                  rule_.all_links);
   if (!rule_.all_links) {
     lines_.emplace(text_->text);
     return;
   }
   utf8_ = Utf8Text(*text_);
-  text_.reset();
   html_.emplace(utf8_);
   // What relative links resolve against: the page's address, or for a local page its place
   // under the root, as its server would give it; then the page's <base href>.
@@ -109,7 +111,7 @@ bool LinkScanner::ScanNextSheet() {
       item_pos_ = 0;
       size_t taken = 0;
       for (CssLink css; taken < kSheetLinksAtOnce && sheet_->Next(&css); ++taken) {
-        HtmlLink html{std::move(css.written), std::move(css.name), "style"};
+        HtmlLink html{std::move(css.written), std::move(css.name), "style", {}};
         AddHtmlLink(html, sheet_page_, sheet_base_);
       }
       if (taken > 0) return true;
@@ -146,6 +148,8 @@ void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std
   const bool sheet = IsStyleSheetLink(html);
   ScanItem item;
   FoundLink& link = item.link;
+  if (&page == &page_)
+    link.place = PlaceOf(html.as_written.empty() ? html.written : html.as_written);
   link.target = html.written;
   link.name = std::move(html.name);
   link.page = page;
@@ -188,6 +192,10 @@ void LinkScanner::AddHtmlLink(HtmlLink& html, const std::string& page, const std
   items_.push_back(std::move(item));
 }
 
+LinkPlace LinkScanner::PlaceOf(std::string_view written) {
+  return places_ ? places_->Find(written) : LinkPlace{};
+}
+
 bool LinkScanner::Next(ScanItem* item) {
   for (;;) {
     // A huge page without links is read in one call: a stop is looked for at every line and
@@ -208,6 +216,7 @@ bool LinkScanner::Next(ScanItem* item) {
       item->fails = FailureReason::kNone;
       item->root_size = 0;
       item->link = FoundLink(std::move(found.target), std::move(found.name), page_);
+      item->link.place = PlaceOf(item->link.target);
       item->links_cut = false;
       ++page_links_;
       return true;
@@ -257,6 +266,7 @@ void LinkScanner::SkipRestOfPage() {
   // The text goes as soon as its page is done: only one page is ever held.
   text_.reset();
   utf8_ = std::string();
+  places_.reset();
   // The page end is still to come, so the caller yields after this page as after any other.
   pending_page_end_ = true;
 }

@@ -13,6 +13,7 @@
 #include "web/css_links.h"
 #include "web/html_links.h"
 #include "web/link.h"
+#include "web/link_place.h"
 #include "web/page.h"
 
 namespace voxtrel {
@@ -86,6 +87,8 @@ class LinkScanner {
   void OpenSheet(std::string css_text, const std::string& page, const std::string& base);
   /// Adds a link found on `page` (a page or a style sheet), relative to `base`.
   void AddHtmlLink(HtmlLink& html, const std::string& page, const std::string& base);
+  /// Where a link written as `written` stands in the page's file; unknown in a style sheet.
+  LinkPlace PlaceOf(std::string_view written);
 
   std::vector<PageToCheck> pages_;
   DiskInterface& disk_;
@@ -94,6 +97,8 @@ class LinkScanner {
   size_t next_page_ = 0;
   std::string page_;
   std::optional<PageText> text_;
+  /// Where the page's links stand in its file's bytes.
+  std::optional<PlaceFinder> places_;
   std::optional<PageLines> lines_;
   std::vector<ClassicLink> line_links_;
   size_t line_pos_ = 0;

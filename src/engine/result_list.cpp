@@ -128,6 +128,9 @@ ResultList::StoredRow ResultList::Pack(int64_t number, const FoundLink& link,
   row.resolved = strings_.Intern(link.resolved);
   row.anchor = strings_.Intern(link.anchor);
   row.flags = static_cast<uint8_t>((link.internal ? kInternal : 0) | (link.local ? kLocal : 0));
+  row.line = link.place.line;
+  row.length = link.place.length;
+  row.offset = link.place.offset;
   PackOutcome(outcome, &row);
   return row;
 }
@@ -144,6 +147,7 @@ ResultRow ResultList::Row(size_t index) const {
   link.anchor = strings_.Text(stored.anchor);
   link.internal = stored.flags & kInternal;
   link.local = stored.flags & kLocal;
+  link.place = {stored.line, stored.offset, stored.length};
   CheckOutcome& outcome = row.outcome;
   outcome.kind = static_cast<CheckOutcome::Kind>(stored.kind & kKindMask);
   outcome.suspect = static_cast<SuspectKind>(stored.kind >> kSuspectShift);

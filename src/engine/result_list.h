@@ -155,9 +155,13 @@ class ResultList {
     uint8_t reason;
     uint8_t flags;
     uint8_t tries;  // fits in the padding: a row never takes more than a dozen requests
+    uint32_t line;  // where the link stands in its page's file
+    uint32_t length;
+    uint64_t offset;
   };
-  // A million rows are kept: a new field goes into spare bits, not into a bigger row.
-  static_assert(sizeof(StoredRow) == 56);
+  // A million rows are kept: a new field goes into spare bits, not into a bigger row. The link's
+  // place, which a rewrite of the page needs, takes 16 bytes.
+  static_assert(sizeof(StoredRow) == 72);
 
   StoredRow Pack(int64_t number, const FoundLink& link, const CheckOutcome& outcome);
   void PackOutcome(const CheckOutcome& outcome, StoredRow* row);

@@ -453,6 +453,7 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
   const std::optional<int64_t> redirects = fields.Integer("redirects", 0);
   const std::optional<int64_t> elapsed = fields.Integer("elapsed_ms", 0);
   const std::optional<int64_t> tries = fields.Integer("tries", 1, false, false);
+  const std::optional<int64_t> line = fields.Integer("line", 1, false, false);
   if (fields.why.empty() && ReadLink(fields, keep_query, &row->link) && number && mark && reason &&
       redirects && elapsed) {
     row->number = *number;
@@ -461,6 +462,7 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
     outcome.redirects = static_cast<int>(*redirects);
     outcome.elapsed_ms = *elapsed;
     outcome.tries = static_cast<int>(std::min<int64_t>(tries.value_or(1), INT_MAX));
+    row->link.place.line = static_cast<uint32_t>(std::min<int64_t>(line.value_or(0), UINT32_MAX));
     ReadVerdict(fields, *mark, *reason, &outcome);
   }
   if (fields.why.empty()) return true;

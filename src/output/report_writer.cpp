@@ -225,7 +225,8 @@ std::string FormatCsvReport(const ResultRows& rows) {
 
 namespace {
 
-constexpr const char* kDetailedColumns[] = {"No", "結果", "URL", "リンク名", "ページ", "理由", "転送先"};
+constexpr const char* kDetailedColumns[] = {"No",     "結果", "URL",  "リンク名",
+                                            "ページ", "行",   "理由", "転送先"};
 
 // Text for an HTML5 page: escaped, and the control characters HTML forbids shown as U+FFFD.
 std::string HtmlText(std::string_view text) {
@@ -270,6 +271,7 @@ std::vector<std::string> DetailedCells(const ResultRow& row) {
           row.link.target,
           row.link.name,
           CellText(row, kColFile),
+          row.link.place.line ? std::to_string(row.link.place.line) : "",
           ReasonText(row.outcome, Language::kJapanese),
           row.outcome.redirected_to};
 }
@@ -335,8 +337,9 @@ std::string FormatDetailedHtmlReport(const ResultRows& rows, const ReportHeading
     out += failed ? "<tr class=\"failed\">" : "<tr>";
     out += "<td>" + cells[0] + "</td><td class=\"mark\">" + cells[1] + "</td>";
     out += "<td class=\"url\">" + LinkOrText(cells[2]) + "</td><td>" + HtmlText(cells[3]) + "</td>";
-    out += "<td class=\"page\">" + LinkOrText(cells[4]) + "</td><td>" + HtmlText(cells[5]) + "</td>";
-    out += "<td class=\"moved\">" + LinkOrText(cells[6]) + "</td></tr>\r\n";
+    out += "<td class=\"page\">" + LinkOrText(cells[4]) + "</td><td>" + cells[5] + "</td>";
+    out += "<td>" + HtmlText(cells[6]) + "</td><td class=\"moved\">" + LinkOrText(cells[7]) +
+           "</td></tr>\r\n";
   }
   if (!rows.empty()) out += "</tbody>\r\n";
   return out + "</table>\r\n</body>\r\n</html>\r\n";
@@ -417,12 +420,16 @@ static std::string SuspectField(const CheckOutcome& outcome) {
   return ",\"suspect\":" + JsonString(SuspectName(outcome.suspect));
 }
 
+static std::string LineField(const FoundLink& link) {
+  return link.place.line ? ",\"line\":" + std::to_string(link.place.line) : "";
+}
+
 std::string JsonRow(const ResultRow& row) {
   const CheckOutcome& outcome = row.outcome;
   // The number as the running count, not the six-digit cell, which wraps after 999999.
-  return "{\"no\":" + std::to_string(row.number) +
-         ",\"mark\":" + JsonString(MarkOf(row.outcome)) + ",\"url\":" + JsonString(row.link.target) +
-         ",\"name\":" + JsonString(row.link.name) + ",\"page\":" + JsonString(CellText(row, kColFile)) +
+  return "{\"no\":" + std::to_string(row.number) + ",\"mark\":" + JsonString(MarkOf(row.outcome)) +
+         ",\"url\":" + JsonString(row.link.target) + ",\"name\":" + JsonString(row.link.name) +
+         ",\"page\":" + JsonString(CellText(row, kColFile)) + LineField(row.link) +
          ",\"status\":" + (outcome.status ? std::to_string(*outcome.status) : "null") +
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +

@@ -381,8 +381,21 @@ std::string AnchorName(const GumboNode* anchor) {
   return image ? kImageLinkName : "";
 }
 
-void AddLink(HtmlLinks& out, std::string_view written, const std::string& name, const char* tag) {
-  if (!written.empty()) out.links.push_back({std::string(written), name, tag});
+void AddLink(HtmlLinks& out, std::string_view written, const std::string& name, const char* tag,
+             std::string_view as_written = {}) {
+  if (written.empty()) return;
+  out.links.push_back({std::string(written), name, tag, {}});
+  if (as_written != written) out.links.back().as_written = as_written;
+}
+
+// An attribute's value as its page writes it: without its quotes, references kept, trimmed.
+std::string_view WrittenValue(const GumboElement& element, const char* name) {
+  const GumboAttribute* attribute = gumbo_get_attribute(&element.attributes, name);
+  if (attribute == nullptr) return {};
+  std::string_view value(attribute->original_value.data, attribute->original_value.length);
+  if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+    value = value.substr(1, value.size() - 2);
+  return TrimHtmlSpace(value);
 }
 
 // Reads the links and anchors of one parse tree's elements, met in document order.
@@ -444,7 +457,7 @@ class TreeReader {
       case GUMBO_TAG_AREA:
         if (const std::string_view href = src("href"); !href.empty()) {
           if (element.tag == GUMBO_TAG_A) last_anchor_ = out_.links.size();
-          AddLink(out_, href, AnchorName(node), tag);
+          AddLink(out_, href, AnchorName(node), tag, WrittenValue(element, "href"));
         }
         break;
       case GUMBO_TAG_BASE:
@@ -458,28 +471,29 @@ class TreeReader {
           name = Collapsed(AttributeText(element, "alt"));
           if (name.empty()) name = kImageLinkName;
         }
-        AddLink(out_, src("src"), name, tag);
+        AddLink(out_, src("src"), name, tag, WrittenValue(element, "src"));
         for (std::string_view url : SrcsetUrls(AttributeText(element, "srcset")))
           AddLink(out_, LinkValue(url), name, tag);
         break;
       }
       case GUMBO_TAG_LINK:
         AddLink(out_, src("href"),
-                CapName(std::string(TrimHtmlSpace(AttributeText(element, "rel")))), tag);
+                CapName(std::string(TrimHtmlSpace(AttributeText(element, "rel")))), tag,
+                WrittenValue(element, "href"));
         break;
       case GUMBO_TAG_VIDEO:
-        AddLink(out_, src("src"), tag, tag);
-        AddLink(out_, src("poster"), tag, tag);
+        AddLink(out_, src("src"), tag, tag, WrittenValue(element, "src"));
+        AddLink(out_, src("poster"), tag, tag, WrittenValue(element, "poster"));
         break;
       case GUMBO_TAG_OBJECT:
-        AddLink(out_, src("data"), tag, tag);
+        AddLink(out_, src("data"), tag, tag, WrittenValue(element, "data"));
         break;
       case GUMBO_TAG_SCRIPT:
       case GUMBO_TAG_IFRAME:
       case GUMBO_TAG_FRAME:
       case GUMBO_TAG_AUDIO:
       case GUMBO_TAG_EMBED:
-        AddLink(out_, src("src"), tag, tag);
+        AddLink(out_, src("src"), tag, tag, WrittenValue(element, "src"));
         break;
       default:
         break;

@@ -26,6 +26,9 @@ struct HtmlLink {
   /// The lower-case tag name: "a", "img", ...; "style" for the links of a <style> element's
   /// text and of style="" attributes, which follow the element's other links.
   std::string element;
+  /// The attribute value as the page writes it (references kept, trimmed); empty when it is
+  /// the same as `written` or a part of a value (srcset, style sheets).
+  std::string as_written;
 };
 
 /// What a page holds for link checking.

@@ -81,9 +81,11 @@ PageText DecodePage(PageSource page) {
   // A line feed is never part of a multi-byte character, so this may come before decoding.
   std::string bytes =
       page.origin == PageOrigin::kWeb ? ExpandLineFeeds(page.bytes) : std::move(page.bytes);
-  page.bytes = std::string();
+  decoded.bytes = std::move(page.bytes);
   const PageEncoding encoding = DecidePageEncoding(bytes, DeclaresEucJp(bytes), page.charset);
   decoded.encoding = encoding;
+  const bool converted = encoding == PageEncoding::kEucJp || encoding == PageEncoding::kIso2022Jp ||
+                         (encoding == PageEncoding::kUtf8 && HasUtf8Bom(bytes));
   switch (encoding) {
     case PageEncoding::kShiftJis:
       decoded.text = std::move(bytes);
@@ -101,6 +103,8 @@ PageText DecodePage(PageSource page) {
       decoded.text = Iso2022JpToUtf8(bytes);
       break;
   }
+  // What the page's links are found again in: kept only when the text is not the file's bytes.
+  if (converted && page.origin == PageOrigin::kFile) decoded.bytes = std::move(bytes);
   return decoded;
 }
 

@@ -32,6 +32,9 @@ struct PageText {
   TextForm form = TextForm::kShiftJis;
   /// What the bytes were read as, which the page's style sheets are read as too by default.
   PageEncoding encoding = PageEncoding::kShiftJis;
+  /// The bytes as they came when `text` is not them (converted, a byte order mark dropped, line
+  /// feeds expanded); else empty, `text` being those bytes.
+  std::string bytes;
 };
 
 /// The most bytes of a fetched page read for its links; a local page is read whole.

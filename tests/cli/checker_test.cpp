@@ -424,8 +424,8 @@ TEST_F(CheckerTest, ACrawlFollowsRedirectsOnTheSiteAndHonoursItsRobotsTxt) {
                         start + " 、最大 10000 ﾍﾟｰｼﾞ、深さ 3 まで) (voxtrel-check --crawl"),
             std::string::npos)
       << report;
-  EXPECT_NE(report.find("\r\n巡回したﾍﾟｰｼﾞ,2 件,,,,,\r\n上限で省いたﾍﾟｰｼﾞ,0 件,,,,,\r\n"
-                        "robots.txt で除外,1 件,,,,,\r\n取得できないﾍﾟｰｼﾞ,0 件,,,,,\r\n"),
+  EXPECT_NE(report.find("\r\n巡回したﾍﾟｰｼﾞ,2 件,,,,,,\r\n上限で省いたﾍﾟｰｼﾞ,0 件,,,,,,\r\n"
+                        "robots.txt で除外,1 件,,,,,,\r\n取得できないﾍﾟｰｼﾞ,0 件,,,,,,\r\n"),
             std::string::npos);
   EXPECT_EQ(out_.str(), "000001,◎,old.html,o," + start + "\n000002,◎,/ok,k," + start +
                             "\n000003,◎,index.html,i," + base_ + "/s/new.html\n000004,◎,"
@@ -476,7 +476,7 @@ TEST_F(CheckerTest, RecheckAsksTheFailedRowsOfAReportAgainKeepingTheirNumbers) {
   EXPECT_NE(err_.str().find("--recheck takes no TARGET"), std::string::npos);
   EXPECT_NE(Report("/site/b2.json")
                 .find("{\"no\":1,\"mark\":\"◎\",\"url\":\"" + base_ +
-                      "/ok\",\"name\":\"b\",\"page\":\"" + b + "\",\"status\":200"),
+                      "/ok\",\"name\":\"b\",\"page\":\"" + b + "\",\"line\":1,\"status\":200"),
             std::string::npos);
   Run({"--recheck", "/site/bad.json"});
   EXPECT_EQ(err_.str(), "voxtrel-check: cannot read report /site/bad.json: line 1: the row has "
@@ -608,8 +608,9 @@ TEST_F(CheckerEndToEndTest, JsonRowsCarryEveryFieldAndWhyALinkFailed) {
     ASSERT_EQ(error.error, QJsonParseError::NoError);
     // A cut-off answer is asked once more, and its row says so.
     const bool cut = cases[no - 1].url.ends_with("/cut");
-    EXPECT_EQ(row.size(), cut ? 10 : 9);
+    EXPECT_EQ(row.size(), cut ? 11 : 10);
     EXPECT_EQ(row["tries"].toInt(1), cut ? 2 : 1);
+    EXPECT_EQ(row["line"].toInt(), no);
     auto text = [&row](const char* key) { return row[key].toString().toStdString(); };
     EXPECT_EQ(row["no"].toInt(), no);
     EXPECT_EQ(text("url"), cases[no - 1].url);

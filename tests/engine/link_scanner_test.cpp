@@ -152,5 +152,58 @@ TEST_F(LinkScannerTest, LocalStyleSheetsAreReadOnceRightAfterTheirFirstPageAgain
                 "x/i.css -> /s/x/i.css [icon] /s/b.htm", " ->  [] /s/b.htm"}));
 }
 
+TEST_F(LinkScannerTest, EachLinkKnowsItsLineAndTheBytesOfItsAddressInTheFile) {
+  // {T} is テ and {K} half-width カ in each encoding; ISO-2022-JP has no plain half-width kana.
+  struct Encoding {
+    const char *name, *bom, *t, *k;
+  };
+  const Encoding encodings[] = {{"Shift_JIS", "", "\x83\x65", "\xB6"},
+                                {"EUC-JP", "", "\xA5\xC6", "\x8E\xB6"},
+                                {"ISO-2022-JP", "", "\x1B$B%F\x1B(B", "\x1B$B%F\x1B(B"},
+                                {"UTF-8", "", "\xE3\x83\x86", "\xEF\xBD\xB6"},
+                                {"UTF-8", "\xEF\xBB\xBF", "\xE3\x83\x86", "\xEF\xBD\xB6"}};
+  const std::string lines[] = {"<META content=\"text/html; charset={C}\">",
+                               "<A HREF=\"http://x.jp/{T}\">{T}</A><a href=\"http://x.jp/2\">2</a>",
+                               "<!-- <A HREF=\"http://x.jp/c\">c</A> -->",
+                               "<a href=http://x.jp/u>u</a> <a href='http://x.jp/c' >c</a>",
+                               "<a href=\"http://x.jp/q?a=1&amp;b={K}\">q</a>",
+                               "<p style=\"background: url( http://x.jp/s.png )\">"};
+  // The address each link's span holds, and its line: the old rule cuts at "?" and sees the
+  // comment; the HTML5 parse does not.
+  const std::vector<std::pair<std::string, uint32_t>> classic = {
+      {"http://x.jp/{T}", 2}, {"http://x.jp/2", 2}, {"http://x.jp/c", 3}, {"http://x.jp/q", 5}};
+  const std::vector<std::pair<std::string, uint32_t>> every = {{"http://x.jp/{T}", 2},
+                                                               {"http://x.jp/2", 2},
+                                                               {"http://x.jp/u", 4},
+                                                               {"http://x.jp/c", 4},
+                                                               {"http://x.jp/q?a=1&amp;b={K}", 5},
+                                                               {"http://x.jp/s.png", 6}};
+  for (const Encoding& e : encodings) {
+    const auto put = [&e](std::string text) {
+      for (const auto& [mark, bytes] : {std::pair{"{T}", e.t}, {"{K}", e.k}, {"{C}", e.name}})
+        for (size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, 3, bytes);
+      return text;
+    };
+    for (const char* end : {"\r\n", "\n", "\r"}) {
+      std::string page = e.bom;
+      for (const std::string& line : lines) page += put(line) + end;
+      Page("p.htm", page);
+      for (const bool all : {false, true}) {
+        SCOPED_TRACE(std::string(e.name) + e.bom + (end[0] == '\n' ? " LF" : " CR") +
+                     (all ? " every link" : " classic"));
+        LinkScanner scanner({{"p.htm", {}}}, disk_, ScanRule{{}, all, ""});
+        std::vector<std::pair<std::string, uint32_t>> found;
+        for (ScanItem item; scanner.Next(&item) && item.kind == ScanItem::Kind::kLink;) {
+          const LinkPlace& at = item.link.place;
+          found.emplace_back(page.substr(at.offset, at.length), at.line);
+        }
+        std::vector<std::pair<std::string, uint32_t>> want = all ? every : classic;
+        for (auto& [address, line] : want) address = put(address);
+        EXPECT_EQ(found, want);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace voxtrel

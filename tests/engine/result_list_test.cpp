@@ -18,7 +18,8 @@ std::string Fields(const ResultRow& row) {
          std::to_string(static_cast<int>(o.reason)) + "|" +
          (o.status ? std::to_string(*o.status) : "none") + "|" + std::to_string(o.redirects) + "|" +
          std::to_string(o.elapsed_ms) + "|" + o.detail + "|" + o.redirected_to + "|" +
-         SuspectName(o.suspect);
+         SuspectName(o.suspect) + "|" + std::to_string(l.place.line) + ":" +
+         std::to_string(l.place.offset) + "+" + std::to_string(l.place.length);
 }
 
 CheckOutcome Outcome(CheckOutcome::Kind kind, FailureReason reason, std::optional<int> status,
@@ -42,6 +43,7 @@ TEST(ResultListTest, RowsComeBackWithEveryFieldAsAdded) {
   local.resolved = "/site/b.htm";
   local.anchor = "章";
   local.internal = local.local = true;
+  local.place = {70000, uint64_t{1} << 33, 100000};
   const std::string long_text(200, 'x'), huge_text(70000, 'y');  // a longer length; a block
   const std::vector<ResultRow> rows = {
       {1,

@@ -134,24 +134,25 @@ TEST(ReportTest, WrittenReportIsShiftJisInTheFormItsNameSays) {
 TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNow) {
   std::vector<ResultRow> rows = TwoRows();
   rows[0].outcome.reason = FailureReason::kTimeout;
+  rows[0].link.place.line = 12;
   rows[1].outcome.redirected_to = "http://new.jp/";
   const ReportHeading heading{"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む", std::nullopt};
   ReportHeading crawl = heading;
   crawl.crawl = CrawlCounts{3, 1, 2, 4};
   EXPECT_EQ(FormatDetailedCsvReport(rows, heading),
-            "検査対象,/site,,,,,\r\n検査日時,2026-12-07 10:00:00,,,,,\r\n"
-            "ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,\r\n件数,× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件,,,,,\r\n"
-            "No,結果,URL,リンク名,ページ,理由,転送先\r\n"
-            "000001,×,http://a.jp/?q=1&r=<2>,\"say \"\"hi\"\"\",/p/a.htm,ﾀｲﾑｱｳﾄ,\r\n"
-            "000002,◎, http://b.jp/ ,  ,\"/p/b,c.htm\",,http://new.jp/\r\n"
-            "000003,Ｐ,http://c.jp/,\"a\rb\",/p/c.htm,,\r\n");
+            "検査対象,/site,,,,,,\r\n検査日時,2026-12-07 10:00:00,,,,,,\r\n"
+            "ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,,\r\n件数,× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件,,,,,,\r\n"
+            "No,結果,URL,リンク名,ページ,行,理由,転送先\r\n"
+            "000001,×,http://a.jp/?q=1&r=<2>,\"say \"\"hi\"\"\",/p/a.htm,12,ﾀｲﾑｱｳﾄ,\r\n"
+            "000002,◎, http://b.jp/ ,  ,\"/p/b,c.htm\",,,http://new.jp/\r\n"
+            "000003,Ｐ,http://c.jp/,\"a\rb\",/p/c.htm,,,\r\n");
   EXPECT_TRUE(ReportBytes(rows, {ReportForm::kCsv, ReportEncoding::kUtf8, true})
                   .starts_with("\xEF\xBB\xBF検査対象,,"));
   EXPECT_NE(FormatDetailedCsvReport(rows, crawl)
-                .find("ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,\r\n"
-                      "巡回したﾍﾟｰｼﾞ,3 件,,,,,\r\n"
-                      "上限で省いたﾍﾟｰｼﾞ,1 件,,,,,\r\n"
-                      "robots.txt で除外,2 件,,,,,\r\n取得できないﾍﾟｰｼﾞ,4 件,,,,,\r\n件数,"),
+                .find("ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,,\r\n"
+                      "巡回したﾍﾟｰｼﾞ,3 件,,,,,,\r\n"
+                      "上限で省いたﾍﾟｰｼﾞ,1 件,,,,,,\r\n"
+                      "robots.txt で除外,2 件,,,,,,\r\n取得できないﾍﾟｰｼﾞ,4 件,,,,,,\r\n件数,"),
             std::string::npos);
   EXPECT_EQ(FormatDetailedHtmlReport(rows, heading).find("巡回"), std::string::npos);
   const std::string html = FormatDetailedHtmlReport(rows, crawl);
@@ -163,11 +164,11 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
            "<dt>上限で省いたﾍﾟｰｼﾞ</dt><dd>1 件</dd>\r\n<dt>robots.txt で除外</dt><dd>2 件</dd>\r\n"
            "<dt>取得できないﾍﾟｰｼﾞ</dt><dd>4 件</dd>",
            "<p>× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 1 件</p>",
-           "<tr><th>No</th><th>結果</th><th>URL</th><th>リンク名</th><th>ページ</th><th>理由</th>"
-           "<th>転送先</th></tr>",
+           "<tr><th>No</th><th>結果</th><th>URL</th><th>リンク名</th><th>ページ</th><th>行</th>"
+           "<th>理由</th><th>転送先</th></tr>",
            "<tr class=\"failed\"><td>000001</td><td class=\"mark\">×</td><td class=\"url\">"
            "<a href=\"http://a.jp/?q=1&amp;r=%3C2%3E\">http://a.jp/?q=1&amp;r=&lt;2&gt;</a></td>"
-           "<td>say &quot;hi&quot;</td><td class=\"page\">/p/a.htm</td><td>ﾀｲﾑｱｳﾄ</td>"
+           "<td>say &quot;hi&quot;</td><td class=\"page\">/p/a.htm</td><td>12</td><td>ﾀｲﾑｱｳﾄ</td>"
            "<td class=\"moved\"></td></tr>\r\n",
            "<td class=\"moved\"><a href=\"http://new.jp/\">http://new.jp/</a></td>"})
     EXPECT_NE(html.find(part), std::string::npos) << part;
@@ -175,7 +176,7 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
   rows[2].outcome.suspect = SuspectKind::kSoft404;  // counted last, why in 理由
   const std::string csv = FormatDetailedCsvReport(rows);
   EXPECT_NE(csv.find("件数,× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 0 件 / ？ 1 件,"), std::string::npos);
-  EXPECT_TRUE(csv.ends_with("000003,？,http://c.jp/,\"a\rb\",/p/c.htm,ｿﾌﾄ404,\r\n"));
+  EXPECT_TRUE(csv.ends_with("000003,？,http://c.jp/,\"a\rb\",/p/c.htm,,ｿﾌﾄ404,\r\n"));
 }
 
 TEST(ReportTest, JsonRowSaysWhereALinkMovedOnlyWhenItMovedForGood) {

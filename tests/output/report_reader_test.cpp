@@ -47,6 +47,7 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
   rows.push_back(
       {20, {"http://g.jp/", "", "/s/a.htm"}, Failed(FailureReason::kHttpStatus, 404, service)});
   rows.back().outcome.suspect = SuspectKind::kClosedService;
+  rows[0].link.place.line = 3;
   const std::string text = FormatJsonReport(rows);
   std::vector<ResultRow> back;
   std::string err;
@@ -56,6 +57,10 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
   EXPECT_TRUE(back[4].link.local);
   EXPECT_EQ(back[4].link.anchor, "章");
   EXPECT_EQ(back[4].outcome.detail, "photo.JPG");
+  // The line a link stands on follows its page, and only where it is known.
+  EXPECT_EQ(text.find("\"line\""), text.find("\"line\":3,\"status\""));
+  EXPECT_EQ(text.find("\"line\""), text.rfind("\"line\""));
+  EXPECT_EQ(back[0].link.place.line, 3u);
   // Only a row that took more than one request says so.
   EXPECT_EQ(back[6].outcome.tries, 3);
   EXPECT_EQ(back[0].outcome.tries, 1);
