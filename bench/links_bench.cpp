@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/checker.h"
+#include "platform/disk.h"
+#include "platform/http_pool.h"
 #include "web/classic_links.h"
 #include "web/html_links.h"
 #include "web/page.h"
@@ -72,6 +75,11 @@ void SiteRun(const char* rule) {
   std::vector<std::string> args = {"-q", "--links", rule, (site / "site").string()};
   voxtrel::CheckerEnvironment env;
   env.http.connect_timeout_ms = 1000;
+  voxtrel::PosixDisk disk;
+  env.disk = &disk;
+  env.make_pool = [](const voxtrel::HttpOptions& options) {
+    return std::make_unique<voxtrel::CurlPool>(options);
+  };
   const auto start = Clock::now();
   const int status = voxtrel::RunChecker(args, out, err, env);
   rusage usage{};
