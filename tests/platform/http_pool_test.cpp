@@ -112,6 +112,7 @@ TEST_F(CurlPoolTest, EachRequestEndsInItsStatusOrFailure) {
   EXPECT_EQ(answers[0].body, "<html>ok</html>");
   EXPECT_EQ(answers[0].content_type, "text/html; charset=Shift_JIS");
   EXPECT_EQ(answers[0].retry_after_s, std::nullopt);
+  EXPECT_FALSE(answers[0].body_cut || answers[1].body_cut);
   EXPECT_EQ(answers[1].body, "busy");
   EXPECT_EQ(answers[1].retry_after_s, 120);
   // The final answer's fields only: the redirect's Location went with its head.

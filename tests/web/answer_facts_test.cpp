@@ -65,6 +65,8 @@ TEST(AnswerFactsTest, FactsOfAPage) {
   EXPECT_EQ(Facts("http://h.jp/a", "<a id=x></a><a name=y>").anchors,
             (std::vector<std::string>{"x", "y"}));
   EXPECT_TRUE(Facts("http://h.jp/a", "<title>x</title>", "image/png").title.empty());
+  EXPECT_EQ(VisibleText("<p>x</p>\n 1 < 2 <!-- c --><SCRIPT>s</SCRIPT><P>y&amp;z</P>"),
+            "x 1 < 2 y&z");
 }
 
 TEST(AnswerFactsTest, TopPagesFoldersAndProbes) {

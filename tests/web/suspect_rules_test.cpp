@@ -151,7 +151,7 @@ TEST(SuspectRulesTest, BotWallsAndNotFoundTitles) {
         "ページが見つかりません｜例", "この記事は削除されました",
         "お探しのページは見つかりませんでした", "サービスを終了しました"})
     EXPECT_TRUE(rules.TitleSaysNotFound(title)) << title;
-  for (const char* title : {"14040 items", "Route 4040", "トップページ", ""})
+  for (const char* title : {"14040 items", "Route 4040", "Room 1404", "トップページ", ""})
     EXPECT_FALSE(rules.TitleSaysNotFound(title)) << title;
 }
 
