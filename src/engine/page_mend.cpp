@@ -227,17 +227,7 @@ std::string PageBytesAsUtf8(std::string_view bytes, PageEncoding encoding, bool 
   if (encoding == PageEncoding::kEucJp && !as_scanned) {
     if (std::optional<std::string> shown = Iconv(bytes, "UTF-8", "EUC-JP-MS")) return *shown;
   }
-  switch (encoding) {
-    case PageEncoding::kShiftJis:
-      return Cp932ToUtf8(bytes);
-    case PageEncoding::kEucJp:
-      return Cp932ToUtf8(EucToSjis(bytes));
-    case PageEncoding::kUtf8:
-      return ValidUtf8(bytes);
-    case PageEncoding::kIso2022Jp:
-      return Iso2022JpToUtf8(bytes);
-  }
-  return std::string(bytes);
+  return BytesAsUtf8(bytes, encoding);
 }
 
 MendPlan PlanMends(DiskInterface& disk, const std::string& root, const std::vector<Mend>& mends,

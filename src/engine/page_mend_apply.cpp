@@ -2,6 +2,7 @@
 #include <charconv>
 
 #include "engine/page_mend.h"
+#include "platform/text.h"
 
 namespace voxtrel {
 namespace {
@@ -114,13 +115,7 @@ PageOutcome PutBack(DiskInterface& disk, const std::string& root, const std::str
 
 }  // namespace
 
-std::string BackupFolderName(std::time_t now) {
-  std::tm local{};
-  localtime_r(&now, &local);
-  char name[32];
-  std::strftime(name, sizeof name, "%Y%m%d-%H%M%S", &local);
-  return name;
-}
+std::string BackupFolderName(std::time_t now) { return LocalTimeText(now, "%Y%m%d-%H%M%S"); }
 
 MendResult ApplyMends(DiskInterface& disk, const MendPlan& plan, const std::string& folder_name) {
   MendResult result;

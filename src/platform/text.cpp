@@ -100,4 +100,12 @@ void AppendUtf8(char32_t code, std::string* out) {
   for (int i = extra - 1; i >= 0; --i) *out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
 }
 
+std::string LocalTimeText(std::time_t now, const char* format) {
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  const size_t length = std::strftime(text, sizeof text, format, &local);
+  return std::string(text, length);
+}
+
 }  // namespace voxtrel

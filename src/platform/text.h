@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -39,5 +40,8 @@ bool IsValidUtf8(std::string_view text);
 /// (ESC as `\x1b`), so a name or address cannot move the cursor or recolour the screen. Every
 /// other byte passes as it is.
 std::string TerminalSafe(std::string_view text);
+
+/// `now` in local time as strftime's `format` writes it (at most 63 bytes).
+std::string LocalTimeText(std::time_t now, const char* format);
 
 }  // namespace voxtrel

@@ -3,6 +3,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/text.h"
+
 namespace voxtrel {
 
 std::string UserRulesPath(const char* xdg_config_home, const char* home) {
@@ -13,13 +15,7 @@ std::string UserRulesPath(const char* xdg_config_home, const char* home) {
   return "";
 }
 
-std::string LocalDate(std::time_t now) {
-  std::tm local{};
-  localtime_r(&now, &local);
-  char date[16];
-  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
-  return date;
-}
+std::string LocalDate(std::time_t now) { return LocalTimeText(now, "%Y-%m-%d"); }
 
 bool SetUpSuspect(DiskInterface& disk, const std::string& user_file,
                   const std::vector<std::string>& named, const std::string& today,

@@ -5,9 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "platform/cp932.h"
 #include "platform/text.h"
-#include "web/euc_to_sjis.h"
 
 namespace voxtrel {
 
@@ -258,17 +256,7 @@ std::string StyleSheetText(std::string_view bytes, PageEncoding linking_page) {
     if (end != std::string_view::npos && end < 64)
       encoding = EncodingForName(bytes.substr(kCharsetRule.size(), end - kCharsetRule.size()));
   }
-  switch (encoding) {
-    case PageEncoding::kUtf8:
-      return ValidUtf8(bytes);
-    case PageEncoding::kEucJp:
-      return Cp932ToUtf8(EucToSjis(bytes));
-    case PageEncoding::kIso2022Jp:
-      return Iso2022JpToUtf8(bytes);
-    case PageEncoding::kShiftJis:
-      break;
-  }
-  return Cp932ToUtf8(bytes);
+  return BytesAsUtf8(bytes, encoding);
 }
 
 }  // namespace voxtrel

@@ -8,6 +8,7 @@
 
 #include "platform/cp932.h"
 #include "platform/text.h"
+#include "web/euc_to_sjis.h"
 
 namespace voxtrel {
 namespace {
@@ -288,6 +289,20 @@ std::string ValidUtf8(std::string_view bytes) {
     }
   }
   return out;
+}
+
+std::string BytesAsUtf8(std::string_view bytes, PageEncoding encoding) {
+  switch (encoding) {
+    case PageEncoding::kUtf8:
+      return ValidUtf8(bytes);
+    case PageEncoding::kEucJp:
+      return Cp932ToUtf8(EucToSjis(bytes));
+    case PageEncoding::kIso2022Jp:
+      return Iso2022JpToUtf8(bytes);
+    case PageEncoding::kShiftJis:
+      break;
+  }
+  return Cp932ToUtf8(bytes);
 }
 
 }  // namespace voxtrel

@@ -40,4 +40,8 @@ std::string Iso2022JpToUtf8(std::string_view bytes);
 /// `bytes` as valid UTF-8: each byte not part of a valid sequence becomes U+FFFD.
 std::string ValidUtf8(std::string_view bytes);
 
+/// Bytes in `encoding` as UTF-8, read as pages are read: EUC-JP by way of Shift_JIS (its
+/// half-width katakana widened), Shift_JIS as code page 932.
+std::string BytesAsUtf8(std::string_view bytes, PageEncoding encoding);
+
 }  // namespace voxtrel
