@@ -4,11 +4,14 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/link_scanner.h"
+#include "engine/page_mend.h"
 #include "engine/run_view.h"
 #include "web/link.h"
 #include "web/suspect_rules.h"
@@ -29,6 +32,25 @@ struct SuspectSettings {
   std::shared_ptr<const SuspectRules> rules;
   /// "YYYY-MM-DD": services closed on or before it count as closed.
   std::string today;
+};
+
+/// Where the copies of dead links are looked up (a web archive's availability API); off by
+/// default: no request leaves for it unless asked.
+struct ArchiveSettings {
+  bool look_up = false;
+  /// The API's address; "?url=…&timestamp=…" is added.
+  std::string api = "https://archive.org/wayback/available";
+};
+
+/// Outcomes kept between runs. A ◎ of an address asked lately is taken from here and not asked
+/// again; × and ？ are always asked again. Called from the run's own thread only.
+class OutcomeCache {
+ public:
+  virtual ~OutcomeCache() = default;
+  /// The kept outcome of `address` when it is a ◎ young enough to trust.
+  virtual std::optional<CheckOutcome> Fresh(const std::string& address) = 0;
+  /// Keeps what asking `address` came to.
+  virtual void Keep(const std::string& address, const CheckOutcome& outcome) = 0;
 };
 
 /// How a run checks, chosen by a front end before it starts one.
@@ -64,6 +86,14 @@ struct RunSettings {
   size_t max_links_per_page = kDefaultMaxLinksPerPage;
   /// Judge answers beyond their status (？); off by default.
   SuspectSettings suspect;
+  /// Links the user has set aside (.voxtrelignore): no request and no row, counted as ignored.
+  std::function<bool(const std::string&)> ignored;
+  /// Look up the copies of × (and ？) addresses in a web archive.
+  ArchiveSettings archive;
+  /// Statuses that count as answered (◎), as inclusive ranges; empty: the old rule, 200-299.
+  std::vector<std::pair<int, int>> accept;
+  /// Null: every address is asked.
+  std::shared_ptr<OutcomeCache> cache;
 };
 
 /// How far a crawl goes: pages in all (the start page included) and links followed from it.
@@ -114,6 +144,14 @@ struct RunSummary {
   size_t pages_left_out = 0;
   size_t pages_disallowed = 0;
   size_t pages_failed = 0;
+  /// Links set aside by RunSettings::ignored.
+  size_t ignored = 0;
+  /// Outcomes taken from RunSettings::cache instead of asked.
+  size_t from_cache = 0;
+  /// Requests asked of the web archive.
+  size_t archive_lookups = 0;
+  /// What the run read of each local page, by path: a change set refuses a page changed since.
+  std::map<std::string, PageStamp> page_stamps;
 };
 
 }  // namespace voxtrel

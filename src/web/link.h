@@ -143,6 +143,9 @@ struct CheckOutcome {
   /// With kSuspect: why. With kFailed: kClosedService when the address was on a closed
   /// service (its reason then adds the service). kNone otherwise.
   SuspectKind suspect = SuspectKind::kNone;
+  /// For a × (or ？) row looked up in a web archive: the address of its archived copy, taken
+  /// when the page linked to it still worked. Empty when not looked up or none was found.
+  std::string archived;
 };
 
 /// The result mark of an outcome: ◎, △, ×, Ｐ or ？.
