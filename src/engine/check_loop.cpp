@@ -25,7 +25,16 @@ const std::string& RequestOf(const ScanItem& item) {
 
 // One step of the scan on its way to its commit.
 struct Pending {
-  enum class State { kWaiting, kJudging, kDone, kNoRequest, kPageEnd, kSkipped, kPassedOver };
+  enum class State {
+    kWaiting,
+    kJudging,
+    kDone,
+    kNoRequest,
+    kPageEnd,
+    kSkipped,
+    kPassedOver,
+    kIgnored
+  };
   ScanItem item;
   State state = State::kWaiting;
   /// What the run knows the address by: as written, or as its feed knows it.
@@ -119,6 +128,13 @@ class Pipeline {
     }
   }
 
+  // The user set a link aside by its address or by the link as the page writes it.
+  bool IsIgnored(const FoundLink& link) const {
+    if (!settings_.ignored) return false;
+    const std::string& address = AddressOf(link);
+    return settings_.ignored(address) || (address != link.target && settings_.ignored(link.target));
+  }
+
   void Add(ScanItem item) {
     ++moves_;
     Pending& pending = steps_.emplace_back();
@@ -134,6 +150,8 @@ class Pipeline {
         (settings_.excluded && settings_.excluded(AddressOf(pending.item.link)))) {
       // Counted when their turn comes, so an aborted run counts only what it reached.
       pending.state = Pending::State::kPassedOver;
+    } else if (IsIgnored(pending.item.link)) {
+      pending.state = Pending::State::kIgnored;
     } else if (pending.item.fails != FailureReason::kNone) {
       pending.outcome.reason = pending.item.fails;
       pending.state = Pending::State::kDone;
@@ -245,6 +263,10 @@ class Pipeline {
         case Pending::State::kPassedOver:
           ++(head.item.kind == ScanItem::Kind::kHttpsSkipped ? summary_.https_skipped
                                                               : summary_.excluded);
+          steps_.pop_front();
+          continue;
+        case Pending::State::kIgnored:
+          ++summary_.ignored;
           steps_.pop_front();
           continue;
         default:

@@ -185,13 +185,17 @@ TEST_F(CheckLoopTest, TooManyRequestsIsAskedOnceMoreThenItsHostOneAtATime) {
 
 TEST_F(CheckLoopTest, LinksThatNeedNoRequestNeverWait) {
   std::vector<std::string> targets;
-  for (int i = 0; i < 300; ++i)
-    targets.push_back(i % 3 == 0 ? "https://s.jp/" : i % 3 == 1 ? "http://a.jp/x.pl" : "http://a.jp/skip");
+  const char* const kinds[] = {"https://s.jp/", "http://a.jp/x.pl", "http://a.jp/skip",
+                               "http://a.jp/set-aside"};
+  for (int i = 0; i < 300; ++i) targets.push_back(kinds[i % 4]);
   Page("a.htm", targets);
   settings_.jobs = 1;
   settings_.excluded = [](const std::string& url) { return url.ends_with("skip"); };
+  settings_.ignored = [](const std::string& url) { return url.ends_with("aside"); };
   Run();
-  EXPECT_EQ(summary_.https_skipped + summary_.excluded + summary_.rows_by_mark[3], 300u);
+  EXPECT_EQ(summary_.ignored, 75u);
+  EXPECT_EQ(summary_.https_skipped + summary_.excluded + summary_.rows_by_mark[3], 225u);
+  EXPECT_EQ(results_.Count(), 75u);
   EXPECT_EQ(waits_, 0u);
 }
 
