@@ -368,7 +368,8 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
     crawl += Fill(texts.crawl_failed, {std::to_string(summary.pages_failed)});
   if (!summary.pages_links_cut.empty())
     crawl += Fill(texts.links_cut, {std::to_string(summary.pages_links_cut.size())});
-  if (cached) crawl = Fill(CacheTextsOf(texts).from_cache, {std::to_string(summary.from_cache)}) + crawl;
+  if (cached)
+    crawl = Fill(CacheTextsOf(texts).from_cache, {std::to_string(summary.from_cache)}) + crawl;
   return Fill(texts.summary, {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
                               std::to_string(summary.links_checked), marks,
                               std::to_string(summary.excluded), time, crawl});
@@ -601,7 +602,7 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options.crawl,
-                       options.suspect, run.cache != nullptr)
+                       options.suspect, options.cache)
         << "\n";
   }
   return status;

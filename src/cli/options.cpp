@@ -195,7 +195,9 @@ const std::map<std::string, Setter>& ValueOptions() {
          return !v.empty();
        }},
       {"--max-cache-age",
-       [](CheckerOptions* o, const std::string& v) { return ParseCacheAge(v, &o->max_cache_age_s); }},
+       [](CheckerOptions* o, const std::string& v) {
+         return ParseCacheAge(v, &o->max_cache_age_s);
+       }},
       {"--suspect-rules",
        [](CheckerOptions* o, const std::string& v) {
          o->suspect_rules.push_back(v);

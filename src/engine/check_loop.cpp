@@ -33,7 +33,7 @@ struct Pending {
   std::optional<Ticket> ticket;  // while its answer is out
   /// What the run's cache knows its outcome by; "" when the cache is not asked.
   std::string cache_key;
-  bool from_cache = false;  // taken from the cache, unasked
+  bool from_cache = false;       // taken from the cache, unasked
   bool feed_page = false;        // at a page end: the page came from the feed
   CheckOutcome outcome;
   /// Held while its answer is judged: a verdict coming after the step is gone finds it expired.

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <limits>
+#include <string_view>
 #include <system_error>
 
 #include "platform/text.h"
@@ -87,14 +88,15 @@ int Prepares(sqlite3* db, const char* sql) {
 int SetUp(sqlite3* db) {
   int code = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   // A cache may lose its last batch in a power cut; it must not cost an fsync per batch.
-  if (code == SQLITE_OK) code = sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK)
+    code = sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   const int64_t version = code == SQLITE_OK ? IntOf(db, "PRAGMA user_version", &code) : 0;
-  const int64_t others =
-      code == SQLITE_OK ? IntOf(db,
-                                "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                                "name <> 'outcomes'",
-                                &code)
-                        : 0;
+  const int64_t others = code == SQLITE_OK
+                             ? IntOf(db,
+                                     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                     "name <> 'outcomes'",
+                                     &code)
+                             : 0;
   if (code != SQLITE_OK) return code;
   if ((version != 0 && version != kSchemaVersion) || others > 0) return kWrongSchema;
   if (version == 0) {
@@ -117,8 +119,8 @@ Opened TryOpen(const std::string& path, sqlite3** db, std::string* why) {
   }
   if (code == SQLITE_OK) return Opened::kOk;
   *why = code == kWrongSchema ? "not a cache of outcomes"
-         : *db               ? sqlite3_errmsg(*db)
-                             : sqlite3_errstr(code);
+         : *db                ? sqlite3_errmsg(*db)
+                              : sqlite3_errstr(code);
   sqlite3_close(*db);
   *db = nullptr;
   return IsDamage(code) ? Opened::kDamaged : Opened::kFailed;
@@ -159,7 +161,8 @@ Enum EnumOf(int64_t value, Enum last) {
 }  // namespace
 
 std::string DefaultCachePath(const char* xdg_cache_home, const char* home) {
-  if (xdg_cache_home && *xdg_cache_home) return std::string(xdg_cache_home) + "/voxtrel/cache.sqlite";
+  if (xdg_cache_home && *xdg_cache_home)
+    return std::string(xdg_cache_home) + "/voxtrel/cache.sqlite";
   if (home && *home) return std::string(home) + "/.cache/voxtrel/cache.sqlite";
   return "";
 }
@@ -168,15 +171,13 @@ bool ParseCacheAge(const std::string& text, int64_t* seconds) {
   size_t digits = 0;
   while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
   if (digits == 0 || digits > 18 || text.size() > digits + 1) return false;
+  static constexpr std::string_view kUnits = "smhd";
+  static constexpr int64_t kUnitSeconds[] = {1, 60, 60 * 60, 24 * 60 * 60};
   int64_t unit = 1;
   if (digits < text.size()) {
-    switch (text[digits]) {
-      case 's': unit = 1; break;
-      case 'm': unit = 60; break;
-      case 'h': unit = 60 * 60; break;
-      case 'd': unit = 24 * 60 * 60; break;
-      default: return false;
-    }
+    const size_t which = kUnits.find(text[digits]);
+    if (which == std::string_view::npos) return false;
+    unit = kUnitSeconds[which];
   }
   const int64_t count = std::stoll(text.substr(0, digits));
   if (count > std::numeric_limits<int64_t>::max() / unit) return false;
