@@ -18,6 +18,7 @@
 #include "platform/disk.h"
 #include "platform/http_pool.h"
 #include "platform/text.h"
+#include "run/outcome_cache.h"
 #include "run/recheck.h"
 #include "run/run.h"
 #include "run/suspect_setup.h"
@@ -111,6 +112,35 @@ constexpr Texts kJapanese = {
     "{1}:{2}: {3}（この行は使いません）",
     "{1}: {2}（このﾌｧｲﾙは使いません）",
 };
+
+// What the cache between runs says, in the two languages; a run never fails for its cache.
+struct CacheTexts {
+  const char* from_cache;  // outcomes taken from the cache, in the summary line
+  const char* set_aside;   // the file, what was wrong with it, where it went
+  const char* without;     // the file and why: the run goes on without a cache
+  const char* failed;      // the file and why it stopped working during the run
+  const char* no_folder;   // why there is no file to use
+};
+
+constexpr CacheTexts kCacheEnglish = {
+    "{1} from the cache; ",
+    "voxtrel-check: the cache {1} is damaged ({2}); set aside as {3}",
+    "voxtrel-check: no cache this run: {1}: {2}",
+    "voxtrel-check: the cache {1} stopped working: {2}",
+    "neither XDG_CACHE_HOME nor HOME is set",
+};
+
+constexpr CacheTexts kCacheJapanese = {
+    "ｷｬｯｼｭから {1} 件、",
+    "voxtrel-check: ｷｬｯｼｭが壊れています： {1} （{2}）。{3} に移しました",
+    "voxtrel-check: ｷｬｯｼｭを使わずに検査します： {1} （{2}）",
+    "voxtrel-check: ｷｬｯｼｭが使えなくなりました： {1} （{2}）",
+    "XDG_CACHE_HOME も HOME もありません",
+};
+
+const CacheTexts& CacheTextsOf(const Texts& texts) {
+  return texts.language == Language::kJapanese ? kCacheJapanese : kCacheEnglish;
+}
 
 // `pattern` with "{1}", "{2}" ... replaced by the first, second ... of `values`.
 std::string Fill(std::string_view pattern, std::initializer_list<std::string> values) {
@@ -314,7 +344,7 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
 // how the run ended; after a crawl, its pages too; when answers were judged, the ？ rows and the
 // probes. The https:// links passed over have their own note.
 std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds, bool colour,
-                        bool crawled, bool suspect) {
+                        bool crawled, bool suspect, bool cached) {
   const std::array<size_t, kMarkCount>& counts = summary.rows_by_mark;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
@@ -338,6 +368,8 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
     crawl += Fill(texts.crawl_failed, {std::to_string(summary.pages_failed)});
   if (!summary.pages_links_cut.empty())
     crawl += Fill(texts.links_cut, {std::to_string(summary.pages_links_cut.size())});
+  if (cached)
+    crawl = Fill(CacheTextsOf(texts).from_cache, {std::to_string(summary.from_cache)}) + crawl;
   return Fill(texts.summary, {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
                               std::to_string(summary.links_checked), marks,
                               std::to_string(summary.excluded), time, crawl});
@@ -443,7 +475,31 @@ struct PreparedRun {
   RunSettings settings;
   HttpOptions http;
   ReportHeading heading;
+  /// Also in settings.cache; null without --cache or when it could not be opened.
+  std::shared_ptr<SqliteOutcomeCache> cache;
+  std::string cache_path;
 };
+
+// The cache the command line asks for; null, after a warning, when there is none to be had.
+std::shared_ptr<SqliteOutcomeCache> OpenCache(PreparedRun& run, const CheckerEnvironment& env,
+                                              const Texts& texts, std::ostream& err) {
+  const CacheTexts& words = CacheTextsOf(texts);
+  OutcomeCacheOptions cache;
+  cache.path = run.cache_path = run.options.cache_file.value_or(env.cache_file);
+  if (cache.path.empty()) {
+    err << Fill(words.without, {"$XDG_CACHE_HOME/voxtrel/cache.sqlite", words.no_folder}) << "\n";
+    return nullptr;
+  }
+  cache.max_age_s = run.options.max_cache_age_s;
+  // What the server is asked with may change its answer as much as the run's own settings.
+  cache.settings = VerdictSettingsOf(run.settings) + ";user_agent=" + run.http.user_agent +
+                   ";ca_file=" + run.http.ca_file;
+  CacheOpening opening = OpenOutcomeCache(cache);
+  if (!opening.set_aside.empty())
+    err << Fill(words.set_aside, {cache.path, opening.damage, opening.set_aside}) << "\n";
+  if (!opening.cache) err << Fill(words.without, {cache.path, opening.why}) << "\n";
+  return opening.cache;
+}
 
 // Reads the command line and checks what it names; an exit status when there is nothing to
 // run (help, version, a usage error, a report that could not be written).
@@ -486,6 +542,7 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
     run.settings.suspect = std::move(suspect.settings);
   }
   run.http = HttpOptionsFor(env, options);
+  if (options.cache) run.settings.cache = run.cache = OpenCache(run, env, texts, err);
   RunRequest request{options.recursive, run.http.total_timeout_ms, std::nullopt};
   if (options.crawl) request.crawl = options.crawl_bounds;
   run.heading =
@@ -537,13 +594,15 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
       if (status != kExitInterrupted) status = kExitUsage;
     }
   }
+  if (run.cache && !run.cache->Flush() && !run.cache->failure().empty())
+    err << Fill(CacheTextsOf(texts).failed, {run.cache_path, run.cache->failure()}) << "\n";
   if (summary.https_skipped > 0 && !options.https)
     err << Fill(texts.https_note, {std::to_string(summary.https_skipped)}) << "\n";
   if (!options.quiet) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options.crawl,
-                       options.suspect)
+                       options.suspect, options.cache)
         << "\n";
   }
   return status;

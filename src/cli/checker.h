@@ -42,6 +42,8 @@ struct CheckerEnvironment {
   QueueClock* clock = nullptr;
   /// The user's own rules file for --suspect (UserRulesPath); "" for none.
   std::string user_rules;
+  /// The cache's file for --cache without --cache-file (DefaultCachePath); "" for none.
+  std::string cache_file;
   /// Today's local date for --suspect, "YYYY-MM-DD"; "": the system's clock says.
   std::string today;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/checker.h"
+#include "run/outcome_cache.h"
 #include "run/suspect_setup.h"
 
 namespace {
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
                                            std::getenv("LANG"));
   ApplyTimeoutOverride(&env.http);
   env.user_rules = voxtrel::UserRulesPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  env.cache_file = voxtrel::DefaultCachePath(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
   voxtrel::PosixDisk disk;
   env.disk = &disk;
   env.make_pool = [](const voxtrel::HttpOptions& options) {

@@ -60,6 +60,11 @@ const char* const kCheckerUsage =
     "      --suspect-rules FILE more rules, in the form of the shipped ones (repeatable);\n"
     "                           ~/.config/voxtrel/suspect-rules.txt is read when it exists\n"
     "      --fail-on-suspect    exit status 1 for \xEF\xBC\x9F rows too\n"
+    "      --cache              keep outcomes between runs ($XDG_CACHE_HOME/voxtrel/\n"
+    "                           cache.sqlite): a \xE2\x97\x8E kept lately is not asked again\n"
+    "      --cache-file FILE    keep them in FILE (implies --cache)\n"
+    "      --max-cache-age DURATION   how long a kept \xE2\x97\x8E is trusted: 1d, 12h, 30m,\n"
+    "                           90s or seconds; 0 asks every address (1d)\n"
     "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
     "                           keep their numbers and are written as a run's rows are\n"
     "  -h, --help               show this help\n"
@@ -183,6 +188,16 @@ const std::map<std::string, Setter>& ValueOptions() {
          return !v.empty();
        }},
       {"--exclude", AddExclude},
+      {"--cache-file",
+       [](CheckerOptions* o, const std::string& v) {
+         o->cache = true;
+         o->cache_file = v;
+         return !v.empty();
+       }},
+      {"--max-cache-age",
+       [](CheckerOptions* o, const std::string& v) {
+         return ParseCacheAge(v, &o->max_cache_age_s);
+       }},
       {"--suspect-rules",
        [](CheckerOptions* o, const std::string& v) {
          o->suspect_rules.push_back(v);
@@ -201,6 +216,7 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
       {"--report-detail", &CheckerOptions::report_detail},
       {"--suspect", &CheckerOptions::suspect},
       {"--fail-on-suspect", &CheckerOptions::fail_on_suspect},
+      {"--cache", &CheckerOptions::cache},
   };
   return flags;
 }

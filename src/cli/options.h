@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "output/report_writer.h"
+#include "run/outcome_cache.h"
 #include "run/run.h"
 
 namespace voxtrel {
@@ -43,6 +45,11 @@ struct CheckerOptions {
   bool suspect = false;
   bool fail_on_suspect = false;
   std::vector<std::string> suspect_rules;
+  /// Keep outcomes between runs (in cache_file when given, which implies it); a ◎ younger than
+  /// max_cache_age_s is not asked again.
+  bool cache = false;
+  std::optional<std::string> cache_file;
+  int64_t max_cache_age_s = kDefaultCacheAgeS;
   /// A JSON report whose × rows are asked again instead of checking a TARGET.
   std::optional<std::string> recheck_path;
   std::string target;

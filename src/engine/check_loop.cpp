@@ -40,6 +40,9 @@ struct Pending {
   /// What the run knows the address by: as written, or as its feed knows it.
   std::string key;
   std::optional<Ticket> ticket;  // while its answer is out
+  /// What the run's cache knows its outcome by; "" when the cache is not asked.
+  std::string cache_key;
+  bool from_cache = false;       // taken from the cache, unasked
   bool feed_page = false;        // at a page end: the page came from the feed
   CheckOutcome outcome;
   /// Held while its answer is judged: a verdict coming after the step is gone finds it expired.
@@ -165,12 +168,31 @@ class Pipeline {
     } else {
       const std::string& url = RequestOf(pending.item);
       pending.key = feed_ ? feed_->KeyOf(url) : url;
-      if (!feed_ || !feed_->Disallows(pending.key)) return Ask(pending);
-      // Kept from crawlers by robots.txt: neither asked nor listed nor counted, so it needs no
-      // turn of its own.
-      steps_.pop_back();
+      if (feed_ && feed_->Disallows(pending.key)) {
+        // Kept from crawlers by robots.txt: neither asked nor listed nor counted, so it needs
+        // no turn of its own.
+        steps_.pop_back();
+      } else if (!TakeFromCache(pending)) {
+        return Ask(pending);
+      }
     }
     ++progress_.links_answered;
+  }
+
+  // A ◎ the run's cache kept lately is this link's outcome, unasked; true when it was.
+  bool TakeFromCache(Pending& pending) {
+    if (!settings_.cache) return false;
+    const FoundLink& link = pending.item.link;
+    pending.cache_key = RequestOf(pending.item);
+    // The judge looks for the anchor in the page: the outcome is the anchor's as well.
+    if (judge_ && settings_.all_links && !link.anchor.empty())
+      pending.cache_key += "#" + link.anchor;
+    std::optional<CheckOutcome> kept = settings_.cache->Fresh(pending.cache_key);
+    if (!kept) return false;
+    pending.outcome = std::move(*kept);
+    pending.state = Pending::State::kDone;
+    pending.from_cache = true;
+    return true;
   }
 
   void Ask(Pending& pending) {
@@ -189,6 +211,8 @@ class Pipeline {
   void Answered(Pending& pending, QueueAnswer& answer) {
     pending.ticket.reset();
     ++progress_.links_answered;
+    // An answer this run already had (--once) was kept when it came.
+    if (answer.cached) pending.cache_key.clear();
     if (answer.no_request) {
       pending.state = Pending::State::kNoRequest;
       return;
@@ -299,6 +323,11 @@ class Pipeline {
       return true;
     }
     if (head.state != Pending::State::kDone) return false;
+    // What asking came to, before a crawled page's anchor decides this one link's row.
+    if (head.from_cache)
+      ++summary_.from_cache;
+    else if (!head.cache_key.empty())
+      settings_.cache->Keep(head.cache_key, head.outcome);
     if (feed_) CheckAnchor(head);
     if (IsListed(head.outcome, settings_.show_all)) {
       seams_.view.RowAdded(seams_.results.Add(link, head.outcome));

@@ -41,6 +41,7 @@ class Recheck {
  public:
   Recheck(const RunSeams& seams, const RunSettings& settings)
       : seams_(seams),
+        cache_(settings.cache),
         local_(seams.disk),
         queue_(seams.http, LimitsOf(settings), seams.clock ? *seams.clock : SystemClock()) {
     // Anchors on other pages are not looked up again: only a failure replaces such a row.
@@ -127,7 +128,9 @@ class Recheck {
     if (judge_) judge_->Prepare(link, &ask);
     queue_.Ask(std::move(ask), [this, question, url, link](Ticket, QueueAnswer& answer) {
       question->kept = answer.no_request;
-      auto answered = [this, question](CheckOutcome outcome) {
+      // Asked again on purpose: the cache is not looked at, but it learns the new answer.
+      auto answered = [this, question, url, no_request = answer.no_request](CheckOutcome outcome) {
+        if (cache_ && !no_request) cache_->Keep(url, outcome);
         question->outcome = std::move(outcome);
         question->answered = true;
         progress_.links_answered += question->rows;
@@ -148,6 +151,7 @@ class Recheck {
   }
 
   const RunSeams& seams_;
+  std::shared_ptr<OutcomeCache> cache_;
   LocalLinkChecker local_;
   std::vector<Update> updates_;
   std::vector<std::unique_ptr<Question>> questions_;

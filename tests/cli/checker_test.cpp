@@ -226,6 +226,8 @@ std::string Parsed(const std::vector<std::string>& args) {
   if (o.rate > 0) text += " rate=" + std::to_string(o.rate);
   for (const std::string& exclude : o.excludes) text += " x=" + exclude;
   for (const std::string& rules : o.suspect_rules) text += " sr=" + rules;
+  if (o.cache) text += " cache=" + o.cache_file.value_or("");
+  if (o.max_cache_age_s != kDefaultCacheAgeS) text += " age=" + std::to_string(o.max_cache_age_s);
   return text + " " + o.target;
 }
 
@@ -274,6 +276,18 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--suspect", "--fail-on-suspect", "--suspect-rules", "a", "--suspect-rules=b", "T"},
        "suspect fos j128 h8 sr=a sr=b T"},
       {{"--suspect-rules=", "T"}, "error"}, {{"--suspect=1", "T"}, "error"},
+      {{"--cache", "--max-cache-age", "12h", "T"}, "j128 h8 cache= age=43200 T"},
+      {{"--cache-file=c.db", "--max-cache-age=1d", "T"}, "j128 h8 cache=c.db T"},
+      {{"--max-cache-age", "30m", "T"}, "j128 h8 age=1800 T"},
+      {{"--max-cache-age", "90s", "T"}, "j128 h8 age=90 T"},
+      {{"--max-cache-age", "0", "T"}, "j128 h8 age=0 T"},
+      {{"--max-cache-age", "2d", "T"}, "j128 h8 age=172800 T"},
+      {{"--cache-file=", "T"}, "error"}, {{"--cache=1", "T"}, "error"},
+      {{"--max-cache-age", "", "T"}, "error"}, {{"--max-cache-age", "1x", "T"}, "error"},
+      {{"--max-cache-age", "-1", "T"}, "error"}, {{"--max-cache-age", "1.5h", "T"}, "error"},
+      {{"--max-cache-age", "h", "T"}, "error"}, {{"--max-cache-age", "1dd", "T"}, "error"},
+      {{"--max-cache-age", "1 d", "T"}, "error"},
+      {{"--max-cache-age", "999999999999999999d", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -368,6 +382,20 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   japanese_ = true;
   EXPECT_EQ(Run({"--suspect", "/site/sub/b.htm"}), kExitClean);
   EXPECT_NE(err_.str().find("Ｐ 0 件 / ？ 0 件、除外 0 件、ﾌﾟﾛｰﾌﾞ 0 件、"), std::string::npos);
+  // With a cache, what it answered is counted; a cache that cannot be had is no reason to stop.
+  japanese_ = false;
+  const test::TempDir temp;
+  const std::string cached = "voxtrel-check: 2 links checked: 1 ×, 0 ◎, 0 △, 0 Ｐ; 0 excluded; ";
+  for (const char* from : {"0", "1"}) {
+    EXPECT_EQ(Run({"--cache-file", temp / "c.sqlite", "/site/a.htm"}), kExitDeadLinks);
+    EXPECT_EQ(std::regex_replace(err_.str(), seconds, "N"),
+              cached + from + " from the cache; N s\n");
+  }
+  EXPECT_EQ(Run({"--cache-file", temp / "c.sqlite/c.sqlite", "/site/a.htm"}), kExitDeadLinks);
+  const std::string told = std::regex_replace(err_.str(), seconds, "N");
+  EXPECT_TRUE(told.starts_with("voxtrel-check: no cache this run: " + temp / "c.sqlite/c.sqlite"))
+      << told;
+  EXPECT_TRUE(told.ends_with("\n" + cached + "0 from the cache; N s\n")) << told;
 }
 
 TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
