@@ -45,6 +45,8 @@ struct CheckerOptions {
   std::vector<std::string> suspect_rules;
   /// A JSON report whose × rows are asked again instead of checking a TARGET.
   std::optional<std::string> recheck_path;
+  /// A sitemap (an address or a local file) whose pages are checked instead of a TARGET.
+  std::optional<std::string> sitemap;
   std::string target;
 };
 
