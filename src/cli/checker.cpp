@@ -367,8 +367,7 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
 std::variant<int, RunSummary> CheckSitemap(const RunSeams& seams, const RunSettings& settings,
                                            TerminalView& view, const CheckerOptions& options,
                                            const Texts& texts, std::ostream& err) {
-  SitemapRun run =
-      RunSitemap(seams, settings, *options.sitemap, options.crawl_bounds.max_pages);
+  SitemapRun run = RunSitemap(seams, settings, *options.sitemap, options.crawl_bounds.max_pages);
   if (run.summary.outcome != RunOutcome::kTargetUnreadable) return std::move(run.summary);
   view.ClearProgress();
   if (run.why.empty())
@@ -527,8 +526,8 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   RunRequest request{options.recursive, run.http.total_timeout_ms, std::nullopt};
   if (options.crawl) request.crawl = options.crawl_bounds;
   const std::string& checked = options.sitemap ? *options.sitemap : options.target;
-  run.heading =
-      HeadingForRun(IsWebAddress(checked) ? checked : AbsoluteFolder(checked), run.settings, request);
+  run.heading = HeadingForRun(IsWebAddress(checked) ? checked : AbsoluteFolder(checked),
+                              run.settings, request);
   // The command as given is the surest account of how the run was asked for; the words before
   // it add what it leaves to the defaults.
   run.heading.options += " (voxtrel-check";
