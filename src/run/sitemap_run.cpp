@@ -1,109 +1,16 @@
 #include "run/sitemap_run.h"
 
 #include <algorithm>
-#include <deque>
-#include <map>
-#include <optional>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "engine/page_fetch.h"
 #include "engine/request_queue.h"
-#include "web/page.h"
-#include "web/sitemap.h"
-#include "web/url.h"
+#include "engine/sitemap_source.h"
 
 namespace voxtrel {
 namespace {
-
-// A page to check and the sitemap that listed it, the page of its row when it cannot be fetched.
-struct ListedPage {
-  std::string address;
-  std::string sitemap;
-};
-
-// The sitemap's pages as the pages of a run: fetched through the queue ahead of the scan, as
-// far as `ahead` pages, and handed on in the sitemap's order. A page that could not be fetched
-// is handed on empty, and its end lists it as a × row.
-class SitemapFeed : public PageFeed {
- public:
-  SitemapFeed(std::vector<ListedPage> pages, RequestQueue& queue, size_t ahead)
-      : pages_(std::move(pages)), fetched_(pages_.size()), queue_(queue), ahead_(ahead) {}
-  ~SitemapFeed() override {
-    for (const auto& [ticket, index] : asked_) queue_.Drop(ticket);
-  }
-  SitemapFeed(const SitemapFeed&) = delete;
-  SitemapFeed& operator=(const SitemapFeed&) = delete;
-
-  void Advance() override {
-    while (next_ask_ < pages_.size() && next_ask_ < handed_on_ + ahead_) Ask(next_ask_++);
-  }
-  Next NextPage(PageToCheck* page, bool* cut) override;
-  // Each page is checked as its own single page run would check it: no address is known by
-  // another, nothing is kept from the run, no anchor is judged across pages.
-  std::string KeyOf(const std::string& address) const override { return address; }
-  bool Disallows(const std::string&) override { return false; }
-  bool RobotsAllow(const std::string&) const override { return true; }
-  bool HasAnchor(const std::string&, const std::string&) const override { return true; }
-  bool EndPage(std::vector<UnfetchedPage>* failed) override {
-    failed->clear();
-    if (ended_.front()) failed->push_back(std::move(*ended_.front()));
-    ended_.pop_front();
-    return true;
-  }
-  size_t pages_known() const override { return pages_.size(); }
-  void AddCounts(RunSummary*) const override {}
-
- private:
-  void Ask(size_t index) {
-    QueueAsk ask;
-    ask.url = BrowserAddress(pages_[index].address);
-    ask.keep_body = true;
-    ask.body_cap = kPageCap;
-    const Ticket ticket = queue_.Ask(std::move(ask), [this, index](Ticket done, QueueAnswer& got) {
-      asked_.erase(done);
-      fetched_[index] = FetchResultOf(pages_[index].address, got);
-    });
-    asked_.emplace(ticket, index);
-  }
-
-  const std::vector<ListedPage> pages_;
-  std::vector<std::optional<FetchResult>> fetched_;
-  RequestQueue& queue_;
-  const size_t ahead_;
-  std::map<Ticket, size_t> asked_;
-  size_t next_ask_ = 0;
-  size_t handed_on_ = 0;
-  /// For each page handed on and not yet ended: its row when it could not be fetched.
-  std::deque<std::optional<UnfetchedPage>> ended_;
-};
-
-PageFeed::Next SitemapFeed::NextPage(PageToCheck* page, bool* cut) {
-  Advance();
-  if (handed_on_ == pages_.size()) return Next::kDone;
-  std::optional<FetchResult>& fetched = fetched_[handed_on_];
-  if (!fetched) return Next::kWait;
-  const ListedPage& listed = pages_[handed_on_++];
-  page->source = listed.address;
-  *cut = fetched->cut;
-  if (fetched->kind == FetchResult::Kind::kOk) {
-    page->fetched = std::move(fetched->page);
-    ended_.emplace_back();
-  } else {
-    PageSource empty;
-    empty.source = listed.address;
-    empty.origin = PageOrigin::kWeb;
-    page->fetched = std::move(empty);
-    CheckOutcome outcome = std::move(fetched->answer);
-    // No request object: a failure all the same, though no answer says why.
-    outcome.kind = CheckOutcome::Kind::kFailed;
-    ended_.emplace_back(
-        UnfetchedPage{listed.address, FoundLink(listed.address, "", listed.sitemap), outcome});
-  }
-  fetched.reset();
-  return Next::kPage;
-}
 
 // Reads a sitemap and the sitemaps of an index into the pages to check, passing over what the
 // sitemap protocol does not allow and what lies past the bounds.
@@ -233,8 +140,8 @@ SitemapRun RunSitemap(const RunSeams& seams, const RunSettings& settings,
   seams.results.Clear();
   seams.view.RunPreparing(false);
   // Pages of one site: a few more asked than its slots hold keep them busy while one is scanned.
-  SitemapFeed feed(std::move(reader.pages), queue,
-                   static_cast<size_t>(std::max(1, settings.per_host)) * 2 + 2);
+  SitemapSource feed(std::move(reader.pages), queue,
+                     static_cast<size_t>(std::max(1, settings.per_host)) * 2 + 2);
   RunSummary counted = std::move(run.summary);
   run.summary = CheckLinks({}, settings, seams, queue, &feed);
   run.summary.pages_left_out = counted.pages_left_out;
