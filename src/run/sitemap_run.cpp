@@ -121,13 +121,12 @@ SitemapRun RunSitemap(const RunSeams& seams, const RunSettings& settings,
   SitemapReader reader(seams, queue, max_pages, run);
   if (!reader.Read(sitemap)) {
     if (run.summary.outcome == RunOutcome::kAborted) seams.view.Notify(notice::RunAborted{});
-    run.summary.pages.push_back(sitemap);
     run.summary = Closed(seams, std::move(run.summary));
     return run;
   }
   if (reader.pages.empty()) {
     run.unreadable = sitemap;
-    run.why = "no page of its own site to check";
+    run.why = "lists no page to check";
     run.summary.outcome = RunOutcome::kTargetUnreadable;
     run.summary = Closed(seams, std::move(run.summary));
     return run;
