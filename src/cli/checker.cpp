@@ -21,6 +21,7 @@
 #include "run/outcome_cache.h"
 #include "run/recheck.h"
 #include "run/run.h"
+#include "run/sitemap_run.h"
 #include "run/suspect_setup.h"
 #include "version.h"
 
@@ -55,6 +56,9 @@ struct Texts {
   const char* probes;    // requests asked only to judge answers
   const char* rules_problem;       // the rules file, the line, why
   const char* rules_file_problem;  // the rules file, why
+  const char* sitemap_pages;       // pages from the sitemap
+  const char* sitemap_passed;      // pages left out by --max-pages, addresses of other sites
+  const char* cannot_read_sitemap;  // the sitemap, why
 };
 
 constexpr Texts kEnglish = {
@@ -83,6 +87,9 @@ constexpr Texts kEnglish = {
     "{1} probes; ",
     "{1}:{2}: {3}; line passed over",
     "{1}: {2}; file passed over",
+    "{1} pages from the sitemap; ",
+    "{1} left out by --max-pages, {2} addresses of other sites passed over; ",
+    "voxtrel-check: {1}: {2}",
 };
 
 constexpr Texts kJapanese = {
@@ -111,6 +118,9 @@ constexpr Texts kJapanese = {
     "ﾌﾟﾛｰﾌﾞ {1} 件、",
     "{1}:{2}: {3}（この行は使いません）",
     "{1}: {2}（このﾌｧｲﾙは使いません）",
+    "ｻｲﾄﾏｯﾌﾟのﾍﾟｰｼﾞ {1} 件、",
+    "上限で省いたﾍﾟｰｼﾞ {1} 件、ほかのｻｲﾄのｱﾄﾞﾚｽ {2} 件、",
+    "voxtrel-check: ｻｲﾄﾏｯﾌﾟを読めません： {1} （{2}）",
 };
 
 // What the cache between runs says, in the two languages; a run never fails for its cache.
@@ -340,11 +350,23 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
   };
 }
 
+// "3 pages from the sitemap; ", and what it listed that was not checked.
+std::string SitemapCounts(const RunSummary& summary, const Texts& texts) {
+  std::string counts = Fill(texts.sitemap_pages, {std::to_string(summary.pages.size())});
+  if (summary.pages_left_out > 0 || summary.pages_disallowed > 0)
+    counts += Fill(texts.sitemap_passed, {std::to_string(summary.pages_left_out),
+                                          std::to_string(summary.pages_disallowed)});
+  return counts;
+}
+
 // "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 0.4 s", or the same in Japanese with
 // how the run ended; after a crawl, its pages too; when answers were judged, the ？ rows and the
 // probes. The https:// links passed over have their own note.
 std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds, bool colour,
-                        bool crawled, bool suspect, bool cached) {
+                        const CheckerOptions& options) {
+  const bool crawled = options.crawl;
+  const bool suspect = options.suspect;
+  const bool sitemap = options.sitemap.has_value();
   const std::array<size_t, kMarkCount>& counts = summary.rows_by_mark;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
@@ -364,15 +386,32 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
     crawl += Fill(texts.crawled,
                   {std::to_string(summary.pages.size()), std::to_string(summary.pages_left_out),
                    std::to_string(summary.pages_disallowed)});
-  if (crawled && summary.pages_failed > 0)
+  if (sitemap) crawl += SitemapCounts(summary, texts);
+  if ((crawled || sitemap) && summary.pages_failed > 0)
     crawl += Fill(texts.crawl_failed, {std::to_string(summary.pages_failed)});
   if (!summary.pages_links_cut.empty())
     crawl += Fill(texts.links_cut, {std::to_string(summary.pages_links_cut.size())});
-  if (cached)
+  if (options.cache)
     crawl = Fill(CacheTextsOf(texts).from_cache, {std::to_string(summary.from_cache)}) + crawl;
   return Fill(texts.summary, {summary.outcome == RunOutcome::kAborted ? texts.stopped : texts.done,
                               std::to_string(summary.links_checked), marks,
                               std::to_string(summary.excluded), time, crawl});
+}
+
+// Checks the pages of the sitemap asked for; exit status 2 when it cannot be read.
+std::variant<int, RunSummary> CheckSitemap(const RunSeams& seams, const RunSettings& settings,
+                                           TerminalView& view, const CheckerOptions& options,
+                                           const Texts& texts, std::ostream& err) {
+  SitemapRun run = RunSitemap(seams, settings, *options.sitemap, options.crawl_bounds.max_pages);
+  if (run.summary.outcome != RunOutcome::kTargetUnreadable) return std::move(run.summary);
+  view.ClearProgress();
+  if (run.why.empty())
+    err << Fill(texts.cannot_fetch,
+                {run.unreadable, ReasonText(run.summary.fetch_answer, texts.language)});
+  else
+    err << Fill(texts.cannot_read_sitemap, {run.unreadable, run.why});
+  err << "\n";
+  return kExitUsage;
 }
 
 // Runs the check the target names; an exit status when it could not run, its summary when it
@@ -380,6 +419,7 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
 std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings& settings,
                                         TerminalView& view, const CheckerOptions& options,
                                         const Texts& texts, std::ostream& err) {
+  if (options.sitemap) return CheckSitemap(seams, settings, view, options, texts, err);
   const std::string& target = options.target;
   if (IsWebAddress(target)) {
     RunSummary summary = options.crawl
@@ -545,9 +585,9 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   if (options.cache) run.settings.cache = run.cache = OpenCache(run, env, texts, err);
   RunRequest request{options.recursive, run.http.total_timeout_ms, std::nullopt};
   if (options.crawl) request.crawl = options.crawl_bounds;
-  run.heading =
-      HeadingForRun(IsWebAddress(options.target) ? options.target : AbsoluteFolder(options.target),
-                    run.settings, request);
+  const std::string& checked = options.sitemap ? *options.sitemap : options.target;
+  run.heading = HeadingForRun(IsWebAddress(checked) ? checked : AbsoluteFolder(checked),
+                              run.settings, request);
   // The command as given is the surest account of how the run was asked for; the words before
   // it add what it leaves to the defaults.
   run.heading.options += " (voxtrel-check";
@@ -601,8 +641,7 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
   if (!options.quiet) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options.crawl,
-                       options.suspect, options.cache)
+    err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options)
         << "\n";
   }
   return status;

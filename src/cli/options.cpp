@@ -12,6 +12,7 @@ namespace voxtrel {
 const char* const kCheckerUsage =
     "usage: voxtrel-check [options] TARGET\n"
     "       voxtrel-check [options] --recheck REPORT.json\n"
+    "       voxtrel-check [options] --sitemap URL|FILE\n"
     "\n"
     "Checks every absolute http:// link of HTML pages and lists the dead ones.\n"
     "TARGET is a folder (its .htm/.html/.shtm/.shtml pages), one local page file,\n"
@@ -45,7 +46,7 @@ const char* const kCheckerUsage =
     "                           (same scheme, host and port, under the page's folder)\n"
     "                           reached from it by links, breadth first; robots.txt\n"
     "                           is honoured and each address asked once\n"
-    "      --max-pages N        pages a crawl checks at most (10000)\n"
+    "      --max-pages N        pages a crawl or a sitemap run checks at most (10000)\n"
     "      --max-depth N        links a crawl follows from the start page at most (50)\n"
     "      --max-links-per-page N   links checked (and followed) in one page at most\n"
     "                           (100000)\n"
@@ -67,6 +68,8 @@ const char* const kCheckerUsage =
     "                           90s or seconds; 0 asks every address (1d)\n"
     "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
     "                           keep their numbers and are written as a run's rows are\n"
+    "      --sitemap URL|FILE   check the pages a sitemap (.xml, .xml.gz, or an index\n"
+    "                           of sitemaps) lists, in its order, each as a page TARGET\n"
     "  -h, --help               show this help\n"
     "      --version            show the version\n"
     "\n"
@@ -185,6 +188,11 @@ const std::map<std::string, Setter>& ValueOptions() {
       {"--recheck",
        [](CheckerOptions* o, const std::string& v) {
          o->recheck_path = v;
+         return !v.empty();
+       }},
+      {"--sitemap",
+       [](CheckerOptions* o, const std::string& v) {
+         o->sitemap = v;
          return !v.empty();
        }},
       {"--exclude", AddExclude},
@@ -317,7 +325,12 @@ ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptio
     *err = "--recheck takes no TARGET";
     return ParseOutcome::kError;
   }
-  if (!options->recheck_path && (!have_target || options->target.empty())) {
+  if (options->sitemap && (have_target || options->crawl || options->recursive ||
+                           options->recheck_path)) {
+    *err = "--sitemap takes no TARGET, --crawl, -r or --recheck";
+    return ParseOutcome::kError;
+  }
+  if (!options->recheck_path && !options->sitemap && (!have_target || options->target.empty())) {
     *err = "no TARGET given";
     return ParseOutcome::kError;
   }

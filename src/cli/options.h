@@ -52,6 +52,8 @@ struct CheckerOptions {
   int64_t max_cache_age_s = kDefaultCacheAgeS;
   /// A JSON report whose × rows are asked again instead of checking a TARGET.
   std::optional<std::string> recheck_path;
+  /// A sitemap (an address or a local file) whose pages are checked instead of a TARGET.
+  std::optional<std::string> sitemap;
   std::string target;
 };
 

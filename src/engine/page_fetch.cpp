@@ -12,9 +12,7 @@
 
 namespace voxtrel {
 
-namespace {
-
-FetchResult Judged(const std::string& url, QueueAnswer& asked) {
+FetchResult FetchResultOf(const std::string& url, QueueAnswer& asked) {
   HttpAnswer& answer = asked.answer;
   FetchResult result;
   if (asked.no_request) {
@@ -38,8 +36,6 @@ FetchResult Judged(const std::string& url, QueueAnswer& asked) {
   return result;
 }
 
-}  // namespace
-
 std::vector<FetchResult> FetchWebPages(RequestQueue& queue, const std::vector<std::string>& urls,
                                        const std::function<bool()>& keep_waiting, int slice_ms) {
   std::vector<FetchResult> results(urls.size());
@@ -53,7 +49,7 @@ std::vector<FetchResult> FetchWebPages(RequestQueue& queue, const std::vector<st
     const std::optional<UrlParts> parts = SplitUrl(ask.url);
     ask.body_cap = parts && parts->path == "/robots.txt" ? kRobotsCap : kPageCap;
     tickets.push_back(queue.Ask(std::move(ask), [&, i](Ticket, QueueAnswer& answer) {
-      results[i] = Judged(urls[i], answer);
+      results[i] = FetchResultOf(urls[i], answer);
       --waiting;
     }));
   }

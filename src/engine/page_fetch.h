@@ -24,6 +24,10 @@ struct FetchResult {
   std::string final_url;
 };
 
+/// What the queue's answer to a page's fetch (an ask with keep_body) of `url` comes to; the body
+/// is moved into the page.
+FetchResult FetchResultOf(const std::string& url, QueueAnswer& asked);
+
 /// Fetches each of `urls` through `queue` (a robots.txt only up to kRobotsCap, a page up to
 /// kPageCap), their results in the order of `urls`. Calls `keep_waiting` whenever a pump of at
 /// most `slice_ms` brought no answer; when that says no, every one is kAbandoned. A 2xx answer

@@ -27,6 +27,7 @@
 #include "support/fake_disk.h"
 #include "support/fake_pool.h"
 #include "support/files.h"
+#include "support/gzip.h"
 #include "support/local_server.h"
 #include "support/temp_dir.h"
 
@@ -468,6 +469,47 @@ TEST_F(CheckerTest, ACrawlFollowsRedirectsOnTheSiteAndHonoursItsRobotsTxt) {
   EXPECT_EQ(Run({"--crawl", base_ + "/s/dead.html"}), kExitDeadLinks);
   EXPECT_EQ(out_.str(), "000001,×,gone.html,g," + base_ + "/s/dead.html\n");
   EXPECT_NE(err_.str().find("robots.txt; 1 pages could not be fetched; "), std::string::npos);
+}
+
+TEST_F(CheckerTest, ASitemapIndexLeadsToItsPagesCheckedInOrderWithinMaxPages) {
+  test::LocalServer server;
+  std::map<std::string, std::string> bodies;  // by path; filled once the address is known
+  server.server().Get(".*", [&bodies](const auto& req, auto& res) {
+    if (bodies.count(req.path))
+      res.set_content(bodies[req.path], "application/octet-stream");
+    else
+      res.status = 404;
+  });
+  const std::string b = server.Start();
+  const std::string sitemap = b + "/s.xml.gz";
+  bodies["/index.xml"] =
+      "<sitemapindex><sitemap><loc>http://other.test/s.xml</loc></sitemap>"
+      "<sitemap><loc>" +
+      sitemap + "</loc></sitemap></sitemapindex>";
+  bodies["/s.xml.gz"] = test::Gzip("<urlset><url><loc>" + b + "/a.html</loc></url><url><loc>" + b +
+                                   "/gone.html</loc></url><url><loc>http://x.test/c.html</loc>"
+                                   "</url><url><loc>" +
+                                   b + "/b.html</loc></url></urlset>");
+  bodies["/a.html"] = "<A HREF=\"" + b + "/b.html\">b</A>\r\n<A HREF=\"" + b + "/dead\">d</A>\r\n";
+  bodies["/b.html"] = "<A HREF=\"" + b + "/a.html\">a</A>\r\n";
+  bodies["/broken.xml"] = "<urlset>\n<url>\n<loc><</loc>";
+  real_ = true;
+  EXPECT_EQ(Run({"-a", "--sitemap", b + "/index.xml"}), kExitDeadLinks);
+  EXPECT_EQ(out_.str(), "000001,◎," + b + "/b.html,b," + b + "/a.html\n000002,×," + b + "/dead,d," +
+                            b + "/a.html\n000003,×," + b + "/gone.html,," + sitemap +
+                            "\n000004,◎," + b + "/a.html,a," + b + "/b.html\n");
+  EXPECT_NE(err_.str().find("; 3 pages from the sitemap; 0 left out by --max-pages, 2 addresses "
+                            "of other sites passed over; 1 pages could not be fetched; "),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Run({"-a", "--max-pages=1", "--sitemap", b + "/index.xml"}), kExitDeadLinks);
+  EXPECT_EQ(out_.str(), "000001,◎," + b + "/b.html,b," + b + "/a.html\n000002,×," + b + "/dead,d," +
+                            b + "/a.html\n");
+  EXPECT_NE(err_.str().find("; 1 pages from the sitemap; 2 left out"), std::string::npos);
+  EXPECT_EQ(Run({"--sitemap", b + "/broken.xml"}), kExitUsage);
+  EXPECT_EQ(err_.str(),
+            "voxtrel-check: " + b + "/broken.xml: not well-formed (invalid token) at line 3\n");
+  EXPECT_EQ(Run({"--sitemap", b + "/index.xml", "--crawl"}), kExitUsage);
 }
 
 TEST_F(CheckerTest, RecheckAsksTheFailedRowsOfAReportAgainKeepingTheirNumbers) {
