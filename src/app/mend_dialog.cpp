@@ -5,7 +5,10 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/captions.h"
 
@@ -49,7 +52,9 @@ MendDialog::MendDialog(const MendPreview& preview, QWidget* parent) : QDialog(pa
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
-  resize(800, 520);
+  // Wide enough for a line of a page, yet never past the screen the window stands on.
+  const QRect area = screen()->availableGeometry();
+  resize(std::min(800, area.width() * 9 / 10), std::min(520, area.height() * 9 / 10));
 }
 
 }  // namespace voxtrel

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
+
 #include <filesystem>
 #include <functional>
 #include <string>
