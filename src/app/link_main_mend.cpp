@@ -1,14 +1,15 @@
-#include "app/link_main.h"
-
 #include <QAction>
+#include <QCoreApplication>
 #include <QGuiApplication>
-
+#include <chrono>
 #include <ctime>
+#include <future>
 #include <memory>
 #include <set>
 #include <utility>
 
 #include "app/captions.h"
+#include "app/link_main.h"
 #include "app/mend_dialog.h"
 #include "app/notice_text.h"
 #include "run/ignore_list.h"
@@ -18,8 +19,6 @@
 namespace voxtrel {
 namespace {
 
-// A rewrite of a thousand pages takes about a second: the window waits for it, as the user
-// asked for it and nothing else may change the pages meanwhile.
 class WaitCursor {
  public:
   WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -27,6 +26,18 @@ class WaitCursor {
   WaitCursor(const WaitCursor&) = delete;
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
+
+// A thousand pages take a second or so, and far longer on a slow disk, as each is synced when
+// it is replaced: the work goes to a thread of its own while the window keeps drawing itself.
+// The user's input waits until it is done, so nothing else touches the pages meanwhile.
+template <typename Work>
+auto AwayFromTheWindow(Work work) {
+  const WaitCursor wait;
+  auto done = std::async(std::launch::async, std::move(work));
+  while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  return done.get();
+}
 
 std::string LeftAloneLines(const MendPlan& plan) {
   std::string lines;
@@ -115,24 +126,17 @@ void Link_Main::MendRows(const std::vector<size_t>& rows, MendKind kind) {
                    MessageButtons::kOk);
     return;
   }
-  MendPlan plan;
-  MendPreview preview;
-  {
-    const WaitCursor wait;
-    plan = PlanMends(disk_, mend_base_.root, mends, mend_base_.stamps);
-    preview = PreviewOf(plan);
-  }
+  const MendPlan plan = AwayFromTheWindow(
+      [this, &mends] { return PlanMends(disk_, mend_base_.root, mends, mend_base_.stamps); });
+  const MendPreview preview = PreviewOf(plan);
   if (preview.pages == 0) {
     ShowMessageBox(kMessageTitle, kMendNonePossibleText, preview.left_alone, MessageIcon::kWarning,
                    MessageButtons::kOk);
     return;
   }
   if (!AskMend(preview)) return;
-  MendResult result;
-  {
-    const WaitCursor wait;
-    result = ApplyMends(disk_, plan, BackupFolderName(std::time(nullptr)));
-  }
+  const MendResult result = AwayFromTheWindow(
+      [this, &plan] { return ApplyMends(disk_, plan, BackupFolderName(std::time(nullptr))); });
   std::string text = std::to_string(CountOf(result, true)) + kMendDoneText;
   if (!result.backup.empty()) text += "\r\r" + (kMendBackupPrefix + result.backup);
   ShowMessageBox(kMessageTitle, text, OutcomeLines(result, kMendNotWrittenPrefix, false),
@@ -145,11 +149,7 @@ void Link_Main::UndoMends_Click() {
   if (ShowMessageBox(kMessageTitle, kUndoQuestion, root, MessageIcon::kQuestion,
                      MessageButtons::kOkCancel) != MessageAnswer::kOk)
     return;
-  MendResult result;
-  {
-    const WaitCursor wait;
-    result = UndoLastMends(disk_, root);
-  }
+  const MendResult result = AwayFromTheWindow([this, &root] { return UndoLastMends(disk_, root); });
   if (result.pages.empty()) {
     ShowMessageBox(kMessageTitle, kUndoNothingText, root, MessageIcon::kInformation,
                    MessageButtons::kOk);
