@@ -37,6 +37,34 @@ inline constexpr const char* kMenuRetriesCaption = "再試行の回数…";
 inline constexpr const char* kRetriesPrompt = "失敗したﾘｸｴｽﾄを再試行する回数（0～10）：";
 inline constexpr const char* kMenuRateCaption = "1ﾎｽﾄへの毎秒のﾘｸｴｽﾄ数…";
 inline constexpr const char* kRatePrompt = "1つのﾎｽﾄへ1秒に送るﾘｸｴｽﾄの数（0～100、0は制限なし）：";
+inline constexpr const char* kMenuArchiveCaption = "切れたﾘﾝｸのｱｰｶｲﾌﾞを探す";
+inline constexpr const char* kMenuMendMovedCaption = "移転したﾘﾝｸをすべて書き換える…";
+inline constexpr const char* kMenuMendArchivedCaption = "ｱｰｶｲﾌﾞのﾘﾝｸに書き換える…";
+inline constexpr const char* kMenuUndoMendsCaption = "元に戻す";
+
+// Rewriting pages, undoing it and setting links aside.
+inline constexpr const char* kMendTitle = "ﾘﾝｸの書き換え";
+inline constexpr const char* kMendApplyCaption = "書き換える";
+inline constexpr const char* kMendCancelCaption = "ｷｬﾝｾﾙ";
+/// The dialog's heading: pages, then links, to rewrite.
+inline constexpr const char* kMendHeading = "次のとおり %1 ﾍﾟｰｼﾞの %2 か所を書き換えます。";
+inline constexpr const char* kMendLeftAloneHeading = "書き換えないﾍﾟｰｼﾞ：";
+inline constexpr const char* kMendNothingText = "書き換えるﾘﾝｸがありません。    ";
+inline constexpr const char* kMendNonePossibleText = "書き換えられるﾍﾟｰｼﾞがありません。    ";
+inline constexpr const char* kMendDoneText = " ﾍﾟｰｼﾞを書き換えました。    ";
+inline constexpr const char* kMendBackupPrefix = "元のﾍﾟｰｼﾞの保存先：";
+inline constexpr const char* kMendNotWrittenPrefix = "書き換えなかったﾍﾟｰｼﾞ：";
+inline constexpr const char* kUndoQuestion = "最後に書き換えたﾍﾟｰｼﾞを元に戻しますか？    ";
+inline constexpr const char* kUndoNothingText = "元に戻す書き換えがありません。    ";
+inline constexpr const char* kUndoDoneText = " ﾍﾟｰｼﾞを元に戻しました。    ";
+inline constexpr const char* kUndoPutBackPrefix = "元に戻したﾍﾟｰｼﾞ：";
+inline constexpr const char* kUndoLeftPrefix = "そのままのﾍﾟｰｼﾞ：";
+inline constexpr const char* kIgnoreWrittenText = "無視するﾘﾝｸを書き込みました：";
+inline constexpr const char* kIgnoreFailedText = "無視するﾘﾝｸを書き込めません：";
+inline constexpr const char* kIgnoreUnreadText =
+    "無視するﾘﾝｸのﾌｧｲﾙを読めません。無視せずに検査します：";
+/// Follows the marks' counts in a run's end message when links were set aside.
+inline constexpr const char* kIgnoredCountPrefix = "\r無視したﾘﾝｸ ";
 inline constexpr const char* kFailedOnlyCaption = "×のみ表示";
 /// When no browser or other program takes an address a row opens; the address follows.
 inline constexpr const char* kOpenFailedMessage = "このｱﾄﾞﾚｽを開くﾌﾟﾛｸﾞﾗﾑが見つかりません。";

@@ -4,8 +4,8 @@
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
-
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +15,7 @@
 #include "app/settings_file.h"
 #include "output/report_writer.h"
 #include "output/result_sort.h"
+#include "run/mend_run.h"
 #include "run/run.h"
 
 class QCheckBox;
@@ -39,6 +40,16 @@ class InstanceLock;
 class ResultFilter;
 class ResultModel;
 class RowActions;
+struct MendPreview;
+
+/// What rewriting the last run's pages starts from.
+struct MendBase {
+  /// The folder the run's pages are named under (MendRoot); empty after a web page or a crawl,
+  /// whose pages are never written.
+  std::string root;
+  /// What the run read of each page, by path.
+  std::map<std::string, PageStamp> stamps;
+};
 
 /// The save dialog on QFileDialog.
 class QtSaveDialog : public SaveDialog {
@@ -146,6 +157,8 @@ class Link_Main : public QMainWindow,
   /// The last report name chosen, proposed by the next save. Empty at start-up.
   std::string& report_file_name() { return report_file_name_; }
   const std::string& program_folder() const { return program_folder_; }
+  /// What rewriting the last run's pages starts from.
+  MendBase& mend_base() { return mend_base_; }
   bool shutting_down() const { return shutting_down_; }
 
   // Handlers under their given names.
@@ -166,6 +179,14 @@ class Link_Main : public QMainWindow,
   /// requests a second one host is sent; the run after takes them.
   void Retries_Click();
   void Rate_Click();
+  /// Rewrites the links of `rows` (every row when empty) that call for a mend of `kind` in
+  /// their pages, after showing the changes and asking; then tells what became of each page.
+  void MendRows(const std::vector<size_t>& rows, MendKind kind);
+  /// Puts back the pages of the last rewrite under the checked folder, asking first.
+  void UndoMends_Click();
+  /// Adds the addresses of `rows` to the checked folder's list of links set aside and takes
+  /// the rows out of the list.
+  void IgnoreRows(const std::vector<size_t>& rows);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -203,6 +224,14 @@ class Link_Main : public QMainWindow,
   bool SetDir1Path(const QString& path);
   void ShowDrive(int index);
   void SyncList1();
+  /// Gives the run about to start the links set aside in `root`'s list; none without the file.
+  void TakeIgnoreList(const std::string& root);
+  /// Keeps what a run on the local `target` read of its pages; nothing of a web run.
+  void KeepMendBase(const std::string& target, bool local, RunSummary& summary);
+  /// Shows the changes of a rewrite; whether the user chose to write them.
+  bool AskMend(const MendPreview& preview);
+  /// The ﾌｧｲﾙ(F) menu's rewrite commands: enabled after a run on local pages only.
+  void SyncMendMenu();
   /// Gives the run about to start the rules of answers' judgement when the option is on (the
   /// shipped ones, the user's own, today's date), telling once what lines of them were passed
   /// over; the old rule otherwise.
@@ -297,6 +326,13 @@ class Link_Main : public QMainWindow,
   QAction* timeout_action_ = nullptr;
   QAction* retries_action_ = nullptr;
   QAction* rate_action_ = nullptr;
+  QAction* archive_action_ = nullptr;
+  QAction* mend_moved_action_ = nullptr;
+  QAction* mend_archived_action_ = nullptr;
+  QAction* undo_mends_action_ = nullptr;
+  MendBase mend_base_;
+  /// Links set aside by the run going on, for its end message.
+  size_t ignored_seen_ = 0;
 
   int timeout_s_ = kDefaultTimeoutS;
   std::function<void(int)> timeout_listener_;

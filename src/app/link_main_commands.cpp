@@ -38,10 +38,12 @@ void Link_Main::Command1_Click() {
   if (shutting_down_) return;
   abort_.Lower();
   TakeSuspectRules();
-  RunSummary summary =
-      RunFolder(RunSeams{*this, disk_, http_, results_, abort_}, settings_, Dir1Path(),
-                CheckValue(check1_) == 1);
+  const std::string folder = Dir1Path();
+  TakeIgnoreList(MendRoot(disk_, folder));
+  RunSummary summary = RunFolder(RunSeams{*this, disk_, http_, results_, abort_}, settings_, folder,
+                                 CheckValue(check1_) == 1);
   if (shutting_down_) return;
+  KeepMendBase(folder, true, summary);
   pages_ = std::move(summary.pages);
   const RunOutcome outcome = summary.outcome;
   if (outcome == RunOutcome::kFolderRefused || outcome == RunOutcome::kNoPages) FocusOn(dir1_);
@@ -76,6 +78,9 @@ void Link_Main::KKK_Search_Click() {
   TakeSuspectRules();
   const RunSeams seams{*this, disk_, http_, results_, abort_};
   const bool crawl = CrawlChosen();
+  const bool local = single_page_.mode == SinglePageMode::kLocalFile;
+  const std::string target = single_page_.target;
+  TakeIgnoreList(local ? MendRoot(disk_, target) : "");
   // A single page is checked as always, with the folder shown; a crawl shows its start.
   if (crawl)
     crawl_start_ = single_page_.target;
@@ -89,6 +94,7 @@ void Link_Main::KKK_Search_Click() {
   // A cancelled crawl leaves the last run's list, and its heading, as they were.
   if (crawl && summary.outcome != RunOutcome::kCancelled)
     report_heading_.crawl = CrawlCountsOf(summary);
+  KeepMendBase(target, local, summary);
   pages_ = std::move(summary.pages);
   SyncList1();
 }
@@ -97,6 +103,7 @@ void Link_Main::Recheck_Click() {
   if (shutting_down_) return;
   abort_.Lower();
   TakeSuspectRules();
+  ignored_seen_ = 0;  // the end message counts what this one sets aside, not the run's
   // The rows asked again are still the rows of the run the heading tells of.
   const ReportHeading heading = report_heading_;
   RecheckFailed(RunSeams{*this, disk_, http_, results_, abort_}, settings_);

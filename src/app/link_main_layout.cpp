@@ -182,6 +182,10 @@ void Link_Main::BuildResultList() {
       list_view1_, results_, [this] { Recheck_Click(); },
       [this] { return !shutting_down_ && f000_ && f000_->isEnabled(); },
       [this](const QUrl& url) { ShowUnopened(url); }, this);
+  row_actions_->SetMends(
+      {[this] { return !mend_base_.root.empty(); },
+       [this](const std::vector<size_t>& rows) { MendRows(rows, MendKind::kMoved); },
+       [this](const std::vector<size_t>& rows) { IgnoreRows(rows); }});
 
   connect(failed_only_, &QCheckBox::toggled, this, [this](bool on) {
     result_model_->ShowNewRows();
@@ -212,6 +216,20 @@ void Link_Main::BuildMenu() {
   f000_->menuAction()->setObjectName(QStringLiteral("f000_action"));
   QAction* search = f000_->addAction(QString::fromUtf8(kMenuKkkSearchCaption));
   search->setObjectName(QStringLiteral("KKK_Search"));
+  f000_->addSeparator();
+  mend_moved_action_ = f000_->addAction(QString::fromUtf8(kMenuMendMovedCaption));
+  mend_moved_action_->setObjectName(QStringLiteral("MendMoved"));
+  mend_archived_action_ = f000_->addAction(QString::fromUtf8(kMenuMendArchivedCaption));
+  mend_archived_action_->setObjectName(QStringLiteral("MendArchived"));
+  undo_mends_action_ = f000_->addAction(QString::fromUtf8(kMenuUndoMendsCaption));
+  undo_mends_action_->setObjectName(QStringLiteral("UndoMends"));
+  connect(mend_moved_action_, &QAction::triggered, this,
+          [this] { MendRows({}, MendKind::kMoved); });
+  connect(mend_archived_action_, &QAction::triggered, this,
+          [this] { MendRows({}, MendKind::kArchived); });
+  connect(undo_mends_action_, &QAction::triggered, this, &Link_Main::UndoMends_Click);
+  connect(f000_, &QMenu::aboutToShow, this, &Link_Main::SyncMendMenu);
+  SyncMendMenu();
   QAction* separator = f000_->addSeparator();
   separator->setObjectName(QStringLiteral("f001"));
   QAction* exit = f000_->addAction(QString::fromUtf8(kMenuProExitCaption));
@@ -240,6 +258,12 @@ void Link_Main::BuildMenu() {
   suspect_action_ = options_menu_->addAction(QString::fromUtf8(kMenuSuspectCaption));
   suspect_action_->setObjectName(QStringLiteral("SuspectOption"));
   suspect_action_->setCheckable(true);
+  // For this session only: the settings file keeps the old program's lines.
+  archive_action_ = options_menu_->addAction(QString::fromUtf8(kMenuArchiveCaption));
+  archive_action_->setObjectName(QStringLiteral("ArchiveOption"));
+  archive_action_->setCheckable(true);
+  connect(archive_action_, &QAction::toggled, this,
+          [this](bool on) { settings_.archive.look_up = on; });
   options_menu_->addSeparator();
   timeout_action_ = options_menu_->addAction(QString::fromUtf8(kMenuTimeoutCaption));
   timeout_action_->setObjectName(QStringLiteral("TimeoutOption"));

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <utility>
+#include <variant>
 
 #include "app/captions.h"
 #include "app/link_main_parts.h"
@@ -261,7 +262,9 @@ bool Link_Main::KeepAlive() {
 
 MessageAnswer Link_Main::Notify(const Notice& notice) {
   if (shutting_down_) return MessageAnswer::kCancel;
-  const WindowMessage message = WindowMessageFor(notice);
+  WindowMessage message = WindowMessageFor(notice);
+  if (std::holds_alternative<notice::RunEnded>(notice) && ignored_seen_ > 0)
+    message.text += kIgnoredCountPrefix + std::to_string(ignored_seen_) + " 件";
   return ShowMessageBox(message.title, message.text, message.detail, message.icon, message.buttons);
 }
 

@@ -10,6 +10,8 @@
 #include <QTreeView>
 #include <algorithm>
 
+#include "run/mend_run.h"
+
 namespace voxtrel {
 namespace {
 
@@ -60,11 +62,14 @@ RowActions::RowActions(QTreeView* list, const ResultList& results, std::function
   menu_->setObjectName(QStringLiteral("ListView1Menu"));
   open_link_ = AddAction("OpenLink", kOpenLinkCaption);
   open_page_ = AddAction("OpenPage", kOpenPageCaption);
+  open_archive_ = AddAction("OpenArchive", kOpenArchiveCaption);
   menu_->addSeparator();
   copy_url_ = AddAction("CopyUrl", kCopyUrlCaption);
   copy_rows_ = AddAction("CopyRows", kCopyRowCaption);
   menu_->addSeparator();
   recheck_ = AddAction("RecheckFailed", kRecheckCaption);
+  mend_rows_ = AddAction("MendRows", kMendRowsCaption);
+  ignore_rows_ = AddAction("IgnoreRows", kIgnoreRowsCaption);
 
   // Ctrl+C belongs to the list alone, so the other controls keep their own copy.
   copy_rows_->setShortcut(QKeySequence::Copy);
@@ -81,6 +86,13 @@ RowActions::RowActions(QTreeView* list, const ResultList& results, std::function
   connect(open_link_, &QAction::triggered, this, on_menu_row(&RowActions::OpenLink));
   connect(open_page_, &QAction::triggered, this, on_menu_row(&RowActions::OpenPage));
   connect(copy_url_, &QAction::triggered, this, on_menu_row(&RowActions::CopyUrl));
+  connect(open_archive_, &QAction::triggered, this, on_menu_row(&RowActions::OpenArchive));
+  connect(mend_rows_, &QAction::triggered, this, [this] {
+    if (mends_.mend && idle_()) mends_.mend(MenuRows());
+  });
+  connect(ignore_rows_, &QAction::triggered, this, [this] {
+    if (mends_.ignore && idle_()) mends_.ignore(MenuRows());
+  });
   connect(copy_rows_, &QAction::triggered, this, [this] { CopyRows(SelectedRows()); });
   connect(recheck_, &QAction::triggered, this, [this, recheck = std::move(recheck)] {
     if (idle_()) recheck();
@@ -126,7 +138,21 @@ void RowActions::ShowMenu(const QPoint& pos) {
   for (QAction* action : {open_link_, open_page_, copy_url_})
     action->setEnabled(menu_row_.has_value());
   recheck_->setEnabled(any_failed && idle_());
+  open_archive_->setEnabled(menu_row_ && !results_.Row(*menu_row_).outcome.archived.empty());
+  const std::vector<size_t> rows = MenuRows();
+  const bool local = mends_.local && mends_.local() && idle_() && !rows.empty();
+  std::vector<ResultRow> picked;
+  for (size_t row : rows) picked.push_back(results_.Row(row));
+  mend_rows_->setEnabled(local && !MendsOf(picked, MendKind::kMoved).empty());
+  ignore_rows_->setEnabled(local);
   menu_->popup(list_->viewport()->mapToGlobal(pos));
+}
+
+std::vector<size_t> RowActions::MenuRows() const {
+  std::vector<size_t> rows = SelectedRows();
+  if (menu_row_ && std::find(rows.begin(), rows.end(), *menu_row_) == rows.end())
+    rows = {*menu_row_};
+  return rows;
 }
 
 void RowActions::Open(const QUrl& url) {
@@ -136,6 +162,11 @@ void RowActions::Open(const QUrl& url) {
 void RowActions::OpenLink(size_t row) { Open(LinkUrlOf(results_.Row(row))); }
 
 void RowActions::OpenPage(size_t row) { Open(PageUrlOf(results_.Row(row))); }
+
+void RowActions::OpenArchive(size_t row) {
+  const std::string archived = results_.Row(row).outcome.archived;
+  if (!archived.empty()) Open(WebUrl(archived));
+}
 
 void RowActions::CopyUrl(size_t row) {
   desktop_.copy_text(QString::fromStdString(results_.Row(row).link.target));

@@ -23,6 +23,9 @@ inline constexpr const char* kOpenPageCaption = "ﾍﾟｰｼﾞを開く";
 inline constexpr const char* kCopyUrlCaption = "URLをｺﾋﾟｰ";
 inline constexpr const char* kCopyRowCaption = "行をｺﾋﾟｰ";
 inline constexpr const char* kRecheckCaption = "×の行を再検査";
+inline constexpr const char* kOpenArchiveCaption = "ｱｰｶｲﾌﾞを開く";
+inline constexpr const char* kMendRowsCaption = "新しいｱﾄﾞﾚｽに書き換える";
+inline constexpr const char* kIgnoreRowsCaption = "ﾘﾝｸを無視する";
 
 /// What the rows hand to the desktop: a browser and the clipboard. Tests replace both.
 struct Desktop {
@@ -31,6 +34,16 @@ struct Desktop {
 };
 /// The user's browser (QDesktopServices) and the system clipboard.
 Desktop SystemDesktop();
+
+/// What the rows of a local run offer besides: rewriting their pages and setting links aside.
+struct RowMends {
+  /// Whether the rows are those of a run on local pages, with a folder to write to.
+  std::function<bool()> local;
+  /// Rewrites the pages of these rows' moved links, asking first.
+  std::function<void(const std::vector<size_t>&)> mend;
+  /// Sets these rows' links aside.
+  std::function<void(const std::vector<size_t>&)> ignore;
+};
 
 /// Where a row's link leads: a web address as asked, or a file of the disk (with its anchor).
 QUrl LinkUrlOf(const ResultRow& row);
@@ -57,6 +70,7 @@ class RowActions : public QObject {
   std::vector<size_t> SelectedRows() const;
 
   void SetDesktop(Desktop desktop) { desktop_ = std::move(desktop); }
+  void SetMends(RowMends mends) { mends_ = std::move(mends); }
   /// Opens the menu for the view row at `pos` (viewport coordinates) without waiting on it.
   void ShowMenu(const QPoint& pos);
   QMenu* menu() const { return menu_; }
@@ -65,6 +79,11 @@ class RowActions : public QObject {
   void OpenPage(size_t row);
   void CopyUrl(size_t row);
   void CopyRows(const std::vector<size_t>& rows);
+  /// Opens the archived copy of the row's link.
+  void OpenArchive(size_t row);
+  /// The rows the menu acts on: the selected ones, or the row it was opened on when that one
+  /// is not selected.
+  std::vector<size_t> MenuRows() const;
 
  private:
   QAction* AddAction(const char* name, const char* caption);
@@ -81,6 +100,10 @@ class RowActions : public QObject {
   QAction* copy_url_;
   QAction* copy_rows_;
   QAction* recheck_;
+  QAction* open_archive_;
+  QAction* mend_rows_;
+  QAction* ignore_rows_;
+  RowMends mends_;
   /// The row the menu was opened on.
   std::optional<size_t> menu_row_;
 };

@@ -7,12 +7,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -26,6 +28,7 @@
 #include "support/fake_pool.h"
 #include "support/fake_save_dialog.h"
 #include "support/files.h"
+#include "support/local_server.h"
 #include "support/temp_dir.h"
 
 namespace voxtrel {
@@ -94,6 +97,7 @@ class LinkMainTest : public QObject {
   void ColumnsLayoutAndTimeOutAreKeptWithinTheScreen();
   void RowsOpenCopyAndAreAskedAgainInPlace();
   void RetriesAndRateAreAskedKeptAndTakenByTheRun();
+  void MovedRowsAreRewrittenPutBackAndSetAside();
 };
 
 /// The dialog's controls as its logic sees them, with the messages it showed.
@@ -551,6 +555,90 @@ void LinkMainTest::RowsOpenCopyAndAreAskedAgainInPlace() {
                                                      "\r\r× 1 件 / ◎ 2 件 / △ 0 件 / Ｐ 0 件"});
 }
 
+void LinkMainTest::MovedRowsAreRewrittenPutBackAndSetAside() {
+  test::LocalServer server;
+  server.server().Get("/old", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 301;
+    res.set_header("Location", "/new");
+  });
+  server.server().Get("/new", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("fine", "text/html");
+  });
+  const std::string base = server.Start();  // any other address answers 404
+  test::TempDir dir;
+  const std::string page = dir / "site/a.htm";
+  const std::string line2 = "\r\n<A HREF=\"" + base + "/dead\">d</A>\r\n";
+  const std::string before = "<A HREF=\"" + base + "/old\">o</A>" + line2;
+  const std::string after = "<A HREF=\"" + base + "/new\">o</A>" + line2;
+  test::WriteFile(page, before);
+  PosixDisk disk;
+  CurlPool http;
+  TestWindow window(dir.path(), disk, http);
+  window.show();
+  QVERIFY(window.SetFolder(dir / "site"));
+  window.findChild<QPushButton*>("Command1")->click();
+  auto* list = window.findChild<QTreeView*>("ListView1");
+  QCOMPARE(list->model()->rowCount(), 2);
+  FileFacts facts;
+  std::string err;
+  QVERIFY(disk.FactsOf(page, &facts, &err));
+  const PageStamp stamp = StampOf(before, facts.modified);
+  auto centre = [list](int row) { return list->visualRect(list->model()->index(row, 2)).center(); };
+
+  struct Case {
+    bool stamped;        // false: rows whose pages the run did not stamp, as a report's
+    const char* button;  // pressed in the changes dialog; none when it must not open
+    std::string bytes;   // the page afterwards
+    size_t backups;
+  };
+  const Case cases[] = {
+      {false, nullptr, before, 0},
+      {true, "MendCancel", before, 0},
+      {true, "MendApply", after, 1},
+  };
+  const std::string backups = dir / "site/.voxtrel-backup";
+  for (const Case& c : cases) {
+    window.mend_base().stamps.clear();
+    if (c.stamped) window.mend_base().stamps[page] = stamp;
+    QString diff;
+    QTimer::singleShot(0, [&diff, &c] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      if (!dialog || dialog->objectName() != "MendDialog") return;
+      diff = dialog->findChild<QPlainTextEdit*>("MendDiff")->toPlainText();
+      if (c.button) dialog->findChild<QPushButton*>(c.button)->click();
+    });
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(0));
+    window.row_actions().ShowMenu(centre(0));
+    QAction* mend = window.findChild<QAction*>("MendRows");
+    QVERIFY(mend->isEnabled());
+    mend->trigger();
+    window.row_actions().menu()->close();
+    QCOMPARE(diff.contains(QString::fromStdString("+<A HREF=\"" + base + "/new\">o</A>")),
+             c.button != nullptr);
+    QCOMPARE(test::ReadFile(page), c.bytes);
+    size_t kept = 0;
+    std::error_code none;  // no folder: no backup
+    for (const auto& entry : std::filesystem::directory_iterator(backups, none)) {
+      QCOMPARE(test::ReadFile(entry.path().string() + "/a.htm"), before);
+      ++kept;
+    }
+    QCOMPARE(kept, c.backups);
+  }
+  QVERIFY2(window.messages.back().find("1 ﾍﾟｰｼﾞを書き換えました。") == 0,
+           window.messages.back().c_str());
+  window.findChild<QAction*>("UndoMends")->trigger();
+  QCOMPARE(test::ReadFile(page), before);
+  QCOMPARE(window.messages.back(), "1 ﾍﾟｰｼﾞを元に戻しました。    \n元に戻したﾍﾟｰｼﾞ：\n" + page);
+
+  window.row_actions().ShowMenu(centre(1));
+  window.findChild<QAction*>("IgnoreRows")->trigger();
+  window.row_actions().menu()->close();
+  QCOMPARE(test::ReadFile(dir / "site/.voxtrelignore"), base + "/dead\n");
+  QCOMPARE(list->model()->rowCount(), 1);
+  window.findChild<QPushButton*>("Command1")->click();  // the next run leaves it out
+  QCOMPARE(list->model()->rowCount(), 1);
+  QVERIFY2(window.messages.back().ends_with("\r無視したﾘﾝｸ 1 件"), window.messages.back().c_str());
+}
 
 }  // namespace voxtrel
 
