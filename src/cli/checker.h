@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/config_file.h"
 #include "platform/disk.h"
 #include "platform/http_options.h"
 #include "platform/http_pool.h"
@@ -42,6 +43,8 @@ struct CheckerEnvironment {
   QueueClock* clock = nullptr;
   /// The user's own rules file for --suspect (UserRulesPath); "" for none.
   std::string user_rules;
+  /// The configuration file read when it exists and --config names none; "" for none.
+  std::string config_file = kDefaultConfigFile;
   /// Today's local date for --suspect, "YYYY-MM-DD"; "": the system's clock says.
   std::string today;
 };

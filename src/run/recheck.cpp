@@ -41,6 +41,7 @@ class Recheck {
  public:
   Recheck(const RunSeams& seams, const RunSettings& settings)
       : seams_(seams),
+        accept_(settings.accept),
         local_(seams.disk),
         queue_(seams.http, LimitsOf(settings), seams.clock ? *seams.clock : SystemClock()) {
     // Anchors on other pages are not looked up again: only a failure replaces such a row.
@@ -132,8 +133,8 @@ class Recheck {
         question->answered = true;
         progress_.links_answered += question->rows;
       };
-      if (!judge_ || answer.no_request) return answered(OutcomeOf(answer));
-      judge_->Judge(link, url, answer, OutcomeOf(answer), answered);
+      if (!judge_ || answer.no_request) return answered(OutcomeOf(answer, accept_));
+      judge_->Judge(link, url, answer, OutcomeOf(answer, accept_), answered);
     });
     return question;
   }
@@ -148,6 +149,7 @@ class Recheck {
   }
 
   const RunSeams& seams_;
+  const std::vector<std::pair<int, int>> accept_;
   LocalLinkChecker local_;
   std::vector<Update> updates_;
   std::vector<std::unique_ptr<Question>> questions_;
