@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -143,14 +144,15 @@ bool ReadEntry(const std::string& file, const std::string& key, const toml::node
 
 bool ReadConfigFile(const std::string& file, ConfigFile* config, std::string* err) {
   std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  if (!in || !(text << in.rdbuf())) {
+  std::error_code ec;
+  if (!in || std::filesystem::is_directory(file, ec)) {
     *err = "cannot read " + file;
     return false;
   }
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   toml::table table;
   try {
-    table = toml::parse(text.str(), file);
+    table = toml::parse(text, file);
   } catch (const toml::parse_error& fault) {
     *err = file + ":" + std::to_string(fault.source().begin.line) + ": " +
            std::string(fault.description());

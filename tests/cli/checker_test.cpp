@@ -274,6 +274,9 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--suspect", "--fail-on-suspect", "--suspect-rules", "a", "--suspect-rules=b", "T"},
        "suspect fos j128 h8 sr=a sr=b T"},
       {{"--suspect-rules=", "T"}, "error"}, {{"--suspect=1", "T"}, "error"},
+      {{"--header", "X: a\r\nY: b", "T"}, "error"}, {{"--header=: v", "T"}, "error"},
+      {{"--header", "X", "T"}, "error"}, {{"--accept", "200..1000", "T"}, "error"},
+      {{"--netrc", "--header=X:", "--accept=403", "T"}, "j128 h8 T"}, {{"--netrc=1", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -644,6 +647,29 @@ TEST_F(CheckerEndToEndTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {
   EXPECT_EQ(out_.str(), "000001,◎," + url + ",t," + page + "\n");
   EXPECT_EQ(Run({"--https", "--format=json", page}), kExitDeadLinks);
   EXPECT_NE(out_.str().find("\"reason\":\"certificate not trusted\""), std::string::npos);
+}
+
+TEST_F(CheckerEndToEndTest, HeadersAndNetrcCredentialsReachTheServerAndNoPasswordIsPrinted) {
+  test::LocalServer server;
+  server.server().Get("/h", [](const auto& req, auto& res) {
+    res.status = req.get_header_value("X-A") == "b c" ? 200 : 404;
+  });
+  server.server().Get("/n", [](const auto& req, auto& res) {
+    res.status = req.get_header_value("Authorization") == "Basic dTpzM2NyZXQ=" ? 200 : 401;
+  });
+  const std::string base = server.Start();
+  const std::string page = dir_ / "auth/a.htm";
+  const std::string netrc = dir_ / "netrc";
+  test::WriteFile(page, "<A HREF=\"" + base + "/h\">h</A>\r\n<A HREF=\"" + base + "/n\">n</A>\r\n");
+  test::WriteFile(netrc, "machine 127.0.0.1 login u password s3cret\n");
+  EXPECT_EQ(Run({"-a", page}), kExitDeadLinks);
+  EXPECT_EQ(Run({"-a", "--header", "X-A: b c", "--netrc-file", netrc, "-o", dir_ / "r.htm",
+                 "--report-detail", page}),
+            kExitClean);
+  EXPECT_EQ(out_.str(), "000001,◎," + base + "/h,h," + page + "\n000002,◎," + base + "/n,n," +
+                            page + "\n");
+  EXPECT_EQ((out_.str() + err_.str() + test::ReadFile(dir_ / "r.htm")).find("s3cret"),
+            std::string::npos);
 }
 
 }  // namespace
