@@ -437,6 +437,14 @@ void TellRulesProblems(const std::vector<RulesProblem>& problems, const Texts& t
   }
 }
 
+// A header's value may be a password or a token; a report keeps only its name.
+std::string WithoutHeaderValue(const std::string& arg, bool after_header) {
+  const bool joined = arg.starts_with("--header=");
+  if (!after_header && !joined) return arg;
+  const size_t colon = arg.find(':');
+  return colon == std::string::npos ? arg : arg.substr(0, colon + 1) + " ...";
+}
+
 int Usage(std::ostream& err, const std::string& why) {
   err << "voxtrel-check: " << why << "\n" << "Try 'voxtrel-check --help'.\n";
   return kExitUsage;
@@ -506,7 +514,8 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   // The command as given is the surest account of how the run was asked for; the words before
   // it add what it leaves to the defaults.
   run.heading.options += " (voxtrel-check";
-  for (const std::string& arg : args) run.heading.options += " " + arg;
+  for (size_t i = 0; i < args.size(); ++i)
+    run.heading.options += " " + WithoutHeaderValue(args[i], i > 0 && args[i - 1] == "--header");
   run.heading.options += ")";
   return run;
 }

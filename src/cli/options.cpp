@@ -148,20 +148,37 @@ bool AddHeader(CheckerOptions* o, const std::string& v) {
 
 using Setter = std::function<bool(CheckerOptions*, const std::string&)>;
 
+// The options of requests and of the configuration file, kept together.
+std::map<std::string, Setter> WithRequestOptions(std::map<std::string, Setter> options) {
+  options.insert({
+      {"--accept",
+       [](CheckerOptions* o, const std::string& v) { return ParseStatusRanges(v, &o->accept); }},
+      {"--header", AddHeader},
+      {"--netrc-file",
+       [](CheckerOptions* o, const std::string& v) {
+         o->netrc_file = v;
+         return !v.empty();
+       }},
+      {"--config",
+       [](CheckerOptions* o, const std::string& v) {
+         o->config_path = v;
+         return !v.empty();
+       }},
+  });
+  return options;
+}
+
 // Options taking a value, by their long names; false from a setter means a bad value.
 const std::map<std::string, Setter>& ValueOptions() {
-  static const std::map<std::string, Setter> options = {
-      {"--output",
-       [](CheckerOptions* o, const std::string& v) {
-         o->report_path = v;
-         return true;
-       }},
-      {"--jobs",
-       [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 256, &o->jobs); }},
+  static const std::map<std::string, Setter> options = WithRequestOptions({
+      {"--output", [](CheckerOptions* o, const std::string& v) { o->report_path = v; return true; }},
+      {"--jobs", [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 256, &o->jobs); }},
       {"--per-host",
        [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 64, &o->per_host); }},
-      {"--retries", [](CheckerOptions* o,
-                       const std::string& v) { return ParseInt(v, 0, kMaxRetries, &o->retries); }},
+      {"--retries",
+       [](CheckerOptions* o, const std::string& v) {
+         return ParseInt(v, 0, kMaxRetries, &o->retries);
+       }},
       {"--rate",
        [](CheckerOptions* o, const std::string& v) {
          char* end = nullptr;
@@ -183,21 +200,13 @@ const std::map<std::string, Setter>& ValueOptions() {
          o->user_agent = v;
          return v.find_first_of("\r\n") == std::string::npos;
        }},
-      {"--cacert",
-       [](CheckerOptions* o, const std::string& v) {
-         o->ca_file = v;
-         return !v.empty();
-       }},
+      {"--cacert", [](CheckerOptions* o, const std::string& v) { o->ca_file = v; return !v.empty(); }},
       {"--links",
        [](CheckerOptions* o, const std::string& v) {
          o->all_links = v == "all";
          return v == "all" || v == "classic";
        }},
-      {"--root",
-       [](CheckerOptions* o, const std::string& v) {
-         o->root = v;
-         return !v.empty();
-       }},
+      {"--root", [](CheckerOptions* o, const std::string& v) { o->root = v; return !v.empty(); }},
       {"--max-pages",
        [](CheckerOptions* o, const std::string& v) {
          return ParseCount(v, 1, 100000000, &o->crawl_bounds.max_pages);
@@ -221,31 +230,15 @@ const std::map<std::string, Setter>& ValueOptions() {
          o->suspect_rules.push_back(v);
          return !v.empty();
        }},
-      {"--accept",
-       [](CheckerOptions* o, const std::string& v) { return ParseStatusRanges(v, &o->accept); }},
-      {"--header", AddHeader},
-      {"--netrc-file",
-       [](CheckerOptions* o, const std::string& v) {
-         o->netrc_file = v;
-         return !v.empty();
-       }},
-      {"--config",
-       [](CheckerOptions* o, const std::string& v) {
-         o->config_path = v;
-         return !v.empty();
-       }},
-  };
+  });
   return options;
 }
 
 const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
   static const std::map<std::string, bool CheckerOptions::*> flags = {
-      {"--recursive", &CheckerOptions::recursive},
-      {"--all", &CheckerOptions::all_results},
-      {"--quiet", &CheckerOptions::quiet},
-      {"--https", &CheckerOptions::https},
-      {"--once", &CheckerOptions::once},
-      {"--keep-query", &CheckerOptions::keep_query},
+      {"--recursive", &CheckerOptions::recursive}, {"--all", &CheckerOptions::all_results},
+      {"--quiet", &CheckerOptions::quiet},         {"--https", &CheckerOptions::https},
+      {"--once", &CheckerOptions::once},           {"--keep-query", &CheckerOptions::keep_query},
       {"--crawl", &CheckerOptions::crawl},
       {"--report-detail", &CheckerOptions::report_detail},
       {"--suspect", &CheckerOptions::suspect},

@@ -117,6 +117,8 @@ TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
            "\n000003,◎," + base_ + "/ok,b," + b + "\n"},
       {{"-a", "--max-links-per-page=1", "/site"}, kExitDeadLinks,
        "000001,◎," + base_ + "/ok,ok," + a + "\n"},
+      {{"-a", "--accept=404", "/site/a.htm"}, kExitDeadLinks,
+       "000001,×," + base_ + "/ok,ok," + a + "\n000002,◎," + base_ + "/gone,gone," + a + "\n"},
       {{"-x", b}, kExitUsage, ""}, {{"/none.htm"}, kExitUsage, ""},
       {{base_ + "/none.htm"}, kExitUsage, ""},
   };
@@ -668,8 +670,9 @@ TEST_F(CheckerEndToEndTest, HeadersAndNetrcCredentialsReachTheServerAndNoPasswor
             kExitClean);
   EXPECT_EQ(out_.str(), "000001,◎," + base + "/h,h," + page + "\n000002,◎," + base + "/n,n," +
                             page + "\n");
-  EXPECT_EQ((out_.str() + err_.str() + test::ReadFile(dir_ / "r.htm")).find("s3cret"),
-            std::string::npos);
+  const std::string said = out_.str() + err_.str() + test::ReadFile(dir_ / "r.htm");
+  EXPECT_EQ(said.find("s3cret"), std::string::npos);
+  EXPECT_EQ(said.find("b c"), std::string::npos);
 }
 
 }  // namespace
