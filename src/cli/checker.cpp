@@ -12,6 +12,7 @@
 #include <string_view>
 #include <variant>
 
+#include "cli/config_file.h"
 #include "cli/options.h"
 #include "output/report_reader.h"
 #include "output/report_writer.h"
@@ -325,6 +326,9 @@ HttpOptions HttpOptionsFor(const CheckerEnvironment& env, const CheckerOptions& 
   }
   if (options.user_agent) http.user_agent = *options.user_agent;
   if (options.ca_file) http.ca_file = *options.ca_file;
+  http.headers = options.headers;
+  http.netrc = options.netrc || options.netrc_file;
+  http.netrc_file = options.netrc_file.value_or("");
   return http;
 }
 
@@ -488,6 +492,7 @@ RunSettings SettingsFor(const CheckerOptions& options) {
   settings.max_links_per_page = options.crawl_bounds.max_links_per_page;
   settings.retries = options.retries;
   settings.rate = options.rate;
+  settings.accept = options.accept;
   return settings;
 }
 
@@ -502,6 +507,14 @@ void TellRulesProblems(const std::vector<RulesProblem>& problems, const Texts& t
       err << Fill(texts.rules_problem, {problem.file, std::to_string(problem.line), problem.why})
           << "\n";
   }
+}
+
+// A header's value may be a password or a token; a report keeps only its name.
+std::string WithoutHeaderValue(const std::string& arg, bool after_header) {
+  const bool joined = arg.starts_with("--header=");
+  if (!after_header && !joined) return arg;
+  const size_t colon = arg.find(':');
+  return colon == std::string::npos ? arg : arg.substr(0, colon + 1) + " ...";
 }
 
 int Usage(std::ostream& err, const std::string& why) {
@@ -549,11 +562,16 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   PreparedRun run;
   CheckerOptions& options = run.options;
   std::string parse_error;
-  switch (ParseCheckerArgs(args, &options, &parse_error)) {
+  std::string dump;
+  switch (ParseCheckerConfig(args, env.config_file, &options, &dump, &parse_error)) {
     case ParseOutcome::kHelp: out << kCheckerUsage; return kExitClean;
     case ParseOutcome::kVersion: out << "voxtrel-check " << kVersionString << "\n"; return kExitClean;
     case ParseOutcome::kError: return Usage(err, parse_error);
     case ParseOutcome::kRun: break;
+  }
+  if (options.dump_config) {
+    out << dump;
+    return kExitClean;
   }
   if (options.recursive && IsWebAddress(options.target))
     return Usage(err, "-r takes a folder, not a web address");
@@ -568,6 +586,8 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   }
   if (options.ca_file && !env.disk->FileExists(*options.ca_file))
     return Usage(err, "cannot read " + *options.ca_file);
+  if (options.netrc_file && !env.disk->FileExists(*options.netrc_file))
+    return Usage(err, "cannot read " + *options.netrc_file);
   if (!options.suspect && (options.fail_on_suspect || !options.suspect_rules.empty()))
     return Usage(err, options.fail_on_suspect ? "--fail-on-suspect needs --suspect"
                                               : "--suspect-rules needs --suspect");
@@ -591,7 +611,8 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   // The command as given is the surest account of how the run was asked for; the words before
   // it add what it leaves to the defaults.
   run.heading.options += " (voxtrel-check";
-  for (const std::string& arg : args) run.heading.options += " " + arg;
+  for (size_t i = 0; i < args.size(); ++i)
+    run.heading.options += " " + WithoutHeaderValue(args[i], i > 0 && args[i - 1] == "--header");
   run.heading.options += ")";
   return run;
 }

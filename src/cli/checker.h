@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/config_file.h"
 #include "platform/disk.h"
 #include "platform/http_options.h"
 #include "platform/http_pool.h"
@@ -44,6 +45,8 @@ struct CheckerEnvironment {
   std::string user_rules;
   /// The cache's file for --cache without --cache-file (DefaultCachePath); "" for none.
   std::string cache_file;
+  /// The configuration file read when it exists and --config names none; "" for none.
+  std::string config_file = kDefaultConfigFile;
   /// Today's local date for --suspect, "YYYY-MM-DD"; "": the system's clock says.
   std::string today;
 };

@@ -7,6 +7,8 @@
 #include <map>
 #include <regex>
 
+#include "platform/text.h"
+
 namespace voxtrel {
 
 const char* const kCheckerUsage =
@@ -66,6 +68,16 @@ const char* const kCheckerUsage =
     "      --cache-file FILE    keep them in FILE (implies --cache)\n"
     "      --max-cache-age DURATION   how long a kept \xE2\x97\x8E is trusted: 1d, 12h, 30m,\n"
     "                           90s or seconds; 0 asks every address (1d)\n"
+    "      --accept LIST        statuses that count as answered (\xE2\x97\x8E): codes and\n"
+    "                           ranges, such as 200..299,403 (200..299)\n"
+    "      --header 'NAME: VALUE'   sent with every request (repeatable)\n"
+    "      --netrc              log in with the credentials of ~/.netrc for the hosts it\n"
+    "                           names; --netrc-file FILE reads FILE instead\n"
+    "      --config FILE        read options from this TOML file (voxtrel.toml in the\n"
+    "                           current folder when it exists): keys are the long options\n"
+    "                           (jobs = 64, exclude = [\"...\"]); the command line wins, and\n"
+    "                           a list given there replaces the file's\n"
+    "      --dump-config        print the options in effect as such a file and exit\n"
     "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
     "                           keep their numbers and are written as a run's rows are\n"
     "      --sitemap URL|FILE   check the pages a sitemap (.xml, .xml.gz, or an index\n"
@@ -132,11 +144,41 @@ bool AddExclude(CheckerOptions* o, const std::string& v) {
   return true;
 }
 
+// A header line as curl sends it: a name, a colon, a value; never a line break, which would
+// smuggle in a header or a request of its own.
+bool AddHeader(CheckerOptions* o, const std::string& v) {
+  const size_t colon = v.find(':');
+  if (colon == 0 || colon == std::string::npos || v.find_first_of("\r\n") != std::string::npos)
+    return false;
+  o->headers.push_back(v);
+  return true;
+}
+
 using Setter = std::function<bool(CheckerOptions*, const std::string&)>;
+
+// The options of requests and of the configuration file, kept together.
+std::map<std::string, Setter> WithRequestOptions(std::map<std::string, Setter> options) {
+  options.insert({
+      {"--accept",
+       [](CheckerOptions* o, const std::string& v) { return ParseStatusRanges(v, &o->accept); }},
+      {"--header", AddHeader},
+      {"--netrc-file",
+       [](CheckerOptions* o, const std::string& v) {
+         o->netrc_file = v;
+         return !v.empty();
+       }},
+      {"--config",
+       [](CheckerOptions* o, const std::string& v) {
+         o->config_path = v;
+         return !v.empty();
+       }},
+  });
+  return options;
+}
 
 // Options taking a value, by their long names; false from a setter means a bad value.
 const std::map<std::string, Setter>& ValueOptions() {
-  static const std::map<std::string, Setter> options = {
+  static const std::map<std::string, Setter> options = WithRequestOptions({
       {"--output", [](CheckerOptions* o, const std::string& v) { o->report_path = v; return true; }},
       {"--jobs", [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 256, &o->jobs); }},
       {"--per-host",
@@ -211,7 +253,7 @@ const std::map<std::string, Setter>& ValueOptions() {
          o->suspect_rules.push_back(v);
          return !v.empty();
        }},
-  };
+  });
   return options;
 }
 
@@ -225,6 +267,8 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
       {"--suspect", &CheckerOptions::suspect},
       {"--fail-on-suspect", &CheckerOptions::fail_on_suspect},
       {"--cache", &CheckerOptions::cache},
+      {"--netrc", &CheckerOptions::netrc},
+      {"--dump-config", &CheckerOptions::dump_config},
   };
   return flags;
 }
@@ -236,12 +280,6 @@ const std::map<char, std::string>& ShortNames() {
                                                      {'j', "--jobs"},      {'h', "--help"}};
   return names;
 }
-
-// One option a word names: its long name and the value written into the word, if any.
-struct NamedOption {
-  std::string name;
-  std::optional<std::string> value;
-};
 
 // The options in one word: "--name" or "--name=value", or a bundle of short ones ("-rqa") in
 // which one taking a value takes the rest of the word ("-ofile"). False for an unknown letter.
@@ -272,19 +310,32 @@ bool OptionsIn(const std::string& word, std::vector<NamedOption>* named, std::st
 
 }  // namespace
 
-ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptions* options,
-                              std::string* err) {
+OptionKind KindOf(const std::string& long_name) {
+  if (FlagOptions().count(long_name)) return OptionKind::kFlag;
+  if (ValueOptions().count(long_name)) return OptionKind::kValue;
+  return OptionKind::kUnknown;
+}
+
+std::vector<std::string> LongOptions(OptionKind kind) {
+  std::vector<std::string> names;
+  if (kind == OptionKind::kFlag)
+    for (const auto& flag : FlagOptions()) names.push_back(flag.first);
+  if (kind == OptionKind::kValue)
+    for (const auto& option : ValueOptions()) names.push_back(option.first);
+  return names;
+}
+
+ParseOutcome ReadCommandLine(const std::vector<std::string>& args, CommandLine* line,
+                             std::string* err) {
   bool targets_only = false;
-  bool have_target = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
     if (targets_only || word.size() < 2 || word[0] != '-') {
-      if (have_target) {
+      if (line->target) {
         *err = "only one TARGET may be given";
         return ParseOutcome::kError;
       }
-      options->target = word;
-      have_target = true;
+      line->target = word;
       continue;
     }
     if (word == "--") {
@@ -296,17 +347,12 @@ ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptio
     for (NamedOption& option : named) {
       if (option.name == "--help" && !option.value) return ParseOutcome::kHelp;
       if (option.name == "--version" && !option.value) return ParseOutcome::kVersion;
-      if (auto flag = FlagOptions().find(option.name);
-          flag != FlagOptions().end() && !option.value) {
-        options->*(flag->second) = true;
-        continue;
-      }
-      auto setter = ValueOptions().find(option.name);
-      if (setter == ValueOptions().end()) {
+      const OptionKind kind = KindOf(option.name);
+      if (kind == OptionKind::kUnknown || (kind == OptionKind::kFlag && option.value)) {
         *err = "unknown option " + option.name;
         return ParseOutcome::kError;
       }
-      if (!option.value) {
+      if (kind == OptionKind::kValue && !option.value) {
         // The next argument is the value whatever it begins with: a User-Agent may be "-a",
         // an exclusion "-old".
         if (i + 1 >= args.size()) {
@@ -315,26 +361,53 @@ ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptio
         }
         option.value = args[++i];
       }
-      if (!setter->second(options, *option.value)) {
-        *err = "bad value for " + option.name + ": " + *option.value;
-        return ParseOutcome::kError;
-      }
+      line->options.push_back(std::move(option));
     }
   }
-  if (options->recheck_path && have_target) {
-    *err = "--recheck takes no TARGET";
-    return ParseOutcome::kError;
-  }
-  if (options->sitemap && (have_target || options->crawl || options->recursive ||
-                           options->recheck_path)) {
-    *err = "--sitemap takes no TARGET, --crawl, -r or --recheck";
-    return ParseOutcome::kError;
-  }
-  if (!options->recheck_path && !options->sitemap && (!have_target || options->target.empty())) {
-    *err = "no TARGET given";
-    return ParseOutcome::kError;
-  }
   return ParseOutcome::kRun;
+}
+
+bool ApplyOption(const NamedOption& option, CheckerOptions* options) {
+  if (auto flag = FlagOptions().find(option.name); flag != FlagOptions().end()) {
+    if (option.value && *option.value != "true" && *option.value != "false") return false;
+    options->*(flag->second) = !option.value || *option.value == "true";
+    return true;
+  }
+  auto setter = ValueOptions().find(option.name);
+  return setter != ValueOptions().end() && option.value && setter->second(options, *option.value);
+}
+
+bool CheckTarget(const CommandLine& line, const CheckerOptions& options, std::string* err) {
+  if (options.dump_config) return true;
+  if (options.recheck_path && line.target) {
+    *err = "--recheck takes no TARGET";
+    return false;
+  }
+  if (options.sitemap && (line.target || options.crawl || options.recursive ||
+                          options.recheck_path)) {
+    *err = "--sitemap takes no TARGET, --crawl, -r or --recheck";
+    return false;
+  }
+  if (!options.recheck_path && !options.sitemap && (!line.target || line.target->empty())) {
+    *err = "no TARGET given";
+    return false;
+  }
+  return true;
+}
+
+ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptions* options,
+                              std::string* err) {
+  CommandLine line;
+  const ParseOutcome outcome = ReadCommandLine(args, &line, err);
+  if (outcome != ParseOutcome::kRun) return outcome;
+  for (const NamedOption& option : line.options) {
+    if (!ApplyOption(option, options)) {
+      *err = "bad value for " + option.name + ": " + *option.value;
+      return ParseOutcome::kError;
+    }
+  }
+  if (line.target) options->target = *line.target;
+  return CheckTarget(line, *options, err) ? ParseOutcome::kRun : ParseOutcome::kError;
 }
 
 }  // namespace voxtrel

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/report_writer.h"
@@ -40,6 +41,15 @@ struct CheckerOptions {
   std::optional<std::string> user_agent;
   std::optional<std::string> ca_file;
   std::vector<std::string> excludes;
+  /// Statuses that count as answered (--accept), as inclusive ranges; empty: 200-299.
+  std::vector<std::pair<int, int>> accept;
+  /// "Name: value" lines sent with every request; credentials from ~/.netrc or this file.
+  std::vector<std::string> headers;
+  bool netrc = false;
+  std::optional<std::string> netrc_file;
+  /// The configuration file asked for (--config); --dump-config prints the options in effect.
+  std::optional<std::string> config_path;
+  bool dump_config = false;
   /// Judge answers beyond their status (？ rows), with the rules of these files too; exit 1
   /// for a ？ row only when asked.
   bool suspect = false;
@@ -58,6 +68,36 @@ struct CheckerOptions {
 };
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kError };
+
+/// One option as given: its long name ("--jobs") and its value; none for a flag.
+struct NamedOption {
+  std::string name;
+  std::optional<std::string> value;
+};
+
+/// The words of a command line, read but not yet applied.
+struct CommandLine {
+  std::vector<NamedOption> options;  // in the order given, values filled in
+  std::optional<std::string> target;
+};
+
+/// How a long option takes its value: not at all (unknown), as a flag, or as a value.
+enum class OptionKind { kUnknown, kFlag, kValue };
+OptionKind KindOf(const std::string& long_name);
+/// The long names of the options of one kind, in byte order.
+std::vector<std::string> LongOptions(OptionKind kind);
+
+/// Reads the arguments (without the program name) into *line; kRun when they read, kHelp or
+/// kVersion when asked; on kError *err says why.
+ParseOutcome ReadCommandLine(const std::vector<std::string>& args, CommandLine* line,
+                             std::string* err);
+
+/// Sets one option as the command line would; a flag's value is "true" or "false". False for
+/// an unknown option or a bad value.
+bool ApplyOption(const NamedOption& option, CheckerOptions* options);
+
+/// Whether the options may run: a TARGET unless --recheck (or --dump-config); *err says why not.
+bool CheckTarget(const CommandLine& line, const CheckerOptions& options, std::string* err);
 
 /// Reads the arguments (without the program name) into *options; on kError *err says why.
 ParseOutcome ParseCheckerArgs(const std::vector<std::string>& args, CheckerOptions* options,

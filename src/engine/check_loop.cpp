@@ -217,7 +217,7 @@ class Pipeline {
       pending.state = Pending::State::kNoRequest;
       return;
     }
-    pending.outcome = OutcomeOf(answer);
+    pending.outcome = OutcomeOf(answer, settings_.accept);
     if (!judge_) {
       pending.state = Pending::State::kDone;
       return;

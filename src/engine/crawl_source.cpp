@@ -94,7 +94,7 @@ void CrawlSource::Answered(Ticket ticket, QueueAnswer& answer) {
     page_ends_.insert(end);
     KnownAt(end);
   }
-  CheckOutcome outcome = OutcomeOf(answer);
+  CheckOutcome outcome = OutcomeOf(answer, settings_.accept);
   if (outcome.kind == CheckOutcome::Kind::kFailed) {
     asks.failed.emplace(fetch.candidate,
                         UnfetchedPage{key, std::move(fetch.link), std::move(outcome)});

@@ -58,8 +58,8 @@ std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const QueueLimits
   return milliseconds(std::min(wait_ms, limits.retry_after_cap_ms));
 }
 
-CheckOutcome OutcomeOf(const QueueAnswer& answer) {
-  CheckOutcome outcome = AnswerOutcome(answer.answer, answer.refresh);
+CheckOutcome OutcomeOf(const QueueAnswer& answer, const std::vector<std::pair<int, int>>& accept) {
+  CheckOutcome outcome = AnswerOutcome(answer.answer, answer.refresh, accept);
   // A cached answer took no request of its own; the link's row counts the one it shares.
   outcome.tries = std::max(1, answer.tries);
   return outcome;

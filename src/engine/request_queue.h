@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/run_settings.h"
 #include "platform/http_answer.h"
@@ -119,7 +121,9 @@ std::chrono::milliseconds RetryAfter(const HttpAnswer& answer, const QueueLimits
 /// limit and rate count by.
 std::string HostKey(const std::string& url);
 
-/// What an answer the queue handed over comes to for a link, with the requests it took.
-CheckOutcome OutcomeOf(const QueueAnswer& answer);
+/// What an answer the queue handed over comes to for a link, with the requests it took; the
+/// statuses `accept` names count as answered (empty: 200-299).
+CheckOutcome OutcomeOf(const QueueAnswer& answer,
+                       const std::vector<std::pair<int, int>>& accept = {});
 
 }  // namespace voxtrel

@@ -70,8 +70,21 @@ std::string UserAgentOf(const HttpOptions& options) {
   return options.user_agent.empty() ? std::string("Voxtrel/") + kVersionString : options.user_agent;
 }
 
+curl_slist* HeaderListOf(const HttpOptions& options) {
+  curl_slist* list = nullptr;
+  for (const std::string& header : options.headers) {
+    curl_slist* longer = curl_slist_append(list, header.c_str());
+    if (!longer) {
+      curl_slist_free_all(list);
+      return nullptr;
+    }
+    list = longer;
+  }
+  return list;
+}
+
 bool ConfigureGet(CURL* easy, const HttpOptions& options, const std::string& user_agent,
-                  const std::string& url) {
+                  curl_slist* headers, const std::string& url) {
   bool ok = true;
   auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
   set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
@@ -84,6 +97,13 @@ bool ConfigureGet(CURL* easy, const HttpOptions& options, const std::string& use
   set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options.connect_timeout_ms));
   set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, options.total_timeout_ms));
   set(curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent.c_str()));
+  if (headers) set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers));
+  if (options.netrc) {
+    // Optional: a host the file does not name is asked without credentials, as without --netrc.
+    set(curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL)));
+    if (!options.netrc_file.empty())
+      set(curl_easy_setopt(easy, CURLOPT_NETRC_FILE, options.netrc_file.c_str()));
+  }
   // An empty list asks for every encoding this libcurl can decode, and decodes the answer.
   set(curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""));
   set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));

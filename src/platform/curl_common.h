@@ -24,11 +24,16 @@ bool IsRequestableUrl(const std::string& url);
 /// The User-Agent `options` ask for: their own, or "Voxtrel/<version>" when empty.
 std::string UserAgentOf(const HttpOptions& options);
 
+/// The extra header lines of `options` as libcurl takes them; null when there are none (or no
+/// memory for them). The caller frees the list with curl_slist_free_all.
+curl_slist* HeaderListOf(const HttpOptions& options);
+
 /// Sets on a fresh (or reset) handle everything a GET of `url` needs but the callbacks: the
-/// allowed protocols, redirects, time-outs, User-Agent, decoding and certificate store.
-/// `user_agent` must outlive the transfer. False when libcurl refused an option.
+/// allowed protocols, redirects, time-outs, User-Agent, extra headers, .netrc, decoding and
+/// certificate store. `user_agent` and `headers` (HeaderListOf; may be null) must outlive the
+/// transfer. False when libcurl refused an option.
 bool ConfigureGet(CURL* easy, const HttpOptions& options, const std::string& user_agent,
-                  const std::string& url);
+                  curl_slist* headers, const std::string& url);
 
 /// The head of the latest answer, read line by line as libcurl hands the lines over. libcurl
 /// gives every answer's head in turn (interim 1xx ones, redirects): a status line starts afresh.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace voxtrel {
 
@@ -20,6 +21,13 @@ struct HttpOptions {
   /// A PEM file of the certificates trusted for https, in place of the system's; empty: the
   /// system's. Certificates are always verified.
   std::string ca_file;
+  /// "Name: value" lines sent with every request, after the usual ones (a name given here
+  /// replaces the usual header of that name).
+  std::vector<std::string> headers;
+  /// Log in with the credentials of ~/.netrc (or of `netrc_file` when given) for the hosts it
+  /// names; libcurl reads the file.
+  bool netrc = false;
+  std::string netrc_file;
 };
 
 }  // namespace voxtrel

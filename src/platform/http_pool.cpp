@@ -214,7 +214,9 @@ HttpAnswer CurlPool::Transfer::Finish(CURLcode result) {
 }
 
 CurlPool::CurlPool(HttpOptions options)
-    : options_(std::move(options)), user_agent_(curl::UserAgentOf(options_)) {
+    : options_(std::move(options)),
+      user_agent_(curl::UserAgentOf(options_)),
+      headers_(curl::HeaderListOf(options_)) {
   if (!curl::Ready()) return;
   CURLM* multi = curl_multi_init();
   if (!multi) return;
@@ -238,11 +240,13 @@ CurlPool::~CurlPool() {
   if (multi_) curl_multi_cleanup(multi_);
   // The share goes last: easy handles and the multi's cached connections may still point at it.
   if (share_) curl_share_cleanup(share_);
+  curl_slist_free_all(static_cast<curl_slist*>(headers_));
 }
 
 bool CurlPool::Configure(Transfer& transfer) {
   CURL* easy = transfer.easy;
-  bool ok = curl::ConfigureGet(easy, options_, user_agent_, transfer.request.url);
+  bool ok = curl::ConfigureGet(easy, options_, user_agent_, static_cast<curl_slist*>(headers_),
+                               transfer.request.url);
   auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
   set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody));
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer));

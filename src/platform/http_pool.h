@@ -59,6 +59,7 @@ class CurlPool : public HttpPool {
 
   HttpOptions options_;
   std::string user_agent_;
+  void* headers_ = nullptr;  // curl_slist*, the extra header lines of every request
   void* multi_ = nullptr;  // CURLM*, kept out of this header
   void* share_ = nullptr;  // CURLSH*
   std::vector<std::unique_ptr<Transfer>> transfers_;

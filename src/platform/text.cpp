@@ -108,4 +108,41 @@ std::string LocalTimeText(std::time_t now, const char* format) {
   return std::string(text, length);
 }
 
+namespace {
+
+// A status of three digits, 100-999, into *status.
+bool ReadStatus(std::string_view text, int* status) {
+  if (text.size() != 3 || text[0] < '1' || text[0] > '9') return false;
+  *status = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    *status = *status * 10 + (c - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseStatusRanges(std::string_view spec, std::vector<std::pair<int, int>>* ranges) {
+  std::vector<std::pair<int, int>> read;
+  while (true) {
+    const size_t comma = spec.find(',');
+    const std::string_view item = spec.substr(0, comma);
+    const size_t dots = item.find("..");
+    int low = 0;
+    int high = 0;
+    if (!ReadStatus(item.substr(0, dots), &low)) return false;
+    if (dots == std::string_view::npos) {
+      high = low;
+    } else if (!ReadStatus(item.substr(dots + 2), &high) || high < low) {
+      return false;
+    }
+    read.emplace_back(low, high);
+    if (comma == std::string_view::npos) break;
+    spec.remove_prefix(comma + 1);
+  }
+  *ranges = std::move(read);
+  return true;
+}
+
 }  // namespace voxtrel

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace voxtrel {
 
@@ -21,6 +23,10 @@ bool EndsWithNoCase(std::string_view text, std::string_view upper_suffix);
 
 /// `text` without leading and trailing U+0020 blanks (tabs stay).
 std::string_view TrimBlanks(std::string_view text);
+
+/// Reads HTTP statuses and inclusive ranges of them, comma separated ("200..299,403"; each
+/// 100-999, a range low to high), into *ranges; false, leaving it alone, when unreadable.
+bool ParseStatusRanges(std::string_view spec, std::vector<std::pair<int, int>>* ranges);
 
 /// Number of characters (code points) in UTF-8 text.
 size_t Utf8Length(std::string_view text);

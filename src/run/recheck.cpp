@@ -42,6 +42,7 @@ class Recheck {
   Recheck(const RunSeams& seams, const RunSettings& settings)
       : seams_(seams),
         cache_(settings.cache),
+        accept_(settings.accept),
         local_(seams.disk),
         queue_(seams.http, LimitsOf(settings), seams.clock ? *seams.clock : SystemClock()) {
     // Anchors on other pages are not looked up again: only a failure replaces such a row.
@@ -135,8 +136,8 @@ class Recheck {
         question->answered = true;
         progress_.links_answered += question->rows;
       };
-      if (!judge_ || answer.no_request) return answered(OutcomeOf(answer));
-      judge_->Judge(link, url, answer, OutcomeOf(answer), answered);
+      if (!judge_ || answer.no_request) return answered(OutcomeOf(answer, accept_));
+      judge_->Judge(link, url, answer, OutcomeOf(answer, accept_), answered);
     });
     return question;
   }
@@ -152,6 +153,7 @@ class Recheck {
 
   const RunSeams& seams_;
   std::shared_ptr<OutcomeCache> cache_;
+  const std::vector<std::pair<int, int>> accept_;
   LocalLinkChecker local_;
   std::vector<Update> updates_;
   std::vector<std::unique_ptr<Question>> questions_;

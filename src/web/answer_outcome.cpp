@@ -38,7 +38,15 @@ FailureReason ReasonOf(HttpFailure failure) {
 
 }  // namespace
 
-CheckOutcome AnswerOutcome(const HttpAnswer& answer, bool refresh) {
+bool IsAcceptedStatus(int status, const std::vector<std::pair<int, int>>& accept) {
+  if (accept.empty()) return status >= 200 && status < 300;
+  for (const auto& [low, high] : accept)
+    if (status >= low && status <= high) return true;
+  return false;
+}
+
+CheckOutcome AnswerOutcome(const HttpAnswer& answer, bool refresh,
+                           const std::vector<std::pair<int, int>>& accept) {
   CheckOutcome outcome;
   outcome.redirects = answer.redirects;
   outcome.elapsed_ms = answer.elapsed_ms;
@@ -49,7 +57,7 @@ CheckOutcome AnswerOutcome(const HttpAnswer& answer, bool refresh) {
   outcome.status = answer.status;
   // A temporary redirect is the server's business; a permanent one means the page should change.
   if (answer.moved_permanently) outcome.redirected_to = answer.final_url;
-  if (*answer.status < 200 || *answer.status >= 300) {
+  if (!IsAcceptedStatus(*answer.status, accept)) {
     outcome.reason = FailureReason::kHttpStatus;
     return outcome;
   }

@@ -118,6 +118,8 @@ TEST_F(CheckerTest, ExitStatusSaysWhetherDeadLinksWereFound) {
            "\n000003,◎," + base_ + "/ok,b," + b + "\n"},
       {{"-a", "--max-links-per-page=1", "/site"}, kExitDeadLinks,
        "000001,◎," + base_ + "/ok,ok," + a + "\n"},
+      {{"-a", "--accept=404", "/site/a.htm"}, kExitDeadLinks,
+       "000001,×," + base_ + "/ok,ok," + a + "\n000002,◎," + base_ + "/gone,gone," + a + "\n"},
       {{"-x", b}, kExitUsage, ""}, {{"/none.htm"}, kExitUsage, ""},
       {{base_ + "/none.htm"}, kExitUsage, ""},
   };
@@ -289,6 +291,9 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--max-cache-age", "h", "T"}, "error"}, {{"--max-cache-age", "1dd", "T"}, "error"},
       {{"--max-cache-age", "1 d", "T"}, "error"},
       {{"--max-cache-age", "999999999999999999d", "T"}, "error"},
+      {{"--header", "X: a\r\nY: b", "T"}, "error"}, {{"--header=: v", "T"}, "error"},
+      {{"--header", "X", "T"}, "error"}, {{"--accept", "200..1000", "T"}, "error"},
+      {{"--netrc", "--header=X:", "--accept=403", "T"}, "j128 h8 T"}, {{"--netrc=1", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -714,6 +719,30 @@ TEST_F(CheckerEndToEndTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {
   EXPECT_EQ(out_.str(), "000001,◎," + url + ",t," + page + "\n");
   EXPECT_EQ(Run({"--https", "--format=json", page}), kExitDeadLinks);
   EXPECT_NE(out_.str().find("\"reason\":\"certificate not trusted\""), std::string::npos);
+}
+
+TEST_F(CheckerEndToEndTest, HeadersAndNetrcCredentialsReachTheServerAndNoPasswordIsPrinted) {
+  test::LocalServer server;
+  server.server().Get("/h", [](const auto& req, auto& res) {
+    res.status = req.get_header_value("X-A") == "b c" ? 200 : 404;
+  });
+  server.server().Get("/n", [](const auto& req, auto& res) {
+    res.status = req.get_header_value("Authorization") == "Basic dTpzM2NyZXQ=" ? 200 : 401;
+  });
+  const std::string base = server.Start();
+  const std::string page = dir_ / "auth/a.htm";
+  const std::string netrc = dir_ / "netrc";
+  test::WriteFile(page, "<A HREF=\"" + base + "/h\">h</A>\r\n<A HREF=\"" + base + "/n\">n</A>\r\n");
+  test::WriteFile(netrc, "machine 127.0.0.1 login u password s3cret\n");
+  EXPECT_EQ(Run({"-a", page}), kExitDeadLinks);
+  EXPECT_EQ(Run({"-a", "--header", "X-A: b c", "--netrc-file", netrc, "-o", dir_ / "r.htm",
+                 "--report-detail", page}),
+            kExitClean);
+  EXPECT_EQ(out_.str(), "000001,◎," + base + "/h,h," + page + "\n000002,◎," + base + "/n,n," +
+                            page + "\n");
+  const std::string said = out_.str() + err_.str() + test::ReadFile(dir_ / "r.htm");
+  EXPECT_EQ(said.find("s3cret"), std::string::npos);
+  EXPECT_EQ(said.find("b c"), std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
+#include "platform/text.h"
 #include "web/answer_outcome.h"
 
 namespace voxtrel {
@@ -67,6 +70,38 @@ TEST(ReasonTest, APermanentRedirectSaysWhereTheLinkLeadsNow) {
     const CheckOutcome outcome = AnswerOutcome(answer, false);
     EXPECT_EQ(outcome.redirected_to, moved ? "http://new/" : "") << status;
     EXPECT_EQ(ReasonColumnText(outcome), column) << status << moved;
+  }
+}
+
+// Each spec with the statuses it makes ◎ (+) or × (-); "refused" when it is not a spec.
+TEST(AcceptTest, AStatusIsAnsweredWhenTheSpecNamesItAndTheDefaultIsTwoHundreds) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "100- 199- 200+ 299+ 300- 403- 999-"},
+      {"200..299,403", "199- 200+ 299+ 300- 403+ 404-"},
+      {"403", "200- 403+ 404-"},
+      {"100..999", "100+ 999+"},
+      {"301..302,500..503,200", "200+ 201- 301+ 302+ 303- 499- 500+ 503+ 504-"},
+      {"99", "refused"},         {"1000", "refused"},   {"200..100", "refused"},
+      {"200,", "refused"},       {",200", "refused"},   {"200..", "refused"},
+      {" 200", "refused"},       {"2x0", "refused"},    {"200...299", "refused"},
+      {"200-299", "refused"},    {"abc", "refused"},
+  };
+  for (const auto& [spec, expected] : cases) {
+    std::vector<std::pair<int, int>> accept = {{1, 1}};
+    const bool read = spec.empty() ? (accept.clear(), true) : ParseStatusRanges(spec, &accept);
+    if (!read) {
+      EXPECT_EQ("refused", expected) << spec;
+      EXPECT_EQ(accept, (std::vector<std::pair<int, int>>{{1, 1}})) << spec;
+      continue;
+    }
+    std::string marks;
+    for (size_t at = 0; at < expected.size(); at += 5) {
+      HttpAnswer answer;
+      answer.status = std::stoi(expected.substr(at, 3));
+      const bool answered = AnswerOutcome(answer, false, accept).kind == CheckOutcome::Kind::kAnswered;
+      marks += (marks.empty() ? "" : " ") + expected.substr(at, 3) + (answered ? "+" : "-");
+    }
+    EXPECT_EQ(marks, expected) << spec;
   }
 }
 
