@@ -7,6 +7,8 @@
 #include <map>
 #include <regex>
 
+#include "web/link.h"
+
 namespace voxtrel {
 
 const char* const kCheckerUsage =
@@ -60,6 +62,11 @@ const char* const kCheckerUsage =
     "      --suspect-rules FILE more rules, in the form of the shipped ones (repeatable);\n"
     "                           ~/.config/voxtrel/suspect-rules.txt is read when it exists\n"
     "      --fail-on-suspect    exit status 1 for \xEF\xBC\x9F rows too\n"
+    "      --archive            look up the archived copy of each \xC3\x97 and \xEF\xBC\x9F\n"
+    "                           row's address in a web archive (archived in JSON rows\n"
+    "                           and detailed reports)\n"
+    "      --archive-api URL    the archive's availability API\n"
+    "                           (https://archive.org/wayback/available)\n"
     "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
     "                           keep their numbers and are written as a run's rows are\n"
     "  -h, --help               show this help\n"
@@ -183,6 +190,11 @@ const std::map<std::string, Setter>& ValueOptions() {
          return !v.empty();
        }},
       {"--exclude", AddExclude},
+      {"--archive-api",
+       [](CheckerOptions* o, const std::string& v) {
+         o->archive_api = v;
+         return IsWebAddress(v);
+       }},
       {"--suspect-rules",
        [](CheckerOptions* o, const std::string& v) {
          o->suspect_rules.push_back(v);
@@ -201,6 +213,7 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
       {"--report-detail", &CheckerOptions::report_detail},
       {"--suspect", &CheckerOptions::suspect},
       {"--fail-on-suspect", &CheckerOptions::fail_on_suspect},
+      {"--archive", &CheckerOptions::archive},
   };
   return flags;
 }

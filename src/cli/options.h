@@ -43,6 +43,9 @@ struct CheckerOptions {
   bool suspect = false;
   bool fail_on_suspect = false;
   std::vector<std::string> suspect_rules;
+  /// Look up the archived copies of × and ？ rows, at this availability API when given.
+  bool archive = false;
+  std::optional<std::string> archive_api;
   /// A JSON report whose × rows are asked again instead of checking a TARGET.
   std::optional<std::string> recheck_path;
   std::string target;
