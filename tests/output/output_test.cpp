@@ -187,9 +187,10 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
                       "http://web.archive.org/a\r\n"),
             std::string::npos);
   const std::string archived = FormatDetailedHtmlReport(rows, archive);
-  for (const char* part : {"<th>転送先</th><th>ｱｰｶｲﾌﾞ</th></tr>",
-                           "<td>ﾀｲﾑｱｳﾄ</td><td class=\"moved\"></td><td class=\"moved\"><a "
-                           "href=\"http://web.archive.org/a\">http://web.archive.org/a</a></td></tr>"})
+  for (const char* part :
+       {"<th>転送先</th><th>ｱｰｶｲﾌﾞ</th></tr>",
+        "<td>ﾀｲﾑｱｳﾄ</td><td class=\"moved\"></td><td class=\"moved\"><a "
+        "href=\"http://web.archive.org/a\">http://web.archive.org/a</a></td></tr>"})
     EXPECT_NE(archived.find(part), std::string::npos) << part;
 }
 
