@@ -1,11 +1,11 @@
 #include "cli/checker.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <gtest/gtest.h>
-
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -207,9 +207,17 @@ std::string Parsed(const std::vector<std::string>& args) {
     case ParseOutcome::kRun: break;
   }
   std::string text;
-  for (auto [set, name] : {std::pair{o.recursive, "r "}, {o.all_results, "a "}, {o.quiet, "q "},
-                           {o.https, "https "}, {o.once, "once "}, {o.keep_query, "kq "}, {o.json_rows, "json "}, {o.all_links, "all "},
-                           {o.suspect, "suspect "}, {o.fail_on_suspect, "fos "}})
+  for (auto [set, name] : {std::pair{o.recursive, "r "},
+                           {o.all_results, "a "},
+                           {o.quiet, "q "},
+                           {o.https, "https "},
+                           {o.once, "once "},
+                           {o.keep_query, "kq "},
+                           {o.json_rows, "json "},
+                           {o.all_links, "all "},
+                           {o.suspect, "suspect "},
+                           {o.fail_on_suspect, "fos "},
+                           {o.archive, "archive "}})
     if (set) text += name;
   text += "j" + std::to_string(o.jobs) + " h" + std::to_string(o.per_host);
   if (o.report_path) text += " o=" + *o.report_path;
@@ -226,6 +234,7 @@ std::string Parsed(const std::vector<std::string>& args) {
   if (o.rate > 0) text += " rate=" + std::to_string(o.rate);
   for (const std::string& exclude : o.excludes) text += " x=" + exclude;
   for (const std::string& rules : o.suspect_rules) text += " sr=" + rules;
+  if (o.archive_api) text += " api=" + *o.archive_api;
   return text + " " + o.target;
 }
 
@@ -234,11 +243,15 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
     std::vector<std::string> args;
     std::string parsed;
   } cases[] = {
-      {{"T"}, "j128 h8 T"}, {{"--", "-x"}, "j128 h8 -x"},
-      {{"-r", "-a", "-q", "--https", "--once", "--keep-query", "T"}, "r a q https once kq j128 h8 T"},
+      {{"T"}, "j128 h8 T"},
+      {{"--", "-x"}, "j128 h8 -x"},
+      {{"-r", "-a", "-q", "--https", "--once", "--keep-query", "T"},
+       "r a q https once kq j128 h8 T"},
       {{"--recursive", "--all", "--quiet", "T"}, "r a q j128 h8 T"},
-      {{"-rqa", "T"}, "r a q j128 h8 T"}, {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
-      {{"-j8", "--per-host=64", "T"}, "j8 h64 T"}, {{"--jobs=256", "T"}, "j256 h8 T"},
+      {{"-rqa", "T"}, "r a q j128 h8 T"},
+      {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
+      {{"-j8", "--per-host=64", "T"}, "j8 h64 T"},
+      {{"--jobs=256", "T"}, "j256 h8 T"},
       {{"-ao", "r.htm", "T"}, "a j128 h8 o=r.htm T"},
       {{"-or.json", "--output", "s.csv", "T"}, "j128 h8 o=s.csv T"},
       {{"--output=r", "--report-format", "html", "--report-encoding=utf-8", "T"},
@@ -248,32 +261,55 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
        "j128 h8 form=csv T"},
       {{"--timeout", "300", "--user-agent", "UA 1", "--cacert=c.pem", "T"},
        "j128 h8 t=300.000000 ua=UA 1 ca=c.pem T"},
-      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"}, {{"-h"}, "help"},
-      {{"--version"}, "version"}, {{"-j", "0", "T"}, "error"}, {{"-j", "257", "T"}, "error"},
-      {{"-j", "8x", "T"}, "error"}, {{"--per-host", "65", "T"}, "error"},
-      {{"--per-host=0", "T"}, "error"}, {{"--format", "xml", "T"}, "error"},
-      {{"--report-format", "pdf", "T"}, "error"}, {{"--report-encoding", "latin1", "T"}, "error"},
+      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"},
+      {{"-h"}, "help"},
+      {{"--version"}, "version"},
+      {{"-j", "0", "T"}, "error"},
+      {{"-j", "257", "T"}, "error"},
+      {{"-j", "8x", "T"}, "error"},
+      {{"--per-host", "65", "T"}, "error"},
+      {{"--per-host=0", "T"}, "error"},
+      {{"--format", "xml", "T"}, "error"},
+      {{"--report-format", "pdf", "T"}, "error"},
+      {{"--report-encoding", "latin1", "T"}, "error"},
       {{"--timeout", "1", "T"}, "j128 h8 t=1.000000 T"},
       {{"--timeout=86400", "T"}, "j128 h8 t=86400.000000 T"},
-      {{"--timeout", "0.5", "T"}, "error"}, {{"--timeout", "86401", "T"}, "error"},
-      {{"--timeout", "2x", "T"}, "error"}, {{"--timeout", "abc", "T"}, "error"},
-      {{"--exclude", "(", "T"}, "error"}, {{"--user-agent", "a\nb", "T"}, "error"},
-      {{"--cacert=", "T"}, "error"}, {{"-x", "T"}, "error"}, {{"T", "-o"}, "error"},
-      {{"T", "--jobs"}, "error"}, {{"T", "U"}, "error"}, {{}, "error"}, {{"-qj", "-1", "T"}, "error"},
+      {{"--timeout", "0.5", "T"}, "error"},
+      {{"--timeout", "86401", "T"}, "error"},
+      {{"--timeout", "2x", "T"}, "error"},
+      {{"--timeout", "abc", "T"}, "error"},
+      {{"--exclude", "(", "T"}, "error"},
+      {{"--user-agent", "a\nb", "T"}, "error"},
+      {{"--cacert=", "T"}, "error"},
+      {{"-x", "T"}, "error"},
+      {{"T", "-o"}, "error"},
+      {{"T", "--jobs"}, "error"},
+      {{"T", "U"}, "error"},
+      {{}, "error"},
+      {{"-qj", "-1", "T"}, "error"},
       // A value is the next argument whole, whatever it begins with.
-      {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"}, "j128 h8 ua=-a x=-old x=-new T"},
+      {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"},
+       "j128 h8 ua=-a x=-old x=-new T"},
       {{"-o", "-r.csv", "T"}, "j128 h8 o=-r.csv T"},
       {{"--max-links-per-page", "5", "T"}, "j128 h8 links=5 T"},
       {{"--max-links-per-page=0", "T"}, "error"},
-      {{"--links", "all", "--root=/s", "T"}, "all j128 h8 root=/s T"}, {{"--links=classic", "T"}, "j128 h8 T"},
-      {{"--links", "every", "T"}, "error"}, {{"--root=", "T"}, "error"},
+      {{"--links", "all", "--root=/s", "T"}, "all j128 h8 root=/s T"},
+      {{"--links=classic", "T"}, "j128 h8 T"},
+      {{"--links", "every", "T"}, "error"},
+      {{"--root=", "T"}, "error"},
       {{"--retries", "0", "--rate=2.5", "T"}, "j128 h8 retries=0 rate=2.500000 T"},
       {{"--retries=10", "--rate", "1", "T"}, "j128 h8 retries=10 rate=1.000000 T"},
-      {{"--retries", "11", "T"}, "error"}, {{"--rate", "0", "T"}, "error"},
+      {{"--retries", "11", "T"}, "error"},
+      {{"--rate", "0", "T"}, "error"},
       {{"--rate=inf", "T"}, "error"},
       {{"--suspect", "--fail-on-suspect", "--suspect-rules", "a", "--suspect-rules=b", "T"},
        "suspect fos j128 h8 sr=a sr=b T"},
-      {{"--suspect-rules=", "T"}, "error"}, {{"--suspect=1", "T"}, "error"},
+      {{"--suspect-rules=", "T"}, "error"},
+      {{"--suspect=1", "T"}, "error"},
+      {{"--archive", "--archive-api", "https://a.test/x", "T"},
+       "archive j128 h8 api=https://a.test/x T"},
+      {{"--archive-api=ftp://a.test/", "T"}, "error"},
+      {{"--archive-api=", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -394,6 +430,8 @@ TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
        "voxtrel-check: --fail-on-suspect needs --suspect\nTry 'voxtrel-check --help'.\n"},
       {{"--suspect-rules", "/r.txt", "/site"},
        "voxtrel-check: --suspect-rules needs --suspect\nTry 'voxtrel-check --help'.\n"},
+      {{"--archive-api", "http://a.test/", "/site"},
+       "voxtrel-check: --archive-api needs --archive\nTry 'voxtrel-check --help'.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -497,6 +535,15 @@ class CheckerEndToEndTest : public CheckerTest {
       res.set_content("0123456789<META HTTP-EQUIV=\"REFRESH\" CONTENT=\"0\">", "text/html");
     });
     s.Get("/error", [](const auto&, auto& res) { res.status = 500; });
+    // A stand-in archive: every address has a copy, dated as asked.
+    s.Get("/available", [this](const httplib::Request& req, auto& res) {
+      ++archive_asks_;
+      res.set_content(
+          "{\"archived_snapshots\":{\"closest\":{\"status\":\"200\",\"available\":true,"
+          "\"url\":\"http://web.archive.org/web/" +
+              req.get_param_value("timestamp") + "/" + req.get_param_value("url") + "\"}}}",
+          "application/json");
+    });
     s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
     // Answers only what a browser sends for "http://例え.localhost:…/日本/a b" (*.localhost is
     // this machine to libcurl, without a name server).
@@ -533,6 +580,7 @@ class CheckerEndToEndTest : public CheckerTest {
 
   std::promise<void> ended_;
   std::shared_future<void> over_ = ended_.get_future().share();
+  std::atomic<int> archive_asks_{0};
   test::LocalServer server_;
   test::TempDir dir_;
 };
@@ -624,6 +672,31 @@ TEST_F(CheckerEndToEndTest, JsonRowsCarryEveryFieldAndWhyALinkFailed) {
   }
   EXPECT_EQ(no, static_cast<int>(std::size(cases)));
 #endif
+}
+
+TEST_F(CheckerEndToEndTest, DeadLinksNameTheirArchivedCopyOnlyWhenAsked) {
+  const std::string page = dir_ / "arc/a.htm";
+  test::WriteFile(page, "<A HREF=\"" + base_ + "/gone\">1</A><A HREF=\"" + base_ +
+                            "/ok\">2</A>\n<A HREF=\"" + base_ + "/gone\">3</A>\n");
+  const std::string report = dir_ / "r.csv";
+  EXPECT_EQ(Run({"--format=json", "--archive", "--archive-api", base_ + "/available", "-o", report,
+                 "--report-detail", page}),
+            kExitDeadLinks);
+  // Both rows of the dead address take its one lookup, dated as the page was written.
+  const std::regex copy(",\"archived\":\"http://web.archive.org/web/20[0-9]{6}/" + base_ +
+                        "/gone\"\\}\n");
+  const std::string rows = out_.str();
+  EXPECT_EQ(
+      std::distance(std::sregex_iterator(rows.begin(), rows.end(), copy), std::sregex_iterator()),
+      2)
+      << rows;
+  EXPECT_EQ(archive_asks_, 1);
+  EXPECT_NE(err_.str().find("; 0 excluded; 1 archive lookups; "), std::string::npos) << err_.str();
+  EXPECT_NE(test::ReadFile(report).find("転送先,ｱｰｶｲﾌﾞ\r\n"), std::string::npos);
+  EXPECT_EQ(Run({"--format=json", page}), kExitDeadLinks);
+  EXPECT_EQ(out_.str().find("archived"), std::string::npos);
+  EXPECT_EQ(err_.str().find("archive"), std::string::npos);
+  EXPECT_EQ(archive_asks_, 1);
 }
 
 TEST_F(CheckerEndToEndTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {
