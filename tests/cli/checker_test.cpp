@@ -1,8 +1,9 @@
 #include "cli/checker.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
@@ -207,16 +208,9 @@ std::string Parsed(const std::vector<std::string>& args) {
     case ParseOutcome::kRun: break;
   }
   std::string text;
-  for (auto [set, name] : {std::pair{o.recursive, "r "},
-                           {o.all_results, "a "},
-                           {o.quiet, "q "},
-                           {o.https, "https "},
-                           {o.once, "once "},
-                           {o.keep_query, "kq "},
-                           {o.json_rows, "json "},
-                           {o.all_links, "all "},
-                           {o.suspect, "suspect "},
-                           {o.fail_on_suspect, "fos "},
+  for (auto [set, name] : {std::pair{o.recursive, "r "}, {o.all_results, "a "}, {o.quiet, "q "},
+                           {o.https, "https "}, {o.once, "once "}, {o.keep_query, "kq "}, {o.json_rows, "json "}, {o.all_links, "all "},
+                           {o.suspect, "suspect "}, {o.fail_on_suspect, "fos "},
                            {o.archive, "archive "}})
     if (set) text += name;
   text += "j" + std::to_string(o.jobs) + " h" + std::to_string(o.per_host);
@@ -243,15 +237,11 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
     std::vector<std::string> args;
     std::string parsed;
   } cases[] = {
-      {{"T"}, "j128 h8 T"},
-      {{"--", "-x"}, "j128 h8 -x"},
-      {{"-r", "-a", "-q", "--https", "--once", "--keep-query", "T"},
-       "r a q https once kq j128 h8 T"},
+      {{"T"}, "j128 h8 T"}, {{"--", "-x"}, "j128 h8 -x"},
+      {{"-r", "-a", "-q", "--https", "--once", "--keep-query", "T"}, "r a q https once kq j128 h8 T"},
       {{"--recursive", "--all", "--quiet", "T"}, "r a q j128 h8 T"},
-      {{"-rqa", "T"}, "r a q j128 h8 T"},
-      {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
-      {{"-j8", "--per-host=64", "T"}, "j8 h64 T"},
-      {{"--jobs=256", "T"}, "j256 h8 T"},
+      {{"-rqa", "T"}, "r a q j128 h8 T"}, {{"T", "-j", "8", "--per-host", "2"}, "j8 h2 T"},
+      {{"-j8", "--per-host=64", "T"}, "j8 h64 T"}, {{"--jobs=256", "T"}, "j256 h8 T"},
       {{"-ao", "r.htm", "T"}, "a j128 h8 o=r.htm T"},
       {{"-or.json", "--output", "s.csv", "T"}, "j128 h8 o=s.csv T"},
       {{"--output=r", "--report-format", "html", "--report-encoding=utf-8", "T"},
@@ -261,55 +251,35 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
        "j128 h8 form=csv T"},
       {{"--timeout", "300", "--user-agent", "UA 1", "--cacert=c.pem", "T"},
        "j128 h8 t=300.000000 ua=UA 1 ca=c.pem T"},
-      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"},
-      {{"-h"}, "help"},
-      {{"--version"}, "version"},
-      {{"-j", "0", "T"}, "error"},
-      {{"-j", "257", "T"}, "error"},
-      {{"-j", "8x", "T"}, "error"},
-      {{"--per-host", "65", "T"}, "error"},
-      {{"--per-host=0", "T"}, "error"},
-      {{"--format", "xml", "T"}, "error"},
-      {{"--report-format", "pdf", "T"}, "error"},
-      {{"--report-encoding", "latin1", "T"}, "error"},
+      {{"--exclude", "a", "--exclude=b|c", "T"}, "j128 h8 x=a x=b|c T"}, {{"-h"}, "help"},
+      {{"--version"}, "version"}, {{"-j", "0", "T"}, "error"}, {{"-j", "257", "T"}, "error"},
+      {{"-j", "8x", "T"}, "error"}, {{"--per-host", "65", "T"}, "error"},
+      {{"--per-host=0", "T"}, "error"}, {{"--format", "xml", "T"}, "error"},
+      {{"--report-format", "pdf", "T"}, "error"}, {{"--report-encoding", "latin1", "T"}, "error"},
       {{"--timeout", "1", "T"}, "j128 h8 t=1.000000 T"},
       {{"--timeout=86400", "T"}, "j128 h8 t=86400.000000 T"},
-      {{"--timeout", "0.5", "T"}, "error"},
-      {{"--timeout", "86401", "T"}, "error"},
-      {{"--timeout", "2x", "T"}, "error"},
-      {{"--timeout", "abc", "T"}, "error"},
-      {{"--exclude", "(", "T"}, "error"},
-      {{"--user-agent", "a\nb", "T"}, "error"},
-      {{"--cacert=", "T"}, "error"},
-      {{"-x", "T"}, "error"},
-      {{"T", "-o"}, "error"},
-      {{"T", "--jobs"}, "error"},
-      {{"T", "U"}, "error"},
-      {{}, "error"},
-      {{"-qj", "-1", "T"}, "error"},
+      {{"--timeout", "0.5", "T"}, "error"}, {{"--timeout", "86401", "T"}, "error"},
+      {{"--timeout", "2x", "T"}, "error"}, {{"--timeout", "abc", "T"}, "error"},
+      {{"--exclude", "(", "T"}, "error"}, {{"--user-agent", "a\nb", "T"}, "error"},
+      {{"--cacert=", "T"}, "error"}, {{"-x", "T"}, "error"}, {{"T", "-o"}, "error"},
+      {{"T", "--jobs"}, "error"}, {{"T", "U"}, "error"}, {{}, "error"}, {{"-qj", "-1", "T"}, "error"},
       // A value is the next argument whole, whatever it begins with.
-      {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"},
-       "j128 h8 ua=-a x=-old x=-new T"},
+      {{"--user-agent", "-a", "--exclude", "-old", "--exclude=-new", "T"}, "j128 h8 ua=-a x=-old x=-new T"},
       {{"-o", "-r.csv", "T"}, "j128 h8 o=-r.csv T"},
       {{"--max-links-per-page", "5", "T"}, "j128 h8 links=5 T"},
       {{"--max-links-per-page=0", "T"}, "error"},
-      {{"--links", "all", "--root=/s", "T"}, "all j128 h8 root=/s T"},
-      {{"--links=classic", "T"}, "j128 h8 T"},
-      {{"--links", "every", "T"}, "error"},
-      {{"--root=", "T"}, "error"},
+      {{"--links", "all", "--root=/s", "T"}, "all j128 h8 root=/s T"}, {{"--links=classic", "T"}, "j128 h8 T"},
+      {{"--links", "every", "T"}, "error"}, {{"--root=", "T"}, "error"},
       {{"--retries", "0", "--rate=2.5", "T"}, "j128 h8 retries=0 rate=2.500000 T"},
       {{"--retries=10", "--rate", "1", "T"}, "j128 h8 retries=10 rate=1.000000 T"},
-      {{"--retries", "11", "T"}, "error"},
-      {{"--rate", "0", "T"}, "error"},
+      {{"--retries", "11", "T"}, "error"}, {{"--rate", "0", "T"}, "error"},
       {{"--rate=inf", "T"}, "error"},
       {{"--suspect", "--fail-on-suspect", "--suspect-rules", "a", "--suspect-rules=b", "T"},
        "suspect fos j128 h8 sr=a sr=b T"},
-      {{"--suspect-rules=", "T"}, "error"},
-      {{"--suspect=1", "T"}, "error"},
+      {{"--suspect-rules=", "T"}, "error"}, {{"--suspect=1", "T"}, "error"},
       {{"--archive", "--archive-api", "https://a.test/x", "T"},
        "archive j128 h8 api=https://a.test/x T"},
-      {{"--archive-api=ftp://a.test/", "T"}, "error"},
-      {{"--archive-api=", "T"}, "error"},
+      {{"--archive-api=ftp://a.test/", "T"}, "error"}, {{"--archive-api=", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -535,6 +505,7 @@ class CheckerEndToEndTest : public CheckerTest {
       res.set_content("0123456789<META HTTP-EQUIV=\"REFRESH\" CONTENT=\"0\">", "text/html");
     });
     s.Get("/error", [](const auto&, auto& res) { res.status = 500; });
+    s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
     // A stand-in archive: every address has a copy, dated as asked.
     s.Get("/available", [this](const httplib::Request& req, auto& res) {
       ++archive_asks_;
