@@ -7,7 +7,7 @@
 #include <map>
 #include <regex>
 
-#include "web/link.h"
+#include "platform/text.h"
 
 namespace voxtrel {
 
@@ -193,7 +193,7 @@ const std::map<std::string, Setter>& ValueOptions() {
       {"--archive-api",
        [](CheckerOptions* o, const std::string& v) {
          o->archive_api = v;
-         return IsWebAddress(v);
+         return StartsWithNoCase(v, "HTTP://") || StartsWithNoCase(v, "HTTPS://");
        }},
       {"--suspect-rules",
        [](CheckerOptions* o, const std::string& v) {

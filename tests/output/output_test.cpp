@@ -137,7 +137,8 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
   rows[0].link.place.line = 12;
   rows[1].outcome.redirected_to = "http://new.jp/";
   rows[0].outcome.archived = "http://web.archive.org/a";  // shown only when the run looked
-  const ReportHeading heading{"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む", std::nullopt};
+  const ReportHeading heading{"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む", std::nullopt,
+                              false};
   ReportHeading crawl = heading;
   crawl.crawl = CrawlCounts{3, 1, 2, 4};
   EXPECT_EQ(FormatDetailedCsvReport(rows, heading),
