@@ -55,6 +55,7 @@ struct Texts {
   const char* no_request_object;
   const char* page_cut;  // the MiB checked, the page
   const char* probes;    // requests asked only to judge answers
+  const char* archive_lookups;     // requests asked of the web archive
   const char* rules_problem;       // the rules file, the line, why
   const char* rules_file_problem;  // the rules file, why
   const char* sitemap_pages;       // pages from the sitemap
@@ -86,6 +87,7 @@ constexpr Texts kEnglish = {
     "voxtrel-check: no HTTP request could be created",
     "voxtrel-check: page too long, only its first {1} MiB checked: {2}",
     "{1} probes; ",
+    "{1} archive lookups; ",
     "{1}:{2}: {3}; line passed over",
     "{1}: {2}; file passed over",
     "{1} pages from the sitemap; ",
@@ -117,6 +119,7 @@ constexpr Texts kJapanese = {
     "XMLHTTPｵﾌﾞｼﾞｪｸﾄを作成できませんでした。",
     "ﾍﾟｰｼﾞが大きすぎるため、先頭の {1} MiB だけを検査しました： {2}",
     "ﾌﾟﾛｰﾌﾞ {1} 件、",
+    "ｱｰｶｲﾌﾞ照会 {1} 件、",
     "{1}:{2}: {3}（この行は使いません）",
     "{1}: {2}（このﾌｧｲﾙは使いません）",
     "ｻｲﾄﾏｯﾌﾟのﾍﾟｰｼﾞ {1} 件、",
@@ -365,12 +368,14 @@ std::string SitemapCounts(const RunSummary& summary, const Texts& texts) {
 
 // "12 links checked: 1 ×, 10 ◎, 0 △, 1 Ｐ; 2 excluded; 0.4 s", or the same in Japanese with
 // how the run ended; after a crawl, its pages too; when answers were judged, the ？ rows and the
-// probes. The https:// links passed over have their own note.
+// probes; when archived copies were looked up, the lookups. The https:// links passed over have
+// their own note.
 std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds, bool colour,
                         const CheckerOptions& options) {
   const bool crawled = options.crawl;
   const bool suspect = options.suspect;
   const bool sitemap = options.sitemap.has_value();
+  const bool archive = options.archive;
   const std::array<size_t, kMarkCount>& counts = summary.rows_by_mark;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
@@ -386,6 +391,7 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
   std::snprintf(time, sizeof time, "%.1f", seconds);
   std::string crawl;
   if (suspect) crawl = Fill(texts.probes, {std::to_string(summary.probes)});
+  if (archive) crawl += Fill(texts.archive_lookups, {std::to_string(summary.archive_lookups)});
   if (crawled)
     crawl += Fill(texts.crawled,
                   {std::to_string(summary.pages.size()), std::to_string(summary.pages_left_out),
@@ -493,6 +499,8 @@ RunSettings SettingsFor(const CheckerOptions& options) {
   settings.retries = options.retries;
   settings.rate = options.rate;
   settings.accept = options.accept;
+  settings.archive.look_up = options.archive;
+  if (options.archive_api) settings.archive.api = *options.archive_api;
   return settings;
 }
 
@@ -591,6 +599,7 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
   if (!options.suspect && (options.fail_on_suspect || !options.suspect_rules.empty()))
     return Usage(err, options.fail_on_suspect ? "--fail-on-suspect needs --suspect"
                                               : "--suspect-rules needs --suspect");
+  if (options.archive_api && !options.archive) return Usage(err, "--archive-api needs --archive");
 
   run.settings = SettingsFor(options);
   if (options.suspect) {

@@ -78,6 +78,11 @@ const char* const kCheckerUsage =
     "                           (jobs = 64, exclude = [\"...\"]); the command line wins, and\n"
     "                           a list given there replaces the file's\n"
     "      --dump-config        print the options in effect as such a file and exit\n"
+    "      --archive            look up the archived copy of each \xC3\x97 and \xEF\xBC\x9F\n"
+    "                           row's address in a web archive (archived in JSON rows\n"
+    "                           and detailed reports)\n"
+    "      --archive-api URL    the archive's availability API\n"
+    "                           (https://archive.org/wayback/available)\n"
     "      --recheck REPORT.json   ask the \xC3\x97 rows of a JSON report again; the rows\n"
     "                           keep their numbers and are written as a run's rows are\n"
     "      --sitemap URL|FILE   check the pages a sitemap (.xml, .xml.gz, or an index\n"
@@ -248,6 +253,11 @@ const std::map<std::string, Setter>& ValueOptions() {
        [](CheckerOptions* o, const std::string& v) {
          return ParseCacheAge(v, &o->max_cache_age_s);
        }},
+      {"--archive-api",
+       [](CheckerOptions* o, const std::string& v) {
+         o->archive_api = v;
+         return StartsWithNoCase(v, "HTTP://") || StartsWithNoCase(v, "HTTPS://");
+       }},
       {"--suspect-rules",
        [](CheckerOptions* o, const std::string& v) {
          o->suspect_rules.push_back(v);
@@ -269,6 +279,7 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
       {"--cache", &CheckerOptions::cache},
       {"--netrc", &CheckerOptions::netrc},
       {"--dump-config", &CheckerOptions::dump_config},
+      {"--archive", &CheckerOptions::archive},
   };
   return flags;
 }

@@ -60,6 +60,9 @@ struct CheckerOptions {
   bool cache = false;
   std::optional<std::string> cache_file;
   int64_t max_cache_age_s = kDefaultCacheAgeS;
+  /// Look up the archived copies of × and ？ rows, at this availability API when given.
+  bool archive = false;
+  std::optional<std::string> archive_api;
   /// A JSON report whose × rows are asked again instead of checking a TARGET.
   std::optional<std::string> recheck_path;
   /// A sitemap (an address or a local file) whose pages are checked instead of a TARGET.

@@ -7,6 +7,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "engine/archive_lookup.h"
 #include "engine/local_links.h"
 #include "engine/request_queue.h"
 #include "engine/suspect_judge.h"
@@ -28,6 +29,7 @@ struct Pending {
   enum class State {
     kWaiting,
     kJudging,
+    kArchiving,
     kDone,
     kNoRequest,
     kPageEnd,
@@ -45,7 +47,8 @@ struct Pending {
   bool from_cache = false;       // taken from the cache, unasked
   bool feed_page = false;        // at a page end: the page came from the feed
   CheckOutcome outcome;
-  /// Held while its answer is judged: a verdict coming after the step is gone finds it expired.
+  /// Held while its answer is judged or its copy looked up: a verdict or copy coming after the
+  /// step is gone finds it expired.
   std::shared_ptr<char> judging;
 };
 
@@ -78,9 +81,12 @@ class Pipeline {
       judge_ = std::make_unique<SuspectJudge>(
           settings.suspect, queue, settings.all_links,
           [feed](const std::string& url) { return !feed || feed->RobotsAllow(feed->KeyOf(url)); });
+    if (settings.archive.look_up)
+      archive_ = std::make_unique<ArchiveLookup>(settings.archive, queue, seams.disk);
   }
 
   size_t probes() const { return judge_ ? judge_->probes() : 0; }
+  size_t archive_lookups() const { return archive_ ? archive_->lookups() : 0; }
 
   // Answers still out are no longer wanted: their sinks point into this pipeline.
   ~Pipeline() {
@@ -218,23 +224,40 @@ class Pipeline {
       return;
     }
     pending.outcome = OutcomeOf(answer, settings_.accept);
-    if (!judge_) {
-      pending.state = Pending::State::kDone;
-      return;
-    }
+    if (!judge_) return Settle(pending);
     pending.state = Pending::State::kJudging;
     pending.judging = std::make_shared<char>();
-    judge_->Judge(pending.item.link, pending.key, answer, pending.outcome,
-                  [&pending, alive = std::weak_ptr<char>(pending.judging)](CheckOutcome judged) {
-                    // A step skipped with the rest of its page stays skipped.
-                    if (alive.expired() || pending.state != Pending::State::kJudging) return;
-                    pending.outcome = std::move(judged);
-                    pending.state = Pending::State::kDone;
-                    pending.judging.reset();
-                  });
+    judge_->Judge(
+        pending.item.link, pending.key, answer, pending.outcome,
+        [this, &pending, alive = std::weak_ptr<char>(pending.judging)](CheckOutcome judged) {
+          // A step skipped with the rest of its page stays skipped.
+          if (alive.expired() || pending.state != Pending::State::kJudging) return;
+          pending.outcome = std::move(judged);
+          Settle(pending);
+        });
     // Nothing of the body outlives its verdict.
     answer.answer.body = std::string();
     answer.answer.headers = HeaderFields();
+  }
+
+  // The answer is judged: the step is done, or done once its archived copy is looked up, so
+  // that its row is committed whole.
+  void Settle(Pending& pending) {
+    if (!archive_ || !WantsArchivedCopy(pending.outcome)) {
+      pending.state = Pending::State::kDone;
+      pending.judging.reset();
+      return;
+    }
+    pending.state = Pending::State::kArchiving;
+    if (!pending.judging) pending.judging = std::make_shared<char>();
+    archive_->LookUp(
+        RequestOf(pending.item), pending.item.link.page,
+        [&pending, alive = std::weak_ptr<char>(pending.judging)](const std::string& archived) {
+          if (alive.expired() || pending.state != Pending::State::kArchiving) return;
+          pending.outcome.archived = archived;
+          pending.state = Pending::State::kDone;
+          pending.judging.reset();
+        });
   }
 
   // Hands the feed's next page to the scanner; false when none is ready (feed_waits_ says
@@ -425,8 +448,10 @@ class Pipeline {
   RunProgress progress_;
   bool abandoned_ = false;
   size_t moves_ = 0;  // steps added and committed: whether a turn of the loop got anywhere
-  /// After steps_, so it goes first and its verdicts never reach a step that is gone.
+  /// After steps_, so they go first and their verdicts and copies never reach a step that is
+  /// gone.
   std::unique_ptr<SuspectJudge> judge_;
+  std::unique_ptr<ArchiveLookup> archive_;
 };
 
 }  // namespace
@@ -462,6 +487,7 @@ RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& setting
     Pipeline pipeline(std::move(pages), settings, seams, summary, queue, feed);
     summary.outcome = pipeline.Run();
     summary.probes = pipeline.probes();
+    summary.archive_lookups = pipeline.archive_lookups();
   }
   if (feed) feed->AddCounts(&summary);
   EndRun(settings, seams, summary, feed != nullptr);

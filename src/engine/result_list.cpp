@@ -110,6 +110,7 @@ void ResultList::PackOutcome(const CheckOutcome& outcome, StoredRow* row) {
   row->elapsed_ms = outcome.elapsed_ms;
   row->detail = strings_.Intern(outcome.detail);
   row->redirected_to = strings_.Intern(outcome.redirected_to);
+  row->archived = strings_.Intern(outcome.archived);
   row->status = outcome.status ? *outcome.status : kNoStatus;
   row->redirects = outcome.redirects;
   row->kind = static_cast<uint8_t>(static_cast<int>(outcome.kind) |
@@ -157,6 +158,7 @@ ResultRow ResultList::Row(size_t index) const {
   outcome.elapsed_ms = stored.elapsed_ms;
   outcome.detail = strings_.Text(stored.detail);
   outcome.redirected_to = strings_.Text(stored.redirected_to);
+  outcome.archived = strings_.Text(stored.archived);
   outcome.tries = stored.tries;
   return row;
 }

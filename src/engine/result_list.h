@@ -158,10 +158,12 @@ class ResultList {
     uint32_t line;  // where the link stands in its page's file
     uint32_t length;
     uint64_t offset;
+    uint32_t archived;  // the id of the archived copy's address
   };
   // A million rows are kept: a new field goes into spare bits, not into a bigger row. The link's
-  // place, which a rewrite of the page needs, takes 16 bytes.
-  static_assert(sizeof(StoredRow) == 72);
+  // place, which a rewrite of the page needs, takes 16 bytes; the archived copy, whose address
+  // no spare bits hold, 8 (4 of them padding).
+  static_assert(sizeof(StoredRow) == 80);
 
   StoredRow Pack(int64_t number, const FoundLink& link, const CheckOutcome& outcome);
   void PackOutcome(const CheckOutcome& outcome, StoredRow* row);

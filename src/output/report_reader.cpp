@@ -12,204 +12,16 @@
 
 #include "engine/link_scanner.h"
 #include "platform/text.h"
+#include "web/json.h"
 #include "web/url.h"
 
 namespace voxtrel {
 namespace {
 
-struct JsonValue;
-using JsonObject = std::map<std::string, JsonValue>;
-using JsonArray = std::vector<JsonValue>;
-
-// A number keeps its text: the report's numbers are integers, which doubles could not hold.
-struct JsonNumber {
-  std::string text;
-};
-
-struct JsonValue {
-  std::variant<std::nullptr_t, bool, JsonNumber, std::string, JsonArray, JsonObject> value;
-  size_t line = 1;
-};
-
-// RFC 8259 JSON, nothing more: no comments, no trailing commas, no duplicate keys, UTF-8 only.
-class JsonParser {
- public:
-  /// `text` begins on line `first_line` of the file.
-  JsonParser(std::string_view text, size_t first_line) : text_(text), line_(first_line) {}
-
-  bool Parse(JsonValue* value, std::string* err) {
-    if (!IsValidUtf8(text_)) return Fail("the file is not UTF-8", err);
-    if (!Value(value, 0)) return Fail(why_, err);
-    SkipBlanks();
-    if (pos_ != text_.size()) return Fail("text after the end of the report", err);
-    return true;
-  }
-
-  static bool Fail(const std::string& why, std::string* err) {
-    *err = why;
-    return false;
-  }
-
- private:
-  // Deeper than any report goes; keeps a hostile file from exhausting the stack.
-  static constexpr int kMaxDepth = 32;
-
-  bool Error(const std::string& what) {
-    why_ = "line " + std::to_string(Line()) + ": " + what;
-    return false;
-  }
-  // The reading only moves forward, so the lines are counted as it goes.
-  size_t Line() {
-    for (; counted_ < pos_ && counted_ < text_.size(); ++counted_) line_ += text_[counted_] == '\n';
-    return line_;
-  }
-  void SkipBlanks() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
-                                   text_[pos_] == '\n' || text_[pos_] == '\r'))
-      ++pos_;
-  }
-  bool Take(char c) {
-    SkipBlanks();
-    if (pos_ < text_.size() && text_[pos_] == c) {
-      ++pos_;
-      return true;
-    }
-    return false;
-  }
-  bool Word(std::string_view word) {
-    if (text_.substr(pos_, word.size()) != word) return false;
-    pos_ += word.size();
-    return true;
-  }
-
-  bool Value(JsonValue* out, int depth) {
-    SkipBlanks();
-    out->line = Line();
-    if (depth > kMaxDepth) return Error("nested too deeply");
-    if (pos_ >= text_.size()) return Error("the text ends where a value should be");
-    const char c = text_[pos_];
-    if (c == '{') return Object(out, depth);
-    if (c == '[') return Array(out, depth);
-    if (c == '"') {
-      std::string s;
-      if (!String(&s)) return false;
-      out->value = std::move(s);
-      return true;
-    }
-    if (Word("null")) return out->value = nullptr, true;
-    if (Word("true")) return out->value = true, true;
-    if (Word("false")) return out->value = false, true;
-    return Number(out);
-  }
-
-  bool Number(JsonValue* out) {
-    const size_t start = pos_;
-    auto digits = [this] {
-      const size_t from = pos_;
-      while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
-      return pos_ - from;
-    };
-    if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
-    const size_t int_start = pos_;
-    const size_t int_digits = digits();
-    if (int_digits == 0 || (int_digits > 1 && text_[int_start] == '0'))
-      return Error("not a JSON value");
-    if (pos_ < text_.size() && text_[pos_] == '.' && (++pos_, digits() == 0))
-      return Error("a number without digits after its point");
-    if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-      ++pos_;
-      if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
-      if (digits() == 0) return Error("a number without digits in its exponent");
-    }
-    out->value = JsonNumber{std::string(text_.substr(start, pos_ - start))};
-    return true;
-  }
-
-  bool Hex4(uint32_t* code) {
-    if (pos_ + 4 > text_.size()) return Error("a short \\u escape");
-    *code = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char h = text_[pos_++];
-      const int digit = h >= '0' && h <= '9'   ? h - '0'
-                        : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                        : h >= 'A' && h <= 'F' ? h - 'A' + 10
-                                               : -1;
-      if (digit < 0) return Error("a bad \\u escape");
-      *code = *code * 16 + static_cast<uint32_t>(digit);
-    }
-    return true;
-  }
-
-  bool String(std::string* out) {
-    ++pos_;  // the opening quote
-    for (;;) {
-      if (pos_ >= text_.size()) return Error("a string without its closing quote");
-      const char c = text_[pos_++];
-      if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return Error("a control character in a string");
-      if (c != '\\') {
-        *out += c;
-        continue;
-      }
-      if (pos_ >= text_.size()) return Error("a string without its closing quote");
-      const char e = text_[pos_++];
-      static constexpr std::string_view kFrom = "\"\\/bfnrt", kTo = "\"\\/\b\f\n\r\t";
-      if (const size_t k = kFrom.find(e); k != std::string_view::npos) {
-        *out += kTo[k];
-        continue;
-      }
-      if (e != 'u') return Error(std::string("an unknown escape \\") + e);
-      uint32_t code = 0;
-      if (!Hex4(&code)) return false;
-      if (code >= 0xDC00 && code <= 0xDFFF) return Error("a lone surrogate");
-      if (code >= 0xD800 && code <= 0xDBFF) {
-        uint32_t low = 0;
-        if (!Word("\\u") || !Hex4(&low) || low < 0xDC00 || low > 0xDFFF)
-          return Error("a lone surrogate");
-        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-      }
-      AppendUtf8(code, out);
-    }
-  }
-
-  bool Array(JsonValue* out, int depth) {
-    ++pos_;
-    JsonArray items;
-    if (!Take(']')) {
-      do {
-        if (!Value(&items.emplace_back(), depth + 1)) return false;
-      } while (Take(','));
-      if (!Take(']')) return Error("expected , or ] in a list");
-    }
-    out->value = std::move(items);
-    return true;
-  }
-
-  bool Object(JsonValue* out, int depth) {
-    ++pos_;
-    JsonObject fields;
-    if (!Take('}')) {
-      do {
-        SkipBlanks();
-        if (pos_ >= text_.size() || text_[pos_] != '"') return Error("expected a field name");
-        std::string key;
-        if (!String(&key)) return false;
-        if (fields.count(key)) return Error("the field \"" + key + "\" appears twice");
-        if (!Take(':')) return Error("expected : after a field name");
-        if (!Value(&fields[key], depth + 1)) return false;
-      } while (Take(','));
-      if (!Take('}')) return Error("expected , or } in an object");
-    }
-    out->value = std::move(fields);
-    return true;
-  }
-
-  std::string_view text_;
-  size_t pos_ = 0;
-  size_t counted_ = 0;
-  size_t line_;
-  std::string why_;
-};
+bool Fail(const std::string& why, std::string* err) {
+  *err = why;
+  return false;
+}
 
 // The report's text read a piece at a time: only the value being read, and what is left of the
 // last piece read, are held.
@@ -443,8 +255,7 @@ bool ReadLink(RowFields& fields, bool keep_query, FoundLink* link) {
 
 bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::string* err) {
   const auto* object = std::get_if<JsonObject>(&value.value);
-  if (!object)
-    return JsonParser::Fail("line " + std::to_string(value.line) + ": a row is not an object", err);
+  if (!object) return Fail("line " + std::to_string(value.line) + ": a row is not an object", err);
   RowFields fields(*object, value.line);
   const std::optional<int64_t> number = fields.Integer("no", 1);
   const std::string* mark = fields.Text("mark");
@@ -454,6 +265,7 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
   const std::optional<int64_t> elapsed = fields.Integer("elapsed_ms", 0);
   const std::optional<int64_t> tries = fields.Integer("tries", 1, false, false);
   const std::optional<int64_t> line = fields.Integer("line", 1, false, false);
+  const std::string* archived = fields.Text("archived", false);
   if (fields.why.empty() && ReadLink(fields, keep_query, &row->link) && number && mark && reason &&
       redirects && elapsed) {
     row->number = *number;
@@ -463,6 +275,7 @@ bool ReadRow(const JsonValue& value, bool keep_query, ResultRow* row, std::strin
     outcome.elapsed_ms = *elapsed;
     outcome.tries = static_cast<int>(std::min<int64_t>(tries.value_or(1), INT_MAX));
     row->link.place.line = static_cast<uint32_t>(std::min<int64_t>(line.value_or(0), UINT32_MAX));
+    if (archived) outcome.archived = *archived;
     ReadVerdict(fields, *mark, *reason, &outcome);
   }
   if (fields.why.empty()) return true;
@@ -478,16 +291,16 @@ bool NoNumberTwice(std::vector<std::pair<int64_t, size_t>> numbers, std::string*
     if (numbers[i].first == numbers[i - 1].first && (!twice || numbers[i].second < twice->second))
       twice = &numbers[i];
   if (!twice) return true;
-  return JsonParser::Fail("line " + std::to_string(twice->second) + ": the number " +
-                              std::to_string(twice->first) + " appears twice",
-                          err);
+  return Fail("line " + std::to_string(twice->second) + ": the number " +
+                  std::to_string(twice->first) + " appears twice",
+              err);
 }
 
 bool ReadRows(InputFile& file, bool keep_query, const std::function<void(ResultRow&&)>& take,
               std::string* err) {
   ReportStream in(file);
   auto fail = [&in, err](const std::string& why) {
-    return JsonParser::Fail(in.failed() ? "the file could not be read" : why, err);
+    return Fail(in.failed() ? "the file could not be read" : why, err);
   };
   char c = 0;
   if (!in.Peek(&c))
@@ -502,7 +315,7 @@ bool ReadRows(InputFile& file, bool keep_query, const std::function<void(ResultR
     const size_t line = in.line();
     JsonValue value;
     ResultRow row;
-    if (!JsonParser(in.Value(), line).Parse(&value, err) || !ReadRow(value, keep_query, &row, err))
+    if (!ParseJson(in.Value(), &value, err, line) || !ReadRow(value, keep_query, &row, err))
       return false;
     numbers.emplace_back(row.number, value.line);
     take(std::move(row));

@@ -225,8 +225,14 @@ std::string FormatCsvReport(const ResultRows& rows) {
 
 namespace {
 
-constexpr const char* kDetailedColumns[] = {"No",     "結果", "URL",  "リンク名",
-                                            "ページ", "行",   "理由", "転送先"};
+constexpr const char* kDetailedColumns[] = {"No", "結果", "URL",    "リンク名", "ページ",
+                                            "行", "理由", "転送先", "ｱｰｶｲﾌﾞ"};
+
+// The detailed columns a report has: the last, the archived copy, only after a run that looked
+// copies up, so that the reports of other runs stay as they were.
+size_t DetailedColumnCount(const ReportHeading& heading) {
+  return std::size(kDetailedColumns) - (heading.archive ? 0 : 1);
+}
 
 // Text for an HTML5 page: escaped, and the control characters HTML forbids shown as U+FFFD.
 std::string HtmlText(std::string_view text) {
@@ -264,7 +270,7 @@ std::string LinkOrText(const std::string& text) {
   return "<a href=\"" + HrefOf(TrimBlanks(text)) + "\">" + HtmlText(text) + "</a>";
 }
 
-// The seven detailed columns of a row, as text.
+// The detailed columns of a row, as text: the archived copy last, whether shown or not.
 std::vector<std::string> DetailedCells(const ResultRow& row) {
   return {RowNumberText(row.number),
           MarkOf(row.outcome),
@@ -273,7 +279,8 @@ std::vector<std::string> DetailedCells(const ResultRow& row) {
           CellText(row, kColFile),
           row.link.place.line ? std::to_string(row.link.place.line) : "",
           ReasonText(row.outcome, Language::kJapanese),
-          row.outcome.redirected_to};
+          row.outcome.redirected_to,
+          row.outcome.archived};
 }
 
 // "× 12 件 / ◎ 340 件 / △ 8 件 / Ｐ 8 件", and "/ ？ 3 件" when a row has that mark.
@@ -327,7 +334,8 @@ std::string FormatDetailedHtmlReport(const ResultRows& rows, const ReportHeading
   for (const auto& [term, value] : HeadingFacts(heading))
     out += "<dt>" + term + "</dt><dd>" + HtmlText(value) + "</dd>\r\n";
   out += "</dl>\r\n<p>" + CountsText(rows) + "</p>\r\n<table>\r\n<thead>\r\n<tr>";
-  for (const char* column : kDetailedColumns) out += std::string("<th>") + column + "</th>";
+  const size_t columns = DetailedColumnCount(heading);
+  for (size_t i = 0; i < columns; ++i) out += std::string("<th>") + kDetailedColumns[i] + "</th>";
   out += "</tr>\r\n</thead>\r\n";
   // An empty body is left out rather than written empty.
   if (!rows.empty()) out += "<tbody>\r\n";
@@ -338,8 +346,10 @@ std::string FormatDetailedHtmlReport(const ResultRows& rows, const ReportHeading
     out += "<td>" + cells[0] + "</td><td class=\"mark\">" + cells[1] + "</td>";
     out += "<td class=\"url\">" + LinkOrText(cells[2]) + "</td><td>" + HtmlText(cells[3]) + "</td>";
     out += "<td class=\"page\">" + LinkOrText(cells[4]) + "</td><td>" + cells[5] + "</td>";
-    out += "<td>" + HtmlText(cells[6]) + "</td><td class=\"moved\">" + LinkOrText(cells[7]) +
-           "</td></tr>\r\n";
+    out +=
+        "<td>" + HtmlText(cells[6]) + "</td><td class=\"moved\">" + LinkOrText(cells[7]) + "</td>";
+    if (heading.archive) out += "<td class=\"moved\">" + LinkOrText(cells[8]) + "</td>";
+    out += "</tr>\r\n";
   }
   if (!rows.empty()) out += "</tbody>\r\n";
   return out + "</table>\r\n</body>\r\n</html>\r\n";
@@ -349,9 +359,9 @@ namespace {
 
 // One line of the detailed CSV report, every cell text to a spreadsheet, as many cells as the
 // columns so every line has the same number of fields.
-std::string DetailedCsvLine(const std::vector<std::string>& cells) {
+std::string DetailedCsvLine(const std::vector<std::string>& cells, size_t columns) {
   std::string line;
-  for (size_t i = 0; i < std::size(kDetailedColumns); ++i)
+  for (size_t i = 0; i < columns; ++i)
     line += (i ? "," : "") + (i < cells.size() ? CsvField(SpreadsheetText(cells[i])) : "");
   return line + kCrLf;
 }
@@ -359,12 +369,13 @@ std::string DetailedCsvLine(const std::vector<std::string>& cells) {
 }  // namespace
 
 std::string FormatDetailedCsvReport(const ResultRows& rows, const ReportHeading& heading) {
+  const size_t columns = DetailedColumnCount(heading);
   std::string out;
   for (const auto& [caption, value] : HeadingFacts(heading))
-    out += DetailedCsvLine({caption, value});
-  out += DetailedCsvLine({"件数", CountsText(rows)});
-  out += DetailedCsvLine({std::begin(kDetailedColumns), std::end(kDetailedColumns)});
-  for (const ResultRow& row : rows) out += DetailedCsvLine(DetailedCells(row));
+    out += DetailedCsvLine({caption, value}, columns);
+  out += DetailedCsvLine({"件数", CountsText(rows)}, columns);
+  out += DetailedCsvLine({std::begin(kDetailedColumns), std::end(kDetailedColumns)}, columns);
+  for (const ResultRow& row : rows) out += DetailedCsvLine(DetailedCells(row), columns);
   return out;
 }
 
@@ -420,6 +431,12 @@ static std::string SuspectField(const CheckOutcome& outcome) {
   return ",\"suspect\":" + JsonString(SuspectName(outcome.suspect));
 }
 
+// Only a row whose archived copy was found names it, last, so every other row stays as it was.
+static std::string ArchivedField(const CheckOutcome& outcome) {
+  if (outcome.archived.empty()) return "";
+  return ",\"archived\":" + JsonString(outcome.archived);
+}
+
 static std::string LineField(const FoundLink& link) {
   return link.place.line ? ",\"line\":" + std::to_string(link.place.line) : "";
 }
@@ -434,7 +451,8 @@ std::string JsonRow(const ResultRow& row) {
          ",\"reason\":" + JsonString(ReasonText(outcome)) +
          ",\"redirects\":" + std::to_string(outcome.redirects) +
          ",\"elapsed_ms\":" + std::to_string(outcome.elapsed_ms) + KindFields(row.link) +
-         RedirectField(outcome) + TriesField(outcome) + SuspectField(outcome) + "}";
+         RedirectField(outcome) + TriesField(outcome) + SuspectField(outcome) +
+         ArchivedField(outcome) + "}";
 }
 
 // The JSON report some rows at a time, so that a report of a million rows is never one string.

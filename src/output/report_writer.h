@@ -55,6 +55,8 @@ struct ReportHeading {
   std::string options;
   /// Nothing when the run was no crawl: its report then counts no pages.
   std::optional<CrawlCounts> crawl;
+  /// The run looked up archived copies: the rows get a column for them.
+  bool archive = false;
 };
 
 /// HTML when the upper-cased path's last four characters are ".HTM", otherwise comma-separated;
@@ -90,7 +92,7 @@ ReportForm ReportFormForCheckerName(const std::string& path);
 /// elapsed_ms; for a link found among every link of a page also kind ("http", "https",
 /// "internal", "script") and, when internal, resolved (the address asked or the path looked up);
 /// redirected_to only for a link that moved permanently; suspect (SuspectName) only for a ？ row
-/// or a failure on a closed service.
+/// or a failure on a closed service; last, archived only for a row whose archived copy was found.
 std::string JsonRow(const ResultRow& row);
 
 /// The whole report as UTF-8 text, every line ending in CR LF, rows in the given order. An HTML
@@ -98,7 +100,8 @@ std::string JsonRow(const ResultRow& row);
 std::string FormatHtmlReport(const ResultRows& rows, const char* charset = "Shift_JIS");
 std::string FormatCsvReport(const ResultRows& rows);
 /// The detailed forms: an HTML5 page with the heading, the counts by mark (and a crawl's pages)
-/// and the columns No, 結果, URL, リンク名, ページ, 理由, 転送先; comma-separated text with the
+/// and the columns No, 結果, URL, リンク名, ページ, 行, 理由, 転送先 (and ｱｰｶｲﾌﾞ when the heading
+/// says the run looked archived copies up); comma-separated text with the
 /// heading and counts as caption,value lines, then those columns under a header line, every
 /// cell that would be a formula made text (SpreadsheetText). UTF-8, lines ending in CR LF.
 std::string FormatDetailedHtmlReport(const ResultRows& rows, const ReportHeading& heading,

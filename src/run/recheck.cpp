@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include "engine/archive_lookup.h"
 #include "engine/local_links.h"
 #include "engine/request_queue.h"
 #include "engine/suspect_judge.h"
@@ -35,6 +36,8 @@ struct Update {
   /// A link to a missing anchor of another page: an answer says nothing of the anchor, so only
   /// a failure replaces it.
   bool anchor = false;
+  /// The archived copy the row had: kept while the link stays dead, unless looked up again.
+  std::string archived;
 };
 
 class Recheck {
@@ -49,9 +52,12 @@ class Recheck {
     if (settings.suspect.rules)
       judge_ = std::make_unique<SuspectJudge>(settings.suspect, queue_, false,
                                               [](const std::string&) { return true; });
+    if (settings.archive.look_up)
+      archive_ = std::make_unique<ArchiveLookup>(settings.archive, queue_, seams.disk);
   }
 
   size_t probes() const { return judge_ ? judge_->probes() : 0; }
+  size_t archive_lookups() const { return archive_ ? archive_->lookups() : 0; }
 
   RunOutcome Run(RunSummary& summary) {
     Collect();
@@ -76,7 +82,8 @@ class Recheck {
  private:
   // Gives the row its new outcome; false when the abort was raised meanwhile.
   bool Commit(const Update& update) {
-    const CheckOutcome& outcome = update.question ? update.question->outcome : update.outcome;
+    CheckOutcome outcome = update.question ? update.question->outcome : update.outcome;
+    if (!archive_ && WantsArchivedCopy(outcome)) outcome.archived = update.archived;
     const bool no_request = update.question && update.question->kept;
     if (no_request && !warned_) {
       // As in a run: without a request object nothing can be asked, which is said once.
@@ -99,7 +106,8 @@ class Recheck {
       if (row.outcome.kind != CheckOutcome::Kind::kFailed &&
           (!judge_ || row.outcome.kind != CheckOutcome::Kind::kSuspect))
         continue;
-      Update& update = updates_.emplace_back(Update{row.number, index, nullptr, {}});
+      Update& update = updates_.emplace_back(
+          Update{row.number, index, nullptr, {}, false, row.outcome.archived});
       if (row.link.local) {
         update.outcome = local_.Check(row.link.resolved, row.link.anchor);
         ++progress_.links_answered;
@@ -136,8 +144,17 @@ class Recheck {
         question->answered = true;
         progress_.links_answered += question->rows;
       };
-      if (!judge_ || answer.no_request) return answered(OutcomeOf(answer, accept_));
-      judge_->Judge(link, url, answer, OutcomeOf(answer, accept_), answered);
+      // A link still dead has its archived copy looked up before its rows are updated.
+      auto settled = [this, answered, url, page = link.page](CheckOutcome outcome) {
+        if (!archive_ || !WantsArchivedCopy(outcome)) return answered(std::move(outcome));
+        archive_->LookUp(url, page, [answered, outcome](const std::string& archived) mutable {
+          outcome.archived = archived;
+          answered(std::move(outcome));
+        });
+      };
+      if (answer.no_request) return answered(OutcomeOf(answer, accept_));
+      if (!judge_) return settled(OutcomeOf(answer, accept_));
+      judge_->Judge(link, url, answer, OutcomeOf(answer, accept_), settled);
     });
     return question;
   }
@@ -163,8 +180,9 @@ class Recheck {
   bool warned_ = false;
   // Last, so it goes first: nothing it holds outlives the questions its sinks fill.
   RequestQueue queue_;
-  // After the queue, so it goes before it: it drops its probes there.
+  // After the queue, so they go before it: they drop their requests there.
   std::unique_ptr<SuspectJudge> judge_;
+  std::unique_ptr<ArchiveLookup> archive_;
 };
 
 }  // namespace
@@ -177,6 +195,7 @@ RunSummary RecheckFailed(const RunSeams& seams, const RunSettings& settings) {
     Recheck recheck(seams, settings);
     summary.outcome = recheck.Run(summary);
     summary.probes = recheck.probes();
+    summary.archive_lookups = recheck.archive_lookups();
   }
   for (const ResultRow& row : seams.results.Rows()) ++summary.rows_by_mark[MarkIndex(row.outcome)];
   EndRun(settings, seams, summary);

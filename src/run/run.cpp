@@ -262,6 +262,7 @@ ReportHeading HeadingForRun(const std::string& checked, const RunSettings& setti
   heading.checked = DisplayName(checked);
   heading.when = when;
   heading.options = RunOptionsText(checked, settings, request);
+  heading.archive = settings.archive.look_up;
   return heading;
 }
 

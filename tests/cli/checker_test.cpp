@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -212,7 +213,8 @@ std::string Parsed(const std::vector<std::string>& args) {
   std::string text;
   for (auto [set, name] : {std::pair{o.recursive, "r "}, {o.all_results, "a "}, {o.quiet, "q "},
                            {o.https, "https "}, {o.once, "once "}, {o.keep_query, "kq "}, {o.json_rows, "json "}, {o.all_links, "all "},
-                           {o.suspect, "suspect "}, {o.fail_on_suspect, "fos "}})
+                           {o.suspect, "suspect "}, {o.fail_on_suspect, "fos "},
+                           {o.archive, "archive "}})
     if (set) text += name;
   text += "j" + std::to_string(o.jobs) + " h" + std::to_string(o.per_host);
   if (o.report_path) text += " o=" + *o.report_path;
@@ -231,6 +233,7 @@ std::string Parsed(const std::vector<std::string>& args) {
   for (const std::string& rules : o.suspect_rules) text += " sr=" + rules;
   if (o.cache) text += " cache=" + o.cache_file.value_or("");
   if (o.max_cache_age_s != kDefaultCacheAgeS) text += " age=" + std::to_string(o.max_cache_age_s);
+  if (o.archive_api) text += " api=" + *o.archive_api;
   return text + " " + o.target;
 }
 
@@ -294,6 +297,9 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--header", "X: a\r\nY: b", "T"}, "error"}, {{"--header=: v", "T"}, "error"},
       {{"--header", "X", "T"}, "error"}, {{"--accept", "200..1000", "T"}, "error"},
       {{"--netrc", "--header=X:", "--accept=403", "T"}, "j128 h8 T"}, {{"--netrc=1", "T"}, "error"},
+      {{"--archive", "--archive-api", "https://a.test/x", "T"},
+       "archive j128 h8 api=https://a.test/x T"},
+      {{"--archive-api=ftp://a.test/", "T"}, "error"}, {{"--archive-api=", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -428,6 +434,8 @@ TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
        "voxtrel-check: --fail-on-suspect needs --suspect\nTry 'voxtrel-check --help'.\n"},
       {{"--suspect-rules", "/r.txt", "/site"},
        "voxtrel-check: --suspect-rules needs --suspect\nTry 'voxtrel-check --help'.\n"},
+      {{"--archive-api", "http://a.test/", "/site"},
+       "voxtrel-check: --archive-api needs --archive\nTry 'voxtrel-check --help'.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -573,6 +581,16 @@ class CheckerEndToEndTest : public CheckerTest {
     });
     s.Get("/error", [](const auto&, auto& res) { res.status = 500; });
     s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
+    // A stand-in archive: every address has a copy, dated as asked.
+    s.Get("/available", [this](const httplib::Request& req, auto& res) {
+      ++archive_asks_;
+      res.set_content(
+          "{\"archived_snapshots\":{\"closest\":{\"status\":\"200\",\"available\":true,"
+          "\"url\":\"http://web.archive.org/web/" +
+              req.get_param_value("timestamp") + "/" + req.get_param_value("url") + "\"}}}",
+          "application/json");
+    });
+    s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
     // Answers only what a browser sends for "http://例え.localhost:…/日本/a b" (*.localhost is
     // this machine to libcurl, without a name server).
     s.Get("/日本/a b", [](const auto& req, auto& res) {
@@ -608,6 +626,7 @@ class CheckerEndToEndTest : public CheckerTest {
 
   std::promise<void> ended_;
   std::shared_future<void> over_ = ended_.get_future().share();
+  std::atomic<int> archive_asks_{0};
   test::LocalServer server_;
   test::TempDir dir_;
 };
@@ -699,6 +718,31 @@ TEST_F(CheckerEndToEndTest, JsonRowsCarryEveryFieldAndWhyALinkFailed) {
   }
   EXPECT_EQ(no, static_cast<int>(std::size(cases)));
 #endif
+}
+
+TEST_F(CheckerEndToEndTest, DeadLinksNameTheirArchivedCopyOnlyWhenAsked) {
+  const std::string page = dir_ / "arc/a.htm";
+  test::WriteFile(page, "<A HREF=\"" + base_ + "/gone\">1</A><A HREF=\"" + base_ +
+                            "/ok\">2</A>\n<A HREF=\"" + base_ + "/gone\">3</A>\n");
+  const std::string report = dir_ / "r.csv";
+  EXPECT_EQ(Run({"--format=json", "--archive", "--archive-api", base_ + "/available", "-o", report,
+                 "--report-detail", page}),
+            kExitDeadLinks);
+  // Both rows of the dead address take its one lookup, dated as the page was written.
+  const std::regex copy(",\"archived\":\"http://web.archive.org/web/20[0-9]{6}/" + base_ +
+                        "/gone\"\\}\n");
+  const std::string rows = out_.str();
+  EXPECT_EQ(
+      std::distance(std::sregex_iterator(rows.begin(), rows.end(), copy), std::sregex_iterator()),
+      2)
+      << rows;
+  EXPECT_EQ(archive_asks_, 1);
+  EXPECT_NE(err_.str().find("; 0 excluded; 1 archive lookups; "), std::string::npos) << err_.str();
+  EXPECT_NE(test::ReadFile(report).find("転送先,ｱｰｶｲﾌﾞ\r\n"), std::string::npos);
+  EXPECT_EQ(Run({"--format=json", page}), kExitDeadLinks);
+  EXPECT_EQ(out_.str().find("archived"), std::string::npos);
+  EXPECT_EQ(err_.str().find("archive"), std::string::npos);
+  EXPECT_EQ(archive_asks_, 1);
 }
 
 TEST_F(CheckerEndToEndTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {

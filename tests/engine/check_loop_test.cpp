@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/archive_lookup.h"
 #include "run/run.h"
 #include "support/fake_disk.h"
 #include "support/fake_pool.h"
@@ -197,6 +198,64 @@ TEST_F(CheckLoopTest, LinksThatNeedNoRequestNeverWait) {
   EXPECT_EQ(summary_.https_skipped + summary_.excluded + summary_.rows_by_mark[3], 225u);
   EXPECT_EQ(results_.Count(), 75u);
   EXPECT_EQ(waits_, 0u);
+}
+
+TEST_F(CheckLoopTest, DeadLinksTakeTheArchivedCopyTheArchiveNamesAskedOnceEach) {
+  const std::string copy = "http://web.archive.org/web/2015/http://a.jp/";
+  auto closest = [](const std::string& status, const char* available, const std::string& url) {
+    return "{\"archived_snapshots\":{\"closest\":{\"status\":\"" + status +
+           "\",\"available\":" + available + ",\"url\":\"" + url + "\"}}}";
+  };
+  const struct {
+    std::string dead;  // where the dead link leads, its host naming the case
+    FakeAnswer api;    // what the archive answers for it
+    std::string archived;
+  } cases[] = {
+      {"http://copy.jp/dead", {.body = closest("200", "true", copy)}, copy},
+      {"http://gone.jp/dead", {.body = closest("200", "false", copy)}, ""},
+      {"http://404.jp/dead", {.body = closest("404", "true", copy)}, ""},
+      {"http://broken.jp/dead", {.body = "{\"archived_snapshots\":{\"closest\":"}, ""},
+      {"http://odd.jp/dead", {.body = "[\"archived_snapshots\"]"}, ""},
+      {"http://empty.jp/dead", {.body = ""}, ""},
+      {"http://error.jp/dead", {.status = 500, .body = closest("200", "true", copy)}, ""},
+      {"http://failed.jp/dead", {.status = {}, .failure = HttpFailure::kTimeout}, ""},
+  };
+  const std::string api = "http://arc.jp/available";
+  std::map<std::string, FakeAnswer> answers;
+  std::vector<std::string> targets = {"http://a.jp/ok", "http://a.jp/x.pl"};
+  for (const auto& c : cases) {
+    answers[ArchiveQueryOf(api, c.dead, "19700101")] = c.api;
+    targets.push_back(c.dead);
+  }
+  Page("a.htm", targets);
+  Page("b.htm", {cases[0].dead, cases[1].dead});  // later rows take the first one's result
+  pool_.script = [&](const std::string& url, int n) {
+    return url.starts_with(api) ? answers.at(url) : Scripted(url, n, 0, 0);
+  };
+  settings_.archive = {true, api};
+  settings_.show_all = true;
+  for (int jobs : {1, 64}) {
+    settings_.jobs = jobs;
+    pool_.asked.clear();
+    Run();
+    ASSERT_EQ(Marks(), "◎Ｐ××××××××××");
+    for (size_t i = 0; i < std::size(cases); ++i)
+      EXPECT_EQ(results_.Row(i + 2).outcome.archived, cases[i].archived) << cases[i].dead;
+    EXPECT_EQ(results_.Row(10).outcome.archived, copy);
+    EXPECT_EQ(results_.Row(11).outcome.archived, "");
+    // One request per dead address, dated as its page (the fake disk's clock starts at 1970).
+    EXPECT_EQ(summary_.archive_lookups, std::size(cases));
+    for (const auto& [url, answer] : answers) EXPECT_EQ(pool_.asked[url], 1) << url;
+  }
+  EXPECT_EQ(ArchiveQueryOf(api, "http://a.jp/x?y=1&z", ""),
+            api + "?url=http%3A%2F%2Fa.jp%2Fx%3Fy%3D1%26z");
+  // Without the option nothing is asked of the archive.
+  settings_.archive.look_up = false;
+  pool_.started.clear();
+  Run();
+  for (const std::string& url : pool_.started) EXPECT_FALSE(url.starts_with(api)) << url;
+  EXPECT_EQ(results_.Row(2).outcome.archived, "");
+  EXPECT_EQ(summary_.archive_lookups, 0u);
 }
 
 TEST_F(CheckLoopTest, PageWithoutRequestObjectIsReportedOnceAndSkipped) {

@@ -136,7 +136,9 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
   rows[0].outcome.reason = FailureReason::kTimeout;
   rows[0].link.place.line = 12;
   rows[1].outcome.redirected_to = "http://new.jp/";
-  const ReportHeading heading{"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む", std::nullopt};
+  rows[0].outcome.archived = "http://web.archive.org/a";  // shown only when the run looked
+  const ReportHeading heading{"/site", "2026-12-07 10:00:00", "ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む", std::nullopt,
+                              false};
   ReportHeading crawl = heading;
   crawl.crawl = CrawlCounts{3, 1, 2, 4};
   EXPECT_EQ(FormatDetailedCsvReport(rows, heading),
@@ -177,6 +179,20 @@ TEST(ReportTest, DetailedReportsSayWhatWasCheckedWhyALinkFailedAndWhereItLeadsNo
   const std::string csv = FormatDetailedCsvReport(rows);
   EXPECT_NE(csv.find("件数,× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 0 件 / ？ 1 件,"), std::string::npos);
   EXPECT_TRUE(csv.ends_with("000003,？,http://c.jp/,\"a\rb\",/p/c.htm,,ｿﾌﾄ404,\r\n"));
+  ReportHeading archive = heading;
+  archive.archive = true;
+  EXPECT_NE(FormatDetailedCsvReport(rows, archive)
+                .find("ｵﾌﾟｼｮﾝ,ｻﾌﾞﾃﾞｨﾚｸﾄﾘを含む,,,,,,,\r\n件数,× 1 件 / ◎ 1 件 / △ 0 件 / Ｐ 0 件 / "
+                      "？ 1 件,,,,,,,\r\nNo,結果,URL,リンク名,ページ,行,理由,転送先,ｱｰｶｲﾌﾞ\r\n"
+                      "000001,×,http://a.jp/?q=1&r=<2>,\"say \"\"hi\"\"\",/p/a.htm,12,ﾀｲﾑｱｳﾄ,,"
+                      "http://web.archive.org/a\r\n"),
+            std::string::npos);
+  const std::string archived = FormatDetailedHtmlReport(rows, archive);
+  for (const char* part :
+       {"<th>転送先</th><th>ｱｰｶｲﾌﾞ</th></tr>",
+        "<td>ﾀｲﾑｱｳﾄ</td><td class=\"moved\"></td><td class=\"moved\"><a "
+        "href=\"http://web.archive.org/a\">http://web.archive.org/a</a></td></tr>"})
+    EXPECT_NE(archived.find(part), std::string::npos) << part;
 }
 
 TEST(ReportTest, JsonRowSaysWhereALinkMovedOnlyWhenItMovedForGood) {
@@ -184,6 +200,12 @@ TEST(ReportTest, JsonRowSaysWhereALinkMovedOnlyWhenItMovedForGood) {
   EXPECT_EQ(JsonRow(row).find("redirected_to"), std::string::npos);
   row.outcome.redirected_to = "http://b.jp/";
   EXPECT_TRUE(JsonRow(row).ends_with(",\"redirected_to\":\"http://b.jp/\"}")) << JsonRow(row);
+  // An archived copy, when one was found, comes last.
+  row.outcome.kind = CheckOutcome::Kind::kFailed;
+  row.outcome.tries = 2;
+  row.outcome.archived = "http://w.org/web/1/a";
+  EXPECT_TRUE(JsonRow(row).ends_with(",\"tries\":2,\"archived\":\"http://w.org/web/1/a\"}"))
+      << JsonRow(row);
 }
 
 TEST(SortTest, TextOrderFoldsAsciiCaseOnly) {

@@ -48,6 +48,7 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
       {20, {"http://g.jp/", "", "/s/a.htm"}, Failed(FailureReason::kHttpStatus, 404, service)});
   rows.back().outcome.suspect = SuspectKind::kClosedService;
   rows[0].link.place.line = 3;
+  rows[1].outcome.archived = "http://web.archive.org/web/2015/http://b.jp/";
   const std::string text = FormatJsonReport(rows);
   std::vector<ResultRow> back;
   std::string err;
@@ -61,6 +62,7 @@ TEST(ReportReaderTest, RowsReadBackAreWrittenAsTheyWere) {
   EXPECT_EQ(text.find("\"line\""), text.find("\"line\":3,\"status\""));
   EXPECT_EQ(text.find("\"line\""), text.rfind("\"line\""));
   EXPECT_EQ(back[0].link.place.line, 3u);
+  EXPECT_EQ(back[1].outcome.archived, rows[1].outcome.archived);
   // Only a row that took more than one request says so.
   EXPECT_EQ(back[6].outcome.tries, 3);
   EXPECT_EQ(back[0].outcome.tries, 1);

@@ -69,6 +69,27 @@ TEST_F(RecheckTest, FailedRowsAreAskedOnceEachAndUpdatedInPlaceInListOrder) {
                                       "closed 0 7"}));
 }
 
+TEST_F(RecheckTest, RowsStillDeadHaveTheirArchivedCopyLookedUpOnlyWhenAsked) {
+  const std::string api = "http://arc.jp/a";
+  pool_.script = [api, scripted = pool_.script](const std::string& url, int n) {
+    if (!url.starts_with(api)) return scripted(url, n);
+    return test::FakeAnswer{.body =
+                                "{\"archived_snapshots\":{\"closest\":{\"status\":\"200\","
+                                "\"available\":true,\"url\":\"http://w.org/1/gone\"}}}"};
+  };
+  for (const bool archive : {false, true}) {
+    CheckOutcome old;
+    old.archived = "http://w.org/0/gone";
+    results_.ReplaceOutcome(3, old);
+    settings_.archive = {archive, api};
+    const RunSummary summary = RecheckFailed(seams_, settings_);
+    // Without the option a row still dead keeps the copy it had.
+    EXPECT_EQ(results_.Row(4).outcome.archived, archive ? "http://w.org/1/gone" : old.archived);
+    EXPECT_EQ(summary.archive_lookups, archive ? 1u : 0u);
+    EXPECT_EQ(pool_.asked[api + "?url=http%3A%2F%2Fa.jp%2Fgone"], archive ? 1 : 0);
+  }
+}
+
 TEST_F(RecheckTest, NoRequestObjectIsWarnedOnceAsARunDoesAndItsRowsKeepWhatTheyHad) {
   pool_.cannot_start = [](const std::string&) { return true; };
   RecheckFailed(seams_, settings_);
