@@ -145,7 +145,7 @@ struct CheckOutcome {
   SuspectKind suspect = SuspectKind::kNone;
   /// For a × (or ？) row looked up in a web archive: the address of its archived copy, taken
   /// when the page linked to it still worked. Empty when not looked up or none was found.
-  std::string archived;
+  std::string archived = {};
 };
 
 /// The result mark of an outcome: ◎, △, ×, Ｐ or ？.
