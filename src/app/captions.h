@@ -63,8 +63,6 @@ inline constexpr const char* kIgnoreWrittenText = "無視するﾘﾝｸを書�
 inline constexpr const char* kIgnoreFailedText = "無視するﾘﾝｸを書き込めません：";
 inline constexpr const char* kIgnoreUnreadText =
     "無視するﾘﾝｸのﾌｧｲﾙを読めません。無視せずに検査します：";
-/// Follows the marks' counts in a run's end message when links were set aside.
-inline constexpr const char* kIgnoredCountPrefix = "\r無視したﾘﾝｸ ";
 inline constexpr const char* kFailedOnlyCaption = "×のみ表示";
 /// When no browser or other program takes an address a row opens; the address follows.
 inline constexpr const char* kOpenFailedMessage = "このｱﾄﾞﾚｽを開くﾌﾟﾛｸﾞﾗﾑが見つかりません。";

@@ -331,8 +331,6 @@ class Link_Main : public QMainWindow,
   QAction* mend_archived_action_ = nullptr;
   QAction* undo_mends_action_ = nullptr;
   MendBase mend_base_;
-  /// Links set aside by the run going on, for its end message.
-  size_t ignored_seen_ = 0;
 
   int timeout_s_ = kDefaultTimeoutS;
   std::function<void(int)> timeout_listener_;

@@ -103,7 +103,6 @@ void Link_Main::Recheck_Click() {
   if (shutting_down_) return;
   abort_.Lower();
   TakeSuspectRules();
-  ignored_seen_ = 0;  // the end message counts what this one sets aside, not the run's
   // The rows asked again are still the rows of the run the heading tells of.
   const ReportHeading heading = report_heading_;
   RecheckFailed(RunSeams{*this, disk_, http_, results_, abort_}, settings_);

@@ -77,7 +77,6 @@ size_t CountOf(const MendResult& result, bool is_new) {
 
 void Link_Main::TakeIgnoreList(const std::string& root) {
   settings_.ignored = nullptr;
-  ignored_seen_ = 0;
   if (root.empty()) return;
   auto list = std::make_shared<IgnoreList>();
   std::string why;
@@ -88,11 +87,7 @@ void Link_Main::TakeIgnoreList(const std::string& root) {
     return;
   }
   if (list->empty()) return;
-  settings_.ignored = [this, list](const std::string& address) {
-    const bool matches = list->Matches(address);
-    ignored_seen_ += matches;
-    return matches;
-  };
+  settings_.ignored = [list](const std::string& address) { return list->Matches(address); };
 }
 
 void Link_Main::KeepMendBase(const std::string& target, bool local, RunSummary& summary) {

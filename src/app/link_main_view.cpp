@@ -263,8 +263,6 @@ bool Link_Main::KeepAlive() {
 MessageAnswer Link_Main::Notify(const Notice& notice) {
   if (shutting_down_) return MessageAnswer::kCancel;
   WindowMessage message = WindowMessageFor(notice);
-  if (std::holds_alternative<notice::RunEnded>(notice) && ignored_seen_ > 0)
-    message.text += kIgnoredCountPrefix + std::to_string(ignored_seen_) + " 件";
   return ShowMessageBox(message.title, message.text, message.detail, message.icon, message.buttons);
 }
 

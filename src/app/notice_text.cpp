@@ -12,6 +12,8 @@ constexpr const char* kNoHtmlFilesText = "HTMLﾌｧｲﾙがみつかりませ�
 constexpr const char* kFetchFailedText = "WEBｻｰﾊﾞｰからHTMLを取得できません。     ";
 constexpr const char* kStartQuestionClose = "     \r\rVoxtrelを開始しますか？   ";
 constexpr const char* kSaveReportTitle = "ﾘﾝｸ結果の保存";
+// After the counts, on a line of its own: links the user's list set aside.
+constexpr const char* kIgnoredCountPrefix = "\r無視したﾘﾝｸ ";
 constexpr const char* kRulesProblemsText =
     "判定ﾙｰﾙのﾌｧｲﾙに読めない行があります。その行は使わずに検査します。    ";
 
@@ -45,6 +47,7 @@ WindowMessage Word(const notice::RunEnded& ended) {
             std::to_string(ended.pages_disallowed) + " 件";
   if (ended.crawled && ended.pages_failed > 0)
     text += " / 取得できないﾍﾟｰｼﾞ " + std::to_string(ended.pages_failed) + " 件";
+  if (ended.ignored > 0) text += kIgnoredCountPrefix + std::to_string(ended.ignored) + " 件";
   WindowMessage message = Warning(std::move(text));
   if (ended.rows_by_mark[0] == 0) message.icon = MessageIcon::kInformation;
   return message;

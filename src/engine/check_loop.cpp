@@ -467,6 +467,7 @@ void EndRun(const RunSettings& settings, const RunSeams& seams, const RunSummary
   if (!settings.https) ended.https_skipped = summary.https_skipped;
   ended.crawled = crawled;
   ended.suspect = settings.suspect.rules != nullptr;
+  ended.ignored = summary.ignored;
   if (crawled) {
     ended.pages = summary.pages.size();
     ended.pages_left_out = summary.pages_left_out;

@@ -29,6 +29,8 @@ struct RunEnded {
   size_t pages_failed = 0;
   /// Answers were judged beyond their status: the ？ count is told too.
   bool suspect = false;
+  /// Links the user had set aside (RunSettings::ignored), unasked.
+  size_t ignored = 0;
 };
 
 /// The run was stopped before any link was checked (while pages were found or fetched).
