@@ -529,18 +529,16 @@ CiContext CiContextFor(const PreparedRun& run, const RunSummary& summary,
   const CheckerOptions& options = run.options;
   CiContext context;
   std::error_code ec;
-  context.current_folder = env.current_folder.empty()
-                               ? std::filesystem::current_path(ec).string()
-                               : env.current_folder;
+  context.current_folder =
+      env.current_folder.empty() ? std::filesystem::current_path(ec).string() : env.current_folder;
   context.checked = options.recheck_path.value_or(options.target);
   if (options.recheck_path)
     context.checked_folder = context.current_folder;
   else if (!IsWebAddress(options.target))
-    context.checked_folder = env.disk->IsFolder(options.target)
-                                 ? AbsoluteFolder(options.target)
-                                 : std::filesystem::path(AbsoluteFolder(options.target))
-                                       .parent_path()
-                                       .string();
+    context.checked_folder =
+        env.disk->IsFolder(options.target)
+            ? AbsoluteFolder(options.target)
+            : std::filesystem::path(AbsoluteFolder(options.target)).parent_path().string();
   context.timestamp = run.heading.when;
   std::replace(context.timestamp.begin(), context.timestamp.end(), ' ', 'T');
   char host[256] = {};
@@ -568,7 +566,8 @@ bool SaveCheckerReport(const PreparedRun& run, const CiContext& context, const R
     format.detailed = options.report_detail;
     format.encoding = options.report_encoding.value_or(
         options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
-    written = WriteReport(seams.disk, seams.results.Rows(), path, format, &write_error, run.heading);
+    written =
+        WriteReport(seams.disk, seams.results.Rows(), path, format, &write_error, run.heading);
   }
   if (!written) err << Fill(texts.cannot_write_report, {path, write_error}) << "\n";
   return written;

@@ -106,7 +106,8 @@ std::string WorkflowEscape(std::string_view text, bool property) {
       out += "%3A";
     else if (property && c == ',')
       out += "%2C";
-    else
+    // No other control character may reach a log that a terminal or a browser shows.
+    else if ((static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) || c == '\t')
       out += c;
   }
   return out;

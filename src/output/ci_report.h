@@ -59,7 +59,8 @@ std::string MarkdownCell(std::string_view text);
 std::string XmlText(std::string_view text);
 
 /// A workflow command's message (`property` false) or property value: "%", CR and LF as %25,
-/// %0D, %0A, and in a property also ":" and "," as %3A, %2C.
+/// %0D, %0A, and in a property also ":" and "," as %3A, %2C; other control characters but tab
+/// dropped.
 std::string WorkflowEscape(std::string_view text, bool property);
 
 /// A summary table of the rows by mark, then a table of the × and ？ rows: No, mark, page,
