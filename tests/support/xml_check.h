@@ -19,7 +19,7 @@ struct XmlElement {
 inline bool ParseXml(const std::string& xml, std::vector<XmlElement>* elements, std::string* err) {
   struct State {
     std::vector<XmlElement>* elements;
-    std::vector<size_t> open;
+    std::vector<size_t> open;  // the elements not yet closed
   } state{elements, {}};
   XML_Parser parser = XML_ParserCreate("UTF-8");
   XML_SetUserData(parser, &state);
