@@ -219,7 +219,8 @@ std::string Parsed(const std::vector<std::string>& args) {
   if (o.report_form) text += std::string(" form=") + forms[static_cast<int>(*o.report_form)];
   const char* const ci_forms[] = {"markdown", "junit", "sarif", "github"};
   if (o.ci_format) text += std::string(" ci=") + ci_forms[static_cast<int>(*o.ci_format)];
-  if (o.report_ci_form) text += std::string(" ci-report=") + ci_forms[static_cast<int>(*o.report_ci_form)];
+  if (o.report_ci_form)
+    text += std::string(" ci-report=") + ci_forms[static_cast<int>(*o.report_ci_form)];
   if (o.report_encoding == ReportEncoding::kUtf8) text += " utf-8";
   if (o.timeout_s) text += " t=" + std::to_string(*o.timeout_s);
   if (o.user_agent) text += " ua=" + *o.user_agent;
@@ -280,7 +281,8 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
        "suspect fos j128 h8 sr=a sr=b T"},
       {{"--suspect-rules=", "T"}, "error"}, {{"--suspect=1", "T"}, "error"},
       {{"--format", "sarif", "--report-format=junit", "T"}, "j128 h8 ci=sarif ci-report=junit T"},
-      {{"--format=github", "--format", "markdown", "--report-format", "sarif", "--report-format=csv", "T"},
+      {{"--format=github", "--format", "markdown", "--report-format", "sarif",
+        "--report-format=csv", "T"},
        "j128 h8 form=csv ci=markdown T"},
       {{"--format", "SARIF", "T"}, "error"},
   };
@@ -499,8 +501,10 @@ TEST_F(CheckerTest, RecheckAsksTheFailedRowsOfAReportAgainKeepingTheirNumbers) {
 
 TEST_F(CheckerTest, CiReportsAreWholeWhenTheRunIsStopped) {
   const std::string name = "「名」 \"q\" <&> | 100% a,b:c";
-  disk_.AddFile("/w/ci/ページ.htm", "<A HREF=\"" + base_ + "/gone\">「名」 \"q\" &lt;&amp;&gt; | 100% a,b:c</A>\r\n<A HREF=\"" +
-                                     base_ + "/ok\">o</A><A HREF=\"" + base_ + "/hold\">h</A>\r\n");
+  disk_.AddFile("/w/ci/ページ.htm",
+                "<A HREF=\"" + base_ +
+                    "/gone\">「名」 \"q\" &lt;&amp;&gt; | 100% a,b:c</A>\r\n<A HREF=\"" + base_ +
+                    "/ok\">o</A><A HREF=\"" + base_ + "/hold\">h</A>\r\n");
   answers_[base_ + "/hold"] = test::FakeAnswer{.delay_ms = 60000};
   raise_at_ = base_ + "/hold";
   const std::string failure = "HTTP 404: " + base_ + "/gone (" + name + ")";
@@ -508,15 +512,19 @@ TEST_F(CheckerTest, CiReportsAreWholeWhenTheRunIsStopped) {
     std::string form;
     std::string holds;
   } cases[] = {
-      {"markdown", "**Stopped before the end**"}, {"junit", "<system-err/>\n</testsuite>\n"},
-      {"github", "::error file=/w/ci/ページ.htm,line=1::HTTP 404: " + base_ + "/gone (「名」 \"q\" "
-                 "<&> | 100%25 a,b:c)\n"},
+      {"markdown", "**Stopped before the end**"},
+      {"junit", "<system-err/>\n</testsuite>\n"},
+      {"github", "::error file=/w/ci/ページ.htm,line=1::HTTP 404: " + base_ +
+                     "/gone (「名」 \"q\" "
+                     "<&> | 100%25 a,b:c)\n"},
       {"sarif", "\"executionSuccessful\":false"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.form);
     abort_.Lower();
-    EXPECT_EQ(Run({"-j", "1", "--links", "all", "--format", c.form, "-o", "/r.xml", "/w/ci"}), kExitInterrupted) << err_.str();
+    EXPECT_EQ(Run({"-j", "1", "--links", "all", "--format", c.form, "-o", "/r.xml", "/w/ci"}),
+              kExitInterrupted)
+        << err_.str();
     EXPECT_NE(out_.str().find(c.holds), std::string::npos) << out_.str();
     // The file is JUnit by its name, whatever stdout gets.
     std::vector<test::XmlElement> elements;
@@ -531,7 +539,8 @@ TEST_F(CheckerTest, CiReportsAreWholeWhenTheRunIsStopped) {
 #ifdef VOXTREL_HAVE_QT
   // SARIF's required fields, read back with a real JSON parser.
   QJsonParseError error;
-  const QJsonObject log = QJsonDocument::fromJson(QByteArray::fromStdString(out_.str()), &error).object();
+  const QJsonObject log =
+      QJsonDocument::fromJson(QByteArray::fromStdString(out_.str()), &error).object();
   ASSERT_EQ(error.error, QJsonParseError::NoError);
   EXPECT_EQ(log["version"].toString(), "2.1.0");
   EXPECT_TRUE(log["$schema"].toString().endsWith("sarif-schema-2.1.0.json"));
