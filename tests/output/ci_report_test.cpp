@@ -24,8 +24,7 @@ std::vector<ResultRow> TrickyRows() {
     link.place.line = line;
     CheckOutcome outcome;
     outcome.kind = kind;
-    outcome.reason = kind == Kind::kFailed ? FailureReason::kHttpStatus : FailureReason::kNone;
-    if (kind == Kind::kFailed) outcome.status = 404;
+    if (kind == Kind::kFailed) outcome.reason = FailureReason::kHttpStatus, outcome.status = 404;
     if (kind == Kind::kSuspect) outcome.suspect = SuspectKind::kSoft404;
     list.Add(link, outcome);
   };
@@ -73,13 +72,13 @@ TEST(CiReportTest, MarkdownGithubAndSarifKeepOneEntryPerFlaggedRow) {
   const std::string markdown = FormatMarkdownReport(rows, Context());
   std::istringstream lines(markdown.substr(markdown.find("| No |")));
   std::vector<std::string> table;
-  for (std::string line; std::getline(lines, line);) table.push_back(line);
-  ASSERT_EQ(table.size(), 5u) << markdown;
-  for (const std::string& line : table) {
+  for (std::string line; std::getline(lines, line);) {
+    table.push_back(line);
     int borders = 0;
     for (size_t i = 0; i < line.size(); ++i) line[i] == '\\' ? ++i : borders += line[i] == '|';
     EXPECT_EQ(borders, 8) << line;
   }
+  ASSERT_EQ(table.size(), 5u) << markdown;
   EXPECT_NE(
       table[2].find("| 3 | http://例え.jp/a?b=1&amp;c=&lt;2> | 「名前」 \"引用\" &lt;b> &amp; "
                     "\\| \\\\ \\` \\*x\\* 2行目 | HTTP 404 |"),
