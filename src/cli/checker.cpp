@@ -1,5 +1,8 @@
 #include "cli/checker.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -14,6 +17,7 @@
 
 #include "cli/config_file.h"
 #include "cli/options.h"
+#include "output/ci_report.h"
 #include "output/report_reader.h"
 #include "output/report_writer.h"
 #include "platform/disk.h"
@@ -215,15 +219,8 @@ class TerminalView : public RunView {
   void PrintRow(const ResultRow& row) {
     if (output_failed_) return;
     ClearProgress();
-    // A page's text must not drive the terminal: controls in it are shown, not obeyed.
-    const std::string line = options_.json_rows ? JsonRow(row) : CsvRowLine(row);
-    out_ << (out_is_terminal_ ? TerminalSafe(line) : line) << "\n";
-    out_.flush();
-    if (!out_) {
-      output_failed_ = true;
-      abort_.Raise();
-      return;
-    }
+    // A CI report is written whole once the run ends: its rows are not printed as they come.
+    if (!options_.ci_format && !WriteRowLine(row)) return;
     // Why a link failed, or looks dead though it answered, where a person watches the run.
     const CheckOutcome::Kind kind = row.outcome.kind;
     if ((kind == CheckOutcome::Kind::kFailed || kind == CheckOutcome::Kind::kSuspect) &&
@@ -242,6 +239,18 @@ class TerminalView : public RunView {
       err_.flush();
     }
     return MessageAnswer::kOk;
+  }
+
+  // Writes the row to out as a line; false, with the abort raised, when it could not.
+  bool WriteRowLine(const ResultRow& row) {
+    // A page's text must not drive the terminal: controls in it are shown, not obeyed.
+    const std::string line = options_.json_rows ? JsonRow(row) : CsvRowLine(row);
+    out_ << (out_is_terminal_ ? TerminalSafe(line) : line) << "\n";
+    out_.flush();
+    if (out_) return true;
+    output_failed_ = true;
+    abort_.Raise();
+    return false;
   }
 
   void ClearProgress() {
@@ -641,39 +650,91 @@ int ExitStatus(const RunSummary& summary, bool output_failed, bool fail_on_suspe
 
 namespace {
 
-// Ends a run that ran: its report, the https note and the summary; returns the exit status.
+// What a CI report says beside the rows: what was checked, from where, when and how long.
+CiContext CiContextFor(const PreparedRun& run, const RunSummary& summary,
+                       const CheckerEnvironment& env, double seconds) {
+  const CheckerOptions& options = run.options;
+  CiContext context;
+  std::error_code ec;
+  context.current_folder =
+      env.current_folder.empty() ? std::filesystem::current_path(ec).string() : env.current_folder;
+  context.checked = options.recheck_path.value_or(options.target);
+  if (options.recheck_path)
+    context.checked_folder = context.current_folder;
+  else if (!IsWebAddress(options.target))
+    context.checked_folder =
+        env.disk->IsFolder(options.target)
+            ? AbsoluteFolder(options.target)
+            : std::filesystem::path(AbsoluteFolder(options.target)).parent_path().string();
+  context.timestamp = run.heading.when;
+  std::replace(context.timestamp.begin(), context.timestamp.end(), ' ', 'T');
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) == 0) context.hostname = host;
+  context.seconds = seconds;
+  context.interrupted = summary.outcome == RunOutcome::kAborted;
+  return context;
+}
+
+// Writes the -o report in the form asked or named; false, told on err, when it could not be.
+bool SaveCheckerReport(const PreparedRun& run, const CiContext& context, const RunSeams& seams,
+                       std::ostream& err, const Texts& texts) {
+  const CheckerOptions& options = run.options;
+  const std::string& path = *options.report_path;
+  std::optional<CiForm> ci = options.report_ci_form;
+  if (!ci && !options.report_form) ci = CiFormForName(path);
+  std::string write_error;
+  bool written = false;
+  if (ci) {
+    written = seams.disk.WriteWholeFile(path, FormatCiReport(seams.results.Rows(), *ci, context),
+                                        &write_error);
+  } else {
+    ReportFormat format;
+    format.form = options.report_form.value_or(ReportFormForCheckerName(path));
+    format.detailed = options.report_detail;
+    format.encoding = options.report_encoding.value_or(
+        options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
+    written =
+        WriteReport(seams.disk, seams.results.Rows(), path, format, &write_error, run.heading);
+  }
+  if (!written) err << Fill(texts.cannot_write_report, {path, write_error}) << "\n";
+  return written;
+}
+
+// Ends a run that ran: its reports, the https note and the summary; returns the exit status.
 int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
-              const RunSeams& seams, std::ostream& err, const CheckerEnvironment& env,
-              const Texts& texts, std::chrono::steady_clock::time_point started) {
+              const RunSeams& seams, std::ostream& out, std::ostream& err,
+              const CheckerEnvironment& env, const Texts& texts,
+              std::chrono::steady_clock::time_point started) {
   const CheckerOptions& options = run.options;
   view.ClearProgress();
   if (options.crawl) run.heading.crawl = CrawlCountsOf(summary);
   int status = ExitStatus(summary, view.output_failed(), options.fail_on_suspect);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const CiContext context = CiContextFor(run, summary, env, seconds);
+  bool ci_failed = false;
+  if (options.ci_format) {
+    out << FormatCiReport(seams.results.Rows(), *options.ci_format, context);
+    out.flush();
+    ci_failed = !out;
+    if (ci_failed) status = kExitUsage;
+  }
   // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
-  if (view.output_failed()) err << texts.cannot_write_rows << "\n";
-  if (options.report_path) {
-    ReportFormat format;
-    format.form = options.report_form.value_or(ReportFormForCheckerName(*options.report_path));
-    format.detailed = options.report_detail;
-    format.encoding = options.report_encoding.value_or(
-        options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
-    std::string write_error;
-    if (!WriteReport(seams.disk, seams.results.Rows(), *options.report_path, format, &write_error,
-                     run.heading)) {
-      err << Fill(texts.cannot_write_report, {*options.report_path, write_error}) << "\n";
-      if (status != kExitInterrupted) status = kExitUsage;
-    }
-  }
+  if (view.output_failed() || ci_failed) err << texts.cannot_write_rows << "
+";
+  if (options.report_path && !SaveCheckerReport(run, context, seams, err, texts) &&
+      status != kExitInterrupted)
+    status = kExitUsage;
   if (run.cache && !run.cache->Flush() && !run.cache->failure().empty())
-    err << Fill(CacheTextsOf(texts).failed, {run.cache_path, run.cache->failure()}) << "\n";
+    err << Fill(CacheTextsOf(texts).failed, {run.cache_path, run.cache->failure()}) << "
+";
   if (summary.https_skipped > 0 && !options.https)
-    err << Fill(texts.https_note, {std::to_string(summary.https_skipped)}) << "\n";
-  if (!options.quiet) {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    err << Fill(texts.https_note, {std::to_string(summary.https_skipped)}) << "
+";
+  if (!options.quiet)
     err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options)
-        << "\n";
-  }
+        << "
+";
   return status;
 }
 
@@ -704,7 +765,7 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
       run.options.recheck_path ? RecheckReport(seams, run.settings, *run.options.recheck_path, err)
                                : RunTarget(seams, run.settings, view, run.options, texts, err);
   if (const int* failed = std::get_if<int>(&ran)) return *failed;
-  return FinishRun(run, std::get<RunSummary>(ran), view, seams, err, env, texts, started);
+  return FinishRun(run, std::get<RunSummary>(ran), view, seams, out, err, env, texts, started);
 }
 
 }  // namespace voxtrel

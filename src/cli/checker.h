@@ -49,6 +49,8 @@ struct CheckerEnvironment {
   std::string config_file = kDefaultConfigFile;
   /// Today's local date for --suspect, "YYYY-MM-DD"; "": the system's clock says.
   std::string today;
+  /// The folder CI reports name local pages from; "": the process's current folder.
+  std::string current_folder;
 };
 
 /// Whether messages are to be Japanese: the first set of LC_ALL, LC_MESSAGES and LANG (any may

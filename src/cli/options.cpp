@@ -24,13 +24,18 @@ const char* const kCheckerUsage =
     "  -r, --recursive          include subfolders of a folder TARGET\n"
     "  -a, --all                also list links that answered (\xE2\x97\x8E or \xE2\x96\xB3)\n"
     "  -o, --output FILE        save the result list as a report: HTML when FILE ends\n"
-    "                           in .htm or .html, JSON for .json, CSV otherwise\n"
-    "      --report-format csv|html|json   force the report's form\n"
+    "                           in .htm or .html, JSON for .json, Markdown for .md,\n"
+    "                           JUnit XML for .xml, SARIF for .sarif, CSV otherwise\n"
+    "      --report-format csv|html|json|markdown|junit|sarif|github\n"
+    "                           force the report's form\n"
     "      --report-encoding shift_jis|utf-8   the report's encoding (shift_jis;\n"
     "                           utf-8 for a detailed report)\n"
     "      --report-detail      a detailed HTML or CSV report: what was checked, when,\n"
     "                           the counts, and each row's reason and new address\n"
     "      --format csv|json    rows on stdout as CSV (default) or JSON Lines\n"
+    "      --format markdown|junit|sarif|github   instead, when the run ends, a report\n"
+    "                           for CI on stdout: Markdown, JUnit XML, SARIF 2.1.0 or\n"
+    "                           GitHub Actions commands (written whole after Ctrl-C too)\n"
     "  -q, --quiet              print only errors and the https note\n"
     "  -j, --jobs N             requests in flight at once, 1-256 (128; 1 = one at a time)\n"
     "      --per-host N         requests in flight to one host, 1-64 (8)\n"
@@ -119,9 +124,9 @@ bool SetReportForm(CheckerOptions* o, const std::string& v) {
   static const std::map<std::string, ReportForm> forms = {
       {"csv", ReportForm::kCsv}, {"html", ReportForm::kHtml}, {"json", ReportForm::kJson}};
   auto form = forms.find(v);
-  if (form == forms.end()) return false;
-  o->report_form = form->second;
-  return true;
+  o->report_ci_form = CiFormNamed(v);
+  if (form != forms.end()) o->report_form = form->second;
+  return form != forms.end() || o->report_ci_form;
 }
 
 bool SetReportEncoding(CheckerOptions* o, const std::string& v) {
@@ -203,7 +208,8 @@ const std::map<std::string, Setter>& ValueOptions() {
       {"--format",
        [](CheckerOptions* o, const std::string& v) {
          o->json_rows = v == "json";
-         return v == "json" || v == "csv";
+         o->ci_format = CiFormNamed(v);
+         return v == "json" || v == "csv" || o->ci_format;
        }},
       {"--report-format", SetReportForm},
       {"--report-encoding", SetReportEncoding},

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/ci_report.h"
 #include "output/report_writer.h"
 #include "run/outcome_cache.h"
 #include "run/run.h"
@@ -26,6 +27,8 @@ struct CheckerOptions {
   bool crawl = false;
   CrawlBounds crawl_bounds;
   bool json_rows = false;
+  /// A CI report on stdout at the end instead of rows as they come.
+  std::optional<CiForm> ci_format;
   int jobs = kDefaultJobs;
   int per_host = kDefaultPerHost;
   /// Passing failures asked again at most so many times; requests per second to one host (0:
@@ -34,6 +37,8 @@ struct CheckerOptions {
   double rate = 0;
   std::optional<std::string> report_path;
   std::optional<ReportForm> report_form;
+  /// A CI form asked by --report-format; it wins over report_form and the name.
+  std::optional<CiForm> report_ci_form;
   /// Shift_JIS unless asked, or UTF-8 for a detailed report.
   std::optional<ReportEncoding> report_encoding;
   bool report_detail = false;

@@ -385,7 +385,7 @@ ReportForm ReportFormForCheckerName(const std::string& path) {
   return ReportForm::kCsv;
 }
 
-static std::string JsonString(std::string_view text) {
+std::string JsonString(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {
     const auto u = static_cast<unsigned char>(c);

@@ -88,6 +88,10 @@ std::string CsvRowLine(const ResultRow& row);
 /// anything else comma-separated.
 ReportForm ReportFormForCheckerName(const std::string& path);
 
+/// `text` as a JSON string in quotes: quote and backslash escaped, control characters as \u00XX;
+/// other bytes as they are.
+std::string JsonString(std::string_view text);
+
 /// One row as a JSON object: no, mark, url, name, page, status (or null), reason, redirects,
 /// elapsed_ms; for a link found among every link of a page also kind ("http", "https",
 /// "internal", "script") and, when internal, resolved (the address asked or the path looked up);

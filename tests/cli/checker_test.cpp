@@ -16,6 +16,7 @@
 #include <vector>
 
 #ifdef VOXTREL_HAVE_QT
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #endif
@@ -31,6 +32,7 @@
 #include "support/gzip.h"
 #include "support/local_server.h"
 #include "support/temp_dir.h"
+#include "support/xml_check.h"
 
 namespace voxtrel {
 namespace {
@@ -220,6 +222,10 @@ std::string Parsed(const std::vector<std::string>& args) {
   if (o.report_path) text += " o=" + *o.report_path;
   const char* const forms[] = {"html", "csv", "json"};
   if (o.report_form) text += std::string(" form=") + forms[static_cast<int>(*o.report_form)];
+  const char* const ci_forms[] = {"markdown", "junit", "sarif", "github"};
+  if (o.ci_format) text += std::string(" ci=") + ci_forms[static_cast<int>(*o.ci_format)];
+  if (o.report_ci_form)
+    text += std::string(" ci-report=") + ci_forms[static_cast<int>(*o.report_ci_form)];
   if (o.report_encoding == ReportEncoding::kUtf8) text += " utf-8";
   if (o.timeout_s) text += " t=" + std::to_string(*o.timeout_s);
   if (o.user_agent) text += " ua=" + *o.user_agent;
@@ -300,6 +306,11 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--archive", "--archive-api", "https://a.test/x", "T"},
        "archive j128 h8 api=https://a.test/x T"},
       {{"--archive-api=ftp://a.test/", "T"}, "error"}, {{"--archive-api=", "T"}, "error"},
+      {{"--format", "sarif", "--report-format=junit", "T"}, "j128 h8 ci=sarif ci-report=junit T"},
+      {{"--format=github", "--format", "markdown", "--report-format", "sarif",
+        "--report-format=csv", "T"},
+       "j128 h8 form=csv ci=markdown T"},
+      {{"--format", "SARIF", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -341,6 +352,11 @@ TEST_F(CheckerTest, ReportFormAndEncodingFollowTheNameUnlessForced) {
       {"r.htm", {"--report-encoding=utf-8"}, "<HTML>\r\n", "charset=UTF-8\">"},
       {"r.HTM", {"--report-encoding=utf-8"}, "<HTML>\r\n", "◎</FONT>"},
       {"r.json", {"--report-encoding", "shift_jis"}, "[\n{\"no\":1,\"mark\":\"◎\",", "\"b\""},
+      {"r.MD", {}, "## Voxtrel link check\n", "| ◎ | 1 |\n"},
+      {"r.xml", {}, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite", "<testcase name"},
+      {"r.sarif", {}, "{\n\"$schema\":", "\"version\":\"2.1.0\""},
+      {"r.csv", {"--report-format", "sarif"}, "{\n\"$schema\":", "\"results\":[\n]"},
+      {"r.xml", {"--report-format", "json"}, "[\n{\"no\":1,", "\"name\":\"b\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name + " " + testing::PrintToString(c.options));
@@ -564,6 +580,66 @@ TEST_F(CheckerTest, RecheckAsksTheFailedRowsOfAReportAgainKeepingTheirNumbers) {
   Run({"--recheck", "/site/bad.json"});
   EXPECT_EQ(err_.str(), "voxtrel-check: cannot read report /site/bad.json: line 1: the row has "
                         "no \"mark\"\n");
+}
+
+TEST_F(CheckerTest, CiReportsAreWholeWhenTheRunIsStopped) {
+  const std::string name = "「名」 \"q\" <&> | 100% a,b:c";
+  disk_.AddFile("/w/ci/ページ.htm",
+                "<A HREF=\"" + base_ +
+                    "/gone\">「名」 \"q\" &lt;&amp;&gt; | 100% a,b:c</A>\r\n<A HREF=\"" + base_ +
+                    "/ok\">o</A><A HREF=\"" + base_ + "/hold\">h</A>\r\n");
+  answers_[base_ + "/hold"] = test::FakeAnswer{.delay_ms = 60000};
+  raise_at_ = base_ + "/hold";
+  const std::string failure = "HTTP 404: " + base_ + "/gone (" + name + ")";
+  const struct {
+    std::string form;
+    std::string holds;
+  } cases[] = {
+      {"markdown", "**Stopped before the end**"},
+      {"junit", "<system-err/>\n</testsuite>\n"},
+      {"github", "::error file=/w/ci/ページ.htm,line=1::HTTP 404: " + base_ +
+                     "/gone (「名」 \"q\" "
+                     "<&> | 100%25 a,b:c)\n"},
+      {"sarif", "\"executionSuccessful\":false"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.form);
+    abort_.Lower();
+    EXPECT_EQ(Run({"-j", "1", "--links", "all", "--format", c.form, "-o", "/r.xml", "/w/ci"}),
+              kExitInterrupted)
+        << err_.str();
+    EXPECT_NE(out_.str().find(c.holds), std::string::npos) << out_.str();
+    // The file is JUnit by its name, whatever stdout gets.
+    std::vector<test::XmlElement> elements;
+    std::string why;
+    ASSERT_TRUE(test::ParseXml(Report("/r.xml"), &elements, &why)) << why;
+    ASSERT_GE(elements.size(), 6u);
+    EXPECT_EQ(elements[0].attributes["tests"] + elements[0].attributes["failures"], "11");
+    EXPECT_EQ(elements[3].attributes["name"], "interrupted");
+    EXPECT_EQ(elements[5].attributes["message"], "HTTP 404");
+    EXPECT_EQ(elements[5].text, "/w/ci/ページ.htm:1: " + failure);
+  }
+#ifdef VOXTREL_HAVE_QT
+  // SARIF's required fields, read back with a real JSON parser.
+  QJsonParseError error;
+  const QJsonObject log =
+      QJsonDocument::fromJson(QByteArray::fromStdString(out_.str()), &error).object();
+  ASSERT_EQ(error.error, QJsonParseError::NoError);
+  const QJsonObject run = log["runs"][0].toObject();
+  const QJsonObject driver = run["tool"]["driver"].toObject();
+  EXPECT_EQ(log["version"].toString() + " " + driver["name"].toString() + " " +
+                driver["rules"][0]["id"].toString(),
+            "2.1.0 voxtrel-check dead-link");
+  EXPECT_TRUE(log["$schema"].toString().endsWith("sarif-schema-2.1.0.json"));
+  EXPECT_TRUE(!driver["version"].toString().isEmpty() && driver["informationUri"].isString());
+  EXPECT_EQ(run["results"].toArray().size(), 1);
+  const QJsonObject result = run["results"][0].toObject();
+  EXPECT_EQ(result["ruleId"].toString() + " " + result["level"].toString(), "dead-link error");
+  EXPECT_EQ(result["message"]["text"].toString().toStdString(), failure);
+  const QJsonObject where = result["locations"][0]["physicalLocation"].toObject();
+  EXPECT_EQ(where["artifactLocation"]["uri"].toString(), "%E3%83%9A%E3%83%BC%E3%82%B8.htm");
+  EXPECT_EQ(where["region"]["startLine"].toInt(), 1);
+#endif
 }
 
 // The checker as it runs for real: the disk, libcurl and a server on 127.0.0.1, for what only
