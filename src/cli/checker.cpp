@@ -720,21 +720,17 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
     if (ci_failed) status = kExitUsage;
   }
   // A closed pipe or a full disk behind standard output: the run stopped, the report is kept.
-  if (view.output_failed() || ci_failed) err << texts.cannot_write_rows << "
-";
+  if (view.output_failed() || ci_failed) err << texts.cannot_write_rows << "\n";
   if (options.report_path && !SaveCheckerReport(run, context, seams, err, texts) &&
       status != kExitInterrupted)
     status = kExitUsage;
   if (run.cache && !run.cache->Flush() && !run.cache->failure().empty())
-    err << Fill(CacheTextsOf(texts).failed, {run.cache_path, run.cache->failure()}) << "
-";
+    err << Fill(CacheTextsOf(texts).failed, {run.cache_path, run.cache->failure()}) << "\n";
   if (summary.https_skipped > 0 && !options.https)
-    err << Fill(texts.https_note, {std::to_string(summary.https_skipped)}) << "
-";
+    err << Fill(texts.https_note, {std::to_string(summary.https_skipped)}) << "\n";
   if (!options.quiet)
     err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options)
-        << "
-";
+        << "\n";
   return status;
 }
 
