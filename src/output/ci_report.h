@@ -12,9 +12,6 @@ namespace voxtrel {
 /// the rows once the run has ended.
 enum class CiForm { kMarkdown, kJunit, kSarif, kGithub };
 
-/// Where a SARIF log sends a reader for more about the checker.
-inline constexpr const char* kCheckerInformationUri = "https://voxtrel.example/voxtrel-check";
-
 /// What a CI report says beside the rows.
 struct CiContext {
   /// The folder, page or address checked, as the user named it.

@@ -68,7 +68,6 @@ std::string Result(const ResultRow& row, const CiContext& context, const std::st
 
 std::string Driver() {
   return std::string("{\"name\":\"voxtrel-check\",\"version\":") + Json(kVersionString) +
-         ",\"informationUri\":" + Json(kCheckerInformationUri) +
          ",\"rules\":[{\"id\":\"dead-link\",\"name\":\"DeadLink\","
          "\"shortDescription\":{\"text\":\"A link whose target does not answer\"},"
          "\"fullDescription\":{\"text\":\"The link's target answered with a status outside the "

@@ -631,7 +631,7 @@ TEST_F(CheckerTest, CiReportsAreWholeWhenTheRunIsStopped) {
                 driver["rules"][0]["id"].toString(),
             "2.1.0 voxtrel-check dead-link");
   EXPECT_TRUE(log["$schema"].toString().endsWith("sarif-schema-2.1.0.json"));
-  EXPECT_TRUE(!driver["version"].toString().isEmpty() && driver["informationUri"].isString());
+  EXPECT_TRUE(!driver["version"].toString().isEmpty());
   EXPECT_EQ(run["results"].toArray().size(), 1);
   const QJsonObject result = run["results"][0].toObject();
   EXPECT_EQ(result["ruleId"].toString() + " " + result["level"].toString(), "dead-link error");
