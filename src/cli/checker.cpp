@@ -12,6 +12,7 @@
 #include <string_view>
 #include <variant>
 
+#include "cli/mend_command.h"
 #include "cli/options.h"
 #include "output/report_reader.h"
 #include "output/report_writer.h"
@@ -54,6 +55,7 @@ struct Texts {
   const char* probes;    // requests asked only to judge answers
   const char* rules_problem;       // the rules file, the line, why
   const char* rules_file_problem;  // the rules file, why
+  const char* ignored;             // links set aside, when a list of them was read
 };
 
 constexpr Texts kEnglish = {
@@ -82,6 +84,7 @@ constexpr Texts kEnglish = {
     "{1} probes; ",
     "{1}:{2}: {3}; line passed over",
     "{1}: {2}; file passed over",
+    "{1} ignored; ",
 };
 
 constexpr Texts kJapanese = {
@@ -110,6 +113,7 @@ constexpr Texts kJapanese = {
     "ﾌﾟﾛｰﾌﾞ {1} 件、",
     "{1}:{2}: {3}（この行は使いません）",
     "{1}: {2}（このﾌｧｲﾙは使いません）",
+    "無視 {1} 件、",
 };
 
 // `pattern` with "{1}", "{2}" ... replaced by the first, second ... of `values`.
@@ -169,7 +173,8 @@ class TerminalView : public RunView {
     if (IsListed(row.outcome, options_.all_results)) PrintRow(row);
   }
   void PrintRow(const ResultRow& row) {
-    if (output_failed_) return;
+    // With --fix stdout carries the diff alone.
+    if (output_failed_ || options_.fix) return;
     ClearProgress();
     // A page's text must not drive the terminal: controls in it are shown, not obeyed.
     const std::string line = options_.json_rows ? JsonRow(row) : CsvRowLine(row);
@@ -314,7 +319,7 @@ std::function<bool(const std::string&)> ExcludeTest(const std::vector<std::strin
 // how the run ended; after a crawl, its pages too; when answers were judged, the ？ rows and the
 // probes. The https:// links passed over have their own note.
 std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds, bool colour,
-                        bool crawled, bool suspect) {
+                        bool crawled, bool suspect, bool ignoring) {
   const std::array<size_t, kMarkCount>& counts = summary.rows_by_mark;
   auto paint = [colour](const std::string& text, const char* code) {
     return colour ? std::string("\x1b[") + code + "m" + text + "\x1b[0m" : text;
@@ -329,7 +334,8 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
   char time[32];
   std::snprintf(time, sizeof time, "%.1f", seconds);
   std::string crawl;
-  if (suspect) crawl = Fill(texts.probes, {std::to_string(summary.probes)});
+  if (ignoring) crawl = Fill(texts.ignored, {std::to_string(summary.ignored)});
+  if (suspect) crawl += Fill(texts.probes, {std::to_string(summary.probes)});
   if (crawled)
     crawl += Fill(texts.crawled,
                   {std::to_string(summary.pages.size()), std::to_string(summary.pages_left_out),
@@ -384,7 +390,9 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
     return kExitUsage;
   }
   // A named root is absolute, and so must the page be to be seen under it.
-  return RunSinglePage(seams, settings, settings.root.empty() ? target : AbsoluteFolder(target),
+  // So must it be to be named under the folder a change set keeps its backups in.
+  const bool absolute = !settings.root.empty() || options.fix;
+  return RunSinglePage(seams, settings, absolute ? AbsoluteFolder(target) : target,
                        SinglePageMode::kLocalFile);
 }
 
@@ -404,7 +412,8 @@ std::variant<int, RunSummary> RecheckReport(const RunSeams& seams, const RunSett
 
 RunSettings SettingsFor(const CheckerOptions& options) {
   RunSettings settings;
-  settings.show_all = options.all_results;
+  // Moved links are ◎ rows: kept for the change set, printed only as -a says.
+  settings.show_all = options.all_results || options.fix == "moved";
   settings.https = options.https;
   settings.keep_query = options.keep_query;
   settings.all_links = options.all_links;
@@ -443,7 +452,29 @@ struct PreparedRun {
   RunSettings settings;
   HttpOptions http;
   ReportHeading heading;
+  /// A list of links set aside was read and is not empty: the summary counts them.
+  bool ignoring = false;
 };
+
+// The folder a change set of a local target works in; "" for a web target.
+std::string MendRootOf(DiskInterface& disk, const std::string& target) {
+  return IsWebAddress(target) ? "" : MendRoot(disk, AbsoluteFolder(target));
+}
+
+// Sets the run aside the links its lists name; false after telling why one cannot be read.
+bool SetUpIgnored(DiskInterface& disk, PreparedRun* run, std::ostream& err) {
+  auto list = std::make_shared<IgnoreList>();
+  std::string why;
+  if (!ReadIgnoreLists(disk, MendRootOf(disk, run->options.target), run->options.ignore_files,
+                       list.get(), &why)) {
+    Usage(err, why);
+    return false;
+  }
+  if (list->empty()) return true;
+  run->ignoring = true;
+  run->settings.ignored = [list](const std::string& address) { return list->Matches(address); };
+  return true;
+}
 
 // Reads the command line and checks what it names; an exit status when there is nothing to
 // run (help, version, a usage error, a report that could not be written).
@@ -463,6 +494,9 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
     return Usage(err, "-r takes a folder, not a web address");
   if (options.crawl && !IsWebAddress(options.target))
     return Usage(err, "--crawl takes a web address (http:// or https://), not a folder or file");
+  if (const std::string mend_error = MendUsageError(options, args); !mend_error.empty())
+    return Usage(err, mend_error);
+  if (options.fix == "undo") return run;
   if (options.report_detail && !options.report_path)
     return Usage(err, "--report-detail needs a report: -o FILE");
   std::string why;
@@ -485,6 +519,7 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
     TellRulesProblems(suspect.problems, texts, err);
     run.settings.suspect = std::move(suspect.settings);
   }
+  if (!options.recheck_path && !SetUpIgnored(*env.disk, &run, err)) return kExitUsage;
   run.http = HttpOptionsFor(env, options);
   RunRequest request{options.recursive, run.http.total_timeout_ms, std::nullopt};
   if (options.crawl) request.crawl = options.crawl_bounds;
@@ -531,8 +566,15 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
     format.encoding = options.report_encoding.value_or(
         options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
     std::string write_error;
-    if (!WriteReport(seams.disk, seams.results.Rows(), *options.report_path, format, &write_error,
-                     run.heading)) {
+    // Rows kept only for --fix moved stay out of the report, as out of stdout.
+    std::vector<ResultRow> listed;
+    ResultRows rows = seams.results.Rows();
+    if (run.settings.show_all && !options.all_results) {
+      for (const ResultRow& row : rows)
+        if (IsListed(row.outcome, false)) listed.push_back(row);
+      rows = ResultRows(listed);
+    }
+    if (!WriteReport(seams.disk, rows, *options.report_path, format, &write_error, run.heading)) {
       err << Fill(texts.cannot_write_report, {*options.report_path, write_error}) << "\n";
       if (status != kExitInterrupted) status = kExitUsage;
     }
@@ -543,7 +585,7 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options.crawl,
-                       options.suspect)
+                       options.suspect, run.ignoring)
         << "\n";
   }
   return status;
@@ -563,6 +605,9 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   std::variant<int, PreparedRun> prepared = PrepareRun(args, out, err, env, texts);
   if (const int* status = std::get_if<int>(&prepared)) return *status;
   PreparedRun& run = std::get<PreparedRun>(prepared);
+  if (run.options.fix == "undo")
+    return UndoMendsCommand(*env.disk, MendRootOf(*env.disk, run.options.target), err,
+                            env.japanese);
 
   const auto started = std::chrono::steady_clock::now();
   const std::unique_ptr<HttpPool> pool = env.make_pool(run.http);
@@ -576,7 +621,11 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
       run.options.recheck_path ? RecheckReport(seams, run.settings, *run.options.recheck_path, err)
                                : RunTarget(seams, run.settings, view, run.options, texts, err);
   if (const int* failed = std::get_if<int>(&ran)) return *failed;
-  return FinishRun(run, std::get<RunSummary>(ran), view, seams, err, env, texts, started);
+  const RunSummary& summary = std::get<RunSummary>(ran);
+  const int status = FinishRun(run, summary, view, seams, err, env, texts, started);
+  if (!run.options.fix || status == kExitUsage || status == kExitInterrupted) return status;
+  return MendAfterRun(seams, run.settings, run.options, summary,
+                      MendRootOf(*env.disk, run.options.target), out, err, env, status);
 }
 
 }  // namespace voxtrel

@@ -45,6 +45,14 @@ struct CheckerOptions {
   std::vector<std::string> suspect_rules;
   /// A JSON report whose × rows are asked again instead of checking a TARGET.
   std::optional<std::string> recheck_path;
+  /// Mends: which links a change set rewrites ("moved", "archived"), or "undo" the last one;
+  /// written to the pages only with --apply, shown as a diff otherwise.
+  std::optional<std::string> fix;
+  bool apply = false;
+  /// Set by --archive: dead links' archived copies are looked up (what --fix archived needs).
+  bool archive = false;
+  /// Files of addresses set aside, read with the checked folder's .voxtrelignore.
+  std::vector<std::string> ignore_files;
   std::string target;
 };
 

@@ -78,6 +78,7 @@ class Pipeline {
   }
 
   size_t probes() const { return judge_ ? judge_->probes() : 0; }
+  std::map<std::string, PageStamp> TakeStamps() { return scanner_.TakeStamps(); }
 
   // Answers still out are no longer wanted: their sinks point into this pipeline.
   ~Pipeline() {
@@ -433,6 +434,7 @@ RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& setting
     Pipeline pipeline(std::move(pages), settings, seams, summary, queue, feed);
     summary.outcome = pipeline.Run();
     summary.probes = pipeline.probes();
+    summary.page_stamps = pipeline.TakeStamps();
   }
   if (feed) feed->AddCounts(&summary);
   EndRun(settings, seams, summary, feed != nullptr);

@@ -274,6 +274,8 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
       {{"--suspect", "--fail-on-suspect", "--suspect-rules", "a", "--suspect-rules=b", "T"},
        "suspect fos j128 h8 sr=a sr=b T"},
       {{"--suspect-rules=", "T"}, "error"}, {{"--suspect=1", "T"}, "error"},
+      {{"--fix", "all", "T"}, "error"}, {{"--apply=1", "T"}, "error"},
+      {{"--ignore-file=", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -368,6 +370,11 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   japanese_ = true;
   EXPECT_EQ(Run({"--suspect", "/site/sub/b.htm"}), kExitClean);
   EXPECT_NE(err_.str().find("Ｐ 0 件 / ？ 0 件、除外 0 件、ﾌﾟﾛｰﾌﾞ 0 件、"), std::string::npos);
+  // Links set aside by the folder's list and by the user's are counted when a list was read.
+  disk_.AddFile("/mixed/.voxtrelignore", "# gone for good\n" + base_ + "/go*\n");
+  disk_.AddFile("/i.txt", "*.pl\n");
+  EXPECT_EQ(Run({"--ignore-file", "/i.txt", "--exclude=/skip/", page}), kExitClean);
+  EXPECT_NE(err_.str().find("除外 1 件、無視 2 件、"), std::string::npos) << err_.str();
 }
 
 TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
@@ -394,12 +401,19 @@ TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
        "voxtrel-check: --fail-on-suspect needs --suspect\nTry 'voxtrel-check --help'.\n"},
       {{"--suspect-rules", "/r.txt", "/site"},
        "voxtrel-check: --suspect-rules needs --suspect\nTry 'voxtrel-check --help'.\n"},
+      {{"--apply", "/site"}, "--apply needs --fix moved or --fix archived"},
+      {{"--fix", "undo", "-a", "/site"}, "--fix undo takes a TARGET and nothing else"},
+      {{"--fix=moved", "--apply", base_ + "/a.htm"}, "web pages are never changed"},
+      {{"--fix", "archived", "/site"}, "--fix archived needs --archive"},
+      {{"--fix", "moved", "--recheck", "/r.json"}, "--fix takes a TARGET, not --recheck"},
+      {{"--ignore-file", "/none.txt", "/site"}, "cannot read /none.txt"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
     EXPECT_EQ(Run(c.args), kExitUsage);
     EXPECT_EQ(out_.str(), "");
-    EXPECT_EQ(err_.str(), c.err);
+    const std::string usage = "voxtrel-check: " + c.err + "\nTry 'voxtrel-check --help'.\n";
+    EXPECT_EQ(err_.str(), c.err.starts_with("voxtrel-check:") ? c.err : usage);
   }
   EXPECT_TRUE(pool_.started.empty());
 }
@@ -497,6 +511,10 @@ class CheckerEndToEndTest : public CheckerTest {
       res.set_content("0123456789<META HTTP-EQUIV=\"REFRESH\" CONTENT=\"0\">", "text/html");
     });
     s.Get("/error", [](const auto&, auto& res) { res.status = 500; });
+    s.Get(R"(/old/(\w+))", [](const auto& req, auto& res) {
+      res.set_redirect("/new/" + req.matches[1].str(), 301);
+    });
+    s.Get(R"(/new/\w+)", [](const auto&, auto& res) { res.set_content("ok", "text/plain"); });
     s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
     // Answers only what a browser sends for "http://例え.localhost:…/日本/a b" (*.localhost is
     // this machine to libcurl, without a name server).
@@ -644,6 +662,63 @@ TEST_F(CheckerEndToEndTest, HttpsLinksAreTrustedOnlyWithTheirCertificate) {
   EXPECT_EQ(out_.str(), "000001,◎," + url + ",t," + page + "\n");
   EXPECT_EQ(Run({"--https", "--format=json", page}), kExitDeadLinks);
   EXPECT_NE(out_.str().find("\"reason\":\"certificate not trusted\""), std::string::npos);
+}
+
+// Moved links in pages of every encoding and odd markup: shown as a diff that patch applies,
+// written with nothing else changed, gone from a second run, and put back byte for byte.
+TEST_F(CheckerEndToEndTest, MovedLinksAreRewrittenInPlaceAndPutBack) {
+  // "@" is a moved link's address; "%" one only the old rule finds (in a comment), "~" one
+  // only an HTML parser finds (unquoted).
+  const std::map<std::string, std::string> pages = {
+      {"sjis.htm",
+       "<HTML><A HREF=\"@a\">\x82\xA0</A><a href=\"@b?q=1&amp;r=2\">b</a>\r\n"
+       "<!-- <a href=\"%c\">c</a> -->\r\n<a href=\"" +
+           base_ + "/gone\">x</a>\r\n"},
+      {"euc.htm",
+       "<meta charset=\"EUC-JP\">\n<a href=\"@d#top\">\xA4\xA2\x8E\xB1</a>\n"
+       "<a href=~e>e</a>\n"},
+      {"jis.htm", "<a href=\"@f\">\x1B$B$\"\x1B(B</a>\r\n"},
+      {"utf8.htm", "\xEF\xBB\xBF<A HREF=\"@g\">\xE3\x81\x82</A> <a href=\"@h\">h</a>\n"},
+  };
+  const std::string site = dir_ / "site";
+  auto page = [this](std::string text, std::string_view moved) {
+    for (const char mark : std::string_view("@%~")) {
+      const std::string now = base_ + (moved.find(mark) != moved.npos ? "/new/" : "/old/");
+      for (size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, 1, now);
+    }
+    return text;
+  };
+  const struct {
+    std::vector<std::string> links;
+    std::string_view moved;
+  } modes[] = {{{}, "@%"}, {{"--links", "all"}, "@~"}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.moved);
+    std::filesystem::remove_all(dir_ / "copy");
+    for (const auto& [name, text] : pages) test::WriteFile(dir_ / "site/" + name, page(text, ""));
+    std::filesystem::copy(site, dir_ / "copy", std::filesystem::copy_options::recursive);
+    auto args = [&](std::vector<std::string> more) {
+      more.insert(more.end(), mode.links.begin(), mode.links.end());
+      more.insert(more.end(), {"--timeout", "20", site});  // a busy machine is no failure
+      return more;
+    };
+    EXPECT_EQ(Run(args({"--fix", "moved"})), kExitDeadLinks);
+    test::WriteFile(dir_ / "d.diff", out_.str());
+    EXPECT_EQ(Run(args({"--fix", "moved", "--apply"})), kExitClean) << err_.str();
+    for (const auto& [name, text] : pages)
+      EXPECT_EQ(test::ReadFile(dir_ / "site/" + name), page(text, mode.moved)) << name;
+    const std::string patch = "patch -s -p1 -d " + (dir_ / "copy") + " <" + (dir_ / "d.diff");
+    if (std::system("patch --version >/dev/null 2>&1") == 0) {
+      ASSERT_EQ(std::system(patch.c_str()), 0) << test::ReadFile(dir_ / "d.diff");
+      for (const auto& [name, text] : pages)
+        EXPECT_EQ(test::ReadFile(dir_ / "copy/" + name), page(text, mode.moved)) << name;
+    }
+    EXPECT_EQ(Run(args({"--fix", "moved"})), kExitDeadLinks);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(Run({"--fix", "undo", site}), kExitClean);
+    for (const auto& [name, text] : pages)
+      EXPECT_EQ(test::ReadFile(dir_ / "site/" + name), page(text, "")) << name;
+  }
 }
 
 }  // namespace
