@@ -73,7 +73,10 @@ std::string ShownDiff(const std::string& diff) {
   std::string shown;
   for (size_t at = 0; at < diff.size();) {
     const size_t end = std::min(diff.find('\n', at), diff.size());
-    shown += TerminalSafe(std::string_view(diff).substr(at, end - at)) + "\n";
+    std::string_view line = std::string_view(diff).substr(at, end - at);
+    // A CR LF page's lines end on a terminal as any other's.
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    shown += TerminalSafe(line) + "\n";
     at = end + 1;
   }
   return shown;

@@ -515,6 +515,9 @@ class CheckerEndToEndTest : public CheckerTest {
       res.set_redirect("/new/" + req.matches[1].str(), 301);
     });
     s.Get(R"(/new/\w+)", [](const auto&, auto& res) { res.set_content("ok", "text/plain"); });
+    s.Get("/page", [this](const auto&, auto& res) {
+      res.set_content("<a href=\"" + base_ + "/old/p\">p</a>\r\n", "text/html");
+    });
     s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
     // Answers only what a browser sends for "http://例え.localhost:…/日本/a b" (*.localhost is
     // this machine to libcurl, without a name server).
@@ -719,6 +722,12 @@ TEST_F(CheckerEndToEndTest, MovedLinksAreRewrittenInPlaceAndPutBack) {
     for (const auto& [name, text] : pages)
       EXPECT_EQ(test::ReadFile(dir_ / "site/" + name), page(text, "")) << name;
   }
+  // A web page is never written: its diff is a suggestion, on a terminal without its CRs.
+  EXPECT_EQ(Run({"--fix", "moved", "--timeout", "20", base_ + "/page"}, true), kExitClean);
+  EXPECT_EQ(out_.str(),
+            "# voxtrel-check: a suggestion only: web pages are never changed\n"
+            "--- a/page\n+++ b/page\n@@ -1,1 +1,1 @@\n-<a href=\"" +
+                base_ + "/old/p\">p</a>\n+<a href=\"" + base_ + "/new/p\">p</a>\n");
 }
 
 }  // namespace
