@@ -389,8 +389,8 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
     err << Fill(texts.cannot_read, {target}) << "\n";
     return kExitUsage;
   }
-  // A named root is absolute, and so must the page be to be seen under it.
-  // So must it be to be named under the folder a change set keeps its backups in.
+  // A named root is absolute, and so must the page be to be seen under it, or to be named under
+  // the folder a change set keeps its backups in.
   const bool absolute = !settings.root.empty() || options.fix;
   return RunSinglePage(seams, settings, absolute ? AbsoluteFolder(target) : target,
                        SinglePageMode::kLocalFile);
