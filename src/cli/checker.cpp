@@ -16,6 +16,7 @@
 #include <variant>
 
 #include "cli/config_file.h"
+#include "cli/mend_command.h"
 #include "cli/options.h"
 #include "output/ci_report.h"
 #include "output/report_reader.h"
@@ -65,6 +66,7 @@ struct Texts {
   const char* sitemap_pages;       // pages from the sitemap
   const char* sitemap_passed;      // pages left out by --max-pages, addresses of other sites
   const char* cannot_read_sitemap;  // the sitemap, why
+  const char* ignored;             // links set aside, when a list of them was read
 };
 
 constexpr Texts kEnglish = {
@@ -97,6 +99,7 @@ constexpr Texts kEnglish = {
     "{1} pages from the sitemap; ",
     "{1} left out by --max-pages, {2} addresses of other sites passed over; ",
     "voxtrel-check: {1}: {2}",
+    "{1} ignored; ",
 };
 
 constexpr Texts kJapanese = {
@@ -129,6 +132,7 @@ constexpr Texts kJapanese = {
     "ｻｲﾄﾏｯﾌﾟのﾍﾟｰｼﾞ {1} 件、",
     "上限で省いたﾍﾟｰｼﾞ {1} 件、ほかのｻｲﾄのｱﾄﾞﾚｽ {2} 件、",
     "voxtrel-check: ｻｲﾄﾏｯﾌﾟを読めません： {1} （{2}）",
+    "無視 {1} 件、",
 };
 
 // What the cache between runs says, in the two languages; a run never fails for its cache.
@@ -217,7 +221,8 @@ class TerminalView : public RunView {
     if (IsListed(row.outcome, options_.all_results)) PrintRow(row);
   }
   void PrintRow(const ResultRow& row) {
-    if (output_failed_) return;
+    // With --fix stdout carries the diff alone.
+    if (output_failed_ || options_.fix) return;
     ClearProgress();
     // A CI report is written whole once the run ends: its rows are not printed as they come.
     if (!options_.ci_format && !WriteRowLine(row)) return;
@@ -380,7 +385,7 @@ std::string SitemapCounts(const RunSummary& summary, const Texts& texts) {
 // probes; when archived copies were looked up, the lookups. The https:// links passed over have
 // their own note.
 std::string SummaryLine(const RunSummary& summary, const Texts& texts, double seconds, bool colour,
-                        const CheckerOptions& options) {
+                        const CheckerOptions& options, bool ignoring) {
   const bool crawled = options.crawl;
   const bool suspect = options.suspect;
   const bool sitemap = options.sitemap.has_value();
@@ -399,7 +404,8 @@ std::string SummaryLine(const RunSummary& summary, const Texts& texts, double se
   char time[32];
   std::snprintf(time, sizeof time, "%.1f", seconds);
   std::string crawl;
-  if (suspect) crawl = Fill(texts.probes, {std::to_string(summary.probes)});
+  if (ignoring) crawl = Fill(texts.ignored, {std::to_string(summary.ignored)});
+  if (suspect) crawl += Fill(texts.probes, {std::to_string(summary.probes)});
   if (archive) crawl += Fill(texts.archive_lookups, {std::to_string(summary.archive_lookups)});
   if (crawled)
     crawl += Fill(texts.crawled,
@@ -474,8 +480,10 @@ std::variant<int, RunSummary> RunTarget(const RunSeams& seams, const RunSettings
     err << Fill(texts.cannot_read, {target}) << "\n";
     return kExitUsage;
   }
-  // A named root is absolute, and so must the page be to be seen under it.
-  return RunSinglePage(seams, settings, settings.root.empty() ? target : AbsoluteFolder(target),
+  // A named root is absolute, and so must the page be to be seen under it, or to be named under
+  // the folder a change set keeps its backups in.
+  const bool absolute = !settings.root.empty() || options.fix;
+  return RunSinglePage(seams, settings, absolute ? AbsoluteFolder(target) : target,
                        SinglePageMode::kLocalFile);
 }
 
@@ -495,7 +503,8 @@ std::variant<int, RunSummary> RecheckReport(const RunSeams& seams, const RunSett
 
 RunSettings SettingsFor(const CheckerOptions& options) {
   RunSettings settings;
-  settings.show_all = options.all_results;
+  // Moved links are ◎ rows: kept for the change set, printed only as -a says.
+  settings.show_all = options.all_results || options.fix == "moved";
   settings.https = options.https;
   settings.keep_query = options.keep_query;
   settings.all_links = options.all_links;
@@ -548,6 +557,8 @@ struct PreparedRun {
   /// Also in settings.cache; null without --cache or when it could not be opened.
   std::shared_ptr<SqliteOutcomeCache> cache;
   std::string cache_path;
+  /// A list of links set aside was read and is not empty: the summary counts them.
+  bool ignoring = false;
 };
 
 // The cache the command line asks for; null, after a warning, when there is none to be had.
@@ -569,6 +580,27 @@ std::shared_ptr<SqliteOutcomeCache> OpenCache(PreparedRun& run, const CheckerEnv
     err << Fill(words.set_aside, {cache.path, opening.damage, opening.set_aside}) << "\n";
   if (!opening.cache) err << Fill(words.without, {cache.path, opening.why}) << "\n";
   return opening.cache;
+}
+
+// The folder a change set of a local target works in; "" for a web target.
+std::string MendRootOf(DiskInterface& disk, const std::string& target) {
+  // A sitemap run has no TARGET: its pages are on the web.
+  return target.empty() || IsWebAddress(target) ? "" : MendRoot(disk, AbsoluteFolder(target));
+}
+
+// Sets the run aside the links its lists name; false after telling why one cannot be read.
+bool SetUpIgnored(DiskInterface& disk, PreparedRun* run, std::ostream& err) {
+  auto list = std::make_shared<IgnoreList>();
+  std::string why;
+  if (!ReadIgnoreLists(disk, MendRootOf(disk, run->options.target), run->options.ignore_files,
+                       list.get(), &why)) {
+    Usage(err, why);
+    return false;
+  }
+  if (list->empty()) return true;
+  run->ignoring = true;
+  run->settings.ignored = [list](const std::string& address) { return list->Matches(address); };
+  return true;
 }
 
 // Reads the command line and checks what it names; an exit status when there is nothing to
@@ -594,6 +626,9 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
     return Usage(err, "-r takes a folder, not a web address");
   if (options.crawl && !IsWebAddress(options.target))
     return Usage(err, "--crawl takes a web address (http:// or https://), not a folder or file");
+  if (const std::string mend_error = MendUsageError(options, args); !mend_error.empty())
+    return Usage(err, mend_error);
+  if (options.fix == "undo") return run;
   if (options.report_detail && !options.report_path)
     return Usage(err, "--report-detail needs a report: -o FILE");
   std::string why;
@@ -619,6 +654,7 @@ std::variant<int, PreparedRun> PrepareRun(const std::vector<std::string>& args, 
     TellRulesProblems(suspect.problems, texts, err);
     run.settings.suspect = std::move(suspect.settings);
   }
+  if (!options.recheck_path && !SetUpIgnored(*env.disk, &run, err)) return kExitUsage;
   run.http = HttpOptionsFor(env, options);
   if (options.cache) run.settings.cache = run.cache = OpenCache(run, env, texts, err);
   RunRequest request{options.recursive, run.http.total_timeout_ms, std::nullopt};
@@ -676,17 +712,28 @@ CiContext CiContextFor(const PreparedRun& run, const RunSummary& summary,
 }
 
 // Writes the -o report in the form asked or named; false, told on err, when it could not be.
+// The rows the command line asked for: those kept only for --fix moved stay out, as out of
+// stdout.
+ResultRows AskedRows(const PreparedRun& run, const ResultList& results,
+                     std::vector<ResultRow>* kept) {
+  if (!run.settings.show_all || run.options.all_results) return results;
+  for (const ResultRow& row : ResultRows(results))
+    if (IsListed(row.outcome, false)) kept->push_back(row);
+  return ResultRows(*kept);
+}
+
 bool SaveCheckerReport(const PreparedRun& run, const CiContext& context, const RunSeams& seams,
                        std::ostream& err, const Texts& texts) {
   const CheckerOptions& options = run.options;
   const std::string& path = *options.report_path;
+  std::vector<ResultRow> kept;
+  const ResultRows rows = AskedRows(run, seams.results, &kept);
   std::optional<CiForm> ci = options.report_ci_form;
   if (!ci && !options.report_form) ci = CiFormForName(path);
   std::string write_error;
   bool written = false;
   if (ci) {
-    written = seams.disk.WriteWholeFile(path, FormatCiReport(seams.results.Rows(), *ci, context),
-                                        &write_error);
+    written = seams.disk.WriteWholeFile(path, FormatCiReport(rows, *ci, context), &write_error);
   } else {
     ReportFormat format;
     format.form = options.report_form.value_or(ReportFormForCheckerName(path));
@@ -694,7 +741,7 @@ bool SaveCheckerReport(const PreparedRun& run, const CiContext& context, const R
     format.encoding = options.report_encoding.value_or(
         options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
     written =
-        WriteReport(seams.disk, seams.results.Rows(), path, format, &write_error, run.heading);
+        WriteReport(seams.disk, rows, path, format, &write_error, run.heading);
   }
   if (!written) err << Fill(texts.cannot_write_report, {path, write_error}) << "\n";
   return written;
@@ -713,7 +760,8 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const CiContext context = CiContextFor(run, summary, env, seconds);
   bool ci_failed = false;
-  if (options.ci_format) {
+  // With --fix, stdout carries the change set alone.
+  if (options.ci_format && !options.fix) {
     out << FormatCiReport(seams.results.Rows(), *options.ci_format, context);
     out.flush();
     ci_failed = !out;
@@ -729,7 +777,8 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
   if (summary.https_skipped > 0 && !options.https)
     err << Fill(texts.https_note, {std::to_string(summary.https_skipped)}) << "\n";
   if (!options.quiet)
-    err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options)
+    err << SummaryLine(summary, texts, seconds, env.err_is_terminal && !env.no_color, options,
+                       run.ignoring)
         << "\n";
   return status;
 }
@@ -748,6 +797,9 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
   std::variant<int, PreparedRun> prepared = PrepareRun(args, out, err, env, texts);
   if (const int* status = std::get_if<int>(&prepared)) return *status;
   PreparedRun& run = std::get<PreparedRun>(prepared);
+  if (run.options.fix == "undo")
+    return UndoMendsCommand(*env.disk, MendRootOf(*env.disk, run.options.target), err,
+                            env.japanese);
 
   const auto started = std::chrono::steady_clock::now();
   const std::unique_ptr<HttpPool> pool = env.make_pool(run.http);
@@ -761,7 +813,11 @@ int RunChecker(const std::vector<std::string>& args, std::ostream& out, std::ost
       run.options.recheck_path ? RecheckReport(seams, run.settings, *run.options.recheck_path, err)
                                : RunTarget(seams, run.settings, view, run.options, texts, err);
   if (const int* failed = std::get_if<int>(&ran)) return *failed;
-  return FinishRun(run, std::get<RunSummary>(ran), view, seams, out, err, env, texts, started);
+  const RunSummary& summary = std::get<RunSummary>(ran);
+  const int status = FinishRun(run, summary, view, seams, out, err, env, texts, started);
+  if (!run.options.fix || status == kExitUsage || status == kExitInterrupted) return status;
+  return MendAfterRun(seams, run.settings, run.options, summary,
+                      MendRootOf(*env.disk, run.options.target), out, err, env, status);
 }
 
 }  // namespace voxtrel

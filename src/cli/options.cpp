@@ -92,13 +92,32 @@ const char* const kCheckerUsage =
     "                           keep their numbers and are written as a run's rows are\n"
     "      --sitemap URL|FILE   check the pages a sitemap (.xml, .xml.gz, or an index\n"
     "                           of sitemaps) lists, in its order, each as a page TARGET\n"
+    "      --fix moved|archived show, as a unified diff on stdout, how the pages of a\n"
+    "                           folder or file TARGET would change: each permanently\n"
+    "                           moved link (moved) or dead one with an archived copy\n"
+    "                           (archived, needs --archive) rewritten; only the\n"
+    "                           addresses' bytes change. Rows are not printed; the\n"
+    "                           diff is UTF-8 on a terminal, else each page's own\n"
+    "                           bytes: 'patch -p1' in the checked folder applies it.\n"
+    "                           With a web TARGET the diff is a suggestion only\n"
+    "      --apply              with --fix: write the pages (never web pages), keeping\n"
+    "                           the old ones in .voxtrel-backup/YYYYMMDD-HHMMSS/ of the\n"
+    "                           checked folder; a page changed since it was read or\n"
+    "                           that cannot be written is left alone and listed\n"
+    "      --fix undo           put back the pages of the last change set under TARGET\n"
+    "      --ignore-file FILE   set aside the addresses in FILE (one a line, * for any\n"
+    "                           characters, # comments; repeatable): no request, no row,\n"
+    "                           counted as ignored. A checked folder's .voxtrelignore\n"
+    "                           is read too\n"
     "  -h, --help               show this help\n"
     "      --version            show the version\n"
     "\n"
     "Rows are printed as they are found: No,mark,target,link text,page.\n"
     "Exit status: 0 no dead link, 1 dead links found (or \xEF\xBC\x9F rows with\n"
     "--fail-on-suspect), 2 usage error, unreadable target or a folder without pages,\n"
-    "130 interrupted (the report of what was found is still written).\n";
+    "130 interrupted (the report of what was found is still written).\n"
+    "With --fix ... --apply or --fix undo: 0 every page rewritten (or put back),\n"
+    "1 a page left alone, 2 usage error.\n";
 
 namespace {
 
@@ -264,6 +283,16 @@ const std::map<std::string, Setter>& ValueOptions() {
          o->archive_api = v;
          return StartsWithNoCase(v, "HTTP://") || StartsWithNoCase(v, "HTTPS://");
        }},
+      {"--fix",
+       [](CheckerOptions* o, const std::string& v) {
+         o->fix = v;
+         return v == "moved" || v == "archived" || v == "undo";
+       }},
+      {"--ignore-file",
+       [](CheckerOptions* o, const std::string& v) {
+         o->ignore_files.push_back(v);
+         return !v.empty();
+       }},
       {"--suspect-rules",
        [](CheckerOptions* o, const std::string& v) {
          o->suspect_rules.push_back(v);
@@ -286,6 +315,7 @@ const std::map<std::string, bool CheckerOptions::*>& FlagOptions() {
       {"--netrc", &CheckerOptions::netrc},
       {"--dump-config", &CheckerOptions::dump_config},
       {"--archive", &CheckerOptions::archive},
+      {"--apply", &CheckerOptions::apply},
   };
   return flags;
 }

@@ -72,6 +72,12 @@ struct CheckerOptions {
   std::optional<std::string> recheck_path;
   /// A sitemap (an address or a local file) whose pages are checked instead of a TARGET.
   std::optional<std::string> sitemap;
+  /// Mends: which links a change set rewrites ("moved", "archived"), or "undo" the last one;
+  /// written to the pages only with --apply, shown as a diff otherwise.
+  std::optional<std::string> fix;
+  bool apply = false;
+  /// Files of addresses set aside, read with the checked folder's .voxtrelignore.
+  std::vector<std::string> ignore_files;
   std::string target;
 };
 

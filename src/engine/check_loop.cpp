@@ -87,6 +87,7 @@ class Pipeline {
 
   size_t probes() const { return judge_ ? judge_->probes() : 0; }
   size_t archive_lookups() const { return archive_ ? archive_->lookups() : 0; }
+  std::map<std::string, PageStamp> TakeStamps() { return scanner_.TakeStamps(); }
 
   // Answers still out are no longer wanted: their sinks point into this pipeline.
   ~Pipeline() {
@@ -489,6 +490,7 @@ RunSummary CheckLinks(std::vector<PageToCheck> pages, const RunSettings& setting
     summary.outcome = pipeline.Run();
     summary.probes = pipeline.probes();
     summary.archive_lookups = pipeline.archive_lookups();
+    summary.page_stamps = pipeline.TakeStamps();
   }
   if (feed) feed->AddCounts(&summary);
   EndRun(settings, seams, summary, feed != nullptr);

@@ -53,6 +53,10 @@ void LinkScanner::StartPage() {
     std::string err;
     // A page that cannot be read has no links to scan; its page end still comes.
     if (!disk_.ReadWholeFile(page.source, &source.bytes, &err)) return;
+    // The file's own bytes, before any decoding: a change set compares them with the disk's.
+    FileFacts facts;
+    if (!page.style_sheet && disk_.FactsOf(page.source, &facts, &err))
+      stamps_[page.source] = StampOf(source.bytes, facts.modified);
   }
   if (page.style_sheet) {
     // Read as its server says, else as the site's pages before it.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/page_mend.h"
 #include "platform/disk.h"
 #include "web/classic_links.h"
 #include "web/css_links.h"
@@ -74,6 +76,8 @@ class LinkScanner {
   void SkipRestOfPage();
   /// Another page to scan after those given.
   void AddPage(PageToCheck page) { pages_.push_back(std::move(page)); }
+  /// What was read of each local page so far, by its path as its links name it.
+  std::map<std::string, PageStamp> TakeStamps() { return std::move(stamps_); }
 
  private:
   void StartPage();
@@ -124,6 +128,7 @@ class LinkScanner {
   bool pending_page_end_ = false;
   size_t page_links_ = 0;
   bool links_cut_ = false;
+  std::map<std::string, PageStamp> stamps_;
 };
 
 /// The address a browser sends for a link as a row keeps it: its resolved address, or for a

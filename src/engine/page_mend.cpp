@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <tuple>
 
@@ -230,8 +231,11 @@ std::string PageBytesAsUtf8(std::string_view bytes, PageEncoding encoding, bool 
   return BytesAsUtf8(bytes, encoding);
 }
 
-MendPlan PlanMends(DiskInterface& disk, const std::string& root, const std::vector<Mend>& mends,
-                   const std::map<std::string, PageStamp>& stamps) {
+namespace {
+
+// The plan of `mends` with each page's bytes read by `read`, which refuses a page it cannot give.
+MendPlan Plan(const std::string& root, const std::vector<Mend>& mends,
+              const std::function<bool(PagePlan*)>& read) {
   std::map<std::string, std::vector<const Mend*>> by_page;
   for (const Mend& mend : mends) by_page[mend.page].push_back(&mend);
   MendPlan plan;
@@ -245,9 +249,28 @@ MendPlan PlanMends(DiskInterface& disk, const std::string& root, const std::vect
       continue;
     }
     page.relative = *relative;
-    if (ReadAndCheck(disk, stamps, &page) && AddEdits(page_mends, &page)) BuildNewBytes(&page);
+    if (read(&page) && AddEdits(page_mends, &page)) BuildNewBytes(&page);
   }
   return plan;
+}
+
+}  // namespace
+
+MendPlan PlanMends(DiskInterface& disk, const std::string& root, const std::vector<Mend>& mends,
+                   const std::map<std::string, PageStamp>& stamps) {
+  return Plan(root, mends, [&](PagePlan* page) { return ReadAndCheck(disk, stamps, page); });
+}
+
+MendPlan PlanMendsOfBytes(const std::string& root, const std::vector<Mend>& mends,
+                          const std::map<std::string, std::string>& pages) {
+  return Plan(root, mends, [&pages](PagePlan* page) {
+    auto bytes = pages.find(page->page);
+    if (bytes == pages.end()) return Refuse(page, "cannot be read");
+    page->old_bytes = bytes->second;
+    page->encoding =
+        DecidePageEncoding(page->old_bytes, DeclaresEucJp(page->old_bytes), std::nullopt);
+    return true;
+  });
 }
 
 }  // namespace voxtrel

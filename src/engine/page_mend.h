@@ -62,6 +62,11 @@ struct MendPlan {
 MendPlan PlanMends(DiskInterface& disk, const std::string& root, const std::vector<Mend>& mends,
                    const std::map<std::string, PageStamp>& stamps);
 
+/// As PlanMends, for pages given as `pages` (bytes by path) and never compared with a disk: web
+/// pages, whose plan is only shown. A page missing from `pages` is refused.
+MendPlan PlanMendsOfBytes(const std::string& root, const std::vector<Mend>& mends,
+                          const std::map<std::string, std::string>& pages);
+
 /// `address` (UTF-8) as a page in `encoding` holds it inside an attribute: "&" as "&amp;", a
 /// character the encoding lacks (and a blank, quote or angle bracket) percent-encoded in UTF-8.
 std::string AddressInPage(std::string_view address, PageEncoding encoding);

@@ -1,7 +1,11 @@
 #include "run/mend_run.h"
 
+#include <map>
 #include <set>
 #include <utility>
+
+#include "engine/page_fetch.h"
+#include "engine/request_queue.h"
 
 namespace voxtrel {
 namespace {
@@ -37,6 +41,29 @@ std::string NewAddress(const ResultRow& row, MendKind kind) {
   return "";
 }
 
+// Web pages fetched again at once: enough to keep a few requests busy, few enough that the
+// pages held stay small.
+constexpr size_t kWebPagesAtOnce = 16;
+
+// Where the paths of a web page's site start: "http://host:port" of "http://host:port/a/b".
+std::string SiteOf(const std::string& address) {
+  const size_t host = address.find("//");
+  if (host == std::string::npos) return address;
+  return address.substr(0, address.find('/', host + 2));
+}
+
+// Plans `mends` (of the pages `pages` names, all of one site) against the bytes fetched now.
+MendPlan PlanFetched(const RunSeams& seams, RequestQueue& queue,
+                     const std::vector<std::string>& pages, const std::vector<Mend>& mends) {
+  std::vector<FetchResult> fetched = FetchWebPages(
+      queue, pages, [&seams] { return !seams.abort.Raised() && seams.view.KeepAlive(); });
+  std::map<std::string, std::string> bytes;
+  for (size_t i = 0; i < pages.size(); ++i)
+    if (fetched[i].kind == FetchResult::Kind::kOk && !fetched[i].cut)
+      bytes[pages[i]] = std::move(fetched[i].page.bytes);
+  return PlanMendsOfBytes(SiteOf(pages.front()), mends, bytes);
+}
+
 }  // namespace
 
 std::vector<Mend> MendsOf(ResultRows rows, MendKind kind) {
@@ -58,6 +85,28 @@ std::string MendRoot(DiskInterface& disk, const std::string& target) {
   const size_t slash = target.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : target.substr(0, slash);
+}
+
+void PlanWebMends(const RunSeams& seams, const RunSettings& settings,
+                  const std::vector<Mend>& mends,
+                  const std::function<void(const MendPlan&)>& planned) {
+  std::map<std::string, std::vector<Mend>> by_page;
+  for (const Mend& mend : mends) by_page[mend.page].push_back(mend);
+  RequestQueue queue(seams.http, LimitsOf(settings), seams.clock ? *seams.clock : SystemClock());
+  std::vector<std::string> pages;
+  std::vector<Mend> batch;
+  for (auto page = by_page.begin(); page != by_page.end();) {
+    pages.push_back(page->first);
+    batch.insert(batch.end(), page->second.begin(), page->second.end());
+    ++page;
+    const bool full = pages.size() == kWebPagesAtOnce || page == by_page.end() ||
+                      SiteOf(page->first) != SiteOf(pages.front());
+    if (!full) continue;
+    if (seams.abort.Raised()) return;
+    planned(PlanFetched(seams, queue, pages, batch));
+    pages.clear();
+    batch.clear();
+  }
 }
 
 }  // namespace voxtrel

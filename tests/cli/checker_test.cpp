@@ -311,6 +311,8 @@ TEST(CheckerOptionsTest, EveryOptionInEveryFormAndBadValuesRefused) {
         "--report-format=csv", "T"},
        "j128 h8 form=csv ci=markdown T"},
       {{"--format", "SARIF", "T"}, "error"},
+      {{"--fix", "all", "T"}, "error"}, {{"--apply=1", "T"}, "error"},
+      {{"--ignore-file=", "T"}, "error"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.args), c.parsed) << testing::PrintToString(c.args);
 }
@@ -424,6 +426,12 @@ TEST_F(CheckerTest, SummaryCountsWhatWasPassedOverAndTheHttpsNoteStaysWhenQuiet)
   EXPECT_TRUE(told.starts_with("voxtrel-check: no cache this run: " + temp / "c.sqlite/c.sqlite"))
       << told;
   EXPECT_TRUE(told.ends_with("\n" + cached + "0 from the cache; N s\n")) << told;
+  // Links set aside by the folder's list and by the user's are counted when a list was read.
+  japanese_ = true;
+  disk_.AddFile("/mixed/.voxtrelignore", "# gone for good\n" + base_ + "/go*\n");
+  disk_.AddFile("/i.txt", "*.pl\n");
+  EXPECT_EQ(Run({"--ignore-file", "/i.txt", "--exclude=/skip/", page}), kExitClean);
+  EXPECT_NE(err_.str().find("除外 1 件、無視 2 件、"), std::string::npos) << err_.str();
 }
 
 TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
@@ -452,12 +460,19 @@ TEST_F(CheckerTest, RunsThatCannotEndWellAreRefusedBeforeAnyRequest) {
        "voxtrel-check: --suspect-rules needs --suspect\nTry 'voxtrel-check --help'.\n"},
       {{"--archive-api", "http://a.test/", "/site"},
        "voxtrel-check: --archive-api needs --archive\nTry 'voxtrel-check --help'.\n"},
+      {{"--apply", "/site"}, "--apply needs --fix moved or --fix archived"},
+      {{"--fix", "undo", "-a", "/site"}, "--fix undo takes a TARGET and nothing else"},
+      {{"--fix=moved", "--apply", base_ + "/a.htm"}, "web pages are never changed"},
+      {{"--fix", "archived", "/site"}, "--fix archived needs --archive"},
+      {{"--fix", "moved", "--recheck", "/r.json"}, "--fix takes a TARGET, not --recheck"},
+      {{"--ignore-file", "/none.txt", "/site"}, "cannot read /none.txt"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
     EXPECT_EQ(Run(c.args), kExitUsage);
     EXPECT_EQ(out_.str(), "");
-    EXPECT_EQ(err_.str(), c.err);
+    const std::string usage = "voxtrel-check: " + c.err + "\nTry 'voxtrel-check --help'.\n";
+    EXPECT_EQ(err_.str(), c.err.starts_with("voxtrel-check:") ? c.err : usage);
   }
   EXPECT_TRUE(pool_.started.empty());
 }
@@ -656,6 +671,13 @@ class CheckerEndToEndTest : public CheckerTest {
       res.set_content("0123456789<META HTTP-EQUIV=\"REFRESH\" CONTENT=\"0\">", "text/html");
     });
     s.Get("/error", [](const auto&, auto& res) { res.status = 500; });
+    s.Get(R"(/old/(\w+))", [](const auto& req, auto& res) {
+      res.set_redirect("/new/" + req.matches[1].str(), 301);
+    });
+    s.Get(R"(/new/\w+)", [](const auto&, auto& res) { res.set_content("ok", "text/plain"); });
+    s.Get("/page", [this](const auto&, auto& res) {
+      res.set_content("<a href=\"" + base_ + "/old/p\">p</a>\r\n", "text/html");
+    });
     s.Get("/choices", [](const auto&, auto& res) { res.status = 300; });
     // A stand-in archive: every address has a copy, dated as asked.
     s.Get("/available", [this](const httplib::Request& req, auto& res) {
@@ -863,6 +885,69 @@ TEST_F(CheckerEndToEndTest, HeadersAndNetrcCredentialsReachTheServerAndNoPasswor
   const std::string said = out_.str() + err_.str() + test::ReadFile(dir_ / "r.htm");
   EXPECT_EQ(said.find("s3cret"), std::string::npos);
   EXPECT_EQ(said.find("b c"), std::string::npos);
+}
+
+// Moved links in pages of every encoding and odd markup: shown as a diff that patch applies,
+// written with nothing else changed, gone from a second run, and put back byte for byte.
+TEST_F(CheckerEndToEndTest, MovedLinksAreRewrittenInPlaceAndPutBack) {
+  // "@" is a moved link's address; "%" one only the old rule finds (in a comment), "~" one
+  // only an HTML parser finds (unquoted).
+  const std::map<std::string, std::string> pages = {
+      {"sjis.htm",
+       "<HTML><A HREF=\"@a\">\x82\xA0</A><a href=\"@b?q=1&amp;r=2\">b</a>\r\n"
+       "<!-- <a href=\"%c\">c</a> -->\r\n<a href=\"" +
+           base_ + "/gone\">x</a>\r\n"},
+      {"euc.htm",
+       "<meta charset=\"EUC-JP\">\n<a href=\"@d#top\">\xA4\xA2\x8E\xB1</a>\n"
+       "<a href=~e>e</a>\n"},
+      {"jis.htm", "<a href=\"@f\">\x1B$B$\"\x1B(B</a>\r\n"},
+      {"utf8.htm", "\xEF\xBB\xBF<A HREF=\"@g\">\xE3\x81\x82</A> <a href=\"@h\">h</a>\n"},
+  };
+  const std::string site = dir_ / "site";
+  auto page = [this](std::string text, std::string_view moved) {
+    for (const char mark : std::string_view("@%~")) {
+      const std::string now = base_ + (moved.find(mark) != moved.npos ? "/new/" : "/old/");
+      for (size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, 1, now);
+    }
+    return text;
+  };
+  const struct {
+    std::vector<std::string> links;
+    std::string_view moved;
+  } modes[] = {{{}, "@%"}, {{"--links", "all"}, "@~"}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.moved);
+    std::filesystem::remove_all(dir_ / "copy");
+    for (const auto& [name, text] : pages) test::WriteFile(dir_ / "site/" + name, page(text, ""));
+    std::filesystem::copy(site, dir_ / "copy", std::filesystem::copy_options::recursive);
+    auto args = [&](std::vector<std::string> more) {
+      more.insert(more.end(), mode.links.begin(), mode.links.end());
+      more.insert(more.end(), {"--timeout", "20", site});  // a busy machine is no failure
+      return more;
+    };
+    EXPECT_EQ(Run(args({"--fix", "moved"})), kExitDeadLinks);
+    test::WriteFile(dir_ / "d.diff", out_.str());
+    EXPECT_EQ(Run(args({"--fix", "moved", "--apply"})), kExitClean) << err_.str();
+    for (const auto& [name, text] : pages)
+      EXPECT_EQ(test::ReadFile(dir_ / "site/" + name), page(text, mode.moved)) << name;
+    const std::string patch = "patch -s -p1 -d " + (dir_ / "copy") + " <" + (dir_ / "d.diff");
+    if (std::system("patch --version >/dev/null 2>&1") == 0) {
+      ASSERT_EQ(std::system(patch.c_str()), 0) << test::ReadFile(dir_ / "d.diff");
+      for (const auto& [name, text] : pages)
+        EXPECT_EQ(test::ReadFile(dir_ / "copy/" + name), page(text, mode.moved)) << name;
+    }
+    EXPECT_EQ(Run(args({"--fix", "moved"})), kExitDeadLinks);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(Run({"--fix", "undo", site}), kExitClean);
+    for (const auto& [name, text] : pages)
+      EXPECT_EQ(test::ReadFile(dir_ / "site/" + name), page(text, "")) << name;
+  }
+  // A web page is never written: its diff is a suggestion, on a terminal without its CRs.
+  EXPECT_EQ(Run({"--fix", "moved", "--timeout", "20", base_ + "/page"}, true), kExitClean);
+  EXPECT_EQ(out_.str(),
+            "# voxtrel-check: a suggestion only: web pages are never changed\n"
+            "--- a/page\n+++ b/page\n@@ -1,1 +1,1 @@\n-<a href=\"" +
+                base_ + "/old/p\">p</a>\n+<a href=\"" + base_ + "/new/p\">p</a>\n");
 }
 
 }  // namespace
