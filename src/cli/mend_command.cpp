@@ -144,7 +144,9 @@ bool UndoHasOthers(const CheckerOptions& options, const std::vector<std::string>
 std::string MendUsageError(const CheckerOptions& options, const std::vector<std::string>& args) {
   if (options.apply && !options.fix) return "--apply needs --fix moved or --fix archived";
   if (!options.fix) return "";
-  if (options.recheck_path) return "--fix takes a TARGET, not --recheck";
+  if (options.recheck_path || options.sitemap)
+    return options.sitemap ? "--fix takes a TARGET, not --sitemap"
+                           : "--fix takes a TARGET, not --recheck";
   const bool web = IsWebAddress(options.target);
   if (*options.fix == "undo") {
     if (UndoHasOthers(options, args)) return "--fix undo takes a TARGET and nothing else";
