@@ -205,9 +205,46 @@ std::map<std::string, Setter> WithRequestOptions(std::map<std::string, Setter> o
   return options;
 }
 
+// Options of where pages come from and of what a run keeps and mends, kept together.
+std::map<std::string, Setter> WithSourceAndMendOptions(std::map<std::string, Setter> options) {
+  options.insert({
+      {"--sitemap",
+       [](CheckerOptions* o, const std::string& v) {
+         o->sitemap = v;
+         return !v.empty();
+       }},
+      {"--cache-file",
+       [](CheckerOptions* o, const std::string& v) {
+         o->cache = true;
+         o->cache_file = v;
+         return !v.empty();
+       }},
+      {"--max-cache-age",
+       [](CheckerOptions* o, const std::string& v) {
+         return ParseCacheAge(v, &o->max_cache_age_s);
+       }},
+      {"--archive-api",
+       [](CheckerOptions* o, const std::string& v) {
+         o->archive_api = v;
+         return StartsWithNoCase(v, "HTTP://") || StartsWithNoCase(v, "HTTPS://");
+       }},
+      {"--fix",
+       [](CheckerOptions* o, const std::string& v) {
+         o->fix = v;
+         return v == "moved" || v == "archived" || v == "undo";
+       }},
+      {"--ignore-file",
+       [](CheckerOptions* o, const std::string& v) {
+         o->ignore_files.push_back(v);
+         return !v.empty();
+       }},
+  });
+  return options;
+}
+
 // Options taking a value, by their long names; false from a setter means a bad value.
 const std::map<std::string, Setter>& ValueOptions() {
-  static const std::map<std::string, Setter> options = WithRequestOptions({
+  static const std::map<std::string, Setter> options = WithRequestOptions(WithSourceAndMendOptions({
       {"--output", [](CheckerOptions* o, const std::string& v) { o->report_path = v; return true; }},
       {"--jobs", [](CheckerOptions* o, const std::string& v) { return ParseInt(v, 1, 256, &o->jobs); }},
       {"--per-host",
@@ -262,43 +299,13 @@ const std::map<std::string, Setter>& ValueOptions() {
          o->recheck_path = v;
          return !v.empty();
        }},
-      {"--sitemap",
-       [](CheckerOptions* o, const std::string& v) {
-         o->sitemap = v;
-         return !v.empty();
-       }},
       {"--exclude", AddExclude},
-      {"--cache-file",
-       [](CheckerOptions* o, const std::string& v) {
-         o->cache = true;
-         o->cache_file = v;
-         return !v.empty();
-       }},
-      {"--max-cache-age",
-       [](CheckerOptions* o, const std::string& v) {
-         return ParseCacheAge(v, &o->max_cache_age_s);
-       }},
-      {"--archive-api",
-       [](CheckerOptions* o, const std::string& v) {
-         o->archive_api = v;
-         return StartsWithNoCase(v, "HTTP://") || StartsWithNoCase(v, "HTTPS://");
-       }},
-      {"--fix",
-       [](CheckerOptions* o, const std::string& v) {
-         o->fix = v;
-         return v == "moved" || v == "archived" || v == "undo";
-       }},
-      {"--ignore-file",
-       [](CheckerOptions* o, const std::string& v) {
-         o->ignore_files.push_back(v);
-         return !v.empty();
-       }},
       {"--suspect-rules",
        [](CheckerOptions* o, const std::string& v) {
          o->suspect_rules.push_back(v);
          return !v.empty();
        }},
-  });
+  }));
   return options;
 }
 
