@@ -14,6 +14,8 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/http_options.h"
+
 namespace voxtrel {
 
 namespace {
@@ -202,6 +204,8 @@ std::string DumpConfig(const CommandLine& given) {
   table.insert_or_assign("links", "classic");
   table.insert_or_assign("format", "csv");
   table.insert_or_assign("accept", "200..299");
+  table.insert_or_assign("timeout", static_cast<int64_t>(HttpOptions().total_timeout_ms / 1000));
+  table.insert_or_assign("max-cache-age", "1d");
   std::map<std::string, std::vector<std::string>> values;
   for (const NamedOption& option : given.options)
     if (option.name != "--config" && option.name != "--dump-config")
