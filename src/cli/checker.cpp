@@ -215,7 +215,10 @@ class TerminalView : public RunView {
     link_ = target;
     DrawProgress();
   }
-  void RowAdded(const ResultRow& row) override { PrintRow(row); }
+  // Rows kept for a change set or a JUnit report are printed only as -a says.
+  void RowAdded(const ResultRow& row) override {
+    if (IsListed(row.outcome, options_.all_results)) PrintRow(row);
+  }
   // A row asked again is written as a new one would be, under its old number.
   void RowUpdated(const ResultRow& row) override {
     if (IsListed(row.outcome, options_.all_results)) PrintRow(row);
@@ -501,10 +504,21 @@ std::variant<int, RunSummary> RecheckReport(const RunSeams& seams, const RunSett
   return RecheckFailed(seams, settings);
 }
 
+// The -o report's CI form, when it has one.
+std::optional<CiForm> ReportCiForm(const CheckerOptions& options) {
+  if (!options.report_path || options.report_ci_form) return options.report_ci_form;
+  return options.report_form ? std::nullopt : CiFormForName(*options.report_path);
+}
+
+// A JUnit report makes every link a test case, those that passed too.
+bool ReportsEveryLink(const CheckerOptions& options) {
+  return options.ci_format == CiForm::kJunit || ReportCiForm(options) == CiForm::kJunit;
+}
+
 RunSettings SettingsFor(const CheckerOptions& options) {
   RunSettings settings;
-  // Moved links are ◎ rows: kept for the change set, printed only as -a says.
-  settings.show_all = options.all_results || options.fix == "moved";
+  // Moved links are ◎ rows: kept for the change set (or a JUnit report), printed only as -a says.
+  settings.show_all = options.all_results || options.fix == "moved" || ReportsEveryLink(options);
   settings.https = options.https;
   settings.keep_query = options.keep_query;
   settings.all_links = options.all_links;
@@ -711,25 +725,24 @@ CiContext CiContextFor(const PreparedRun& run, const RunSummary& summary,
   return context;
 }
 
-// Writes the -o report in the form asked or named; false, told on err, when it could not be.
-// The rows the command line asked for: those kept only for --fix moved stay out, as out of
-// stdout.
-ResultRows AskedRows(const PreparedRun& run, const ResultList& results,
+// The rows a report in `ci` form (none: a classic one) is asked for: rows kept only for
+// --fix moved or for a JUnit report stay out of the others, as out of stdout.
+ResultRows AskedRows(const PreparedRun& run, const ResultList& results, std::optional<CiForm> ci,
                      std::vector<ResultRow>* kept) {
-  if (!run.settings.show_all || run.options.all_results) return results;
+  if (!run.settings.show_all || run.options.all_results || ci == CiForm::kJunit) return results;
   for (const ResultRow& row : ResultRows(results))
     if (IsListed(row.outcome, false)) kept->push_back(row);
   return ResultRows(*kept);
 }
 
+// Writes the -o report in the form asked or named; false, told on err, when it could not be.
 bool SaveCheckerReport(const PreparedRun& run, const CiContext& context, const RunSeams& seams,
                        std::ostream& err, const Texts& texts) {
   const CheckerOptions& options = run.options;
   const std::string& path = *options.report_path;
+  const std::optional<CiForm> ci = ReportCiForm(options);
   std::vector<ResultRow> kept;
-  const ResultRows rows = AskedRows(run, seams.results, &kept);
-  std::optional<CiForm> ci = options.report_ci_form;
-  if (!ci && !options.report_form) ci = CiFormForName(path);
+  const ResultRows rows = AskedRows(run, seams.results, ci, &kept);
   std::string write_error;
   bool written = false;
   if (ci) {
@@ -740,8 +753,7 @@ bool SaveCheckerReport(const PreparedRun& run, const CiContext& context, const R
     format.detailed = options.report_detail;
     format.encoding = options.report_encoding.value_or(
         options.report_detail ? ReportEncoding::kUtf8 : ReportEncoding::kShiftJis);
-    written =
-        WriteReport(seams.disk, rows, path, format, &write_error, run.heading);
+    written = WriteReport(seams.disk, rows, path, format, &write_error, run.heading);
   }
   if (!written) err << Fill(texts.cannot_write_report, {path, write_error}) << "\n";
   return written;
@@ -762,7 +774,9 @@ int FinishRun(PreparedRun& run, const RunSummary& summary, TerminalView& view,
   bool ci_failed = false;
   // With --fix, stdout carries the change set alone.
   if (options.ci_format && !options.fix) {
-    out << FormatCiReport(seams.results.Rows(), *options.ci_format, context);
+    std::vector<ResultRow> kept;
+    out << FormatCiReport(AskedRows(run, seams.results, options.ci_format, &kept),
+                          *options.ci_format, context);
     out.flush();
     ci_failed = !out;
     if (ci_failed) status = kExitUsage;
