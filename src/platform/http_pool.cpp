@@ -171,6 +171,29 @@ size_t CurlPool::Transfer::OnHeader(char* data, size_t size, size_t count, void*
   return bytes;
 }
 
+namespace {
+
+// Where the user name and password of an address stand ("user:pw@"), or an empty span.
+std::pair<size_t, size_t> UserInfoSpan(const std::string& url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return {0, 0};
+  const size_t start = scheme + 3;
+  const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const size_t at = url.rfind('@', end - 1);
+  return at == std::string::npos || at < start ? std::pair<size_t, size_t>{0, 0}
+                                               : std::pair<size_t, size_t>{start, at + 1 - start};
+}
+
+// libcurl writes the credentials it took from a netrc file into the address it ended at: they
+// must not reach a row or a report as where a link now leads.
+std::string WithoutAddedCredentials(std::string final_url, const std::string& asked) {
+  const auto [start, length] = UserInfoSpan(final_url);
+  if (length > 0 && UserInfoSpan(asked).second == 0) final_url.erase(start, length);
+  return final_url;
+}
+
+}  // namespace
+
 HttpAnswer CurlPool::Transfer::Finish(CURLcode result) {
   HttpAnswer answer;
   answer.elapsed_ms = MillisecondsSince(start);
@@ -186,7 +209,7 @@ HttpAnswer CurlPool::Transfer::Finish(CURLcode result) {
     char* final_url = nullptr;
     if (answer.redirects > 0 &&
         curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &final_url) == CURLE_OK && final_url) {
-      answer.final_url = final_url;
+      answer.final_url = WithoutAddedCredentials(final_url, request.url);
       answer.moved_permanently = first_status == 301 || first_status == 308;
     }
     answer.retry_after_s = head.RetryAfterSeconds();

@@ -868,9 +868,13 @@ TEST_F(CheckerEndToEndTest, HeadersAndNetrcCredentialsReachTheServerAndNoPasswor
   server.server().Get("/h", [](const auto& req, auto& res) {
     res.status = req.get_header_value("X-A") == "b c" ? 200 : 404;
   });
+  // Moved, so the address the link now leads to is written out: without the login.
   server.server().Get("/n", [](const auto& req, auto& res) {
-    res.status = req.get_header_value("Authorization") == "Basic dTpzM2NyZXQ=" ? 200 : 401;
+    const bool in = req.get_header_value("Authorization") == "Basic dTpzM2NyZXQ=";
+    res.status = in ? 301 : 401;
+    if (in) res.set_header("Location", "/m");
   });
+  server.server().Get("/m", [](const auto&, auto& res) { res.status = 200; });
   const std::string base = server.Start();
   const std::string page = dir_ / "auth/a.htm";
   const std::string netrc = dir_ / "netrc";
@@ -885,6 +889,7 @@ TEST_F(CheckerEndToEndTest, HeadersAndNetrcCredentialsReachTheServerAndNoPasswor
   const std::string said = out_.str() + err_.str() + test::ReadFile(dir_ / "r.htm");
   EXPECT_EQ(said.find("s3cret"), std::string::npos);
   EXPECT_EQ(said.find("b c"), std::string::npos);
+  EXPECT_NE(said.find(base + "/m"), std::string::npos);
 }
 
 // Moved links in pages of every encoding and odd markup: shown as a diff that patch applies,
