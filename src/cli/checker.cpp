@@ -588,7 +588,9 @@ std::shared_ptr<SqliteOutcomeCache> OpenCache(PreparedRun& run, const CheckerEnv
   cache.max_age_s = run.options.max_cache_age_s;
   // What the server is asked with may change its answer as much as the run's own settings.
   cache.settings = VerdictSettingsOf(run.settings) + ";user_agent=" + run.http.user_agent +
-                   ";ca_file=" + run.http.ca_file;
+                   ";ca_file=" + run.http.ca_file + ";netrc=" + (run.http.netrc ? "1" : "0") +
+                   ";netrc_file=" + run.http.netrc_file;
+  for (const std::string& header : run.http.headers) cache.settings += ";header=" + header;
   CacheOpening opening = OpenOutcomeCache(cache);
   if (!opening.set_aside.empty())
     err << Fill(words.set_aside, {cache.path, opening.damage, opening.set_aside}) << "\n";
