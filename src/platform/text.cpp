@@ -123,11 +123,11 @@ bool ReadStatus(std::string_view text, int* status) {
 
 }  // namespace
 
-bool ParseStatusRanges(std::string_view spec, std::vector<std::pair<int, int>>* ranges) {
+bool ParseStatusRanges(std::string_view list, std::vector<std::pair<int, int>>* ranges) {
   std::vector<std::pair<int, int>> read;
   while (true) {
-    const size_t comma = spec.find(',');
-    const std::string_view item = spec.substr(0, comma);
+    const size_t comma = list.find(',');
+    const std::string_view item = list.substr(0, comma);
     const size_t dots = item.find("..");
     int low = 0;
     int high = 0;
@@ -139,7 +139,7 @@ bool ParseStatusRanges(std::string_view spec, std::vector<std::pair<int, int>>* 
     }
     read.emplace_back(low, high);
     if (comma == std::string_view::npos) break;
-    spec.remove_prefix(comma + 1);
+    list.remove_prefix(comma + 1);
   }
   *ranges = std::move(read);
   return true;

@@ -26,7 +26,7 @@ std::string_view TrimBlanks(std::string_view text);
 
 /// Reads HTTP statuses and inclusive ranges of them, comma separated ("200..299,403"; each
 /// 100-999, a range low to high), into *ranges; false, leaving it alone, when unreadable.
-bool ParseStatusRanges(std::string_view spec, std::vector<std::pair<int, int>>* ranges);
+bool ParseStatusRanges(std::string_view list, std::vector<std::pair<int, int>>* ranges);
 
 /// Number of characters (code points) in UTF-8 text.
 size_t Utf8Length(std::string_view text);

@@ -73,7 +73,7 @@ TEST(ReasonTest, APermanentRedirectSaysWhereTheLinkLeadsNow) {
   }
 }
 
-// Each spec with the statuses it makes ◎ (+) or × (-); "refused" when it is not a spec.
+// Each list of statuses with those it makes ◎ (+) or × (-); "refused" when it is no such list.
 TEST(AcceptTest, AStatusIsAnsweredWhenTheSpecNamesItAndTheDefaultIsTwoHundreds) {
   const std::pair<std::string, std::string> cases[] = {
       {"", "100- 199- 200+ 299+ 300- 403- 999-"},
@@ -86,12 +86,12 @@ TEST(AcceptTest, AStatusIsAnsweredWhenTheSpecNamesItAndTheDefaultIsTwoHundreds) 
       {" 200", "refused"},       {"2x0", "refused"},    {"200...299", "refused"},
       {"200-299", "refused"},    {"abc", "refused"},
   };
-  for (const auto& [spec, expected] : cases) {
+  for (const auto& [list, expected] : cases) {
     std::vector<std::pair<int, int>> accept = {{1, 1}};
-    const bool read = spec.empty() ? (accept.clear(), true) : ParseStatusRanges(spec, &accept);
+    const bool read = list.empty() ? (accept.clear(), true) : ParseStatusRanges(list, &accept);
     if (!read) {
-      EXPECT_EQ("refused", expected) << spec;
-      EXPECT_EQ(accept, (std::vector<std::pair<int, int>>{{1, 1}})) << spec;
+      EXPECT_EQ("refused", expected) << list;
+      EXPECT_EQ(accept, (std::vector<std::pair<int, int>>{{1, 1}})) << list;
       continue;
     }
     std::string marks;
@@ -101,7 +101,7 @@ TEST(AcceptTest, AStatusIsAnsweredWhenTheSpecNamesItAndTheDefaultIsTwoHundreds) 
       const bool answered = AnswerOutcome(answer, false, accept).kind == CheckOutcome::Kind::kAnswered;
       marks += (marks.empty() ? "" : " ") + expected.substr(at, 3) + (answered ? "+" : "-");
     }
-    EXPECT_EQ(marks, expected) << spec;
+    EXPECT_EQ(marks, expected) << list;
   }
 }
 
