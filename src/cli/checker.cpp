@@ -164,23 +164,6 @@ const CacheTexts& CacheTextsOf(const Texts& texts) {
   return texts.language == Language::kJapanese ? kCacheJapanese : kCacheEnglish;
 }
 
-// `pattern` with "{1}", "{2}" ... replaced by the first, second ... of `values`.
-std::string Fill(std::string_view pattern, std::initializer_list<std::string> values) {
-  std::string text;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    const size_t n = i + 2 < pattern.size() && pattern[i] == '{' && pattern[i + 2] == '}'
-                         ? static_cast<size_t>(pattern[i + 1] - '1')
-                         : values.size();
-    if (n < values.size()) {
-      text += values.begin()[n];
-      i += 2;
-    } else {
-      text += pattern[i];
-    }
-  }
-  return text;
-}
-
 /// The run on a terminal: rows and messages as lines, progress on one redrawn line. A failed
 /// write of a row raises the abort, as Ctrl-C does: nobody is reading any more.
 class TerminalView : public RunView {

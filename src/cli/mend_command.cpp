@@ -49,23 +49,6 @@ constexpr MendTexts kJapaneseMend = {
 constexpr const char* kSuggestion =
     "# voxtrel-check: a suggestion only: web pages are never changed\n";
 
-std::string Fill(std::string_view pattern, const std::string& one, const std::string& two = "",
-                 const std::string& three = "") {
-  std::string text;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    const char n = i + 2 < pattern.size() && pattern[i] == '{' && pattern[i + 2] == '}'
-                       ? pattern[i + 1]
-                       : '\0';
-    if (n >= '1' && n <= '3') {
-      text += n == '1' ? one : n == '2' ? two : three;
-      i += 2;
-    } else {
-      text += pattern[i];
-    }
-  }
-  return text;
-}
-
 const MendTexts& TextsFor(bool japanese) { return japanese ? kJapaneseMend : kEnglishMend; }
 
 // A diff for a terminal: a page's controls are shown, never obeyed.
@@ -87,7 +70,7 @@ bool ShowPlan(const MendPlan& plan, bool web, std::ostream& out, std::ostream& e
               const CheckerEnvironment& env, bool* first) {
   for (const PagePlan& page : plan.pages)
     if (!page.refused.empty())
-      err << Fill(TextsFor(env.japanese).left_alone, page.page, page.refused) << "\n";
+      err << Fill(TextsFor(env.japanese).left_alone, {page.page, page.refused}) << "\n";
   const std::string diff =
       MendDiff(plan, env.out_is_terminal ? DiffForm::kUtf8 : DiffForm::kPageBytes);
   if (diff.empty()) return true;
@@ -110,14 +93,14 @@ int ApplyPlan(DiskInterface& disk, const MendPlan& plan, std::ostream& err, bool
     if (page.is_new) {
       ++rewritten;
       links_rewritten += links[page.page];
-      err << Fill(texts.rewritten, page.page) << "\n";
+      err << Fill(texts.rewritten, {page.page}) << "\n";
     } else {
-      err << Fill(texts.left_alone, page.page, page.why) << "\n";
+      err << Fill(texts.left_alone, {page.page, page.why}) << "\n";
     }
   }
-  if (rewritten > 0) err << Fill(texts.backup, result.backup) << "\n";
-  err << Fill(texts.counts, std::to_string(rewritten), std::to_string(links_rewritten),
-              std::to_string(result.pages.size() - rewritten))
+  if (rewritten > 0) err << Fill(texts.backup, {result.backup}) << "\n";
+  err << Fill(texts.counts, {std::to_string(rewritten), std::to_string(links_rewritten),
+                             std::to_string(result.pages.size() - rewritten)})
       << "\n";
   return rewritten == result.pages.size() ? kExitClean : kExitDeadLinks;
 }
@@ -180,21 +163,21 @@ int UndoMendsCommand(DiskInterface& disk, const std::string& root, std::ostream&
   const MendTexts& texts = TextsFor(japanese);
   const MendResult result = UndoLastMends(disk, root);
   if (result.backup.empty()) {
-    err << Fill(texts.no_undo, root) << "\n";
+    err << Fill(texts.no_undo, {root}) << "\n";
     return kExitDeadLinks;
   }
   size_t put_back = 0;
   for (const PageOutcome& page : result.pages) {
     // An undo leaves a page new only when it could not put it back.
     if (page.is_new) {
-      err << Fill(texts.left_alone, page.page, page.why) << "\n";
+      err << Fill(texts.left_alone, {page.page, page.why}) << "\n";
       continue;
     }
     ++put_back;
-    err << Fill(page.why.empty() ? texts.put_back : texts.as_it_was, page.page) << "\n";
+    err << Fill(page.why.empty() ? texts.put_back : texts.as_it_was, {page.page}) << "\n";
   }
-  err << Fill(texts.undo_counts, std::to_string(put_back),
-              std::to_string(result.pages.size() - put_back))
+  err << Fill(texts.undo_counts,
+              {std::to_string(put_back), std::to_string(result.pages.size() - put_back)})
       << "\n";
   return put_back == result.pages.size() ? kExitClean : kExitDeadLinks;
 }

@@ -145,4 +145,20 @@ bool ParseStatusRanges(std::string_view list, std::vector<std::pair<int, int>>* 
   return true;
 }
 
+std::string Fill(std::string_view pattern, std::initializer_list<std::string> values) {
+  std::string text;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const size_t n = i + 2 < pattern.size() && pattern[i] == '{' && pattern[i + 2] == '}'
+                         ? static_cast<size_t>(pattern[i + 1] - '1')
+                         : values.size();
+    if (n < values.size()) {
+      text += values.begin()[n];
+      i += 2;
+    } else {
+      text += pattern[i];
+    }
+  }
+  return text;
+}
+
 }  // namespace voxtrel

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -46,6 +47,10 @@ bool IsValidUtf8(std::string_view text);
 /// (ESC as `\x1b`), so a name or address cannot move the cursor or recolour the screen. Every
 /// other byte passes as it is.
 std::string TerminalSafe(std::string_view text);
+
+/// `pattern` with "{1}", "{2}" ... replaced by the first, second ... of `values`: a message whose
+/// words come in another order in each language.
+std::string Fill(std::string_view pattern, std::initializer_list<std::string> values);
 
 /// `now` in local time as strftime's `format` writes it (at most 63 bytes).
 std::string LocalTimeText(std::time_t now, const char* format);
