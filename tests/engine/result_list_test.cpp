@@ -18,7 +18,7 @@ std::string Fields(const ResultRow& row) {
          std::to_string(static_cast<int>(o.reason)) + "|" +
          (o.status ? std::to_string(*o.status) : "none") + "|" + std::to_string(o.redirects) + "|" +
          std::to_string(o.elapsed_ms) + "|" + o.detail + "|" + o.redirected_to + "|" +
-         SuspectName(o.suspect) + "|" + std::to_string(l.place.line) + ":" +
+         SuspectName(o.suspect) + "|" + o.archived + "|" + std::to_string(l.place.line) + ":" +
          std::to_string(l.place.offset) + "+" + std::to_string(l.place.length);
 }
 
@@ -45,7 +45,7 @@ TEST(ResultListTest, RowsComeBackWithEveryFieldAsAdded) {
   local.internal = local.local = true;
   local.place = {70000, uint64_t{1} << 33, 100000};
   const std::string long_text(200, 'x'), huge_text(70000, 'y');  // a longer length; a block
-  const std::vector<ResultRow> rows = {
+  std::vector<ResultRow> rows = {
       {1,
        {"http://a.jp/", "ａ", "/site/a.htm"},
        Outcome(Kind::kAnswered, FailureReason::kNone, 200)},
@@ -63,10 +63,14 @@ TEST(ResultListTest, RowsComeBackWithEveryFieldAsAdded) {
       {7, local, Outcome(Kind::kSuspect, {}, 200, "", "", kLastSuspectKind)},
       {8, local, Outcome(Kind::kFailed, {}, 404, "閉鎖", "", SuspectKind::kClosedService)},
   };
+  rows[7].outcome.archived = "http://web.archive.org/web/2015/http://a.jp/";
   ResultList list;
   for (const ResultRow& row : rows) list.Add(row.link, row.outcome);
   ASSERT_EQ(list.Count(), rows.size());
   for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(Fields(list.Row(i)), Fields(rows[i])) << i;
+  ResultRows::Iterator row = ResultRows(list).begin();
+  EXPECT_EQ((*row++).number, 1);
+  EXPECT_EQ((*row).number, 2);
 
   // Reordered, replaced and read back under their own numbers, the rows stay whole.
   list.Reorder({5, 4, 3, 2, 1, 0, 6, 7});

@@ -53,7 +53,7 @@ TEST(AnswerFactsTest, PagesAreNearlyTheSameOnlyWhenAReaderCouldNotTellThemApart)
 }
 
 TEST(AnswerFactsTest, FactsOfAPage) {
-  const AnswerFacts sjis = Facts("http://h.jp/a", "<title>\x83\x79\x81\x5B\x83\x57 &amp; 1</title>",
+  const AnswerFacts sjis = Facts("http://h.jp/a", "<title lang=ja>\x83\x79\x81\x5B\x83\x57 &amp; 1</title>",
                                  "text/html; charset=Shift_JIS");
   EXPECT_EQ(sjis.title, "ページ & 1");
   EXPECT_FALSE(sjis.app_shell);
