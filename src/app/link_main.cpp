@@ -74,6 +74,8 @@ void Link_Main::Form_Load() {
   check1_->setCheckState(Qt::Checked);
   check2_->setCheckState(Qt::Checked);
   settings_.show_all = true;
+  // Any run's rows may be mended from the row menu afterwards.
+  settings_.stamp_pages = true;
   report_file_name_.clear();
   single_page_ = SinglePageChoice();
 

@@ -502,6 +502,7 @@ RunSettings SettingsFor(const CheckerOptions& options) {
   RunSettings settings;
   // Moved links are ◎ rows: kept for the change set (or a JUnit report), printed only as -a says.
   settings.show_all = options.all_results || options.fix == "moved" || ReportsEveryLink(options);
+  settings.stamp_pages = options.fix.has_value();
   settings.https = options.https;
   settings.keep_query = options.keep_query;
   settings.all_links = options.all_links;

@@ -70,7 +70,8 @@ class Pipeline {
                  ScanRule{{settings.https, settings.keep_query},
                           settings.all_links,
                           settings.root,
-                          settings.max_links_per_page},
+                          settings.max_links_per_page,
+                          settings.stamp_pages},
                  &seams.abort),
         local_(seams.disk),
         // Enough look-ahead to keep every request slot busy past slow hosts, bounded so memory

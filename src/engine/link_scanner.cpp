@@ -55,7 +55,7 @@ void LinkScanner::StartPage() {
     if (!disk_.ReadWholeFile(page.source, &source.bytes, &err)) return;
     // The file's own bytes, before any decoding: a change set compares them with the disk's.
     FileFacts facts;
-    if (!page.style_sheet && disk_.FactsOf(page.source, &facts, &err))
+    if (rule_.stamp_pages && !page.style_sheet && disk_.FactsOf(page.source, &facts, &err))
       stamps_[page.source] = StampOf(source.bytes, facts.modified);
   }
   if (page.style_sheet) {

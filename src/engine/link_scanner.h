@@ -61,6 +61,8 @@ struct ScanRule {
   std::string root;
   /// Links taken from one page; the rest of the page is passed over.
   size_t max_links_per_page = kDefaultMaxLinksPerPage;
+  /// Keep a stamp of each local page read (TakeStamps).
+  bool stamp_pages = false;
 };
 
 /// Walks the pages in order, reading and decoding each in memory and finding its links. Only

@@ -94,6 +94,9 @@ struct RunSettings {
   std::vector<std::pair<int, int>> accept;
   /// Null: every address is asked.
   std::shared_ptr<OutcomeCache> cache;
+  /// Keep a stamp of each local page read (RunSummary::page_stamps), for a change set after the
+  /// run: hashing every page costs a run that will mend nothing a fifth of its scan.
+  bool stamp_pages = false;
 };
 
 /// How far a crawl goes: pages in all (the start page included) and links followed from it.

@@ -161,4 +161,24 @@ std::string Fill(std::string_view pattern, std::initializer_list<std::string> va
   return text;
 }
 
+bool MatchesStars(std::string_view pattern, std::string_view text) {
+  size_t p = 0, t = 0, star = std::string_view::npos, resume = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() && pattern[p] == text[t]) {
+      ++p;
+      ++t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
 }  // namespace voxtrel

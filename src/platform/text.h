@@ -48,6 +48,10 @@ bool IsValidUtf8(std::string_view text);
 /// other byte passes as it is.
 std::string TerminalSafe(std::string_view text);
 
+/// Whether `text` matches `pattern`, whose "*" stands for any run of characters (none too).
+/// Greedy with one point to go back to, so a pattern of many stars costs a pass per star.
+bool MatchesStars(std::string_view pattern, std::string_view text);
+
 /// `pattern` with "{1}", "{2}" ... replaced by the first, second ... of `values`: a message whose
 /// words come in another order in each language.
 std::string Fill(std::string_view pattern, std::initializer_list<std::string> values);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "platform/text.h"
+
 namespace voxtrel {
 namespace {
 
@@ -11,29 +13,6 @@ std::string Trimmed(const std::string& text) {
   if (first == std::string::npos) return "";
   const size_t last = text.find_last_not_of(" \t\r\n\f\v");
   return text.substr(first, last - first + 1);
-}
-
-// Whether `text` matches `pattern`, "*" standing for any run of characters. Greedy with one
-// backtrack point, so a pattern of many stars costs no more than a pass per star.
-bool GlobMatches(std::string_view pattern, std::string_view text) {
-  size_t p = 0, t = 0;
-  size_t star = std::string_view::npos, resume = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = t;
-    } else if (p < pattern.size() && pattern[p] == text[t]) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
 }
 
 }  // namespace
@@ -55,7 +34,7 @@ void IgnoreList::Add(const std::string& text) {
 bool IgnoreList::Matches(const std::string& address) const {
   if (std::binary_search(exact_.begin(), exact_.end(), address)) return true;
   return std::any_of(patterns_.begin(), patterns_.end(),
-                     [&](const std::string& pattern) { return GlobMatches(pattern, address); });
+                     [&](const std::string& pattern) { return MatchesStars(pattern, address); });
 }
 
 bool ReadIgnoreFile(DiskInterface& disk, const std::string& path, IgnoreList* list,

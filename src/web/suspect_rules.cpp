@@ -43,28 +43,6 @@ bool HasWholeNumber(std::string_view text, std::string_view number) {
   return false;
 }
 
-// Whether the lower-case host `host` matches `pattern`, whose "*" stands for any run of
-// characters. Host names are short, so plain backtracking costs nothing.
-bool HostMatches(std::string_view pattern, std::string_view host) {
-  size_t p = 0, h = 0, star = std::string_view::npos, resume = 0;
-  while (h < host.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = h;
-    } else if (p < pattern.size() && pattern[p] == host[h]) {
-      ++p;
-      ++h;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      h = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 struct HostAndPath {
   std::string host;
   std::string path;
@@ -87,7 +65,7 @@ std::optional<HostAndPath> HostAndPathOf(std::string_view url) {
 // Whether an address's host (and, unless `host_only`, path) is one a pattern names.
 bool Matches(std::string_view host, std::string_view path_prefix, const HostAndPath& where,
              bool host_only) {
-  if (!HostMatches(host, where.host)) return false;
+  if (!MatchesStars(host, where.host)) return false;
   // Old links often write "~" as "%7E"; either names the same folder.
   return host_only || where.path.starts_with(path_prefix) ||
          PercentDecode(where.path).starts_with(path_prefix);
